@@ -1,0 +1,356 @@
+/*
+ * orvik.h - the public interface of the Orvik player library.
+ *
+ * The library updates the firmware of a USB-attached flash-memory audio
+ * player, formats its internal NAND flash (SmartMedia logical format) and the
+ * MMC card in its slot, and manages the device through the player's
+ * kernel-mode driver.  This header is the only one a host includes.
+ *
+ * Conventions of the whole interface:
+ *  - every export has C linkage and the C calling convention;
+ *  - ORVIK_ULONG is the interface's 32-bit word on every platform (it stands
+ *    where the Win32 interface says "unsigned long");
+ *  - results are int flags (1 success, 0 failure), queried values, or one of
+ *    the three status enumerations below; nothing throws, no text is returned;
+ *  - records have fixed little-endian layouts, checked at compile time.
+ */
+#ifndef ORVIK_ORVIK_H
+#define ORVIK_ORVIK_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define ORVIK_CALL __cdecl
+#define ORVIK_API
+#elif defined(ORVIK_BUILDING_LIBRARY)
+#define ORVIK_CALL
+#define ORVIK_API __attribute__((visibility("default")))
+#else
+#define ORVIK_CALL
+#define ORVIK_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#define ORVIK_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
+#else
+#define ORVIK_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#endif
+
+/* The interface's 32-bit word ("unsigned long" of the Win32 interface). */
+typedef uint32_t ORVIK_ULONG;
+
+/* ------------------------------------------------------------------------ */
+/* Enumerations                                                             */
+/* ------------------------------------------------------------------------ */
+
+/*
+ * Device status.  As a result of OrvikGetDeviceStatus/OrvikDDGetDeviceStatus:
+ * 0 the driver request failed, 1 the driver reports the normal device, 2 it
+ * reports another status word (recovery device), 3 the request returned no
+ * data.  As the mode of the opens: 2 opens the recovery device object, 1 the
+ * normal object and reads the player's description, any other value the
+ * normal object without the description.
+ */
+typedef enum DEVICE_STATUS {
+  DEVICE_STATUS_FAILED = 0,
+  DEVICE_STATUS_NORMAL = 1,
+  DEVICE_STATUS_RECOVERY = 2,
+  DEVICE_STATUS_NO_DATA = 3
+} DEVICE_STATUS;
+
+/* 0 the device answered, 1 it did not. */
+typedef enum ACCESS_DEVICE_STATUS {
+  ACCESS_DEVICE_ANSWERED = 0,
+  ACCESS_DEVICE_NO_ANSWER = 1
+} ACCESS_DEVICE_STATUS;
+
+/* Result of the media and version operations. */
+typedef enum PROGRAM_MEDIA_STATUS {
+  PROGRAM_MEDIA_DONE = 0,              /* done, or nothing to do for a card drive */
+  PROGRAM_MEDIA_NO_BUFFER = 1,         /* a firmware write buffer could not be allocated */
+  PROGRAM_MEDIA_BAD_FILE = 2,          /* a firmware file (or the file arrays) is malformed */
+  PROGRAM_MEDIA_NO_DEVICE = 3,         /* no device-version answer, or the block scan failed */
+  PROGRAM_MEDIA_FORMAT_FAILED = 4,     /* a format stage failed */
+  PROGRAM_MEDIA_WRITE_FAILED = 6,      /* writing firmware failed / version block not found */
+  PROGRAM_MEDIA_NOT_FLASH = 8,         /* not the internal flash, or flash type above 35 */
+  PROGRAM_MEDIA_SYSTEM_MISMATCH = 9,   /* system blocks do not match the reservation */
+  PROGRAM_MEDIA_NO_ROOM = 10           /* files do not fit the reservation, or none configured */
+} PROGRAM_MEDIA_STATUS;
+
+/* ------------------------------------------------------------------------ */
+/* Constants                                                                */
+/* ------------------------------------------------------------------------ */
+
+/* Chip identifier reported when the driver's chip-id request fails: the
+ * maker's USB vendor identifier (high 16 bits, the reserved value 0) and the
+ * later chip's model code in hexadecimal digits (low 16 bits). */
+#define DEFAULT_CHIP_ID 0x00001002u
+/* Chip model numbers returned by OrvikGetChipId(1). */
+#define CHIP_MODEL_EARLY 1001u
+#define CHIP_MODEL_LATER 1002u
+/* Bits 8-23 of the chip-revision reply that identify the later model. */
+#define CHIP_REPLY_LATER 0x1002u
+
+/* Flash type index meaning "no usable flash recognised". */
+#define FLASH_TYPE_UNKNOWN 36u
+/* Highest number of firmware files in one _BinaryFilesInformation record. */
+#define MAX_FILES 12
+#define FILE_KIND_RAW 0u
+#define FILE_KIND_SREC 1u
+
+/* Phase numbers reported through OrvikGetProgress. */
+#define ORVIK_PHASE_HOST_SCAN_REQUEST 1u /* set by the host before a scan */
+#define ORVIK_PHASE_SCAN 2u
+#define ORVIK_PHASE_FORMAT_ERASE 3u
+#define ORVIK_PHASE_SYSTEM_LAYOUT 4u
+#define ORVIK_PHASE_FIRMWARE 5u
+#define ORVIK_PHASE_LOGICAL_FORMAT 7u
+#define ORVIK_PHASE_ERASE 8u
+
+/* ------------------------------------------------------------------------ */
+/* Records                                                                  */
+/* ------------------------------------------------------------------------ */
+
+/* The 16-byte record the driver keeps for the host. */
+typedef struct _USER_DATA {
+  ORVIK_ULONG ownerFlag;    /* 1 while a blocking session owns the device */
+  ORVIK_ULONG formatStatus; /* set to 1 by a successful quick format */
+  ORVIK_ULONG blockingFlag; /* 1 after a blocking open */
+  ORVIK_ULONG reservedWord; /* never set by the library */
+} _USER_DATA;
+
+/* The card's CID register image as the device delivers it (16 bytes) and the
+ * two reply bytes that follow it. */
+typedef struct _MMC_CID {
+  unsigned char bytes[18];
+} _MMC_CID;
+
+/* The card's CSD register image as the device delivers it. */
+typedef struct _MMC_CSD {
+  unsigned char bytes[16];
+} _MMC_CSD;
+
+/*
+ * The host's description of a set of firmware files.  The library reads
+ * fileCount, lowAreaFile, fileTags and fileKinds, writes only the four
+ * version arrays, and never touches hostData or hostData2.
+ *
+ * Accepted records (checked before anything is sent to the device by every
+ * export that takes one):
+ *  - fileCount lies between 1 and MAX_FILES;
+ *  - no two of the first fileCount tags are equal;
+ *  - no tag is 0xFB..0xFF: their markers (tag + 4) would collide with block
+ *    states of the block status table (good, bad, format-used, CIS) or with
+ *    the marker of the file tagged 'P'.
+ * Other records are refused: OrvikBuildBlockStatus and
+ * OrvikGetFirmwareVersion answer PROGRAM_MEDIA_NO_DEVICE (the scan cannot
+ * run), OrvikGetFileVersion, OrvikProgramPelkMedia and OrvikFatFormatEx
+ * answer PROGRAM_MEDIA_BAD_FILE.  OrvikQuickFormatPelk does not read it.
+ */
+typedef struct _BinaryFilesInformation {
+  ORVIK_ULONG fileCount;               /* offset 0 */
+  unsigned char hostData[6240];        /* offset 4, host data */
+  ORVIK_ULONG lowAreaFile;             /* offset 6244, 1-based file number */
+  unsigned char hostData2[8];          /* offset 6248, host data */
+  unsigned char fileTags[12];          /* offset 6256 */
+  ORVIK_ULONG fileKinds[12];           /* offset 6268, FILE_KIND_RAW / FILE_KIND_SREC */
+  unsigned short deviceVersionB[12][2]; /* offset 6316, words 3 and 4 on the player */
+  unsigned short deviceVersionA[12][2]; /* offset 6364, words 1 and 2 on the player */
+  unsigned short fileVersionB[12][2];   /* offset 6412, words 3 and 4 of each file */
+  unsigned short fileVersionA[12][2];   /* offset 6460, words 1 and 2 of each file */
+} _BinaryFilesInformation;
+
+ORVIK_STATIC_ASSERT(sizeof(ORVIK_ULONG) == 4, "ORVIK_ULONG is 32 bits");
+ORVIK_STATIC_ASSERT(sizeof(_USER_DATA) == 16, "_USER_DATA is 16 bytes");
+ORVIK_STATIC_ASSERT(sizeof(_MMC_CID) == 18, "_MMC_CID is 18 bytes");
+ORVIK_STATIC_ASSERT(sizeof(_MMC_CSD) == 16, "_MMC_CSD is 16 bytes");
+ORVIK_STATIC_ASSERT(sizeof(_BinaryFilesInformation) == 6508, "record is 6508 bytes");
+#ifdef __cplusplus
+#define ORVIK_OFFSET_OF(type, field) offsetof(type, field)
+#else
+#define ORVIK_OFFSET_OF(type, field) __builtin_offsetof(type, field)
+#endif
+ORVIK_STATIC_ASSERT(ORVIK_OFFSET_OF(_BinaryFilesInformation, fileCount) == 0, "fileCount");
+ORVIK_STATIC_ASSERT(ORVIK_OFFSET_OF(_BinaryFilesInformation, hostData) == 4, "hostData");
+ORVIK_STATIC_ASSERT(ORVIK_OFFSET_OF(_BinaryFilesInformation, lowAreaFile) == 6244, "lowAreaFile");
+ORVIK_STATIC_ASSERT(ORVIK_OFFSET_OF(_BinaryFilesInformation, hostData2) == 6248, "hostData2");
+ORVIK_STATIC_ASSERT(ORVIK_OFFSET_OF(_BinaryFilesInformation, fileTags) == 6256, "fileTags");
+ORVIK_STATIC_ASSERT(ORVIK_OFFSET_OF(_BinaryFilesInformation, fileKinds) == 6268, "fileKinds");
+ORVIK_STATIC_ASSERT(ORVIK_OFFSET_OF(_BinaryFilesInformation, deviceVersionB) == 6316, "devB");
+ORVIK_STATIC_ASSERT(ORVIK_OFFSET_OF(_BinaryFilesInformation, deviceVersionA) == 6364, "devA");
+ORVIK_STATIC_ASSERT(ORVIK_OFFSET_OF(_BinaryFilesInformation, fileVersionB) == 6412, "fileB");
+ORVIK_STATIC_ASSERT(ORVIK_OFFSET_OF(_BinaryFilesInformation, fileVersionA) == 6460, "fileA");
+
+/* ------------------------------------------------------------------------ */
+/* Driver level: device session and control requests (no global lock)     */
+/* ------------------------------------------------------------------------ */
+
+/*
+ * Opens the device object "\\.\TEMBROr<n>" ("TEMBROu" on Windows 95/98), or
+ * "\\.\OrvikRecDevice<n>" when mode is 2.  With search non-zero instances 0 to
+ * 99 are tried and the first that opens is taken; otherwise exactly instance.
+ * The blocking open also marks the driver's _USER_DATA (words 0 and 2 = 1).
+ * An open while a session is open ends that session first (its handle, event
+ * and buffer are released; nothing is sent to its device).
+ */
+ORVIK_API int ORVIK_CALL OrvikDDOpenDriver(char instance, unsigned char search, DEVICE_STATUS mode);
+ORVIK_API int ORVIK_CALL OrvikDDOpenDriverNoBlock(char instance, unsigned char search,
+                                                  DEVICE_STATUS mode);
+/* 1 when an open device handle was closed, 0 otherwise (also without a session). */
+ORVIK_API int ORVIK_CALL OrvikDDCloseDriver(void);
+/*
+ * One transfer of length bytes, waiting at most 1000 ms.  1 only when the
+ * driver moved exactly the requested number of bytes.  Reads whose length is
+ * not a multiple of 64 are rounded up to the next multiple and go through the
+ * session's 4096-byte bounce buffer, so such reads are refused (0, nothing
+ * sent) above 4095 bytes.  A null buffer with a non-zero length fails.
+ */
+ORVIK_API int ORVIK_CALL OrvikDDWrite(unsigned char* buffer, ORVIK_ULONG length);
+ORVIK_API int ORVIK_CALL OrvikDDRead(unsigned char* buffer, ORVIK_ULONG length);
+
+ORVIK_API int ORVIK_CALL OrvikDDGetStatus(_USER_DATA* data);
+ORVIK_API int ORVIK_CALL OrvikDDSetStatus(_USER_DATA* data);
+/* A DEVICE_STATUS value. */
+ORVIK_API ORVIK_ULONG ORVIK_CALL OrvikDDGetDeviceStatus(void);
+/* Sets _USER_DATA word 0 to 1 and word 1 to status; words 2 and 3 keep the
+ * values read (0 when the read fails). */
+ORVIK_API int ORVIK_CALL OrvikDDSetFormatStatus(int status);
+ORVIK_API unsigned char ORVIK_CALL OrvikDDGetDeviceVersion(ORVIK_ULONG* version);
+/* Up to 11 attempts, 250 ms apart. */
+ORVIK_API int ORVIK_CALL OrvikDDReconfigure(void);
+/* The driver's chip identifier, or DEFAULT_CHIP_ID when the request fails. */
+ORVIK_API ORVIK_ULONG ORVIK_CALL OrvikDDGetChipId(void);
+
+/* ------------------------------------------------------------------------ */
+/* Entry points and status wrappers                                         */
+/* ------------------------------------------------------------------------ */
+
+/*
+ * OrvikOpenDriver scans instances 0-99 (blocking open), OrvikOpenDriverEx
+ * opens the given instance (blocking open); OrvikOpenDriverNoBlock opens the
+ * given instance, OrvikOpenDriverNoBlockEx scans (non-blocking opens).  With
+ * mode 1 the player's description is read and the DCC version kept.
+ *
+ * The global lock is valid for the whole life of the process, so the locking
+ * exports may be called before an open or after a failed one: they then fail
+ * through their failed transfers.  A second open without a close replaces the
+ * session (see OrvikDDOpenDriver).
+ */
+ORVIK_API int ORVIK_CALL OrvikOpenDriver(DEVICE_STATUS mode);
+ORVIK_API int ORVIK_CALL OrvikOpenDriverEx(char instance, DEVICE_STATUS mode);
+ORVIK_API int ORVIK_CALL OrvikOpenDriverNoBlock(char instance, DEVICE_STATUS mode);
+ORVIK_API int ORVIK_CALL OrvikOpenDriverNoBlockEx(DEVICE_STATUS mode);
+ORVIK_API int ORVIK_CALL OrvikCloseDriver(void);
+
+ORVIK_API int ORVIK_CALL OrvikGetStatus(_USER_DATA* data);
+ORVIK_API int ORVIK_CALL OrvikSetStatus(_USER_DATA* data);
+ORVIK_API DEVICE_STATUS ORVIK_CALL OrvikGetDeviceStatus(void);
+ORVIK_API int ORVIK_CALL OrvikGetDeviceVersion(ORVIK_ULONG* version);
+/*
+ * source 1: the chip model number, CHIP_MODEL_EARLY or CHIP_MODEL_LATER.
+ * CHIP_MODEL_LATER is answered when the description cannot be read, holds no
+ * tag-0 item, or its tag-0 value is 0x100 or less, and when the chip-revision
+ * exchange fails (a device too old to answer it is not the early model's
+ * firmware, which always answers).  Any other source: the driver's chip
+ * identifier (DEFAULT_CHIP_ID when that request fails).
+ */
+ORVIK_API ORVIK_ULONG ORVIK_CALL OrvikGetChipId(unsigned char source);
+ORVIK_API ACCESS_DEVICE_STATUS ORVIK_CALL OrvikGetPowerStatus(ORVIK_ULONG* power);
+/* flashType receives 0..35, or 36 when no usable flash or card is found. */
+ORVIK_API ACCESS_DEVICE_STATUS ORVIK_CALL OrvikGetFlashSizes(ORVIK_ULONG* flashType,
+                                                             ORVIK_ULONG* failed);
+ORVIK_API unsigned char ORVIK_CALL OrvikFatPrepareSupported(unsigned char drive);
+ORVIK_API int ORVIK_CALL OrvikFreeMemoryDevice(unsigned char drive);
+
+/* ------------------------------------------------------------------------ */
+/* Progress                                                                 */
+/* ------------------------------------------------------------------------ */
+
+/*
+ * Phase and percentage are published together: a polling thread never sees
+ * a torn value, nor a percentage without its phase.  With a non-null event
+ * OrvikSetPhase resets it and waits up to 2000 ms for the host to signal it
+ * (a Win32 event handle, or an OrvikPosixEvent from orvik/posix.h).
+ */
+ORVIK_API int ORVIK_CALL OrvikSetPhase(ORVIK_ULONG phase, double percentage, void* event);
+ORVIK_API int ORVIK_CALL OrvikGetProgress(double* percentage, ORVIK_ULONG* phase);
+ORVIK_API int ORVIK_CALL OrvikSetProgress(double increment);
+
+/* ------------------------------------------------------------------------ */
+/* MMC card (no global lock)                                                */
+/* ------------------------------------------------------------------------ */
+
+ORVIK_API int ORVIK_CALL OrvikMMCDetectMedia(unsigned char drive, ORVIK_ULONG* capacityBlocks,
+                                             unsigned char* cardStatus,
+                                             unsigned char* cardAttribute,
+                                             unsigned char* eraseGroupBlocks);
+ORVIK_API int ORVIK_CALL OrvikMMCReadStatus(unsigned char drive, unsigned short* cardStatusWord);
+ORVIK_API int ORVIK_CALL OrvikMMCReadCID(unsigned char drive, _MMC_CID* cid,
+                                         unsigned char* cardStatus);
+ORVIK_API int ORVIK_CALL OrvikMMCReadOCR(unsigned char drive, ORVIK_ULONG* ocr,
+                                         unsigned char* cardStatus);
+ORVIK_API int ORVIK_CALL OrvikMMCReadCSD(unsigned char drive, _MMC_CSD* csd,
+                                         unsigned char* cardStatus);
+ORVIK_API int ORVIK_CALL OrvikMMCProgramCSD(unsigned char drive, _MMC_CSD* csd,
+                                            unsigned char* cardStatus);
+/*
+ * Block numbers count 512-byte blocks.  A transfer or erase whose first or
+ * last byte address does not fit in 32 bits is refused (0, nothing sent).
+ */
+ORVIK_API int ORVIK_CALL OrvikMMCReadBlock(unsigned char drive, ORVIK_ULONG block,
+                                           unsigned char* data);
+ORVIK_API int ORVIK_CALL OrvikMMCReadMultipleBlock(unsigned char drive, ORVIK_ULONG block,
+                                                   unsigned short blockCount,
+                                                   unsigned char* data);
+ORVIK_API int ORVIK_CALL OrvikMMCWriteBlock(unsigned char drive, ORVIK_ULONG block,
+                                            unsigned char* data);
+ORVIK_API int ORVIK_CALL OrvikMMCWriteMultipleBlock(unsigned char drive, ORVIK_ULONG block,
+                                                    unsigned short blockCount,
+                                                    unsigned char* data);
+ORVIK_API int ORVIK_CALL OrvikMMCErase(unsigned char drive, ORVIK_ULONG block,
+                                       ORVIK_ULONG blockCount, unsigned char* cardStatus);
+ORVIK_API int ORVIK_CALL OrvikMMCEraseFileSystemSectors(unsigned char drive,
+                                                        ORVIK_ULONG capacityBlocks,
+                                                        double* progress);
+ORVIK_API int ORVIK_CALL OrvikMMCEraseAllBlocks(unsigned char drive, ORVIK_ULONG capacityBlocks,
+                                                double* progress);
+ORVIK_API int ORVIK_CALL OrvikMMCFormat(unsigned char drive, ORVIK_ULONG capacityBlocks,
+                                        double* progress);
+
+/* ------------------------------------------------------------------------ */
+/* Firmware versions, block status, formats and programming                 */
+/* ------------------------------------------------------------------------ */
+
+ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikGetFileVersion(unsigned char** const fileData,
+                                                              ORVIK_ULONG* const fileLengths,
+                                                              _BinaryFilesInformation* files);
+ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikGetFirmwareVersion(ORVIK_ULONG* flashTypes,
+                                                                  unsigned char drive,
+                                                                  _BinaryFilesInformation* files);
+ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikBuildBlockStatus(ORVIK_ULONG* flashTypes,
+                                                                unsigned char drive, int flag,
+                                                                _BinaryFilesInformation* files,
+                                                                void* event);
+ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikFatEraseDataArea(ORVIK_ULONG* flashTypes,
+                                                                unsigned char drive, void* event);
+ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikQuickFormatPelk(ORVIK_ULONG* flashTypes,
+                                                               unsigned char drive,
+                                                               int sizeFromRegistry,
+                                                               _BinaryFilesInformation* files,
+                                                               void* event);
+ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikProgramPelkMedia(
+    ORVIK_ULONG* flashTypes, unsigned char drive, unsigned char** const fileData,
+    ORVIK_ULONG* const fileLengths, unsigned char** const prefixData,
+    ORVIK_ULONG* const prefixLengths, _BinaryFilesInformation* files, void* event);
+ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikFatFormatEx(
+    ORVIK_ULONG* flashTypes, unsigned char drive, int writeFiles, unsigned char** const fileData,
+    ORVIK_ULONG* const fileLengths, unsigned char** const prefixData,
+    ORVIK_ULONG* const prefixLengths, _BinaryFilesInformation* files, void* event);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* ORVIK_ORVIK_H */

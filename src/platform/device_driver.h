@@ -1,0 +1,73 @@
+// The driver side of the device channel.
+//
+// A device object is served either by a driver registered in the same
+// process (the player simulator, used by the host tool and the tests) or by
+// a Unix socket speaking the driver wire protocol.  Both are modelled by the
+// same two interfaces: a DeviceDriver is a device object that can be opened,
+// a DeviceConnection is one open handle to it.
+//
+// A connection answers each request when it is made; the answer says how
+// the transfer ends: at once, late (after a delay, possibly past the
+// library's limit) or never, or by dropping the connection.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orvik::os {
+
+// Win32 error numbers that cross the seam and the wire.
+inline constexpr uint32_t kErrorNotSupported = 1;
+inline constexpr uint32_t kErrorGeneralFailure = 31;
+inline constexpr uint32_t kErrorOperationAborted = 995;
+
+struct DeviceAnswer {
+  enum class Timing {
+    kNow,         // completes at once
+    kLate,        // completes after delayMs
+    kNever,       // never completes (a stalled device)
+    kDisconnect,  // the connection drops: this and every later request fail
+  };
+  uint32_t error = 0;  // 0, or a Win32 error number (31 general failure)
+  uint32_t count = 0;  // bytes written, or bytes placed in the read/output buffer
+  Timing timing = Timing::kNow;
+  uint32_t delayMs = 0;
+
+  static DeviceAnswer Done(uint32_t count) { return DeviceAnswer{0, count, Timing::kNow, 0}; }
+  static DeviceAnswer Failed(uint32_t error) { return DeviceAnswer{error, 0, Timing::kNow, 0}; }
+};
+
+class DeviceConnection {
+ public:
+  virtual ~DeviceConnection() = default;
+  // A write of length bytes.
+  virtual DeviceAnswer Write(const uint8_t* data, uint32_t length) = 0;
+  // A read of up to length bytes into data; count says how many arrived.
+  virtual DeviceAnswer Read(uint8_t* data, uint32_t length) = 0;
+  // A control request; count is the number of output bytes placed in out.
+  virtual DeviceAnswer Control(uint32_t code, const uint8_t* in, uint32_t inLength, uint8_t* out,
+                               uint32_t outLength) = 0;
+};
+
+class DeviceDriver {
+ public:
+  virtual ~DeviceDriver() = default;
+  // A new connection, or nullptr when the object refuses to open.
+  virtual std::unique_ptr<DeviceConnection> Open() = 0;
+};
+
+// Registers a device object under its name (what follows "\\.\", e.g.
+// "TEMBROr0").  A later registration of the same name replaces the earlier.
+void RegisterDevice(const std::string& name, std::shared_ptr<DeviceDriver> driver);
+void UnregisterDevice(const std::string& name);
+// The driver registered under name, or nullptr.
+std::shared_ptr<DeviceDriver> FindRegisteredDevice(const std::string& name);
+// Names currently registered (for diagnostics).
+std::vector<std::string> RegisteredDeviceNames();
+
+// The object name within a full device name: "\\.\TEMBROr0" -> "TEMBROr0".
+std::string DeviceObjectName(const char* fullName);
+
+}  // namespace orvik::os

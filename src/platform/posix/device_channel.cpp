@@ -1,0 +1,529 @@
+// Device objects on POSIX: in-process drivers and socket devices.
+#include "platform/posix/device_channel.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/device_driver.h"
+#include "platform/posix/event_object.h"
+
+namespace orvik::os {
+
+namespace posix {
+class Channel;
+}
+
+struct DeviceObject {
+  std::shared_ptr<posix::Channel> channel;
+};
+
+namespace posix {
+namespace {
+
+// What a completed transfer reports to its routine.
+struct Completion {
+  uint32_t error = 0;
+  uint32_t count = 0;
+  std::vector<uint8_t> data;  // read data that arrived (at most the request length)
+};
+
+// One started transfer.  It lives in the list of the thread that started it
+// until its completion routine has run there.
+struct Transfer {
+  std::shared_ptr<Channel> channel;
+  AsyncIo* io = nullptr;
+  CompletionRoutine routine = nullptr;
+  uint8_t* target = nullptr;  // read destination
+  uint32_t length = 0;
+  uint32_t id = 0;
+  bool cancelled = false;
+  bool ready = false;  // completion known; runs at readyAt
+  uint64_t readyAt = 0;
+  Completion completion;
+};
+
+thread_local std::vector<std::unique_ptr<Transfer>> tTransfers;
+
+uint64_t Now() { return PosixMonotonicMilliseconds(); }
+
+void MarkReady(Transfer& transfer, Completion completion, uint64_t at) {
+  transfer.completion = std::move(completion);
+  transfer.ready = true;
+  transfer.readyAt = at;
+}
+
+}  // namespace
+
+class Channel {
+ public:
+  virtual ~Channel() = default;
+  // Starts a transfer; false when it cannot be started.
+  virtual bool Submit(Transfer& transfer, bool isWrite, const uint8_t* data) = 0;
+  // Receives whatever answers have arrived, waiting at most timeoutMs.
+  virtual void Pump(uint32_t timeoutMs) { (void)timeoutMs; }
+  // Moves an arrived answer into the transfer, if there is one.
+  virtual void Collect(Transfer& transfer) { (void)transfer; }
+  // Forgets the transfer: its answer, when it comes, is discarded.
+  virtual void Abandon(Transfer& transfer) { (void)transfer; }
+  virtual bool IsSocket() const { return false; }
+  virtual int Descriptor() const { return -1; }
+  virtual bool Control(uint32_t code, const void* in, uint32_t inLength, void* out,
+                       uint32_t outLength, uint32_t* returned) = 0;
+  virtual void Close() = 0;
+
+  std::mutex mutex;
+  bool closed = false;
+};
+
+namespace {
+
+// A device object served by a driver in this process.
+class InProcessChannel : public Channel {
+ public:
+  explicit InProcessChannel(std::unique_ptr<DeviceConnection> connection)
+      : connection_(std::move(connection)) {}
+
+  bool Submit(Transfer& transfer, bool isWrite, const uint8_t* data) override {
+    std::lock_guard<std::mutex> guard(mutex);
+    if (closed || broken_) return false;
+    std::vector<uint8_t> buffer;
+    DeviceAnswer answer;
+    if (isWrite) {
+      answer = connection_->Write(data, transfer.length);
+    } else {
+      buffer.assign(transfer.length, 0);
+      answer = connection_->Read(buffer.data(), transfer.length);
+    }
+    Completion completion;
+    completion.error = answer.error;
+    completion.count = answer.count;
+    if (!isWrite) {
+      buffer.resize(std::min<size_t>(answer.count, transfer.length));
+      completion.data = std::move(buffer);
+    }
+    uint64_t now = Now();
+    switch (answer.timing) {
+      case DeviceAnswer::Timing::kNow:
+        MarkReady(transfer, std::move(completion), now);
+        break;
+      case DeviceAnswer::Timing::kLate:
+        MarkReady(transfer, std::move(completion), now + answer.delayMs);
+        break;
+      case DeviceAnswer::Timing::kNever:
+        break;
+      case DeviceAnswer::Timing::kDisconnect:
+        broken_ = true;
+        MarkReady(transfer, Completion{kErrorGeneralFailure, 0, {}}, now);
+        break;
+    }
+    return true;
+  }
+
+  bool Control(uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength,
+               uint32_t* returned) override {
+    DeviceAnswer answer;
+    {
+      std::lock_guard<std::mutex> guard(mutex);
+      if (closed || broken_) return false;
+      answer = connection_->Control(code, static_cast<const uint8_t*>(in), inLength,
+                                    static_cast<uint8_t*>(out), outLength);
+      if (answer.timing == DeviceAnswer::Timing::kDisconnect) {
+        broken_ = true;
+        return false;
+      }
+    }
+    if (answer.timing == DeviceAnswer::Timing::kNever ||
+        (answer.timing == DeviceAnswer::Timing::kLate && answer.delayMs > kControlLimitMs)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kControlLimitMs));
+      return false;
+    }
+    if (answer.timing == DeviceAnswer::Timing::kLate)
+      std::this_thread::sleep_for(std::chrono::milliseconds(answer.delayMs));
+    if (returned != nullptr) *returned = std::min(answer.count, outLength);
+    return answer.error == 0;
+  }
+
+  void Close() override {
+    std::lock_guard<std::mutex> guard(mutex);
+    closed = true;
+    connection_.reset();  // the driver sees its handle closed
+  }
+
+ private:
+  std::unique_ptr<DeviceConnection> connection_;
+  bool broken_ = false;
+};
+
+// Wire protocol of socket devices.
+constexpr size_t kRequestHeaderSize = 20;
+constexpr size_t kAnswerHeaderSize = 12;
+constexpr uint8_t kOpWrite = 1;
+constexpr uint8_t kOpRead = 2;
+constexpr uint8_t kOpControl = 3;
+// Bytes of read data an answer may carry; larger answers are a broken device.
+constexpr uint32_t kMaxAnswerPayload = 64u << 20;
+
+void PutWord(uint8_t* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint32_t GetWord(const uint8_t* at) {
+  return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
+         static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
+}
+
+// A device object behind a Unix socket in $ORVIK_DEVICE_DIR.
+class SocketChannel : public Channel {
+ public:
+  explicit SocketChannel(int fd) : fd_(fd) {}
+  ~SocketChannel() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  bool IsSocket() const override { return true; }
+  int Descriptor() const override { return fd_; }
+
+  bool Submit(Transfer& transfer, bool isWrite, const uint8_t* data) override {
+    std::lock_guard<std::mutex> guard(mutex);
+    uint8_t op = isWrite ? kOpWrite : kOpRead;
+    uint32_t id = 0;
+    if (!SendRequest(op, 0, isWrite ? data : nullptr, isWrite ? transfer.length : 0,
+                     isWrite ? 0 : transfer.length, &id))
+      return false;
+    transfer.id = id;
+    return true;
+  }
+
+  void Pump(uint32_t timeoutMs) override {
+    std::lock_guard<std::mutex> guard(mutex);
+    PumpLocked(timeoutMs);
+  }
+
+  void Collect(Transfer& transfer) override {
+    std::lock_guard<std::mutex> guard(mutex);
+    auto found = arrived_.find(transfer.id);
+    if (found == arrived_.end()) return;
+    MarkReady(transfer, std::move(found->second), Now());
+    arrived_.erase(found);
+  }
+
+  void Abandon(Transfer& transfer) override {
+    std::lock_guard<std::mutex> guard(mutex);
+    arrived_.erase(transfer.id);
+    auto found = outstanding_.find(transfer.id);
+    if (found != outstanding_.end()) found->second.wanted = false;
+  }
+
+  bool Control(uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength,
+               uint32_t* returned) override {
+    std::lock_guard<std::mutex> guard(mutex);
+    uint32_t id = 0;
+    if (!SendRequest(kOpControl, code, static_cast<const uint8_t*>(in), inLength, outLength, &id))
+      return false;
+    uint64_t deadline = Now() + kControlLimitMs;
+    for (;;) {
+      auto found = arrived_.find(id);
+      if (found != arrived_.end()) {
+        Completion answer = std::move(found->second);
+        arrived_.erase(found);
+        if (out != nullptr && !answer.data.empty())
+          std::memcpy(out, answer.data.data(), std::min<size_t>(answer.data.size(), outLength));
+        if (returned != nullptr) *returned = std::min(answer.count, outLength);
+        return answer.error == 0;
+      }
+      uint64_t now = Now();
+      if (now >= deadline || broken_) break;
+      PumpLocked(static_cast<uint32_t>(deadline - now));
+    }
+    auto late = outstanding_.find(id);
+    if (late != outstanding_.end()) late->second.wanted = false;
+    return false;
+  }
+
+  void Close() override {
+    std::lock_guard<std::mutex> guard(mutex);
+    closed = true;
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    Break();
+  }
+
+ private:
+  struct Outstanding {
+    uint8_t op = 0;
+    uint32_t outLength = 0;
+    bool wanted = true;  // false once abandoned: the answer is discarded
+  };
+
+  bool SendRequest(uint8_t op, uint32_t code, const uint8_t* data, uint32_t inLength,
+                   uint32_t outLength, uint32_t* id) {
+    if (closed || broken_ || fd_ < 0) return false;
+    *id = nextId_++;
+    std::vector<uint8_t> request(kRequestHeaderSize + inLength, 0);
+    request[0] = op;
+    PutWord(&request[4], *id);
+    PutWord(&request[8], code);
+    PutWord(&request[12], inLength);
+    PutWord(&request[16], outLength);
+    if (inLength != 0 && data != nullptr)
+      std::memcpy(&request[kRequestHeaderSize], data, inLength);
+    size_t sent = 0;
+    while (sent < request.size()) {
+      ssize_t n = ::send(fd_, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+      if (n < 0 && (errno == EINTR)) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        pollfd waitWritable{fd_, POLLOUT, 0};
+        if (::poll(&waitWritable, 1, 1000) <= 0) {
+          Break();
+          return false;
+        }
+        continue;
+      }
+      if (n <= 0) {
+        Break();
+        return false;
+      }
+      sent += static_cast<size_t>(n);
+    }
+    outstanding_[*id] = Outstanding{op, outLength, true};
+    return true;
+  }
+
+  void PumpLocked(uint32_t timeoutMs) {
+    if (fd_ < 0 || broken_) return;
+    pollfd readable{fd_, POLLIN, 0};
+    int ready = ::poll(&readable, 1, static_cast<int>(timeoutMs));
+    if (ready <= 0) return;
+    uint8_t chunk[16384];
+    for (;;) {
+      ssize_t n = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
+      if (n > 0) {
+        inbox_.insert(inbox_.end(), chunk, chunk + n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      Break();  // closed by the device, or failed
+      break;
+    }
+    ParseAnswers();
+  }
+
+  void ParseAnswers() {
+    size_t pos = 0;
+    while (!broken_ && inbox_.size() - pos >= kAnswerHeaderSize) {
+      const uint8_t* header = inbox_.data() + pos;
+      uint32_t id = GetWord(header);
+      uint32_t error = GetWord(header + 4);
+      uint32_t count = GetWord(header + 8);
+      auto found = outstanding_.find(id);
+      if (found == outstanding_.end()) {  // an answer to nothing: the device is lost
+        Break();
+        break;
+      }
+      uint8_t op = found->second.op;
+      uint32_t payload = op == kOpWrite ? 0 : count;
+      if (payload > kMaxAnswerPayload) {
+        Break();
+        break;
+      }
+      if (inbox_.size() - pos < kAnswerHeaderSize + payload) break;  // rest not here yet
+      if (found->second.wanted) {
+        Completion completion;
+        completion.error = error;
+        completion.count = count;
+        const uint8_t* data = header + kAnswerHeaderSize;
+        size_t keep = std::min<size_t>(payload, found->second.outLength);
+        completion.data.assign(data, data + keep);
+        arrived_[id] = std::move(completion);
+      }
+      outstanding_.erase(found);
+      pos += kAnswerHeaderSize + payload;
+    }
+    inbox_.erase(inbox_.begin(), inbox_.begin() + static_cast<std::ptrdiff_t>(
+                                                      std::min(pos, inbox_.size())));
+  }
+
+  // The connection is lost: every request in flight fails, and every later one.
+  void Break() {
+    broken_ = true;
+    for (auto& entry : outstanding_) {
+      if (entry.second.wanted) arrived_[entry.first] = Completion{kErrorGeneralFailure, 0, {}};
+    }
+    outstanding_.clear();
+    inbox_.clear();
+  }
+
+  int fd_;
+  uint32_t nextId_ = 1;
+  bool broken_ = false;
+  std::vector<uint8_t> inbox_;
+  std::map<uint32_t, Outstanding> outstanding_;
+  std::map<uint32_t, Completion> arrived_;
+};
+
+std::shared_ptr<Channel> ConnectSocket(const std::string& objectName) {
+  const char* directory = std::getenv("ORVIK_DEVICE_DIR");
+  if (directory == nullptr || directory[0] == '\0') return nullptr;
+  if (objectName.empty() || objectName.find('/') != std::string::npos) return nullptr;
+  std::string path = std::string(directory) + "/" + objectName;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return nullptr;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return nullptr;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_shared<SocketChannel>(fd);
+}
+
+bool Start(DeviceHandle device, bool isWrite, const uint8_t* writeData, uint8_t* readTarget,
+           uint32_t length, AsyncIo* io, CompletionRoutine routine) {
+  if (device == nullptr || device->channel == nullptr || io == nullptr || routine == nullptr)
+    return false;
+  auto transfer = std::make_unique<Transfer>();
+  transfer->channel = device->channel;
+  transfer->io = io;
+  transfer->routine = routine;
+  transfer->target = readTarget;
+  transfer->length = length;
+  if (!device->channel->Submit(*transfer, isWrite, writeData)) return false;
+  tTransfers.push_back(std::move(transfer));
+  return true;
+}
+
+// Runs the completion routines of this thread's transfers that are due.
+bool RunDueCompletions() {
+  for (auto& transfer : tTransfers) {
+    if (transfer->ready) continue;
+    if (transfer->channel->closed) {
+      MarkReady(*transfer, Completion{kErrorOperationAborted, 0, {}}, Now());
+      continue;
+    }
+    transfer->channel->Pump(0);
+    transfer->channel->Collect(*transfer);
+  }
+  uint64_t now = Now();
+  std::vector<std::unique_ptr<Transfer>> due;
+  for (auto it = tTransfers.begin(); it != tTransfers.end();) {
+    if ((*it)->ready && (*it)->readyAt <= now) {
+      due.push_back(std::move(*it));
+      it = tTransfers.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (auto& transfer : due) {
+    Completion& completion = transfer->completion;
+    if (!transfer->cancelled && transfer->target != nullptr && !completion.data.empty())
+      std::memcpy(transfer->target, completion.data.data(),
+                  std::min<size_t>(completion.data.size(), transfer->length));
+    transfer->routine(completion.error, completion.count, transfer->io);
+  }
+  return !due.empty();
+}
+
+}  // namespace
+
+DeviceHandle OpenDevice(const char* name) {
+  std::string objectName = DeviceObjectName(name);
+  std::shared_ptr<Channel> channel;
+  if (auto driver = FindRegisteredDevice(objectName)) {
+    std::unique_ptr<DeviceConnection> connection = driver->Open();
+    if (connection == nullptr) return nullptr;
+    channel = std::make_shared<InProcessChannel>(std::move(connection));
+  } else {
+    channel = ConnectSocket(objectName);
+  }
+  if (channel == nullptr) return nullptr;
+  auto* device = new (std::nothrow) DeviceObject;
+  if (device == nullptr) {
+    channel->Close();
+    return nullptr;
+  }
+  device->channel = std::move(channel);
+  return device;
+}
+
+bool CloseDevice(DeviceHandle device) {
+  if (device == nullptr) return false;
+  device->channel->Close();
+  delete device;
+  return true;
+}
+
+bool StartWrite(DeviceHandle device, const void* data, uint32_t length, AsyncIo* io,
+                CompletionRoutine routine) {
+  return Start(device, true, static_cast<const uint8_t*>(data), nullptr, length, io, routine);
+}
+
+bool StartRead(DeviceHandle device, void* data, uint32_t length, AsyncIo* io,
+               CompletionRoutine routine) {
+  return Start(device, false, nullptr, static_cast<uint8_t*>(data), length, io, routine);
+}
+
+bool CancelIo(DeviceHandle device) {
+  if (device == nullptr) return false;
+  for (auto& transfer : tTransfers) {
+    if (transfer->channel != device->channel || transfer->cancelled) continue;
+    transfer->cancelled = true;
+    device->channel->Abandon(*transfer);
+    MarkReady(*transfer, Completion{kErrorOperationAborted, 0, {}}, Now());
+  }
+  return true;
+}
+
+bool DeviceControl(DeviceHandle device, uint32_t code, const void* in, uint32_t inLength,
+                   void* out, uint32_t outLength, uint32_t* returned) {
+  if (returned != nullptr) *returned = 0;
+  if (device == nullptr) return false;
+  return device->channel->Control(code, in, inLength, out, outLength, returned);
+}
+
+WaitResult WaitAlertable(EventHandle event, uint32_t milliseconds) {
+  if (event == nullptr) return WaitResult::kFailed;
+  uint64_t deadline = Now() + milliseconds;
+  for (;;) {
+    if (RunDueCompletions()) return WaitResult::kIoCompletion;
+    if (event->IsSet()) return WaitResult::kSignaled;
+    uint64_t now = Now();
+    if (now >= deadline) return WaitResult::kTimeout;
+    uint64_t wake = deadline;
+    std::vector<pollfd> sockets;
+    for (auto& transfer : tTransfers) {
+      if (transfer->ready) {
+        wake = std::min(wake, transfer->readyAt);
+      } else if (transfer->channel->IsSocket() && transfer->channel->Descriptor() >= 0) {
+        sockets.push_back(pollfd{transfer->channel->Descriptor(), POLLIN, 0});
+      }
+    }
+    if (wake <= now) continue;
+    if (!sockets.empty()) {
+      // Completion routines only run on this thread, so the event can only
+      // change under us through another thread: look at it now and then.
+      uint64_t slice = std::min<uint64_t>(wake - now, 20);
+      ::poll(sockets.data(), sockets.size(), static_cast<int>(slice));
+    } else {
+      event->WaitUntil(wake);
+    }
+  }
+}
+
+}  // namespace posix
+}  // namespace orvik::os

@@ -1,0 +1,196 @@
+// The device session and its overlapped transfers.
+//
+// Transfers wait for their completion routine inside an alertable wait of at
+// most 1000 ms.  A transfer that times out is cancelled, but its completion
+// routine still runs later (Windows delivers it in a later alertable wait; a
+// stalled socket device may answer late).  To keep such a late completion
+// from being taken for a newer transfer's, every transfer has its own slot
+// (overlapped record and bounce area) and a number: a routine whose slot no
+// longer carries the number being waited for only frees its slot.  A slot is
+// not used again until its routine has run.
+#include "transport/session.h"
+
+#include <cstring>
+
+#include "transport/control_requests.h"
+#include "transport/device_name.h"
+
+namespace orvik::transport {
+namespace {
+
+constexpr int kTransferSlots = 4;
+
+struct TransferSlot {
+  os::AsyncIo io;
+  uint32_t number = 0;     // the transfer this slot carries
+  bool inFlight = false;   // started, routine not yet run
+  bool completed = false;  // the routine ran for the current transfer
+};
+
+struct DeviceSession {
+  os::DeviceHandle device = nullptr;
+  os::EventHandle completionEvent = nullptr;
+  uint8_t* bounceBuffer = nullptr;  // one 4096-byte area per slot
+  TransferSlot slots[kTransferSlots];
+  uint32_t awaited = 0;  // number of the transfer being waited for, 0 none
+  uint32_t lastNumber = 0;
+};
+
+DeviceSession gSession;
+
+void OnTransferComplete(uint32_t error, uint32_t bytes, os::AsyncIo* io) {
+  auto* slot = static_cast<TransferSlot*>(io->owner);
+  slot->inFlight = false;
+  if (slot->number == 0 || slot->number != gSession.awaited) return;  // abandoned transfer
+  io->scratch = (error == 0 && bytes == io->scratch) ? 1 : 0;
+  slot->completed = true;
+  os::TheOs().SetEvent(gSession.completionEvent);
+}
+
+int FreeSlot() {
+  for (int i = 0; i < kTransferSlots; ++i) {
+    if (!gSession.slots[i].inFlight) return i;
+  }
+  return -1;
+}
+
+uint32_t NextTransferNumber() {
+  if (++gSession.lastNumber == 0) gSession.lastNumber = 1;
+  return gSession.lastNumber;
+}
+
+// Waits for the slot's own completion, at most the transfer limit in all.
+bool AwaitCompletion(TransferSlot& slot) {
+  os::Os& os = os::TheOs();
+  uint64_t deadline = os.MonotonicMilliseconds() + kTransferLimitMs;
+  for (;;) {
+    uint64_t now = os.MonotonicMilliseconds();
+    uint32_t remaining = now < deadline ? static_cast<uint32_t>(deadline - now) : 0;
+    os::WaitResult result = os.WaitAlertable(gSession.completionEvent, remaining);
+    if (slot.completed) return true;
+    // Another completion routine ended the wait: keep waiting for ours.
+    if (result == os::WaitResult::kIoCompletion && remaining > 0) continue;
+    return false;
+  }
+}
+
+bool Transfer(bool isWrite, uint8_t* data, uint32_t length) {
+  if (gSession.device == nullptr || gSession.completionEvent == nullptr ||
+      gSession.bounceBuffer == nullptr)
+    return false;
+  if (data == nullptr && length != 0) return false;
+  uint32_t requestSize = length;
+  bool bounced = false;
+  if (!isWrite && length % kReadGranule != 0) {
+    if (length >= kBounceBufferSize) return false;  // the rounded read would not fit
+    requestSize = (length / kReadGranule + 1) * kReadGranule;
+    bounced = true;
+  }
+  int index = FreeSlot();
+  if (index < 0) return false;  // every slot still waits for a cancelled transfer
+  TransferSlot& slot = gSession.slots[index];
+  uint8_t* target = bounced ? gSession.bounceBuffer + index * kBounceBufferSize : data;
+
+  os::Os& os = os::TheOs();
+  slot.io.owner = &slot;
+  slot.io.offset = 0;
+  slot.io.offsetHigh = 0;
+  slot.io.scratch = requestSize;
+  slot.number = NextTransferNumber();
+  slot.completed = false;
+  gSession.awaited = slot.number;
+  os.ResetEvent(gSession.completionEvent);
+  bool started = isWrite ? os.StartWrite(gSession.device, data, requestSize, &slot.io,
+                                         OnTransferComplete)
+                         : os.StartRead(gSession.device, target, requestSize, &slot.io,
+                                        OnTransferComplete);
+  if (!started) {
+    gSession.awaited = 0;
+    return false;
+  }
+  slot.inFlight = true;
+  if (!AwaitCompletion(slot)) {
+    os.CancelIo(gSession.device);
+    gSession.awaited = 0;
+    return false;
+  }
+  gSession.awaited = 0;
+  if (bounced) std::memcpy(data, target, length);  // whatever the result
+  return slot.io.scratch == 1;
+}
+
+// Releases what the session holds, each thing once.
+void ReleaseSessionBuffers() {
+  os::Os& os = os::TheOs();
+  if (gSession.bounceBuffer != nullptr) {
+    os.FreePages(gSession.bounceBuffer);
+    gSession.bounceBuffer = nullptr;
+  }
+  if (gSession.completionEvent != nullptr) {
+    os.CloseEvent(gSession.completionEvent);
+    gSession.completionEvent = nullptr;
+  }
+}
+
+void EndSessionQuietly() {
+  if (gSession.device != nullptr) {
+    os::TheOs().CloseDevice(gSession.device);
+    gSession.device = nullptr;
+  }
+  ReleaseSessionBuffers();
+}
+
+}  // namespace
+
+bool OpenSession(char instance, bool search, DEVICE_STATUS mode, OpenKind kind) {
+  EndSessionQuietly();
+  os::Os& os = os::TheOs();
+  const char* prefix = DeviceNamePrefix(os.GetPlatformVersion());
+  bool recovery = mode == DEVICE_STATUS_RECOVERY;
+  int first = search ? 0 : static_cast<signed char>(instance);
+  int attempts = search ? kInstanceScanCount : 1;
+  for (int n = 0; n < attempts && gSession.device == nullptr; ++n)
+    gSession.device = os.OpenDevice(DeviceName(prefix, first + n, recovery).c_str());
+  if (gSession.device == nullptr) return false;
+
+  gSession.completionEvent = os.CreateEvent();
+  if (gSession.completionEvent == nullptr) return false;
+  gSession.bounceBuffer =
+      static_cast<uint8_t*>(os.AllocatePages(size_t{kBounceBufferSize} * kTransferSlots));
+  if (gSession.bounceBuffer == nullptr) {
+    ReleaseSessionBuffers();
+    return false;
+  }
+  if (kind == OpenKind::kBlocking) {
+    _USER_DATA record{1, 0, 1, 0};
+    SetUserData(&record);  // the result of this request is ignored
+  }
+  return true;
+}
+
+bool CloseSession() {
+  _USER_DATA record{};
+  if (GetUserData(&record) && record.ownerFlag != 0) {
+    record.ownerFlag = 0;
+    SetUserData(&record);
+  }
+  bool closed = false;
+  if (gSession.device != nullptr) {
+    closed = os::TheOs().CloseDevice(gSession.device);
+    gSession.device = nullptr;
+  }
+  ReleaseSessionBuffers();
+  return closed;
+}
+
+bool SessionIsOpen() { return gSession.device != nullptr; }
+
+os::DeviceHandle SessionDevice() { return gSession.device; }
+
+bool WriteToDevice(const uint8_t* data, uint32_t length) {
+  return Transfer(true, const_cast<uint8_t*>(data), length);
+}
+
+bool ReadFromDevice(uint8_t* data, uint32_t length) { return Transfer(false, data, length); }
+
+}  // namespace orvik::transport

@@ -1,0 +1,33 @@
+// The device session: the one open device object of the process and the
+// overlapped transfers that carry command frames to and from the player.
+#pragma once
+
+#include <cstdint>
+
+#include "orvik/orvik.h"
+#include "platform/os.h"
+
+namespace orvik::transport {
+
+inline constexpr uint32_t kTransferLimitMs = 1000;
+inline constexpr uint32_t kBounceBufferSize = 4096;
+inline constexpr uint32_t kReadGranule = 64;
+
+enum class OpenKind { kBlocking, kNoBlock };
+
+// Opens the device object (search: instances 0 to 99), creates the
+// completion event and the bounce buffer; the blocking open also marks the
+// driver's record.  A session that is still open is ended first.
+bool OpenSession(char instance, bool search, DEVICE_STATUS mode, OpenKind kind);
+// Clears the owner word, closes the handle, releases event and buffer.
+// true when an open device handle was closed.
+bool CloseSession();
+bool SessionIsOpen();
+os::DeviceHandle SessionDevice();
+
+// One overlapped transfer of exactly length bytes (reads: rounded up to a
+// multiple of 64, through the bounce buffer when not a multiple already).
+bool WriteToDevice(const uint8_t* data, uint32_t length);
+bool ReadFromDevice(uint8_t* data, uint32_t length);
+
+}  // namespace orvik::transport
