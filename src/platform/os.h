@@ -91,7 +91,7 @@ class Os {
 
   // Manual-reset events.  On POSIX an EventHandle is also what a host passes
   // as its event (OrvikPosixEvent); on Windows both are event HANDLEs.
-  virtual EventHandle CreateEvent() = 0;
+  virtual EventHandle NewEvent() = 0;
   virtual bool SetEvent(EventHandle event) = 0;
   virtual bool ResetEvent(EventHandle event) = 0;
   virtual bool CloseEvent(EventHandle event) = 0;

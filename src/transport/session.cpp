@@ -153,7 +153,7 @@ bool OpenSession(char instance, bool search, DEVICE_STATUS mode, OpenKind kind) 
     gSession.device = os.OpenDevice(DeviceName(prefix, first + n, recovery).c_str());
   if (gSession.device == nullptr) return false;
 
-  gSession.completionEvent = os.CreateEvent();
+  gSession.completionEvent = os.NewEvent();
   if (gSession.completionEvent == nullptr) return false;
   gSession.bounceBuffer =
       static_cast<uint8_t*>(os.AllocatePages(size_t{kBounceBufferSize} * kTransferSlots));

@@ -53,7 +53,10 @@ class ScriptedConnection : public os::DeviceConnection {
     shared_->records.push_back(Recorded{Recorded::Kind::kControl, outLength,
                                         std::vector<uint8_t>(in, in + inLength), code});
     auto& state = shared_->state;
-    if (state.controlsFail) return os::DeviceAnswer::Failed(os::kErrorGeneralFailure);
+    if (state.controlsFail ||
+        std::find(state.failingCodes.begin(), state.failingCodes.end(), code) !=
+            state.failingCodes.end())
+      return os::DeviceAnswer::Failed(os::kErrorGeneralFailure);
     auto word = [&](uint32_t value, uint32_t bytes) {
       uint32_t n = std::min({bytes, outLength, 4u});
       std::memcpy(out, &value, n);

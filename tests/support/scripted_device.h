@@ -56,6 +56,7 @@ class ScriptedDevice {
     uint32_t versionWord = 0x0100;
     uint32_t chipId = 0x12345678;
     bool controlsFail = false;
+    std::vector<uint32_t> failingCodes;  // control codes that fail
     uint32_t reconfigureRefusals = 0;
     bool refuseOpen = false;
     int openConnections = 0;

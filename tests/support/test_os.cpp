@@ -37,6 +37,7 @@ bool TestOs::StartRead(os::DeviceHandle device, void* data, uint32_t length, os:
 
 bool TestOs::CancelIo(os::DeviceHandle device) {
   ++cancelCount;
+  if (ignoreCancel) return true;
   return real_.CancelIo(device);
 }
 
@@ -45,9 +46,9 @@ bool TestOs::DeviceControl(os::DeviceHandle device, uint32_t code, const void* i
   return real_.DeviceControl(device, code, in, inLength, out, outLength, returned);
 }
 
-os::EventHandle TestOs::CreateEvent() {
+os::EventHandle TestOs::NewEvent() {
   if (failCreateEvent) return nullptr;
-  return real_.CreateEvent();
+  return real_.NewEvent();
 }
 
 bool TestOs::SetEvent(os::EventHandle event) { return real_.SetEvent(event); }

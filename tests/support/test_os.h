@@ -26,6 +26,9 @@ class TestOs : public os::Os {
   bool failAllAllocations = false;
   bool failCreateEvent = false;
   bool failStartTransfers = false;
+  // CancelIo is counted but not passed on, as with a driver that cannot
+  // cancel: the transfer then completes late, in a later alertable wait.
+  bool ignoreCancel = false;
   // Sleeps are recorded and not slept (reconfigure pauses, for example).
   bool fakeSleep = true;
   std::optional<os::PlatformVersion> platformVersion;
@@ -53,7 +56,7 @@ class TestOs : public os::Os {
   bool CancelIo(os::DeviceHandle device) override;
   bool DeviceControl(os::DeviceHandle device, uint32_t code, const void* in, uint32_t inLength,
                      void* out, uint32_t outLength, uint32_t* returned) override;
-  os::EventHandle CreateEvent() override;
+  os::EventHandle NewEvent() override;
   bool SetEvent(os::EventHandle event) override;
   bool ResetEvent(os::EventHandle event) override;
   bool CloseEvent(os::EventHandle event) override;

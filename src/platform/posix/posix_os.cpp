@@ -48,7 +48,7 @@ class PosixOs final : public Os {
     return posix::DeviceControl(device, code, in, inLength, out, outLength, returned);
   }
 
-  EventHandle CreateEvent() override { return new (std::nothrow) EventObject; }
+  EventHandle NewEvent() override { return new (std::nothrow) EventObject; }
   bool SetEvent(EventHandle event) override {
     if (event == nullptr) return false;
     event->Set();

@@ -250,7 +250,7 @@ class Win32Os final : public Os {
     return ok != 0;
   }
 
-  EventHandle CreateEvent() override {
+  EventHandle NewEvent() override {
     return reinterpret_cast<EventHandle>(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   }
   bool SetEvent(EventHandle event) override {
