@@ -1,0 +1,44 @@
+// The media state of the player's drives.
+//
+// Operations take a drive number, but the library keeps state for drive 0
+// only (the internal flash); every other number has no state, and nothing
+// may index the state with it.
+#pragma once
+
+#include <cstdint>
+
+#include "protocol/flash_types.h"
+
+namespace orvik::protocol {
+
+inline constexpr int32_t MEDIA_KIND_FLASH = 1;
+inline constexpr int32_t MEDIA_KIND_MMC = 2;
+
+struct DriveMediaState {
+  int32_t mediaKind = MEDIA_KIND_FLASH;
+  uint8_t cardSlot = 0;         // device-side drive number of the card
+  uint32_t cardCapacity = 0;    // blocks, as last reported by the flash-size query
+  uint32_t flashType = kFlashTypeUnknown;  // recorded by the block status scan
+  uint8_t* blockStatus = nullptr;          // blockCount entries, from the scan
+  uint8_t* pageBuffer = nullptr;           // one raw erase block, from the scan
+  uint32_t cisBlock = 0;
+  uint32_t systemBlockCount = 0;
+  uint32_t firstReservedBlock = 0;
+};
+
+// The state of drive 0; nullptr for any other drive number.
+DriveMediaState* MediaStateFor(uint8_t drive);
+// The media kind of a drive: drive 0's kind, 0 for drives without state.
+int32_t MediaKindOf(uint8_t drive);
+
+// Drive 0's kind is a constant of the build (the internal flash).  Builds
+// whose drive 0 is the card slot, and the tests of those paths, set it here.
+void SetDriveMediaKind(int32_t kind);
+
+// Releases the block status table and the page buffer (each only if held).
+void ReleaseDriveBuffers(DriveMediaState& state);
+
+// The descriptor of the flash type recorded by the last scan, or nullptr.
+const FlashTypeDescriptor* RecordedFlashType(const DriveMediaState& state);
+
+}  // namespace orvik::protocol
