@@ -1,0 +1,186 @@
+// The block status scan.
+#include "media/block_status.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "api/progress.h"
+#include "api/reservation.h"
+#include "firmware/page_buffer.h"
+#include "platform/os.h"
+#include "protocol/flash_commands.h"
+#include "protocol/media_state.h"
+
+namespace orvik::media {
+namespace {
+
+using protocol::DriveMediaState;
+using protocol::FlashTypeDescriptor;
+
+struct BlockMarks {
+  uint8_t dataStatus;
+  uint8_t blockStatus;
+  uint8_t address[2];
+};
+
+BlockMarks MarksAt(const uint8_t* records, uint32_t block) {
+  const uint8_t* record = records + (block % kMarksPerRequest) * protocol::kBlockMarkSize;
+  return BlockMarks{record[0], record[1], {record[2], record[3]}};
+}
+
+bool IsListedTag(uint8_t tag, const _BinaryFilesInformation& files) {
+  uint32_t count = std::min<uint32_t>(files.fileCount, MAX_FILES);
+  return std::find(files.fileTags, files.fileTags + count, tag) != files.fileTags + count;
+}
+
+uint8_t Classify(const BlockMarks& marks, const _BinaryFilesInformation& files) {
+  if (marks.blockStatus == 0xFF) return BLOCK_GOOD;
+  if (marks.blockStatus == 0x00) {
+    bool systemMark = marks.address[0] == protocol::SYSTEM_MARK_FIRST &&
+                      marks.address[1] == protocol::SYSTEM_MARK_SECOND;
+    bool fileMark = marks.address[0] == protocol::FILE_MARK && IsListedTag(marks.address[1], files);
+    if (systemMark || fileMark) return BLOCK_SYSTEM;
+  }
+  return BLOCK_BAD;
+}
+
+// One pass over the flash: the marks of 256 blocks per request, the
+// invalidation of the blocks in front of the CIS block, and the progress.
+class Scan {
+ public:
+  Scan(DriveMediaState& state, const FlashTypeDescriptor& type, uint8_t drive,
+       const _BinaryFilesInformation& files, bool reportProgress)
+      : state_(state),
+        type_(type),
+        drive_(drive),
+        files_(files),
+        reportProgress_(reportProgress),
+        step_(100.0 / type.blockCount) {}
+
+  bool Run() {
+    if (!marks_.Allocate(kMarksPerRequest * protocol::kBlockMarkSize)) return false;
+    uint32_t cis = 0;
+    if (!FindCisBlock(&cis)) return false;
+    for (uint32_t block = 0; block < cis; ++block) {
+      if (!Invalidate(block)) return false;
+      Advance();
+    }
+    state_.blockStatus[cis] = BLOCK_CIS;
+    state_.cisBlock = cis;
+    Advance();
+    for (uint32_t block = cis + 1; block < type_.blockCount; ++block) {
+      if (block % kMarksPerRequest == 0 && !ReadMarks(block)) return false;
+      state_.blockStatus[block] = Classify(MarksAt(marks_.data(), block), files_);
+      Advance();
+    }
+    return true;
+  }
+
+ private:
+  bool ReadMarks(uint32_t firstBlock) {
+    // Near the end of the flash the request still asks for 256 records.
+    return protocol::FlashReadBlockMarks(marks_.data(), kMarksPerRequest,
+                                         firstBlock * type_.BlockBytes(), type_.pageSize,
+                                         type_.pagesPerBlock, type_.dataSize, drive_);
+  }
+
+  // Reads marks ahead until a block qualifies.  Nothing is written before
+  // the CIS block is known, so marks that make no sense cannot wipe the
+  // flash; the marks of the CIS block's group stay in the buffer.
+  bool FindCisBlock(uint32_t* cis) {
+    for (uint32_t block = 0; block < type_.blockCount; ++block) {
+      if (block % kMarksPerRequest == 0 && !ReadMarks(block)) return false;
+      BlockMarks marks = MarksAt(marks_.data(), block);
+      if (QualifiesAsCisBlock(marks.dataStatus, marks.blockStatus)) {
+        *cis = block;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // Erases the block and zero-fills every page with an all-zero redundant
+  // area, so that every later scan finds it bad.
+  bool Invalidate(uint32_t block) {
+    state_.blockStatus[block] = BLOCK_BAD;
+    uint32_t address = block * type_.BlockBytes();
+    uint32_t status = 0;
+    if (!protocol::FlashEraseBlock(address, type_.pagesPerBlock, drive_, &status, nullptr) ||
+        status != 0)
+      return false;
+    if (zeros_.data() == nullptr && !zeros_.Allocate(type_.BlockBytes())) return false;
+    protocol::PageMarking marking;
+    marking.zeroSpare = true;
+    return protocol::FlashWritePages(zeros_.data(), type_.pagesPerBlock, address, type_.pageSize,
+                                     type_.dataSize, marking, drive_);
+  }
+
+  void Advance() {
+    if (reportProgress_) api::AddClampedProgress(step_);
+  }
+
+  DriveMediaState& state_;
+  const FlashTypeDescriptor& type_;
+  uint8_t drive_;
+  const _BinaryFilesInformation& files_;
+  bool reportProgress_;
+  double step_;
+  firmware::PageBuffer marks_;
+  firmware::PageBuffer zeros_;
+};
+
+// System blocks at the top of the flash, counted down to the first good one.
+uint32_t CountTopSystemBlocks(const uint8_t* table, uint32_t blockCount) {
+  uint32_t count = 0;
+  for (uint32_t block = blockCount - 1; block >= 1; --block) {
+    if (table[block] == BLOCK_GOOD) break;
+    if (table[block] == BLOCK_SYSTEM) ++count;
+  }
+  return count;
+}
+
+// The lowest block of the top `reserved` good or system blocks.
+uint32_t FindFirstReservedBlock(const uint8_t* table, uint32_t blockCount, uint32_t reserved) {
+  uint32_t counted = 0;
+  for (uint32_t block = blockCount - 1; reserved != 0 && block >= 1; --block) {
+    if (table[block] == BLOCK_GOOD || table[block] == BLOCK_SYSTEM) {
+      if (++counted == reserved) return block;
+    }
+  }
+  return blockCount - 1;
+}
+
+}  // namespace
+
+bool QualifiesAsCisBlock(uint8_t dataStatus, uint8_t blockStatus) {
+  return blockStatus == 0xFF && std::popcount(static_cast<uint8_t>(~dataStatus)) <= 3;
+}
+
+bool ScanBlockStatus(uint32_t flashType, uint8_t drive, const _BinaryFilesInformation& files) {
+  DriveMediaState* state = protocol::MediaStateFor(drive);
+  if (state == nullptr || drive != 0) return false;
+  bool reportProgress = api::ReadProgress().phase == ORVIK_PHASE_SCAN;
+  state->flashType = flashType;
+  state->systemBlockCount = 0;
+  const FlashTypeDescriptor* type = protocol::FlashTypeFor(flashType);
+  if (type == nullptr) return true;
+
+  protocol::ReleaseDriveBuffers(*state);
+  os::Os& os = os::TheOs();
+  state->pageBuffer = static_cast<uint8_t*>(os.AllocatePages(type->RawBlockBytes()));
+  state->blockStatus = static_cast<uint8_t*>(os.AllocatePages(type->blockCount));
+  if (state->pageBuffer == nullptr || state->blockStatus == nullptr) {
+    protocol::ReleaseDriveBuffers(*state);
+    return false;
+  }
+
+  Scan scan(*state, *type, drive, files, reportProgress);
+  if (!scan.Run()) return false;
+  state->systemBlockCount = CountTopSystemBlocks(state->blockStatus, type->blockCount);
+  uint32_t reserved = api::ReadReservedBlockCount(type->dataSize, type->pagesPerBlock);
+  state->firstReservedBlock =
+      FindFirstReservedBlock(state->blockStatus, type->blockCount, reserved);
+  return true;
+}
+
+}  // namespace orvik::media
