@@ -20,7 +20,8 @@ class CardRegisterTest : public LibraryTest {
 TEST_F(CardRegisterTest, FramesCarryCodeClassDirectionAndDrive) {
   _MMC_CSD csd{};
   OrvikMMCReadCSD(1, &csd, nullptr);
-  EXPECT_EQ(device_.Transfers()[0].data, (std::vector<uint8_t>{0x04, 0x02, 0x80, 0x01, 0x00, 0x00}));
+  EXPECT_EQ(device_.Transfers()[0].data,
+            (std::vector<uint8_t>{0x04, 0x02, 0x80, 0x01, 0x00, 0x00}));
   device_.ClearRecords();
   OrvikMMCReadStatus(3, nullptr);
   _MMC_CID cid{};
@@ -38,8 +39,8 @@ TEST_F(CardRegisterTest, FramesCarryCodeClassDirectionAndDrive) {
 }
 
 TEST_F(CardRegisterTest, DetectReadsCapacityAttributeAndEraseGroup) {
-  device_.QueueReply({0x00, 0x00, 0x00, 0x00, 0xEA, 0x01, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00,
-                      0x20, 0x00, 0x00});
+  device_.QueueReply(
+      {0x00, 0x00, 0x00, 0x00, 0xEA, 0x01, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x20, 0x00, 0x00});
   ORVIK_ULONG capacity = 0;
   unsigned char status = 9, attribute = 0, group = 0;
   EXPECT_EQ(OrvikMMCDetectMedia(0, &capacity, &status, &attribute, &group), 1);

@@ -1,0 +1,52 @@
+// The card block exports.  They take no lock: the host (or the quick
+// format, which holds the lock) serialises them.
+#include "api/progress.h"
+#include "mmc/card_blocks.h"
+#include "orvik/orvik.h"
+
+using namespace orvik;
+
+extern "C" {
+
+ORVIK_API int ORVIK_CALL OrvikMMCReadBlock(unsigned char drive, ORVIK_ULONG block,
+                                           unsigned char* data) {
+  return mmc::ReadBlocks(drive, block, 1, false, data) ? 1 : 0;
+}
+
+ORVIK_API int ORVIK_CALL OrvikMMCReadMultipleBlock(unsigned char drive, ORVIK_ULONG block,
+                                                   unsigned short blockCount, unsigned char* data) {
+  return mmc::ReadBlocks(drive, block, blockCount, true, data) ? 1 : 0;
+}
+
+ORVIK_API int ORVIK_CALL OrvikMMCWriteBlock(unsigned char drive, ORVIK_ULONG block,
+                                            unsigned char* data) {
+  return mmc::WriteBlocks(drive, block, 1, false, data) ? 1 : 0;
+}
+
+ORVIK_API int ORVIK_CALL OrvikMMCWriteMultipleBlock(unsigned char drive, ORVIK_ULONG block,
+                                                    unsigned short blockCount,
+                                                    unsigned char* data) {
+  return mmc::WriteBlocks(drive, block, blockCount, true, data) ? 1 : 0;
+}
+
+ORVIK_API int ORVIK_CALL OrvikMMCErase(unsigned char drive, ORVIK_ULONG block,
+                                       ORVIK_ULONG blockCount, unsigned char* cardStatus) {
+  return mmc::EraseBlocks(drive, block, blockCount, cardStatus) ? 1 : 0;
+}
+
+ORVIK_API int ORVIK_CALL OrvikMMCEraseFileSystemSectors(unsigned char drive,
+                                                        ORVIK_ULONG capacityBlocks,
+                                                        double* progress) {
+  if (progress == nullptr) return 0;
+  api::HostProgress target(progress);
+  return mmc::EraseFileSystemArea(drive, capacityBlocks, target) ? 1 : 0;
+}
+
+ORVIK_API int ORVIK_CALL OrvikMMCEraseAllBlocks(unsigned char drive, ORVIK_ULONG capacityBlocks,
+                                                double* progress) {
+  if (progress == nullptr) return 0;
+  api::HostProgress target(progress);
+  return mmc::EraseLeadingBlocks(drive, capacityBlocks, target) ? 1 : 0;
+}
+
+}  // extern "C"
