@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,8 @@ std::string Describe(const Case& c) {
          (c.sizeFromRegistry ? ", reserved blocks " : ", system blocks ") +
          std::to_string(c.blocks);
 }
+
+void PrintTo(const Case& c, std::ostream* out) { *out << Describe(c); }
 
 std::string CaseName(const ::testing::TestParamInfo<Case>& param) {
   return "Type" + std::to_string(param.param.type) +
