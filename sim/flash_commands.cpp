@@ -76,12 +76,14 @@ class FlashCommand {
   }
 
  private:
-  // Checks the frame length and that the drive (low byte of the last word)
-  // is the internal flash; an empty string when both hold.
-  std::string CheckShape(const char* name, uint32_t length) {
+  // Checks the frame length and that the drive (the last word, except for
+  // read ID, whose only argument is a chip number) is the internal flash;
+  // an empty string when both hold.
+  std::string CheckShape(const char* name, uint32_t length, bool endsWithDrive = true) {
     if (frame_.Length() != length)
       return std::string(name) + " frame of " + std::to_string(frame_.Length()) + " bytes, not " +
              std::to_string(length);
+    if (!endsWithDrive) return {};
     uint32_t drive = frame_.Word(length / 3 - 1);
     if (drive != 0) return std::string(name) + " for drive " + Hex(drive) + ", not the flash";
     return {};
@@ -105,7 +107,7 @@ class FlashCommand {
   }
 
   CommandOutcome ReadId() {
-    if (std::string wrong = CheckShape("read ID", 6); !wrong.empty())
+    if (std::string wrong = CheckShape("read ID", 6, false); !wrong.empty())
       return CommandOutcome::Violation(wrong);
     uint32_t chip = frame_.Word(1);
     std::vector<uint8_t> reply(6, 0);
