@@ -220,7 +220,8 @@ ORVIK_API int ORVIK_CALL OrvikDDSetFormatStatus(int status);
 ORVIK_API unsigned char ORVIK_CALL OrvikDDGetDeviceVersion(ORVIK_ULONG* version);
 /* Up to 11 attempts, 250 ms apart. */
 ORVIK_API int ORVIK_CALL OrvikDDReconfigure(void);
-/* The driver's chip identifier, or DEFAULT_CHIP_ID when the request fails. */
+/* The driver's chip identifier, or DEFAULT_CHIP_ID when the request fails or
+ * returns fewer than 4 bytes. */
 ORVIK_API ORVIK_ULONG ORVIK_CALL OrvikDDGetChipId(void);
 
 /* ------------------------------------------------------------------------ */
@@ -323,12 +324,30 @@ ORVIK_API int ORVIK_CALL OrvikMMCFormat(unsigned char drive, ORVIK_ULONG capacit
 /* Firmware versions, block status, formats and programming                 */
 /* ------------------------------------------------------------------------ */
 
+/*
+ * Version words of the host's files (no device, no lock): 0, or 2 for a bad
+ * S9 checksum, a refused record, a null fileData or fileLengths array, or a
+ * null file pointer with a non-zero length.
+ */
 ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikGetFileVersion(unsigned char** const fileData,
                                                               ORVIK_ULONG* const fileLengths,
                                                               _BinaryFilesInformation* files);
+/*
+ * Version words of the firmware stored on the player.  Only drive 0 is the
+ * internal flash: any other drive number answers
+ * PROGRAM_MEDIA_SYSTEM_MISMATCH (not the internal flash) without reading
+ * flashTypes or sending anything.
+ */
 ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikGetFirmwareVersion(ORVIK_ULONG* flashTypes,
                                                                   unsigned char drive,
                                                                   _BinaryFilesInformation* files);
+/*
+ * Builds drive 0's block status table (no lock).  0 also for a card drive;
+ * 3 when the scan fails, for a drive other than 0 (flashTypes is not read),
+ * a refused record, or a flash on which no block qualifies as the CIS block
+ * (nothing is written then).  An erase in front of the CIS block that gets
+ * no answer fails the scan.
+ */
 ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikBuildBlockStatus(ORVIK_ULONG* flashTypes,
                                                                 unsigned char drive, int flag,
                                                                 _BinaryFilesInformation* files,
@@ -340,6 +359,22 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikQuickFormatPelk(ORVIK_ULONG* flas
                                                                int sizeFromRegistry,
                                                                _BinaryFilesInformation* files,
                                                                void* event);
+/*
+ * The firmware update (OrvikProgramPelkMedia) and the full format
+ * (OrvikFatFormatEx) work on drive 0 and the table of the last
+ * OrvikBuildBlockStatus.  Before anything is allocated or sent they answer:
+ *  - PROGRAM_MEDIA_NOT_FLASH for another drive, a null flashTypes, a type
+ *    above 35, or a type other than the one the last scan recorded;
+ *  - PROGRAM_MEDIA_BAD_FILE for a refused record (see _BinaryFilesInformation)
+ *    and, for the full format, a lowAreaFile outside 1..fileCount;
+ *  - PROGRAM_MEDIA_NO_DEVICE when there is no block status table (no scan
+ *    since load or since OrvikFreeMemoryDevice).
+ * Neither ever writes the CIS block or a block in front of it, and the
+ * update's final clearing never reaches below the reserved area.  When the
+ * update cannot allocate the clearing's buffer it answers
+ * PROGRAM_MEDIA_WRITE_FAILED (the files are written; the unused system
+ * blocks keep what they held).
+ */
 ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikProgramPelkMedia(
     ORVIK_ULONG* flashTypes, unsigned char drive, unsigned char** const fileData,
     ORVIK_ULONG* const fileLengths, unsigned char** const prefixData,

@@ -49,16 +49,16 @@ uint8_t Classify(const BlockMarks& marks, const _BinaryFilesInformation& files) 
 class Scan {
  public:
   Scan(DriveMediaState& state, const FlashTypeDescriptor& type, uint8_t drive,
-       const _BinaryFilesInformation& files, bool reportProgress)
+       const _BinaryFilesInformation& files, bool reportProgress, firmware::PageBuffer& marks)
       : state_(state),
         type_(type),
         drive_(drive),
         files_(files),
         reportProgress_(reportProgress),
-        step_(100.0 / type.blockCount) {}
+        step_(100.0 / type.blockCount),
+        marks_(marks) {}
 
   bool Run() {
-    if (!marks_.Allocate(kMarksPerRequest * protocol::kBlockMarkSize)) return false;
     uint32_t cis = 0;
     if (!FindCisBlock(&cis)) return false;
     for (uint32_t block = 0; block < cis; ++block) {
@@ -125,8 +125,8 @@ class Scan {
   const _BinaryFilesInformation& files_;
   bool reportProgress_;
   double step_;
-  firmware::PageBuffer marks_;
-  firmware::PageBuffer zeros_;
+  firmware::PageBuffer& marks_;
+  firmware::PageBuffer zeros_;  // taken at the first invalidation
 };
 
 // System blocks at the top of the flash, counted down to the first good one.
@@ -168,13 +168,17 @@ bool ScanBlockStatus(uint32_t flashType, uint8_t drive, const _BinaryFilesInform
   protocol::ReleaseDriveBuffers(*state);
   os::Os& os = os::TheOs();
   state->pageBuffer = static_cast<uint8_t*>(os.AllocatePages(type->RawBlockBytes()));
-  state->blockStatus = static_cast<uint8_t*>(os.AllocatePages(type->blockCount));
-  if (state->pageBuffer == nullptr || state->blockStatus == nullptr) {
+  state->blockStatus = state->pageBuffer == nullptr
+                           ? nullptr
+                           : static_cast<uint8_t*>(os.AllocatePages(type->blockCount));
+  firmware::PageBuffer marks;
+  if (state->blockStatus == nullptr ||
+      !marks.Allocate(kMarksPerRequest * protocol::kBlockMarkSize)) {
     protocol::ReleaseDriveBuffers(*state);
     return false;
   }
 
-  Scan scan(*state, *type, drive, files, reportProgress);
+  Scan scan(*state, *type, drive, files, reportProgress, marks);
   if (!scan.Run()) return false;
   state->systemBlockCount = CountTopSystemBlocks(state->blockStatus, type->blockCount);
   uint32_t reserved = api::ReadReservedBlockCount(type->dataSize, type->pagesPerBlock);

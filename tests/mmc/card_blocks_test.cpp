@@ -158,8 +158,11 @@ TEST_F(CardBlockTest, GroupsThatDoNotFillTheAreaEndInZeroWrites) {
   ASSERT_EQ(writes.size(), 16u);
   EXPECT_EQ(mmc::GetLittle32(&writes.front()[6]), 48u * 512);
   EXPECT_EQ(mmc::GetLittle32(&writes.back()[6]), 63u * 512);
-  for (auto& t : device_.Transfers())
-    if (t.kind == Recorded::Kind::kWrite && t.data.size() == 512) EXPECT_EQ(t.data, Bytes(512, 0));
+  for (auto& t : device_.Transfers()) {
+    if (t.kind == Recorded::Kind::kWrite && t.data.size() == 512) {
+      EXPECT_EQ(t.data, Bytes(512, 0));
+    }
+  }
 }
 
 TEST_F(CardBlockTest, EraseGroupOfZeroWritesEveryBlock) {

@@ -13,14 +13,14 @@ using protocol::FlashTypeForIdentification;
 using protocol::MmcSizeToFlashType;
 
 TEST(FlashIdentification, NonZeroMakerMapsTheStandardDeviceCodes) {
-  for (uint8_t maker : {0x98, 0xEC, 0x01}) {
+  for (uint8_t maker : {uint8_t{0x98}, uint8_t{0xEC}, uint8_t{0x01}}) {
     EXPECT_EQ(FlashTypeForIdentification(maker, 0xE6), 3u);
     EXPECT_EQ(FlashTypeForIdentification(maker, 0x73), 4u);
     EXPECT_EQ(FlashTypeForIdentification(maker, 0x75), 5u);
     EXPECT_EQ(FlashTypeForIdentification(maker, 0x76), 7u);
     EXPECT_EQ(FlashTypeForIdentification(maker, 0x79), 11u);
-    for (uint8_t unmapped : {0x00, 0x02, 0x04, 0x74, 0xF1, 0xFF})
-      EXPECT_EQ(FlashTypeForIdentification(maker, unmapped), 36u) << int(unmapped);
+    for (int unmapped : {0x00, 0x02, 0x04, 0x74, 0xF1, 0xFF})
+      EXPECT_EQ(FlashTypeForIdentification(maker, static_cast<uint8_t>(unmapped)), 36u) << unmapped;
   }
 }
 
@@ -28,8 +28,8 @@ TEST(FlashIdentification, ZeroMakerReadsTheCapacityInFourMegabyteUnits) {
   EXPECT_EQ(FlashTypeForIdentification(0, 2), 3u);
   for (uint32_t k = 1; k <= 32; ++k)
     EXPECT_EQ(FlashTypeForIdentification(0, static_cast<uint8_t>(4 * k)), k + 3);
-  for (uint8_t unmapped : {0, 1, 3, 6, 130, 132, 136, 252, 255})
-    EXPECT_EQ(FlashTypeForIdentification(0, unmapped), 36u) << int(unmapped);
+  for (int unmapped : {0, 1, 3, 6, 130, 132, 136, 252, 255})
+    EXPECT_EQ(FlashTypeForIdentification(0, static_cast<uint8_t>(unmapped)), 36u) << unmapped;
   // Every mapped type's geometry matches its capacity.
   for (uint32_t k = 1; k <= 32; ++k) {
     const auto& type = protocol::kFlashTypes[k + 3];

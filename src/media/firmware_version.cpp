@@ -1,0 +1,111 @@
+// The version words of the firmware stored on the player.
+//
+// The programming stores each file's four version words in redundant bytes
+// 6-7 of pages 2 to 5 of the file's first block in the reserved area.  The
+// query scans the flash, recognises which system blocks hold which file by
+// the marks of their first two pages, and reads the words back.
+#include "api/global_lock.h"
+#include "api/reservation.h"
+#include "firmware/file_set.h"
+#include "media/block_status.h"
+#include "orvik/orvik.h"
+#include "protocol/flash_commands.h"
+#include "protocol/media_state.h"
+#include "transport/control_requests.h"
+
+using namespace orvik;
+using protocol::DriveMediaState;
+using protocol::FlashTypeDescriptor;
+
+namespace {
+
+uint16_t SpareWord(const uint8_t* pageBuffer, const FlashTypeDescriptor& type, uint32_t page) {
+  const uint8_t* spare = pageBuffer + page * type.pageSize + type.dataSize;
+  return static_cast<uint16_t>(spare[protocol::kSpareAddress1] | spare[protocol::kSpareAddress1 + 1]
+                                                                     << 8);
+}
+
+// Gives every system block that carries a listed file's marks that file's
+// marker.  A block whose first pages cannot be read keeps its entry.
+void RecognizeFileBlocks(DriveMediaState& state, const FlashTypeDescriptor& type,
+                         const _BinaryFilesInformation& files) {
+  for (uint32_t block = state.cisBlock + 1; block < type.blockCount; ++block) {
+    if (state.blockStatus[block] != media::BLOCK_SYSTEM) continue;
+    if (!protocol::FlashReadPages(nullptr, 2, block * type.BlockBytes(), type.pageSize,
+                                  type.dataSize, 0))
+      continue;
+    if (SpareWord(state.pageBuffer, type, 0) != protocol::SYSTEM_MARK) continue;
+    uint16_t fileMark = SpareWord(state.pageBuffer, type, 1);
+    if ((fileMark & 0xFF) != protocol::FILE_MARK) continue;
+    uint8_t tag = static_cast<uint8_t>(fileMark >> 8);
+    for (uint32_t file = 0; file < files.fileCount; ++file) {
+      if (files.fileTags[file] == tag) {
+        state.blockStatus[block] = firmware::MarkerForTag(tag);
+        break;
+      }
+    }
+  }
+}
+
+// Reads pair A (pages 2, 3) and pair B (pages 4, 5) of the first block of
+// the reserved area that carries the marker.
+bool ReadStoredVersionWords(DriveMediaState& state, const FlashTypeDescriptor& type, uint8_t marker,
+                            unsigned short (&pairA)[2], unsigned short (&pairB)[2]) {
+  for (uint32_t block = state.firstReservedBlock; block < type.blockCount; ++block) {
+    if (state.blockStatus[block] != marker) continue;
+    uint32_t address = (block * type.pagesPerBlock + 2) * type.dataSize;
+    if (!protocol::FlashReadPages(nullptr, 4, address, type.pageSize, type.dataSize, 0))
+      return false;
+    pairA[0] = SpareWord(state.pageBuffer, type, 0);
+    pairA[1] = SpareWord(state.pageBuffer, type, 1);
+    pairB[0] = SpareWord(state.pageBuffer, type, 2);
+    pairB[1] = SpareWord(state.pageBuffer, type, 3);
+    return true;
+  }
+  return false;
+}
+
+PROGRAM_MEDIA_STATUS ReadFirmwareVersions(uint32_t flashType, _BinaryFilesInformation& files) {
+  ORVIK_ULONG version = 0;
+  if (!transport::GetDeviceVersion(&version)) return PROGRAM_MEDIA_NO_DEVICE;
+  if (!media::ScanBlockStatus(flashType, 0, files)) return PROGRAM_MEDIA_NO_DEVICE;
+  DriveMediaState& state = *protocol::MediaStateFor(0);
+  const FlashTypeDescriptor& type = *protocol::FlashTypeFor(flashType);
+  RecognizeFileBlocks(state, type, files);
+  if (state.mediaKind != protocol::MEDIA_KIND_FLASH) return PROGRAM_MEDIA_SYSTEM_MISMATCH;
+  if (state.systemBlockCount != api::ReadReservedBlockCount(type.dataSize, type.pagesPerBlock))
+    return PROGRAM_MEDIA_SYSTEM_MISMATCH;
+  for (uint32_t file = 0; file < files.fileCount; ++file) {
+    uint8_t marker = firmware::MarkerForTag(files.fileTags[file]);
+    unsigned short pairA[2] = {};
+    unsigned short pairB[2] = {};
+    if (!ReadStoredVersionWords(state, type, marker, pairA, pairB)) {
+      files.deviceVersionA[file][0] = files.deviceVersionA[file][1] = 0;
+      files.deviceVersionB[file][0] = files.deviceVersionB[file][1] = 0;
+      return PROGRAM_MEDIA_WRITE_FAILED;
+    }
+    files.deviceVersionA[file][0] = pairA[0];
+    files.deviceVersionA[file][1] = pairA[1];
+    files.deviceVersionB[file][0] = pairB[0];
+    files.deviceVersionB[file][1] = pairB[1];
+  }
+  return PROGRAM_MEDIA_DONE;
+}
+
+}  // namespace
+
+extern "C" {
+
+ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikGetFirmwareVersion(ORVIK_ULONG* flashTypes,
+                                                                  unsigned char drive,
+                                                                  _BinaryFilesInformation* files) {
+  // Only drive 0 is the internal flash; its entry is the only one read.
+  if (protocol::MediaStateFor(drive) == nullptr) return PROGRAM_MEDIA_SYSTEM_MISMATCH;
+  if (flashTypes == nullptr || flashTypes[drive] > protocol::kLastFlashType)
+    return PROGRAM_MEDIA_NOT_FLASH;
+  if (!firmware::ValidateFileSet(files)) return PROGRAM_MEDIA_NO_DEVICE;
+  api::GlobalLockGuard lock;
+  return ReadFirmwareVersions(flashTypes[drive], *files);
+}
+
+}  // extern "C"

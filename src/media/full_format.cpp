@@ -1,0 +1,169 @@
+// The full format: erase everything after the CIS block that is free or
+// holds firmware, lay the system area out anew, and optionally write the
+// firmware files into it.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "api/global_lock.h"
+#include "api/progress.h"
+#include "firmware/file_set.h"
+#include "firmware/page_buffer.h"
+#include "media/block_status.h"
+#include "media/system_area.h"
+#include "orvik/orvik.h"
+#include "protocol/flash_commands.h"
+#include "transport/control_requests.h"
+
+using namespace orvik;
+using media::BLOCK_BAD;
+using media::BLOCK_GOOD;
+using media::BLOCK_SYSTEM;
+using media::SystemArea;
+
+namespace {
+
+bool IsListedMarker(const _BinaryFilesInformation& files, uint8_t status) {
+  for (uint32_t file = 0; file < files.fileCount; ++file)
+    if (firmware::MarkerForTag(files.fileTags[file]) == status) return true;
+  return false;
+}
+
+// Erases every block after the CIS block that is free or belongs to one of
+// the files; a block that cannot be erased becomes bad, nothing more.
+void EraseFormatArea(const SystemArea& area) {
+  const protocol::FlashTypeDescriptor& type = area.type;
+  uint8_t* table = area.state.blockStatus;
+  uint32_t first = area.state.cisBlock + 1;
+  if (first >= type.blockCount) return;
+  double step = 100.0 / (type.blockCount - first);
+  for (uint32_t block = first; block < type.blockCount; ++block) {
+    if (table[block] != BLOCK_GOOD && !IsListedMarker(area.files, table[block])) continue;
+    uint32_t status = 0;
+    bool erased = protocol::FlashEraseBlock(block * type.BlockBytes(), type.pagesPerBlock, 0,
+                                            &status, nullptr) &&
+                  status == 0;
+    table[block] = erased ? BLOCK_GOOD : BLOCK_BAD;
+    api::AddClampedProgress(step);
+  }
+}
+
+// The lowest block of the reserved area that the layout may use: never the
+// CIS block or one in front of it, even when almost every block is bad.
+uint32_t ReservedAreaStart(const SystemArea& area) {
+  return std::max(area.state.firstReservedBlock, area.state.cisBlock + 1);
+}
+
+// Gives the low system blocks the marker of file lowAreaFile and the
+// reserved area BLOCK_SYSTEM, in the table only.
+void AssignSystemBlocks(const SystemArea& area) {
+  const _BinaryFilesInformation& files = area.files;
+  uint8_t* table = area.state.blockStatus;
+  uint8_t lowMarker = firmware::MarkerForTag(files.fileTags[files.lowAreaFile - 1]);
+  uint32_t assigned = 0;
+  for (uint32_t block = area.state.cisBlock + 1;
+       block < area.type.blockCount && assigned < media::LOW_SYSTEM_BLOCKS; ++block) {
+    if (table[block] == BLOCK_BAD) continue;
+    table[block] = lowMarker;
+    ++assigned;
+  }
+  for (uint32_t block = ReservedAreaStart(area); block < area.type.blockCount; ++block)
+    if (table[block] != BLOCK_BAD) table[block] = BLOCK_SYSTEM;
+}
+
+// The blocks the layout writes, in order: the low system blocks (the first
+// three that match after the CIS block, bad ones passed over), then every
+// matching block of the reserved area.  A block is visited once even where
+// the two regions meet.
+std::vector<uint32_t> LayoutCandidates(const SystemArea& area) {
+  const uint8_t* table = area.state.blockStatus;
+  auto matches = [&](uint32_t block) {
+    return table[block] == BLOCK_GOOD || IsListedMarker(area.files, table[block]);
+  };
+  std::vector<uint32_t> blocks;
+  uint32_t block = area.state.cisBlock + 1;
+  for (uint32_t found = 0; block < area.type.blockCount && found < media::LOW_SYSTEM_BLOCKS;
+       ++block) {
+    if (!matches(block)) continue;
+    blocks.push_back(block);
+    ++found;
+  }
+  for (uint32_t reserved = std::max(ReservedAreaStart(area), block);
+       reserved < area.type.blockCount; ++reserved)
+    if (matches(reserved)) blocks.push_back(reserved);
+  return blocks;
+}
+
+// Marks the system area on the flash: every candidate block written full of
+// 0xFF in system mode with its own status as the marker.
+bool LayOutSystemArea(const SystemArea& area) {
+  const protocol::FlashTypeDescriptor& type = area.type;
+  firmware::PageBuffer erased;
+  if (!erased.Allocate(type.BlockBytes())) return false;
+  std::memset(erased.data(), 0xFF, erased.size());
+  AssignSystemBlocks(area);
+  std::vector<uint32_t> candidates = LayoutCandidates(area);
+  bool ok = true;
+  for (size_t i = 0; i < candidates.size() && ok; ++i) {
+    uint32_t block = candidates[i];
+    protocol::PageMarking marking;
+    marking.systemMode = true;
+    marking.marker = area.state.blockStatus[block];
+    marking.files = &area.files;
+    ok = protocol::FlashWritePages(erased.data(), type.pagesPerBlock, block * type.BlockBytes(),
+                                   type.pageSize, type.dataSize, marking, 0);
+    if (ok)
+      api::StoreProgress(100.0 * static_cast<double>(i + 1) /
+                         static_cast<double>(candidates.size()));
+  }
+  api::StoreProgress(100.0);
+  return ok;
+}
+
+PROGRAM_MEDIA_STATUS WriteFiles(const SystemArea& area, const firmware::PreparedFileSet& prepared,
+                                void* event) {
+  api::SetPhase(ORVIK_PHASE_FIRMWARE, 0.0, event);
+  uint32_t cursor = 0;
+  if (!media::WriteFirmwareCopies(area, prepared, &cursor)) return PROGRAM_MEDIA_WRITE_FAILED;
+  api::SetPhase(ORVIK_PHASE_FIRMWARE, 100.0, event);
+  return PROGRAM_MEDIA_DONE;
+}
+
+}  // namespace
+
+extern "C" {
+
+ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikFatFormatEx(
+    ORVIK_ULONG* flashTypes, unsigned char drive, int writeFiles, unsigned char** const fileData,
+    ORVIK_ULONG* const fileLengths, unsigned char** const prefixData,
+    ORVIK_ULONG* const prefixLengths, _BinaryFilesInformation* files, void* event) {
+  PROGRAM_MEDIA_STATUS status = media::CheckProgrammingCall(flashTypes, drive, files);
+  if (status != PROGRAM_MEDIA_DONE) return status;
+  if (!firmware::LowAreaFileValid(*files)) return PROGRAM_MEDIA_BAD_FILE;
+  protocol::DriveMediaState& state = *protocol::MediaStateFor(drive);
+  const protocol::FlashTypeDescriptor& type = *protocol::FlashTypeFor(flashTypes[drive]);
+  SystemArea area{state, type, *files};
+
+  firmware::PreparedFileSet prepared;  // every length 0 without files
+  api::GlobalLockGuard lock;
+  if (writeFiles != 0) {
+    firmware::PrepareStatus prepare = firmware::PrepareFiles(
+        type, {fileData, fileLengths, prefixData, prefixLengths}, *files, prepared);
+    if (prepare != firmware::PrepareStatus::kDone)
+      return static_cast<PROGRAM_MEDIA_STATUS>(prepare);
+  }
+  if (!firmware::PreparedFilesFit(type, prepared)) return PROGRAM_MEDIA_NO_ROOM;
+  ORVIK_ULONG version = 0;
+  if (!transport::GetDeviceVersion(&version)) return PROGRAM_MEDIA_NO_DEVICE;
+
+  api::SetPhase(ORVIK_PHASE_FORMAT_ERASE, 0.0, event);
+  EraseFormatArea(area);
+  api::SetPhase(ORVIK_PHASE_FORMAT_ERASE, 100.0, event);
+  api::SetPhase(ORVIK_PHASE_SYSTEM_LAYOUT, 0.0, event);
+  if (!LayOutSystemArea(area)) return PROGRAM_MEDIA_FORMAT_FAILED;
+  api::SetPhase(ORVIK_PHASE_SYSTEM_LAYOUT, 100.0, event);
+  if (writeFiles == 0) return PROGRAM_MEDIA_DONE;
+  return WriteFiles(area, prepared, event);
+}
+
+}  // extern "C"

@@ -1,0 +1,201 @@
+// Writing the firmware system area.
+#include "media/system_area.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "api/progress.h"
+#include "api/reservation.h"
+#include "firmware/file_set.h"
+#include "firmware/page_buffer.h"
+#include "media/block_status.h"
+#include "protocol/flash_commands.h"
+
+namespace orvik::media {
+namespace {
+
+uint32_t BlockAddress(const protocol::FlashTypeDescriptor& type, uint32_t block) {
+  return block * type.BlockBytes();
+}
+
+// Erases a block; a request that gets no answer, or a device that reports
+// failure, leaves it marked bad.
+bool EraseOrRetire(const SystemArea& area, uint32_t block) {
+  uint32_t status = 0;
+  if (!protocol::FlashEraseBlock(BlockAddress(area.type, block), area.type.pagesPerBlock, 0,
+                                 &status, nullptr) ||
+      status != 0) {
+    area.state.blockStatus[block] = BLOCK_BAD;
+    return false;
+  }
+  return true;
+}
+
+protocol::PageMarking SystemMarking(const SystemArea& area, uint8_t marker) {
+  protocol::PageMarking marking;
+  marking.systemMode = true;
+  marking.marker = marker;
+  marking.files = &area.files;
+  return marking;
+}
+
+// The lowest block the system-area writers may touch: never the CIS block
+// or anything in front of it.
+uint32_t FirstWritableBlock(const SystemArea& area) { return area.state.cisBlock + 1; }
+
+}  // namespace
+
+PROGRAM_MEDIA_STATUS CheckProgrammingCall(const ORVIK_ULONG* flashTypes, uint8_t drive,
+                                          const _BinaryFilesInformation* files) {
+  protocol::DriveMediaState* state = protocol::MediaStateFor(drive);
+  if (state == nullptr || state->mediaKind != protocol::MEDIA_KIND_FLASH || flashTypes == nullptr ||
+      flashTypes[drive] > protocol::kLastFlashType)
+    return PROGRAM_MEDIA_NOT_FLASH;
+  if (!firmware::ValidateFileSet(files)) return PROGRAM_MEDIA_BAD_FILE;
+  if (state->blockStatus == nullptr || state->pageBuffer == nullptr) return PROGRAM_MEDIA_NO_DEVICE;
+  if (state->flashType != flashTypes[drive]) return PROGRAM_MEDIA_NOT_FLASH;
+  return PROGRAM_MEDIA_DONE;
+}
+
+bool SystemAreaMatchesReserve(const SystemArea& area) {
+  return api::ReadReservedBlockCount(area.type.dataSize, area.type.pagesPerBlock) ==
+         area.state.systemBlockCount;
+}
+
+void FirmwareProgress::BlockWritten() {
+  ++written_;
+  double percent =
+      planned_ == 0 ? 100.0 : 100.0 * static_cast<double>(written_) / static_cast<double>(planned_);
+  api::StoreProgress(std::min(percent, 100.0));
+}
+
+uint64_t FileBlocks(const firmware::PreparedFile& file, const protocol::FlashTypeDescriptor& type) {
+  uint64_t pages = (file.lengthToWrite + type.dataSize - 1) / type.dataSize;
+  return (pages + type.pagesPerBlock - 1) / type.pagesPerBlock;
+}
+
+bool WriteSystemFile(const SystemArea& area, const firmware::PreparedFile& file, uint8_t marker,
+                     uint32_t* cursor, FirmwareProgress& progress) {
+  if (file.buffer.empty() || file.lengthToWrite == 0) return true;
+  const protocol::FlashTypeDescriptor& type = area.type;
+  uint8_t* table = area.state.blockStatus;
+  uint64_t pages = (file.lengthToWrite + type.dataSize - 1) / type.dataSize;
+  uint64_t blocks = FileBlocks(file, type);
+  uint32_t lastPages = static_cast<uint32_t>(pages % type.pagesPerBlock);
+  if (lastPages == 0) lastPages = type.pagesPerBlock;
+
+  firmware::PageBuffer readBack;
+  firmware::PageBuffer zeros;
+  if (!readBack.Allocate(type.RawBlockBytes()) || !zeros.Allocate(2u * type.dataSize)) return false;
+  protocol::PageMarking marking = SystemMarking(area, marker);
+  protocol::PageMarking retired;
+  retired.zeroSpare = true;
+
+  for (uint64_t i = 0; i < blocks; ++i) {
+    const uint8_t* source = file.buffer.data() + i * type.BlockBytes();
+    // Every block of a file carries its file mark on page 1, so a last
+    // block of a single page is written with two.
+    uint32_t count = i + 1 < blocks ? type.pagesPerBlock : std::max<uint32_t>(lastPages, 2);
+    for (;;) {
+      while (*cursor < type.blockCount && table[*cursor] != BLOCK_SYSTEM) ++*cursor;
+      if (*cursor >= type.blockCount) return false;
+      uint32_t block = *cursor;
+      uint32_t address = BlockAddress(type, block);
+      if (!EraseOrRetire(area, block)) return false;
+      if (!protocol::FlashWritePages(source, count, address, type.pageSize, type.dataSize, marking,
+                                     0) ||
+          !protocol::FlashReadPages(readBack.data(), count, address, type.pageSize, type.dataSize,
+                                    0))
+        return false;
+      ++*cursor;
+      if (std::memcmp(readBack.data(), source, size_t{count} * type.dataSize) == 0) {
+        table[block] = marker;
+        progress.BlockWritten();
+        break;
+      }
+      // The block does not keep what was written: retire it so that every
+      // later scan finds it bad, and write the same data into the next one.
+      if (!EraseOrRetire(area, block)) return false;
+      if (!protocol::FlashWritePages(zeros.data(), 2, address, type.pageSize, type.dataSize,
+                                     retired, 0))
+        return false;
+      table[block] = BLOCK_BAD;
+    }
+  }
+  return true;
+}
+
+bool WriteFileVersionWords(const SystemArea& area, uint8_t marker,
+                           const firmware::VersionWords& words) {
+  const protocol::FlashTypeDescriptor& type = area.type;
+  uint32_t first = std::max(area.state.firstReservedBlock, FirstWritableBlock(area));
+  for (uint32_t block = first; block < type.blockCount; ++block) {
+    if (area.state.blockStatus[block] != marker) continue;
+    const uint16_t values[4] = {words.a[0], words.a[1], words.b[0], words.b[1]};
+    for (uint32_t k = 0; k < 4; ++k) {
+      uint32_t page = block * type.pagesPerBlock + 2 + k;
+      if (!protocol::FlashWriteTagPage(page * type.dataSize, type.pageSize, type.dataSize,
+                                       values[k], 0))
+        return false;
+    }
+    return true;
+  }
+  return false;
+}
+
+bool WriteFirmwareCopies(const SystemArea& area, const firmware::PreparedFileSet& prepared,
+                         uint32_t* cursor) {
+  const _BinaryFilesInformation& files = area.files;
+  uint64_t planned = FileBlocks(prepared[0], area.type);
+  for (uint32_t file = 0; file < files.fileCount; ++file)
+    planned += FileBlocks(prepared[file], area.type);
+  FirmwareProgress progress(planned);
+
+  *cursor = 0;
+  uint8_t firstMarker = firmware::MarkerForTag(files.fileTags[0]);
+  if (!WriteSystemFile(area, prepared[0], firstMarker, cursor, progress) ||
+      !WriteFileVersionWords(area, firstMarker, prepared[0].version))
+    return false;
+  // A first copy that ran past block 100 must not be overwritten by the
+  // second copies.
+  if (*cursor < SECOND_COPY_START_BLOCK) *cursor = SECOND_COPY_START_BLOCK;
+  for (uint32_t file = 0; file < files.fileCount; ++file) {
+    if (prepared[file].lengthToWrite == 0) continue;
+    uint8_t marker = firmware::MarkerForTag(files.fileTags[file]);
+    if (!WriteSystemFile(area, prepared[file], marker, cursor, progress) ||
+        !WriteFileVersionWords(area, marker, prepared[file].version))
+      return false;
+  }
+  return true;
+}
+
+bool ClearUnusedSystemBlocks(const SystemArea& area, uint32_t start, uint8_t marker) {
+  const protocol::FlashTypeDescriptor& type = area.type;
+  start = std::max({start, area.state.firstReservedBlock, FirstWritableBlock(area)});
+  if (start < type.blockCount) {
+    firmware::PageBuffer erased;
+    if (!erased.Allocate(type.BlockBytes())) return false;
+    std::memset(erased.data(), 0xFF, erased.size());
+    double step = 100.0 / (type.blockCount - start);
+    protocol::PageMarking marking = SystemMarking(area, marker);
+    for (uint32_t block = start; block < type.blockCount; ++block) {
+      if (area.state.blockStatus[block] == BLOCK_BAD) continue;
+      uint32_t status = 0;
+      uint32_t address = BlockAddress(type, block);
+      // The device's erase status is not consulted here: the block is
+      // rewritten with marks either way and the next scan judges it.
+      if (!protocol::FlashEraseBlock(address, type.pagesPerBlock, 0, &status, nullptr))
+        area.state.blockStatus[block] = BLOCK_BAD;
+      if (!protocol::FlashWritePages(erased.data(), type.pagesPerBlock, address, type.pageSize,
+                                     type.dataSize, marking, 0)) {
+        api::AddClampedProgress(100.0);
+        return false;
+      }
+      api::AddClampedProgress(step);
+    }
+  }
+  api::AddClampedProgress(100.0);
+  return true;
+}
+
+}  // namespace orvik::media

@@ -1,0 +1,90 @@
+// The firmware system area of the flash and the steps that write it, shared
+// by the firmware update and the full format.
+//
+// System blocks live in two regions: the three low system blocks after the
+// CIS block (the first copy of file 0) and the reserved area at the top of
+// the flash (every file, file 0 again first).  Every block is written in
+// system mode: "QV" on page 0, 'M' and the file's tag on page 1, the data
+// unchanged, and the file's version words added later to pages 2 to 5 of
+// its first block in the reserved area.
+#pragma once
+
+#include <cstdint>
+
+#include "firmware/file_preparation.h"
+#include "orvik/orvik.h"
+#include "protocol/flash_types.h"
+#include "protocol/media_state.h"
+
+namespace orvik::media {
+
+inline constexpr uint32_t LOW_SYSTEM_BLOCKS = 3;
+inline constexpr uint32_t SECOND_COPY_START_BLOCK = 100;
+
+// What the writing steps work on: drive 0, its scanned table and geometry.
+struct SystemArea {
+  protocol::DriveMediaState& state;
+  const protocol::FlashTypeDescriptor& type;
+  const _BinaryFilesInformation& files;
+};
+
+// Checks shared by both exports before anything is taken or sent.  Returns
+// PROGRAM_MEDIA_DONE when the call may go on:
+//  - 8: not drive 0 / not the internal flash, a null array, a type above 35,
+//    or a type other than the one the last scan recorded (the writer reads
+//    whole blocks of the scanned geometry from buffers sized for the
+//    caller's);
+//  - 3: no block status table (no scan since load or since the drive's
+//    buffers were released);
+//  - 2: a record refused by the file set checks.
+PROGRAM_MEDIA_STATUS CheckProgrammingCall(const ORVIK_ULONG* flashTypes, uint8_t drive,
+                                          const _BinaryFilesInformation* files);
+
+// True when the reservation, in blocks of the scanned type, equals the
+// number of system blocks the scan counted at the top of the flash.
+bool SystemAreaMatchesReserve(const SystemArea& area);
+
+// Phase-5 progress: blocks written so far out of the blocks planned for the
+// whole call, so the percentage only grows and reaches 100 with the last.
+class FirmwareProgress {
+ public:
+  explicit FirmwareProgress(uint64_t plannedBlocks) : planned_(plannedBlocks) {}
+  void BlockWritten();
+
+ private:
+  uint64_t planned_;
+  uint64_t written_ = 0;
+};
+
+// Blocks a prepared file occupies on the flash.
+uint64_t FileBlocks(const firmware::PreparedFile& file, const protocol::FlashTypeDescriptor& type);
+
+// Writes a prepared file block by block into the BLOCK_SYSTEM blocks from
+// *cursor on: erase, system-mode write, read-back and compare; a block that
+// does not read back as written is retired (erased, its first two pages
+// zeroed with zero redundant areas, marked bad) and the data goes to the
+// next system block.  Written blocks take the file's marker.  On success
+// *cursor is the block after the last one used.
+bool WriteSystemFile(const SystemArea& area, const firmware::PreparedFile& file, uint8_t marker,
+                     uint32_t* cursor, FirmwareProgress& progress);
+
+// Stores the version words in pages 2 to 5 of the first block of the
+// reserved area that carries the marker.
+bool WriteFileVersionWords(const SystemArea& area, uint8_t marker,
+                           const firmware::VersionWords& words);
+
+// Writes the first copy of file 0 from the lowest system block up (normally
+// the low system blocks), then every file with content from block 100 up
+// (normally the reserved area) — or from where the first copy ended, when it
+// ran further — each followed by its version words.  Phase-5 progress.  On
+// success *cursor is the block after the last one written.
+bool WriteFirmwareCopies(const SystemArea& area, const firmware::PreparedFileSet& prepared,
+                         uint32_t* cursor);
+
+// Erases the blocks from start to the end of the flash that are not bad and
+// writes them full of 0xFF with the system marks of marker.  The clearing
+// never reaches below the reserved area (nor the CIS block): the blocks
+// below it hold the user's volume.  Phase-4 progress, ending at 100.
+bool ClearUnusedSystemBlocks(const SystemArea& area, uint32_t start, uint8_t marker);
+
+}  // namespace orvik::media
