@@ -193,12 +193,15 @@ TEST(Driver, DeviceObjectNamesAndRegistration) {
   EXPECT_EQ(driver->Open(), nullptr);
   player->Unregister();
   EXPECT_EQ(os::FindRegisteredDevice("OrvikRecDevice4"), nullptr);
-  // A registered object does not keep its player alive.
+  // A registered object does not keep its player alive, and a player that
+  // is gone is unplugged: its object is removed, opens through it fail.
   player->SetRecoveryMode(false);
   player->Register();
+  std::shared_ptr<os::DeviceDriver> object = os::FindRegisteredDevice("TEMBROr4");
+  ASSERT_NE(object, nullptr);
   player.reset();
-  auto orphan = os::FindRegisteredDevice("TEMBROr4");
-  if (orphan != nullptr) EXPECT_EQ(orphan->Open(), nullptr);
+  EXPECT_EQ(os::FindRegisteredDevice("TEMBROr4"), nullptr);
+  EXPECT_EQ(object->Open(), nullptr);
 }
 
 TEST(Trace, EveryTransferAndControlIsReportedOutsideThePlayersLock) {
