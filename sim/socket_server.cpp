@@ -75,21 +75,27 @@ SocketServer::~SocketServer() {
 }
 
 bool SocketServer::Listen(std::string* error) {
+  socketPath_ = options_.deviceDir + "/" + player_->ObjectName();
+  int pipeEnds[2];
+  if (::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (error) *error = std::string("pipe: ") + std::strerror(errno);
+    return false;
+  }
+  wakeRead_ = pipeEnds[0];
+  wakeWrite_ = pipeEnds[1];
+  return BindListener(error);
+}
+
+bool SocketServer::BindListener(std::string* error) {
   auto fail = [&](const std::string& text) {
     if (error) *error = text;
     return false;
   };
-  socketPath_ = options_.deviceDir + "/" + player_->ObjectName();
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (socketPath_.size() >= sizeof address.sun_path)
     return fail("socket path too long: " + socketPath_);
   std::memcpy(address.sun_path, socketPath_.c_str(), socketPath_.size() + 1);
-  int pipeEnds[2];
-  if (::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0)
-    return fail(std::string("pipe: ") + std::strerror(errno));
-  wakeRead_ = pipeEnds[0];
-  wakeWrite_ = pipeEnds[1];
   struct stat existing {};
   if (::lstat(socketPath_.c_str(), &existing) == 0) {
     if (!S_ISSOCK(existing.st_mode)) return fail(socketPath_ + " exists and is not a socket");
@@ -106,6 +112,18 @@ bool SocketServer::Listen(std::string* error) {
   }
   SetNonBlocking(listener_);
   return true;
+}
+
+void SocketServer::FollowPower() {
+  bool powered = !player_->PowerLost();
+  if (!powered && listener_ >= 0) {
+    // An unplugged device: its object is gone, opens fail.
+    ::close(listener_);
+    listener_ = -1;
+    ::unlink(socketPath_.c_str());
+  } else if (powered && listener_ < 0) {
+    BindListener(nullptr);
+  }
 }
 
 bool SocketServer::Start(std::string* error) {
@@ -226,6 +244,7 @@ bool SocketServer::ReadRequests(Client& client) {
 
 void SocketServer::Serve() {
   while (!stopRequested_.load()) {
+    FollowPower();
     uint64_t now = NowMs();
     int timeout = -1;
     for (auto& client : clients_) {
@@ -272,6 +291,8 @@ void SocketServer::Serve() {
       if (!client->outbox.empty()) events = static_cast<short>(events | POLLOUT);
       fds.push_back(pollfd{client->fd, events, 0});
     }
+    // Without a listener, look at the power now and then.
+    if (listener_ < 0 && (timeout < 0 || timeout > 100)) timeout = 100;
     int ready = ::poll(fds.data(), fds.size(), timeout);
     if (ready < 0 && errno != EINTR) break;
     if (ready <= 0) continue;
@@ -280,7 +301,7 @@ void SocketServer::Serve() {
       while (::read(wakeRead_, drain, sizeof drain) > 0) {
       }
     }
-    if (fds[1].revents & POLLIN) Accept();
+    if (listener_ >= 0 && (fds[1].revents & POLLIN)) Accept();
     size_t index = 2;
     for (auto& client : clients_) {
       if (index >= fds.size()) break;

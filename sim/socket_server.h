@@ -9,6 +9,8 @@
 // in the order of the requests; a late answer goes out after its delay
 // (holding back the answers behind it, as a busy device would), a stalled
 // request is never answered, and an injected disconnect closes the socket.
+// While the player has no power its socket is removed, so opens fail as
+// they do for an unplugged device; it comes back with the power.
 #pragma once
 
 #include <atomic>
@@ -50,6 +52,9 @@ class SocketServer {
 
  private:
   struct Client;
+  bool BindListener(std::string* error);
+  // Removes the socket while the player has no power, and puts it back.
+  void FollowPower();
   void Accept();
   bool ReadRequests(Client& client);
   bool HandleRequest(Client& client, const uint8_t* header, const uint8_t* payload);

@@ -111,6 +111,14 @@ TEST_F(SocketServerTest, ADisconnectFailsEveryLaterRequestAndAPowerCutRefusesOpe
   EXPECT_FALSE(AskDeviceInfo(record));
   OrvikDDCloseDriver();
   EXPECT_TRUE(player_->PowerLost());
+  // Unplugged: the object is gone until the power comes back.
+  for (int i = 0; i < 100 && fs::exists(server_->SocketPath()); ++i) ::usleep(10000);
+  EXPECT_EQ(OrvikDDOpenDriverNoBlock(0, 0, DEVICE_STATUS_NORMAL), 0);
+  player_->RestorePower();
+  for (int i = 0; i < 100 && !fs::exists(server_->SocketPath()); ++i) ::usleep(10000);
+  ASSERT_EQ(OrvikDDOpenDriverNoBlock(0, 0, DEVICE_STATUS_NORMAL), 1);
+  EXPECT_TRUE(AskDeviceInfo(record));
+  OrvikDDCloseDriver();
   EXPECT_EQ(player_->Stats().protocolViolations, 0u);
 }
 
