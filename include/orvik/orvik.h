@@ -317,6 +317,18 @@ ORVIK_API int ORVIK_CALL OrvikMMCEraseFileSystemSectors(unsigned char drive,
                                                         double* progress);
 ORVIK_API int ORVIK_CALL OrvikMMCEraseAllBlocks(unsigned char drive, ORVIK_ULONG capacityBlocks,
                                                 double* progress);
+/*
+ * Lays a FAT12/FAT16 volume onto the card: master boot record (one active
+ * partition from block 1 to the end), boot sector, two zeroed FATs with
+ * their heads, an empty root directory of 256 entries; clusters of 32
+ * blocks, the data area is not written.  1 when every block was written.
+ * 0 without any write and with *progress untouched for a null progress, a
+ * capacity no sound FAT volume fits (fewer than 52 blocks, more than 65,524
+ * clusters, and 130,762 to 130,769 blocks, where neither FAT12 nor FAT16
+ * has a valid cluster count), or a failed buffer allocation.  Otherwise
+ * *progress is set to 100.0 at the end, also after a failed write (0; the
+ * blocks already written stay written).
+ */
 ORVIK_API int ORVIK_CALL OrvikMMCFormat(unsigned char drive, ORVIK_ULONG capacityBlocks,
                                         double* progress);
 
@@ -352,8 +364,43 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikBuildBlockStatus(ORVIK_ULONG* fla
                                                                 unsigned char drive, int flag,
                                                                 _BinaryFilesInformation* files,
                                                                 void* event);
+/*
+ * Erases every good block beyond the first zone (phase 8); a block whose
+ * erase fails becomes bad in the table and "Bad Block: erase failed \n" goes
+ * to the debug output.  Phase 8 is announced with 0 first, then:
+ *  - PROGRAM_MEDIA_NOT_FLASH for a drive other than 0 (flashTypes is not
+ *    read), a null flashTypes, a type above 35, or a media kind that is
+ *    neither the flash nor a card;
+ *  - PROGRAM_MEDIA_DONE at once for a card drive (nothing to do);
+ *  - PROGRAM_MEDIA_FORMAT_FAILED, nothing sent, without a block status table
+ *    or when the type is not the one the last scan recorded;
+ *  - PROGRAM_MEDIA_DONE otherwise, with phase 8 at 100.
+ */
 ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikFatEraseDataArea(ORVIK_ULONG* flashTypes,
                                                                 unsigned char drive, void* event);
+/*
+ * Puts an empty FAT volume on the drive: phase 8 erases the first zone of
+ * the flash (or the file-system area of the card), phase 7 writes the CIS
+ * page and the volume's fixed part, every page read back (or formats the
+ * card, see OrvikMMCFormat), then the driver's format status is set to 1.
+ * flashTypes[drive] is only compared with 35; the flash stages use the type
+ * of the last scan.  files is not read.  Results:
+ *  - PROGRAM_MEDIA_NOT_FLASH, no lock, nothing sent: a drive other than 0
+ *    (flashTypes is not read), a null flashTypes, a type above 35, or a
+ *    media kind that is neither the flash nor a card;
+ *  - PROGRAM_MEDIA_NO_DEVICE: the device-version request failed;
+ *  - PROGRAM_MEDIA_FORMAT_FAILED, nothing erased or written: no block status
+ *    table (no scan, or OrvikFreeMemoryDevice since), a last scan of an
+ *    unknown type, or a partition size with no sound volume (for instance
+ *    a reservation larger than the flash);
+ *  - PROGRAM_MEDIA_FORMAT_FAILED after partial work: a failed erase stage
+ *    (card), a failed transfer, no good block left in the first zone for the
+ *    CIS block or a logical block (pages that never verify), an erase that
+ *    fails while a block that did not verify is invalidated (also when the
+ *    request gets no answer: the format stops there), a failed card format,
+ *    or a failed format-status request (the volume is then complete);
+ *  - PROGRAM_MEDIA_DONE.
+ */
 ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikQuickFormatPelk(ORVIK_ULONG* flashTypes,
                                                                unsigned char drive,
                                                                int sizeFromRegistry,

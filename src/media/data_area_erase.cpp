@@ -1,0 +1,69 @@
+// The data-area erase and its export.
+#include "media/data_area_erase.h"
+
+#include "api/global_lock.h"
+#include "media/block_status.h"
+#include "orvik/orvik.h"
+#include "platform/os.h"
+#include "protocol/flash_commands.h"
+#include "protocol/flash_types.h"
+
+namespace orvik::media {
+
+bool DataAreaEraseAllowed(const protocol::DriveMediaState& state, uint32_t flashType) {
+  return state.blockStatus != nullptr && protocol::FlashTypeFor(flashType) != nullptr &&
+         state.flashType == flashType;
+}
+
+void EraseDataArea(protocol::DriveMediaState& state, uint8_t drive, uint32_t flashType,
+                   api::ProgressTarget& percentDone) {
+  percentDone.Store(0.0);
+  const protocol::FlashTypeDescriptor& type = *protocol::FlashTypeFor(flashType);
+  const uint32_t firstZoneBlocks = protocol::FirstZoneBlocks(flashType);
+  if (firstZoneBlocks >= type.blockCount) {
+    percentDone.Store(100.0);
+    return;
+  }
+  uint8_t* table = state.blockStatus;
+  for (uint32_t block = firstZoneBlocks; block < type.blockCount; ++block) {
+    if (table[block] == BLOCK_GOOD) {
+      uint32_t status = 0;
+      bool erased = protocol::FlashEraseBlock(block * type.BlockBytes(), type.pagesPerBlock, drive,
+                                              &status, nullptr) &&
+                    status == 0;
+      if (!erased) {
+        table[block] = BLOCK_BAD;
+        os::TheOs().DebugOutput("Bad Block: erase failed \n");
+      }
+    }
+    percentDone.Store(100.0 * block / type.blockCount);
+  }
+}
+
+}  // namespace orvik::media
+
+using namespace orvik;
+
+extern "C" {
+
+ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikFatEraseDataArea(ORVIK_ULONG* flashTypes,
+                                                                unsigned char drive, void* event) {
+  api::SetPhase(ORVIK_PHASE_ERASE, 0.0, event);
+  // Only drive 0 has media state; the drive is checked before the host's
+  // array is read, so an array of one entry is never read past its end.
+  protocol::DriveMediaState* state = protocol::MediaStateFor(drive);
+  if (state == nullptr || flashTypes == nullptr) return PROGRAM_MEDIA_NOT_FLASH;
+  const uint32_t flashType = flashTypes[drive];
+  if (protocol::FlashTypeFor(flashType) == nullptr) return PROGRAM_MEDIA_NOT_FLASH;
+  if (state->mediaKind == protocol::MEDIA_KIND_MMC) return PROGRAM_MEDIA_DONE;
+  if (state->mediaKind != protocol::MEDIA_KIND_FLASH) return PROGRAM_MEDIA_NOT_FLASH;
+
+  api::GlobalLockGuard lock;
+  if (!media::DataAreaEraseAllowed(*state, flashType)) return PROGRAM_MEDIA_FORMAT_FAILED;
+  api::LibraryProgress percentDone;
+  media::EraseDataArea(*state, drive, flashType, percentDone);
+  api::SetPhase(ORVIK_PHASE_ERASE, 100.0, event);
+  return PROGRAM_MEDIA_DONE;
+}
+
+}  // extern "C"

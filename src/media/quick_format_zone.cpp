@@ -1,0 +1,47 @@
+// The quick format's erase stage and the sizing both stages share.
+#include "api/progress.h"
+#include "api/reservation.h"
+#include "media/block_status.h"
+#include "media/format_layout.h"
+#include "media/quick_format.h"
+#include "protocol/flash_commands.h"
+
+namespace orvik::media {
+
+uint32_t FirstZoneEnd(const protocol::FlashTypeDescriptor& type) {
+  uint32_t zone = protocol::FirstZoneBlocks(type.typeIndex);
+  return zone < type.blockCount ? zone : type.blockCount;
+}
+
+std::optional<uint32_t> PlannedPartitionSectors(const protocol::DriveMediaState& state,
+                                                bool sizeFromRegistry) {
+  const protocol::FlashTypeDescriptor* type = protocol::RecordedFlashType(state);
+  if (type == nullptr || state.blockStatus == nullptr || state.pageBuffer == nullptr)
+    return std::nullopt;
+  uint32_t reservedBlocks = api::ReadReservedBlockCount(type->dataSize, type->pagesPerBlock);
+  return PartitionSectors(
+      type->typeIndex, sizeFromRegistry, ReservedSectors(type->pagesPerBlock, reservedBlocks),
+      type->logicalBlockCount, state.systemBlockCount, type->pagesPerBlock, type->dataSize);
+}
+
+bool EraseFirstZone(uint8_t drive) {
+  protocol::DriveMediaState* state = protocol::MediaStateFor(drive);
+  if (state == nullptr || state->blockStatus == nullptr) return false;
+  const protocol::FlashTypeDescriptor* type = protocol::RecordedFlashType(*state);
+  if (type == nullptr) return false;
+  // The step follows the zone's nominal size (256, 512 or 1024 blocks).
+  const double step = 100.0 / protocol::FirstZoneBlocks(type->typeIndex);
+  uint8_t* table = state->blockStatus;
+  for (uint32_t block = 0; block < FirstZoneEnd(*type); ++block) {
+    if (table[block] != BLOCK_GOOD) continue;
+    uint32_t status = 0;
+    if (!protocol::FlashEraseBlock(block * type->BlockBytes(), type->pagesPerBlock, drive, &status,
+                                   nullptr) ||
+        status != 0)
+      table[block] = BLOCK_BAD;
+    api::AddClampedProgress(step);
+  }
+  return true;
+}
+
+}  // namespace orvik::media
