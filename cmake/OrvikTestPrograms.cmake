@@ -1,0 +1,74 @@
+# Which test programs a build makes, and how a cross build for Windows runs
+# them.
+#
+# ORVIK_TEST_PROGRAMS names the folders of tests/ to build (all when empty);
+# the Windows presets list the programs that need no POSIX tool.  The folder
+# tests/windows holds Windows-only tests and is built for Windows only.
+#
+# On Windows, test files that need POSIX are left out of their program:
+# judges that run POSIX tools (fsck.fat, mtools, srec_cat) and files that use
+# POSIX interfaces (orvik/posix.h host events, unistd.h, popen, setenv...).
+# Every other file of a program is built, so new portable tests join the
+# Windows programs without any change here.
+set(ORVIK_TEST_PROGRAMS "" CACHE STRING
+    "Test programs (folders of tests/) to build, separated by ';'; empty: all")
+
+set(ORVIK_POSIX_ONLY_TEST_NAMES "_judge_tests?\\.cpp$" "srec_cat")
+set(ORVIK_POSIX_ONLY_TEST_CONTENT
+    "#include [<\"](orvik/posix\\.h|unistd\\.h|sys/|dirent\\.h|poll\\.h)"
+    "[^_a-z](popen|setenv|unsetenv|fork|mkdtemp)[ ]*\\("
+    "#include \"fat_tool_judge\\.h\"")
+
+# Sets out_var to TRUE when the program of tests/<name> is to be built.
+function(orvik_test_program_wanted name out_var)
+  set(wanted TRUE)
+  if(name STREQUAL "windows" AND NOT WIN32)
+    set(wanted FALSE)
+  elseif(ORVIK_TEST_PROGRAMS AND NOT name IN_LIST ORVIK_TEST_PROGRAMS)
+    set(wanted FALSE)
+  endif()
+  set(${out_var} ${wanted} PARENT_SCOPE)
+endfunction()
+
+# Drops the POSIX-only files from the list in sources_var on Windows.
+function(orvik_portable_test_sources sources_var)
+  if(NOT WIN32)
+    return()
+  endif()
+  set(kept "")
+  foreach(source ${${sources_var}})
+    set(posix_only FALSE)
+    foreach(pattern ${ORVIK_POSIX_ONLY_TEST_NAMES})
+      if(source MATCHES "${pattern}")
+        set(posix_only TRUE)
+      endif()
+    endforeach()
+    if(NOT posix_only)
+      foreach(pattern ${ORVIK_POSIX_ONLY_TEST_CONTENT})
+        file(STRINGS "${source}" hits REGEX "${pattern}" LIMIT_COUNT 1)
+        if(hits)
+          set(posix_only TRUE)
+        endif()
+      endforeach()
+    endif()
+    if(posix_only)
+      file(RELATIVE_PATH shown "${PROJECT_SOURCE_DIR}" "${source}")
+      message(STATUS "Windows build leaves out POSIX-only test file ${shown}")
+    else()
+      list(APPEND kept "${source}")
+    endif()
+  endforeach()
+  set(${sources_var} "${kept}" PARENT_SCOPE)
+endfunction()
+
+# Registers a cross-built test program: one run of the whole program through
+# the emulator (Wine), since every start of Wine is slow.
+function(orvik_add_cross_test_program target)
+  add_test(NAME ${target} COMMAND ${target} --gtest_brief=1)
+  set_tests_properties(${target} PROPERTIES TIMEOUT 600)
+  if(target STREQUAL "windows_tests" AND TARGET orvik)
+    # Loads orvik.dll to check what a host sees.
+    add_dependencies(${target} orvik)
+    target_compile_definitions(${target} PRIVATE ORVIK_DLL_PATH="$<TARGET_FILE:orvik>")
+  endif()
+endfunction()
