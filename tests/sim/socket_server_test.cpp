@@ -170,6 +170,32 @@ TEST_F(SocketServerTest, AnswersKeepRequestOrder) {
   EXPECT_EQ(static_cast<uint32_t>(word(100)), player_->DriverSettings().chipId);
 }
 
+// Requests that no host sends (an unknown op, a payload beyond 64 MiB) end
+// that connection without touching the player; the server goes on.
+TEST_F(SocketServerTest, MalformedRequestsCloseOnlyTheirConnection) {
+  auto connectRaw = [this] {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, server_->SocketPath().c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    return fd;
+  };
+  for (Bytes header : {Concat({Bytes{9, 0, 0, 0}, Le32(1), Le32(0), Le32(0), Le32(0)}),
+                       Concat({Bytes{1, 0, 0, 0}, Le32(1), Le32(0), Le32(0x7FFFFFFF), Le32(0)})}) {
+    int fd = connectRaw();
+    ASSERT_EQ(::send(fd, header.data(), header.size(), 0), 20);
+    uint8_t byte;
+    EXPECT_EQ(::recv(fd, &byte, 1, 0), 0);  // closed, nothing answered
+    ::close(fd);
+  }
+  EXPECT_EQ(player_->TransferCount(), 0u);
+  ASSERT_EQ(OrvikDDOpenDriver(0, 0, DEVICE_STATUS_NORMAL), 1);
+  uint8_t record[64];
+  EXPECT_TRUE(AskDeviceInfo(record));
+  OrvikDDCloseDriver();
+}
+
 TEST(InProcess, TheLibraryOpensARegisteredPlayer) {
   PlayerConfig config;
   config.instance = 7;
