@@ -63,6 +63,7 @@ os::WaitResult TestOs::WaitAlertable(os::EventHandle event, uint32_t millisecond
 }
 
 os::WaitResult TestOs::WaitEvent(os::EventHandle event, uint32_t milliseconds) {
+  ++eventWaits;
   return real_.WaitEvent(event, milliseconds);
 }
 

@@ -44,6 +44,7 @@ class TestOs : public os::Os {
   uint64_t Allocations() const { return allocations_; }
   size_t LiveAllocations() const;
   int cancelCount = 0;
+  std::atomic<int> eventWaits{0};  // waits on events other than the completion event
 
   // --- the seam -------------------------------------------------------------
   os::PlatformVersion GetPlatformVersion() override;
