@@ -388,11 +388,12 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikFatEraseDataArea(ORVIK_ULONG* fla
  *  - PROGRAM_MEDIA_NOT_FLASH, no lock, nothing sent: a drive other than 0
  *    (flashTypes is not read), a null flashTypes, a type above 35, or a
  *    media kind that is neither the flash nor a card;
+ *  - PROGRAM_MEDIA_FORMAT_FAILED, nothing sent (not even the version
+ *    request): for the flash, no block status table (no scan, or
+ *    OrvikFreeMemoryDevice since), a last scan of an unknown type, or a
+ *    partition size with no sound volume (for instance a reservation larger
+ *    than the flash);
  *  - PROGRAM_MEDIA_NO_DEVICE: the device-version request failed;
- *  - PROGRAM_MEDIA_FORMAT_FAILED, nothing erased or written: no block status
- *    table (no scan, or OrvikFreeMemoryDevice since), a last scan of an
- *    unknown type, or a partition size with no sound volume (for instance
- *    a reservation larger than the flash);
  *  - PROGRAM_MEDIA_FORMAT_FAILED after partial work: a failed erase stage
  *    (card), a failed transfer, no good block left in the first zone for the
  *    CIS block or a logical block (pages that never verify), an erase that

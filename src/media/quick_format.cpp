@@ -48,13 +48,13 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikQuickFormatPelk(ORVIK_ULONG* flas
     return PROGRAM_MEDIA_NOT_FLASH;
 
   api::GlobalLockGuard lock;
-  ORVIK_ULONG version = 0;
-  if (!transport::GetDeviceVersion(&version)) return PROGRAM_MEDIA_NO_DEVICE;
   // The flash needs the scanned table, a known type and a sound volume
-  // size; without them nothing is erased or written.
+  // size; without them nothing is sent, erased or written.
   if (state->mediaKind == MEDIA_KIND_FLASH &&
       !media::PlannedPartitionSectors(*state, sizeFromRegistry != 0))
     return PROGRAM_MEDIA_FORMAT_FAILED;
+  ORVIK_ULONG version = 0;
+  if (!transport::GetDeviceVersion(&version)) return PROGRAM_MEDIA_NO_DEVICE;
 
   api::SetPhase(ORVIK_PHASE_ERASE, 0.0, event);
   if (!RunEraseStage(*state, drive)) return PROGRAM_MEDIA_FORMAT_FAILED;

@@ -110,8 +110,8 @@ TEST_F(QuickFormatTest, ReservationWithoutRoomForAVolumeChangesNothing) {
   StartScanned(4);
   Reserve(16 * 2000);  // more than the flash
   EXPECT_EQ(QuickFormat(4, 1), PROGRAM_MEDIA_FORMAT_FAILED);
-  EXPECT_EQ(Frames(kErase), 0u);
-  EXPECT_EQ(Frames(kWritePage), 0u);
+  EXPECT_EQ(player_->Stats().transfers, 0u);
+  EXPECT_EQ(player_->Stats().controlRequests, 0u);
   EXPECT_EQ(player_->UserData().formatStatus, 0u);
 }
 
@@ -181,10 +181,11 @@ TEST_F(QuickFormatTest, RefusalsSendNothing) {
   EXPECT_EQ(player_->Stats().transfers, 0u);
   EXPECT_EQ(player_->Stats().controlRequests, 0u);
 
-  // Without a table: 4 and no flash command.
+  // Without a table: 4 and no traffic at all.
   OrvikFreeMemoryDevice(0);
   EXPECT_EQ(QuickFormat(5), PROGRAM_MEDIA_FORMAT_FAILED);
   EXPECT_EQ(player_->Stats().transfers, 0u);
+  EXPECT_EQ(player_->Stats().controlRequests, 0u);
   EXPECT_EQ(player_->UserData().formatStatus, 0u);
 }
 
