@@ -54,6 +54,8 @@ TEST_F(QuickFormatTest, PollingThreadSeesTheErasePhaseThenTheFormatPhase) {
   StartScanned(3);
   OrvikSetPhase(0, 0.0, nullptr);
   PollingHost host;
+  // The last boundary repeats (7, 100), which gives the host nothing new to
+  // answer: the format waits out its 2000 ms there.
   ASSERT_EQ(QuickFormat(3, 0, host.Event()), PROGRAM_MEDIA_DONE);
   host.Stop();
 
