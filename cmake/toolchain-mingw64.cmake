@@ -14,3 +14,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # compiler's runtime DLLs beside them.
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -Wl,-Bstatic,--whole-archive -lwinpthread -Wl,--no-whole-archive")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# Test programs run under Wine (scripts/windows/run_wine_tests.sh prepares it).
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# The header-only packages (JSON, command line) come from the build machine.
+set(nlohmann_json_DIR "${CMAKE_CURRENT_LIST_DIR}/windows/nlohmann_json" CACHE PATH "")
+set(CLI11_DIR "${CMAKE_CURRENT_LIST_DIR}/windows/CLI11" CACHE PATH "")
