@@ -30,13 +30,27 @@ function(orvik_test_program_wanted name out_var)
   set(${out_var} ${wanted} PARENT_SCOPE)
 endfunction()
 
-# Drops the POSIX-only files from the list in sources_var on Windows.
+# Files that use the player simulator, left out of builds without it.
+set(ORVIK_SIMULATOR_TEST_CONTENT "#include \"(sim/|support/sim_|sim_)")
+
+# Drops from the list in sources_var the files this build cannot make: the
+# POSIX-only ones on Windows, and those that use the simulator when it is
+# not built.
 function(orvik_portable_test_sources sources_var)
-  if(NOT WIN32)
-    return()
-  endif()
   set(kept "")
   foreach(source ${${sources_var}})
+    if(NOT TARGET orvik_sim)
+      file(STRINGS "${source}" hits REGEX "${ORVIK_SIMULATOR_TEST_CONTENT}" LIMIT_COUNT 1)
+      if(hits)
+        file(RELATIVE_PATH shown "${PROJECT_SOURCE_DIR}" "${source}")
+        message(STATUS "Build without the simulator leaves out test file ${shown}")
+        continue()
+      endif()
+    endif()
+    if(NOT WIN32)
+      list(APPEND kept "${source}")
+      continue()
+    endif()
     set(posix_only FALSE)
     foreach(pattern ${ORVIK_POSIX_ONLY_TEST_NAMES})
       if(source MATCHES "${pattern}")
@@ -63,9 +77,14 @@ endfunction()
 
 # Registers a cross-built test program: one run of the whole program through
 # the emulator (Wine), since every start of Wine is slow.
+# The target cross_test_programs builds every such program.
 function(orvik_add_cross_test_program target)
   add_test(NAME ${target} COMMAND ${target} --gtest_brief=1)
   set_tests_properties(${target} PROPERTIES TIMEOUT 600)
+  if(NOT TARGET cross_test_programs)
+    add_custom_target(cross_test_programs)
+  endif()
+  add_dependencies(cross_test_programs ${target})
   if(target STREQUAL "windows_tests" AND TARGET orvik)
     # Loads orvik.dll to check what a host sees.
     add_dependencies(${target} orvik)
