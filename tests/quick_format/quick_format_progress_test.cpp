@@ -133,3 +133,28 @@ TEST_F(QuickFormatTest, CardThatRefusesTheEraseFailsTheEraseStage) {
 
 }  // namespace
 }  // namespace orvik::testing
+
+namespace orvik::testing {
+namespace {
+
+TEST_F(QuickFormatTest, FormatStatusThatCannotBeSetIsReportedAfterTheFormat) {
+  StartScanned(3);
+  os_.failingControlCodes = {0x222004};  // the record cannot be written back
+  EXPECT_EQ(QuickFormat(3), PROGRAM_MEDIA_FORMAT_FAILED);
+  os_.failingControlCodes.clear();
+  // The volume was written all the same, and the last phase ended.
+  EXPECT_EQ(Entry(Drive().cisBlock), media::BLOCK_CIS);
+  EXPECT_EQ(Page(Drive().cisBlock + 1, 0)[510], 0x55);
+  double percent = 0;
+  ORVIK_ULONG phase = 0;
+  OrvikGetProgress(&percent, &phase);
+  EXPECT_EQ(phase, 7u);
+  EXPECT_EQ(percent, 100.0);
+  EXPECT_EQ(player_->UserData().formatStatus, 0u);
+  ASSERT_EQ(Scan(3), PROGRAM_MEDIA_DONE);
+  EXPECT_EQ(QuickFormat(3), PROGRAM_MEDIA_DONE);
+  EXPECT_EQ(player_->UserData().formatStatus, 1u);
+}
+
+}  // namespace
+}  // namespace orvik::testing

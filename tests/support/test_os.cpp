@@ -1,6 +1,8 @@
 // The test OS seam.
 #include "support/test_os.h"
 
+#include <algorithm>
+
 namespace orvik::testing {
 
 TestOs::TestOs() : real_(os::PlatformOs()), override_(*this) {}
@@ -43,6 +45,11 @@ bool TestOs::CancelIo(os::DeviceHandle device) {
 
 bool TestOs::DeviceControl(os::DeviceHandle device, uint32_t code, const void* in,
                            uint32_t inLength, void* out, uint32_t outLength, uint32_t* returned) {
+  if (std::find(failingControlCodes.begin(), failingControlCodes.end(), code) !=
+      failingControlCodes.end()) {
+    if (returned != nullptr) *returned = 0;
+    return false;
+  }
   return real_.DeviceControl(device, code, in, inLength, out, outLength, returned);
 }
 

@@ -29,6 +29,8 @@ class TestOs : public os::Os {
   // CancelIo is counted but not passed on, as with a driver that cannot
   // cancel: the transfer then completes late, in a later alertable wait.
   bool ignoreCancel = false;
+  // Control requests with these codes fail before they reach the device.
+  std::vector<uint32_t> failingControlCodes;
   // Sleeps are recorded and not slept (reconfigure pauses, for example).
   bool fakeSleep = true;
   std::optional<os::PlatformVersion> platformVersion;
