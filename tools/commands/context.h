@@ -1,0 +1,32 @@
+// What every command gets: the console, the global options and the JSON
+// document's parts it fills.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "output/console.h"
+#include "target/session.h"
+
+namespace orvik::tool {
+
+struct GlobalOptions {
+  std::string player;     // --player (empty: the default folder)
+  bool device = false;    // --device
+  bool recovery = false;  // --recovery
+  int instance = -1;      // --instance
+  bool json = false;      // --json
+  int verbosity = 0;      // -v
+  ColorMode color = ColorMode::kAuto;
+
+  TargetOptions Target() const;
+};
+
+struct CommandContext {
+  Console& console;
+  const GlobalOptions& global;
+  nlohmann::json& result;  // the command's findings ("result" of the JSON document)
+  nlohmann::json& target;  // which player it worked on ("target")
+};
+
+}  // namespace orvik::tool

@@ -1,0 +1,77 @@
+// orvik reserve: the flash space reserved for the firmware system area
+// ("TotalKiloBytesReserved").
+#include <fmt/format.h>
+
+#include "commands/commands.h"
+#include "firmware/manifest.h"
+#include "output/tool_error.h"
+#include "protocol/flash_types.h"
+#include "target/reservation_config.h"
+
+namespace orvik::tool {
+namespace {
+
+constexpr uint32_t kLargestKiloBytes = 0x3FFFFF;  // the library counts bytes in 32 bits
+
+// What a reservation means on the common flash sizes (blocks of 16 KB from
+// type 4 up; 8 KB for type 3).
+std::string InBlocks(uint32_t kiloBytes) {
+  return fmt::format("{} blocks of 16 KB (types 4 to 35), {} blocks of 8 KB (type 3)",
+                     ReservedBlocks(kiloBytes, 16384), ReservedBlocks(kiloBytes, 8192));
+}
+
+}  // namespace
+
+int RunReserve(CommandContext& context, const ReserveOptions& options) {
+  const std::string location = ReservationFileFor(context.global.Target());
+  Console& console = context.console;
+  std::optional<uint32_t> wanted = options.kiloBytes;
+  if (!options.manifest.empty()) {
+    Manifest manifest = LoadManifest(options.manifest);
+    if (!manifest.totalKiloBytesReserved)
+      Fail("manifest", options.manifest + ": totalKiloBytesReserved: is missing",
+           "The manifest names no reservation.", "Give the kilobytes: `orvik reserve KB`.");
+    wanted = manifest.totalKiloBytesReserved;
+  }
+  ReservationSetting before = ReadReservation(location);
+  context.target = {{"reservationFile", location}};
+  context.result["file"] = location;
+  context.result["before"] = before.kiloBytes ? nlohmann::json(*before.kiloBytes) : nullptr;
+
+  if (options.clear) {
+    bool had = ClearReservation(location);
+    context.result["kiloBytes"] = nullptr;
+    console.Line(had ? "Reservation removed from " + location + "."
+                     : "No reservation was configured in " + location + ".");
+    console.Line("Without a reservation the firmware update and the full format refuse to run.");
+    return had ? kExitDone : kExitNothingToDo;
+  }
+  if (!wanted) {
+    context.result["kiloBytes"] = before.kiloBytes ? nlohmann::json(*before.kiloBytes) : nullptr;
+    if (before.kiloBytes)
+      console.Line(fmt::format("Reserved: {} KB ({}), in {}.", *before.kiloBytes,
+                               InBlocks(*before.kiloBytes), location));
+    else
+      console.Line("No reservation configured (" + location +
+                   "). Set one with `orvik reserve KB`.");
+    return kExitDone;
+  }
+  if (*wanted == 0 || *wanted > kLargestKiloBytes)
+    Fail("usage", fmt::format("{} KB cannot be reserved.", *wanted), {},
+         fmt::format("Give 1 to {} KB (or --clear to remove the reservation).", kLargestKiloBytes));
+  context.result["kiloBytes"] = *wanted;
+  if (before.kiloBytes == wanted) {
+    console.Line(fmt::format("Already reserved: {} KB, in {}.", *wanted, location));
+    return kExitNothingToDo;
+  }
+  WriteReservation(location, *wanted);
+  console.Line(fmt::format("Reserved {} KB for the firmware ({}), in {}.", *wanted,
+                           InBlocks(*wanted), location));
+  if (before.kiloBytes)
+    console.Line(
+        "A player laid out for the old value must be reflashed (`orvik reflash`) before "
+        "it can be updated.");
+  return kExitDone;
+}
+
+}  // namespace orvik::tool

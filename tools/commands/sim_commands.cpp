@@ -1,0 +1,176 @@
+// orvik sim create|serve|mode: making simulated players and serving them as
+// device objects.
+#include <fmt/format.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+
+#include "commands/commands.h"
+#include "device/device_queries.h"
+#include "output/tool_error.h"
+#include "sim/program/fault_options.h"
+#include "sim/socket_server.h"
+
+namespace orvik::tool {
+namespace {
+
+namespace fs = std::filesystem;
+
+sim::SocketServer* gServing = nullptr;
+
+extern "C" void StopServing(int) {
+  if (gServing != nullptr) gServing->RequestStop();
+}
+
+std::string PlayerDir(const CommandContext& context) { return context.global.Target().playerDir; }
+
+nlohmann::json PlayerJson(const sim::Player& player, const std::string& dir) {
+  const sim::PlayerConfig config = player.Config();
+  nlohmann::json badBlocks = config.factoryBadBlocks;
+  return {{"player", dir},
+          {"deviceObject", player.ObjectName()},
+          {"flashType", config.flashType},
+          {"blockCount", player.BlockCount()},
+          {"pagesPerBlock", player.PagesPerBlock()},
+          {"factoryBadBlocks", badBlocks},
+          {"card", config.card.present ? nlohmann::json(config.card.capacityBlocks)
+                                       : nlohmann::json(nullptr)},
+          {"recoveryMode", config.recoveryMode}};
+}
+
+}  // namespace
+
+int RunSimCreate(CommandContext& context, const SimCreateOptions& options) {
+  const std::string dir = PlayerDir(context);
+  std::error_code error;
+  if (fs::exists(fs::path(dir) / "player.json", error) && !options.force)
+    Fail("player-exists", "A simulated player already exists in " + dir + ".",
+         "Creating a player replaces its flash and card.",
+         "Give --force to replace it, or another folder with --player.");
+  if (!sim::IsValidFlashType(options.flashType))
+    Fail("usage", fmt::format("Flash type {} does not exist.", options.flashType), {},
+         "Give a flash type from 0 to 35 (7 is a 64 MB flash).");
+  sim::PlayerConfig config;
+  config.flashType = options.flashType;
+  config.seed = options.seed;
+  config.instance = options.instance;
+  config.recoveryMode = options.recovery;
+  try {
+    config.factoryBadBlocks = sim::program::ParseNumberList(options.badBlocks, "bad block");
+    uint32_t randomBad = options.badBlockCount.value_or(options.badBlocks.empty() ? 2 : 0);
+    for (uint32_t block : sim::PickFactoryBadBlocks(options.flashType, randomBad, options.seed))
+      config.factoryBadBlocks.push_back(block);
+    if (options.noCard) {
+      config.card.present = false;
+      config.card.capacityBlocks = 0;
+    } else if (options.cardMiB >= 0) {
+      if (options.cardMiB == 0 || options.cardMiB > 2048)
+        throw std::invalid_argument("card sizes run from 1 to 2048 MiB");
+      config.card.capacityBlocks = static_cast<uint32_t>(options.cardMiB * 2048);
+    }
+    sim::program::ApplyFaultOptions(options.faults, &config);
+  } catch (const std::invalid_argument& bad) {
+    Fail("usage", std::string(bad.what()) + ".", {}, "See `orvik sim create --help`.");
+  }
+  std::shared_ptr<sim::Player> player;
+  try {
+    player = sim::Player::Create(config);
+  } catch (const std::exception& bad) {
+    Fail("usage", std::string("The player cannot be made: ") + bad.what() + ".", {},
+         "Give factory bad blocks inside the flash.");
+  }
+  fs::create_directories(dir, error);
+  std::string why;
+  if (!player->Save(dir, &why))
+    Fail("player-unwritable", "The player cannot be saved in " + dir + ": " + why,
+         "The folder is not writable.", "Give a writable folder with --player.");
+  context.result = PlayerJson(*player, dir);
+  context.target = {{"kind", "simulator"}, {"player", dir}};
+  Console& console = context.console;
+  console.Line(console.Paint(Style::kGood, "Created") +
+               fmt::format(" a simulated player in {}: flash type {} ({} blocks of {} pages), {} "
+                           "factory bad blocks, {}{}.",
+                           dir, config.flashType, player->BlockCount(), player->PagesPerBlock(),
+                           config.factoryBadBlocks.size(),
+                           config.card.present
+                               ? MegaBytes(uint64_t{config.card.capacityBlocks} * 512) + " card"
+                               : std::string("no card"),
+                           config.recoveryMode ? ", in recovery mode" : ""));
+  return kExitDone;
+}
+
+int RunSimServe(CommandContext& context, const std::string& deviceDirOption, bool save) {
+  const std::string dir = PlayerDir(context);
+  std::shared_ptr<sim::Player> player = LoadPlayer(context.console, dir, false);
+  std::string deviceDir = deviceDirOption;
+  if (deviceDir.empty()) {
+    const char* fromEnvironment = std::getenv("ORVIK_DEVICE_DIR");
+    if (fromEnvironment == nullptr || fromEnvironment[0] == '\0')
+      Fail("usage", "There is no folder to serve the player's device object in.",
+           "Neither --device-dir nor ORVIK_DEVICE_DIR is given.",
+           "Give --device-dir DIR (and set ORVIK_DEVICE_DIR=DIR for the programs that use it).");
+    deviceDir = fromEnvironment;
+  }
+  fs::create_directories(deviceDir);
+  Console& console = context.console;
+  if (console.Verbose())
+    player->SetTrace([&console](const sim::TraceEvent& event) {
+      console.Step("player: " + sim::FormatTraceEvent(event));
+    });
+  auto saveNow = [&] {
+    std::string why;
+    if (save && !player->Save(dir, &why)) console.Warn("the player could not be saved: " + why);
+  };
+  sim::SocketServer* active = nullptr;
+  sim::SocketServer::Options serverOptions;
+  serverOptions.deviceDir = deviceDir;
+  serverOptions.onClientClosed = [&] {
+    saveNow();
+    console.Step("client closed; player saved");
+    if (player->PowerLost() && active != nullptr) active->RequestStop();
+  };
+  sim::SocketServer server(player, serverOptions);
+  active = &server;
+  std::string error;
+  if (!server.Listen(&error))
+    Fail("serve", "The player cannot be served: " + error, "The folder is not writable.",
+         "Give another --device-dir.");
+  gServing = &server;
+  std::signal(SIGINT, StopServing);
+  std::signal(SIGTERM, StopServing);
+  // Said at once, so that scripts can wait for this line before they connect.
+  console.Line(
+      fmt::format("Serving {} at {} (Ctrl-C stops; use --device with "
+                  "ORVIK_DEVICE_DIR={}).",
+                  player->ObjectName(), server.SocketPath(), deviceDir));
+  server.Serve();
+  gServing = nullptr;
+  saveNow();
+  context.result = {{"deviceObject", player->ObjectName()},
+                    {"socket", server.SocketPath()},
+                    {"saved", save},
+                    {"powerLost", player->PowerLost()}};
+  context.target = {{"kind", "simulator"}, {"player", dir}};
+  console.Line("Stopped serving" + std::string(save ? "; the player is saved." : "."));
+  return kExitDone;
+}
+
+int RunSimMode(CommandContext& context, bool recovery) {
+  const std::string dir = PlayerDir(context);
+  std::shared_ptr<sim::Player> player = LoadPlayer(context.console, dir, false);
+  const bool was = player->Config().recoveryMode;
+  player->SetRecoveryMode(recovery);
+  std::string why;
+  if (!player->Save(dir, &why))
+    Fail("player-unwritable", "The player cannot be saved in " + dir + ": " + why,
+         "The folder is not writable.", "Give a writable folder with --player.");
+  context.result = PlayerJson(*player, dir);
+  context.target = {{"kind", "simulator"}, {"player", dir}};
+  context.console.Line(fmt::format("The player in {} {} in {} mode: its device object is {}.", dir,
+                                   was == recovery ? "stays" : "is now",
+                                   recovery ? "recovery" : "normal", player->ObjectName()));
+  return was == recovery ? kExitNothingToDo : kExitDone;
+}
+
+}  // namespace orvik::tool

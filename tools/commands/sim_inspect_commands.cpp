@@ -1,0 +1,274 @@
+// orvik sim inspect|export-fat|ecc|files: looking into a simulated player's
+// flash without the library, as a flash reader or a programmer would.
+#include <fmt/format.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "commands/commands.h"
+#include "device/device_queries.h"
+#include "firmware/manifest.h"
+#include "inspect/system_files.h"
+#include "output/block_grid.h"
+#include "output/tool_error.h"
+#include "sim/inspect/block_map.h"
+#include "sim/inspect/ecc_check.h"
+#include "sim/inspect/volume_export.h"
+#include "target/reservation_config.h"
+
+namespace orvik::tool {
+namespace {
+
+namespace fs = std::filesystem;
+using sim::inspect::BlockMap;
+using sim::inspect::BlockRole;
+using sim::inspect::EccVerdict;
+
+std::shared_ptr<sim::Player> Load(CommandContext& context) {
+  const std::string dir = context.global.Target().playerDir;
+  context.target = {{"kind", "simulator"}, {"player", dir}};
+  return LoadPlayer(context.console, dir, false);
+}
+
+GridCell CellFor(const sim::inspect::BlockEntry& entry) {
+  switch (entry.role) {
+    case BlockRole::kFree:
+      return {'.', Style::kDim};
+    case BlockRole::kBad:
+      return {'X', Style::kBad};
+    case BlockRole::kCis:
+      return {'C', Style::kMagenta};
+    case BlockRole::kSystem: {
+      uint8_t tag = entry.fileTag.value_or('S');
+      return {tag >= 0x21 && tag < 0x7F ? static_cast<char>(tag) : '#', Style::kWarn};
+    }
+    case BlockRole::kLogical:
+      return {entry.fieldsDisagree ? '!' : 'F', Style::kAccent};
+    case BlockRole::kUnassigned:
+      return {'?', Style::kBad};
+  }
+  return {'?', Style::kPlain};
+}
+
+nlohmann::json EccJson(const sim::inspect::EccReport& report) {
+  nlohmann::json findings = nlohmann::json::array();
+  for (const sim::inspect::EccFinding& finding : report.findings)
+    findings.push_back({{"block", finding.block},
+                        {"page", finding.page},
+                        {"half", finding.half},
+                        {"verdict", sim::inspect::EccVerdictName(finding.check.verdict)}});
+  return {{"pagesChecked", report.pagesChecked},
+          {"corrected", report.Count(EccVerdict::kCorrected)},
+          {"codeBitWrong", report.Count(EccVerdict::kCodeBitWrong)},
+          {"uncorrectable", report.Count(EccVerdict::kUncorrectable)},
+          {"findings", findings}};
+}
+
+nlohmann::json FilesJson(const std::vector<StoredFile>& files) {
+  nlohmann::json out = nlohmann::json::array();
+  for (const StoredFile& file : files) {
+    nlohmann::json copies = nlohmann::json::array();
+    for (const StoredCopy& copy : file.copies)
+      copies.push_back(
+          {{"blocks", copy.blocks},
+           {"bytes", copy.image.size()},
+           {"version", copy.version ? copy.version->ToJson() : nlohmann::json(nullptr)}});
+    out.push_back({{"tag", TagText(file.tag)},
+                   {"copies", copies},
+                   {"unusedBlocks", file.unusedBlocks.size()}});
+  }
+  return out;
+}
+
+// "100-102, 3968" for a list of block numbers.
+std::string Ranges(const std::vector<uint32_t>& blocks) {
+  std::string text;
+  for (size_t i = 0; i < blocks.size();) {
+    size_t j = i;
+    while (j + 1 < blocks.size() && blocks[j + 1] == blocks[j] + 1) ++j;
+    text += (text.empty() ? "" : ", ") +
+            (i == j ? std::to_string(blocks[i]) : fmt::format("{}-{}", blocks[i], blocks[j]));
+    i = j + 1;
+  }
+  return text;
+}
+
+void PrintFiles(Console& console, const std::vector<StoredFile>& files) {
+  if (files.empty()) {
+    console.Line("  no firmware file in the system area");
+    return;
+  }
+  for (const StoredFile& file : files) {
+    console.Line(fmt::format("  file {}: {} cop{}{}", TagText(file.tag), file.copies.size(),
+                             file.copies.size() == 1 ? "y" : "ies",
+                             file.unusedBlocks.empty() ? std::string()
+                                                       : fmt::format(", {} marked blocks unused",
+                                                                     file.unusedBlocks.size())));
+    for (size_t i = 0; i < file.copies.size(); ++i) {
+      const StoredCopy& copy = file.copies[i];
+      console.Line(fmt::format("    copy {}: blocks {} ({} bytes), version {}", i + 1,
+                               Ranges(copy.blocks), copy.image.size(),
+                               copy.version ? copy.version->Text() : std::string("not stored")));
+    }
+  }
+}
+
+}  // namespace
+
+int RunSimInspect(CommandContext& context, uint32_t perRow) {
+  std::shared_ptr<sim::Player> player = Load(context);
+  const sim::PlayerConfig config = player->Config();
+  BlockMap map = sim::inspect::MapBlocks(*player);
+  std::vector<StoredFile> files = FindSystemFiles(*player, map);
+  sim::inspect::EccReport ecc = sim::inspect::CheckDataPages(*player, map);
+  ReservationSetting reservation = ReadReservation(ReservationFileFor(context.global.Target()));
+
+  std::vector<GridCell> cells;
+  for (const sim::inspect::BlockEntry& entry : map.blocks) cells.push_back(CellFor(entry));
+  context.result["flash"] = {{"type", map.flashType},
+                             {"blockCount", map.blocks.size()},
+                             {"pagesPerBlock", map.pagesPerBlock}};
+  context.result["counts"] = {{"free", map.Count(BlockRole::kFree)},
+                              {"bad", map.Count(BlockRole::kBad)},
+                              {"cis", map.Count(BlockRole::kCis)},
+                              {"system", map.Count(BlockRole::kSystem)},
+                              {"formatUsed", map.Count(BlockRole::kLogical)},
+                              {"unassigned", map.Count(BlockRole::kUnassigned)}};
+  context.result["cisBlock"] = map.cisBlock ? nlohmann::json(*map.cisBlock) : nullptr;
+  context.result["logicalBlocks"] = map.zone0.size();
+  context.result["map"] = GridString(cells);
+  context.result["files"] = FilesJson(files);
+  context.result["ecc"] = EccJson(ecc);
+  context.result["reservationKiloBytes"] =
+      reservation.kiloBytes ? nlohmann::json(*reservation.kiloBytes) : nullptr;
+  context.result["recoveryMode"] = config.recoveryMode;
+
+  Console& console = context.console;
+  console.Line(
+      console.Paint(Style::kBold, "Simulated player") + " in " + context.global.Target().playerDir +
+      fmt::format(" ({}{})", player->ObjectName(), config.recoveryMode ? ", recovery mode" : ""));
+  console.Field("flash", fmt::format("type {}: {} blocks of {} pages", map.flashType,
+                                     map.blocks.size(), map.pagesPerBlock));
+  console.Field("card", config.card.present
+                            ? fmt::format("{} blocks ({})", config.card.capacityBlocks,
+                                          MegaBytes(uint64_t{config.card.capacityBlocks} * 512))
+                            : std::string("none"));
+  console.Field("reserved", reservation.kiloBytes ? fmt::format("{} KB", *reservation.kiloBytes)
+                                                  : std::string("none configured"));
+  console.Line(console.Paint(Style::kBold, "Block map"));
+  PrintGrid(console, cells, perRow);
+  std::vector<LegendEntry> legend = {
+      {'.', Style::kDim, "free", map.Count(BlockRole::kFree)},
+      {'X', Style::kBad, "bad", map.Count(BlockRole::kBad)},
+      {'C', Style::kMagenta, "CIS", map.Count(BlockRole::kCis)},
+      {'P', Style::kWarn, "system (its file's tag)", map.Count(BlockRole::kSystem)},
+      {'F', Style::kAccent, "file system (format-used)", map.Count(BlockRole::kLogical)},
+      {'?', Style::kBad, "written, no block address", map.Count(BlockRole::kUnassigned)}};
+  PrintLegend(console, legend);
+  console.Line(console.Paint(Style::kBold, "System area"));
+  PrintFiles(console, files);
+  console.Line(console.Paint(Style::kBold, "File system"));
+  console.Line(map.zone0.empty()
+                   ? std::string("  no logical block: the flash has no file system")
+                   : fmt::format("  {} logical blocks in zone 0{}; `orvik sim export-fat` "
+                                 "exports the volume",
+                                 map.zone0.size(),
+                                 map.duplicates.empty()
+                                     ? std::string()
+                                     : fmt::format(", {} duplicates", map.duplicates.size())));
+  console.Line(console.Paint(Style::kBold, "ECC") +
+               fmt::format(" {} data pages checked: {} corrected, {} code bits wrong, {} "
+                           "uncorrectable",
+                           ecc.pagesChecked, ecc.Count(EccVerdict::kCorrected),
+                           ecc.Count(EccVerdict::kCodeBitWrong),
+                           ecc.Count(EccVerdict::kUncorrectable)));
+  return kExitDone;
+}
+
+int RunSimExportFat(CommandContext& context, const std::string& imagePath) {
+  std::shared_ptr<sim::Player> player = Load(context);
+  sim::inspect::VolumeExportOptions options;
+  options.fill = sim::inspect::ErasedFill::kZeros;  // unwritten sectors read as zeros: sparse image
+  sim::inspect::VolumeExport exported = sim::inspect::ExportVolume(*player, imagePath, options);
+  if (!exported.ok)
+    Fail("no-volume", "The player's FAT volume cannot be exported: " + exported.error + ".",
+         "The flash has no file system (never formatted, or the format did not finish), or the "
+         "image file cannot be written.",
+         "Write a file system with `orvik quick-format` (or the full reflash), then export again.");
+  context.result = {{"image", imagePath},
+                    {"partitionStart", exported.partitionStart},
+                    {"partitionSectors", exported.partitionSectors},
+                    {"sectorsFromFlash", exported.sectorsFromFlash},
+                    {"sectorsFilled", exported.sectorsFilled},
+                    {"eccFindings", exported.eccFindings.size()}};
+  context.console.Line(fmt::format(
+      "Exported the FAT volume to {}: {} sectors ({}) from sector {}; {} sectors came from "
+      "written pages.",
+      imagePath, exported.partitionSectors, MegaBytes(uint64_t{exported.partitionSectors} * 512),
+      exported.partitionStart, exported.sectorsFromFlash));
+  if (!exported.eccFindings.empty())
+    context.console.Warn(fmt::format("{} page halves needed ECC correction or were beyond it",
+                                     exported.eccFindings.size()));
+  context.console.Line("Read it with standard tools, e.g. `mdir -i " + imagePath +
+                       " ::` or "
+                       "`fsck.fat -n " +
+                       imagePath + "`.");
+  return kExitDone;
+}
+
+int RunSimEcc(CommandContext& context) {
+  std::shared_ptr<sim::Player> player = Load(context);
+  sim::inspect::EccReport report = sim::inspect::CheckDataPages(*player);
+  context.result = EccJson(report);
+  Console& console = context.console;
+  const uint64_t uncorrectable = report.Count(EccVerdict::kUncorrectable);
+  console.Line(
+      fmt::format("{} data pages checked (CIS block and file-system blocks): {} clean "
+                  "halves, {} corrected, {} code bits wrong, {} uncorrectable.",
+                  report.pagesChecked, report.pagesChecked * 2 - report.findings.size(),
+                  report.Count(EccVerdict::kCorrected), report.Count(EccVerdict::kCodeBitWrong),
+                  uncorrectable));
+  for (const sim::inspect::EccFinding& finding : report.findings)
+    console.Line(fmt::format("  block {} page {} bytes {}: {}", finding.block, finding.page,
+                             finding.half == 0 ? "0-255" : "256-511",
+                             sim::inspect::EccVerdictName(finding.check.verdict)));
+  if (uncorrectable > 0)
+    Fail("ecc", fmt::format("{} page halves hold errors the ECC cannot correct.", uncorrectable),
+         "Those pages lost data (worn or damaged flash, or a cut-off write).",
+         "Copy what is readable off the player and run the full reflash.");
+  return kExitDone;
+}
+
+int RunSimFiles(CommandContext& context, const std::string& extractDir) {
+  std::shared_ptr<sim::Player> player = Load(context);
+  BlockMap map = sim::inspect::MapBlocks(*player);
+  std::vector<StoredFile> files = FindSystemFiles(*player, map);
+  context.result["files"] = FilesJson(files);
+  Console& console = context.console;
+  console.Line(console.Paint(Style::kBold, "System area") +
+               fmt::format(" of the player in {}", context.global.Target().playerDir));
+  PrintFiles(console, files);
+  if (extractDir.empty()) return kExitDone;
+
+  std::error_code error;
+  fs::create_directories(extractDir, error);
+  nlohmann::json written = nlohmann::json::array();
+  for (const StoredFile& file : files) {
+    for (size_t i = 0; i < file.copies.size(); ++i) {
+      std::string tag = TagText(file.tag);
+      const fs::path path = fs::path(extractDir) / fmt::format("{}-copy{}.img", tag, i + 1);
+      std::ofstream out(path, std::ios::binary | std::ios::trunc);
+      out.write(reinterpret_cast<const char*>(file.copies[i].image.data()),
+                static_cast<std::streamsize>(file.copies[i].image.size()));
+      if (!out.flush())
+        Fail("io", "The image " + path.string() + " cannot be written.",
+             "The folder is not writable.", "Give another folder with --extract.");
+      written.push_back(path.string());
+    }
+  }
+  context.result["extracted"] = written;
+  console.Line(fmt::format("Extracted {} images into {}.", written.size(), extractDir));
+  return kExitDone;
+}
+
+}  // namespace orvik::tool

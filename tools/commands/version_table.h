@@ -1,0 +1,39 @@
+// The version words of a firmware set beside those stored on the player.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "firmware/manifest.h"
+#include "orvik/orvik.h"
+#include "output/console.h"
+
+namespace orvik::tool {
+
+struct VersionWords {
+  uint16_t a1 = 0, a2 = 0, b1 = 0, b2 = 0;
+  bool operator==(const VersionWords&) const = default;
+  std::string Text() const;  // "1.2.0.7"
+  nlohmann::json ToJson() const;
+};
+
+struct FileVersionRow {
+  std::string tag;
+  std::string path;
+  VersionWords file;
+  bool storedKnown = false;
+  VersionWords stored;
+  bool UpToDate() const { return storedKnown && file == stored; }
+};
+
+// Rows from the record after OrvikGetFileVersion and (when storedStatus is
+// 0, or 6 for the files found before the missing one) OrvikGetFirmwareVersion.
+std::vector<FileVersionRow> VersionRows(const Manifest& manifest,
+                                        const _BinaryFilesInformation& record, int storedStatus);
+bool AllUpToDate(const std::vector<FileVersionRow>& rows);
+
+void PrintVersionTable(Console& console, const std::vector<FileVersionRow>& rows);
+nlohmann::json VersionRowsJson(const std::vector<FileVersionRow>& rows);
+
+}  // namespace orvik::tool

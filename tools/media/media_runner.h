@@ -1,0 +1,72 @@
+// The library's long media operations as the tool runs them: each with its
+// progress shown, its status checked, and a failure turned into a ToolError
+// that explains the status and the player's state in words.
+#pragma once
+
+#include <cstdint>
+
+#include "commands/context.h"
+#include "device/device_queries.h"
+#include "explain/status_text.h"
+#include "firmware/host_file_set.h"
+#include "firmware/manifest.h"
+#include "output/progress_monitor.h"
+#include "target/session.h"
+
+namespace orvik::tool {
+
+struct ScanFacts {
+  uint32_t cisBlock = 0;
+  uint32_t systemBlockCount = 0;
+  uint32_t firstReservedBlock = 0;
+};
+
+class MediaRunner {
+ public:
+  MediaRunner(CommandContext& context, Session& session);
+
+  // The flash type and geometry (OrvikGetFlashSizes, asked once).  Fails
+  // when the player does not answer or its flash is of no known type.
+  const FlashFacts& Flash();
+
+  // OrvikBuildBlockStatus with the scan's progress shown.
+  ScanFacts Scan(HostFileSet& files);
+  // OrvikGetFileVersion: the files' own version words.
+  void FileVersions(HostFileSet& files, const Manifest& manifest);
+  // OrvikGetFirmwareVersion; returns its status (the caller decides what a
+  // failure means: for an update it only means the versions are unknown).
+  int StoredVersions(HostFileSet& files);
+  // OrvikFatFormatEx.
+  void FullFormat(HostFileSet& files, bool writeFiles, const Manifest* manifest);
+  // OrvikProgramPelkMedia.
+  void Update(HostFileSet& files, const Manifest& manifest);
+  // OrvikQuickFormatPelk.
+  void QuickFormat(bool sizeFromRegistry);
+  // OrvikFatEraseDataArea.
+  void EraseData();
+
+  // What the last scan found (the library's drive state).
+  ScanFacts LastScan() const;
+  // The words around a status, for an explanation.
+  StatusContext ContextFor(const Manifest* manifest, const PhaseTrace* trace);
+  // Turns a failed status into the ToolError that explains it.
+  [[noreturn]] void FailWith(MediaOperation operation, int status, const Manifest* manifest,
+                             const PhaseTrace* trace);
+
+ private:
+  void ResetProgress();
+
+  CommandContext& context_;
+  Session& session_;
+  bool flashQueried_ = false;
+  FlashFacts flash_;
+};
+
+// Makes the configured reservation agree with the manifest's, when the
+// manifest names one: written when none is configured, or (overwrite) when
+// it differs; otherwise a difference is only warned about.  Returns the
+// reservation in force afterwards (0: none).
+uint32_t ApplyManifestReservation(CommandContext& context, const Session& session,
+                                  const Manifest& manifest, bool overwrite);
+
+}  // namespace orvik::tool

@@ -1,0 +1,87 @@
+#include "target/reservation_config.h"
+
+#include <fmt/format.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "output/tool_error.h"
+#include "platform/registry_export.h"
+
+namespace orvik::tool {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::optional<std::string> ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+std::string ReservationLocation(const std::string& playerDir) {
+  const char* explicitFile = std::getenv("ORVIK_REGISTRY");
+  if (explicitFile != nullptr && explicitFile[0] != '\0') return explicitFile;
+  if (!playerDir.empty()) return (fs::path(playerDir) / "registry.reg").string();
+  return os::ReservationFilePath(nullptr, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+}
+
+void UseReservationLocation(const std::string& location) {
+  if (!location.empty()) setenv("ORVIK_REGISTRY", location.c_str(), 1);
+}
+
+ReservationSetting ReadReservation(const std::string& location) {
+  ReservationSetting setting;
+  setting.location = location;
+  if (std::optional<std::string> text = ReadText(location))
+    setting.kiloBytes = os::QueryRegistryExport(*text, os::kReservationKey, os::kReservationValue);
+  if (setting.kiloBytes && *setting.kiloBytes == 0) setting.kiloBytes.reset();  // 0: none
+  return setting;
+}
+
+void WriteReservation(const std::string& location, uint32_t kiloBytes) {
+  if (location.empty())
+    Fail("registry", "There is nowhere to keep the reservation setting.",
+         "Neither ORVIK_REGISTRY nor HOME is set.", "Set ORVIK_REGISTRY to a file name.");
+  std::error_code error;
+  fs::path path(location);
+  if (path.has_parent_path()) fs::create_directories(path.parent_path(), error);
+  const std::string temporary = location + ".new";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << os::FormatReservationExport(kiloBytes);
+    if (!out.flush())
+      Fail("registry",
+           fmt::format("The reservation could not be written to {} ({}).", location,
+                       std::strerror(errno)),
+           "The folder is not writable.", "Set ORVIK_REGISTRY to a file you can write.");
+  }
+  fs::rename(temporary, path, error);
+  if (error)
+    Fail("registry",
+         fmt::format("The reservation could not be written to {} ({}).", location, error.message()),
+         "The folder is not writable.", "Set ORVIK_REGISTRY to a file you can write.");
+}
+
+bool ClearReservation(const std::string& location) {
+  bool had = ReadReservation(location).kiloBytes.has_value();
+  std::error_code error;
+  fs::remove(location, error);
+  return had;
+}
+
+uint32_t ReservedBlocks(uint32_t kiloBytes, uint32_t blockBytes) {
+  if (blockBytes == 0) return 0;
+  uint64_t bytes = uint64_t{kiloBytes} * 1024;
+  return static_cast<uint32_t>((bytes + blockBytes - 1) / blockBytes);
+}
+
+}  // namespace orvik::tool

@@ -1,0 +1,224 @@
+#include "target/session.h"
+
+#include <fmt/format.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "orvik/orvik.h"
+#include "output/tool_error.h"
+#include "target/reservation_config.h"
+
+namespace orvik::tool {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint32_t kDefaultFlashType = 7;
+constexpr uint32_t kDefaultBadBlocks = 2;
+constexpr uint64_t kDefaultSeed = 1;
+
+std::string Quoted(const std::string& text) {
+  return text.find_first_of(" \t'\"$") == std::string::npos ? text : "'" + text + "'";
+}
+
+}  // namespace
+
+std::string DefaultPlayerDir() {
+  if (const char* player = std::getenv("ORVIK_PLAYER"); player != nullptr && player[0] != '\0')
+    return player;
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] != '\0')
+    return (fs::path(data) / "orvik" / "player").string();
+  if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0')
+    return (fs::path(home) / ".local" / "share" / "orvik" / "player").string();
+  return "orvik-player";
+}
+
+sim::PlayerConfig DefaultPlayerConfig() {
+  sim::PlayerConfig config;  // 64 MB flash of type 7, 32 MiB card
+  config.flashType = kDefaultFlashType;
+  config.seed = kDefaultSeed;
+  config.factoryBadBlocks =
+      sim::PickFactoryBadBlocks(kDefaultFlashType, kDefaultBadBlocks, kDefaultSeed);
+  return config;
+}
+
+std::shared_ptr<sim::Player> LoadPlayer(Console& console, const std::string& dir, bool create) {
+  std::error_code error;
+  const bool exists = fs::exists(fs::path(dir) / "player.json", error);
+  if (!exists && !create) {
+    Problem problem;
+    problem.code = "no-player";
+    problem.message = fmt::format("There is no simulated player in {}.", dir);
+    problem.cause =
+        fs::exists(dir, error) ? "The folder holds no player.json." : "The folder does not exist.";
+    problem.action = fmt::format(
+        "Create one with `orvik sim create --player {}`, or give the "
+        "folder of an existing player with --player.",
+        Quoted(dir));
+    problem.details = {{"player", dir}};
+    throw ToolError(std::move(problem));
+  }
+  std::string why;
+  if (exists) {
+    std::shared_ptr<sim::Player> player = sim::Player::Load(dir, &why);
+    if (player == nullptr)
+      Fail("player-unreadable",
+           fmt::format("The simulated player in {} cannot be read: {}", dir, why),
+           "Its files were damaged or written by another version.",
+           fmt::format("Create a new one with `orvik sim create --force --player {}`.",
+                       Quoted(dir)));
+    return player;
+  }
+  std::shared_ptr<sim::Player> player = sim::Player::Create(DefaultPlayerConfig());
+  fs::create_directories(dir, error);
+  if (!player->Save(dir, &why))
+    Fail("player-unwritable",
+         fmt::format("A new simulated player cannot be saved in {}: {}", dir, why),
+         "The folder is not writable.", "Give a writable folder with --player.");
+  console.Line(console.Paint(Style::kInfo, "Created a new simulated player in " + dir) +
+               " (64 MB flash, type 7, 2 factory bad blocks, 32 MiB card).");
+  return player;
+}
+
+std::string ReservationFileFor(const TargetOptions& options) {
+  return ReservationLocation(options.device ? std::string() : options.playerDir);
+}
+
+Session::Session(Console& console, TargetOptions options)
+    : console_(console), options_(std::move(options)) {}
+
+std::unique_ptr<Session> Session::Open(Console& console, const TargetOptions& options) {
+  std::unique_ptr<Session> session(new Session(console, options));
+  if (!options.device) {
+    session->player_ = LoadPlayer(console, options.playerDir, true);
+    if (console.Verbose())
+      session->player_->SetTrace([&console](const sim::TraceEvent& event) {
+        console.Step("player: " + sim::FormatTraceEvent(event));
+      });
+    session->player_->Register();
+    console.Step("registered the simulated player as \\\\.\\" + session->player_->ObjectName());
+  }
+  session->reservationFile_ = ReservationFileFor(options);
+  UseReservationLocation(session->reservationFile_);
+  session->OpenLibrary();
+  return session;
+}
+
+void Session::OpenLibrary() {
+  const DEVICE_STATUS mode = options_.recovery ? DEVICE_STATUS_RECOVERY : DEVICE_STATUS_NORMAL;
+  int opened = options_.instance < 0
+                   ? OrvikOpenDriver(mode)
+                   : OrvikOpenDriverEx(static_cast<char>(options_.instance), mode);
+  console_.Step(fmt::format("{}(mode {}) -> {}",
+                            options_.instance < 0 ? "OrvikOpenDriver" : "OrvikOpenDriverEx",
+                            static_cast<int>(mode), opened));
+  if (opened == 1) {
+    libraryOpen_ = true;
+    return;
+  }
+
+  const std::string objects = options_.recovery ? "OrvikRecDevice" : "TEMBROr";
+  const std::string range = options_.instance < 0 ? objects + "0 to " + objects + "99"
+                                                  : objects + std::to_string(options_.instance);
+  Problem problem;
+  problem.code = "no-device";
+  problem.details = {{"objects", range}};
+  if (player_ != nullptr) {
+    const sim::PlayerConfig config = player_->Config();
+    problem.message =
+        fmt::format("The simulated player in {} did not open as {}.", options_.playerDir, range);
+    if (config.recoveryMode && !options_.recovery) {
+      problem.cause = "The player is in recovery mode: only its recovery device object " +
+                      player_->ObjectName() + " is present.";
+      problem.action =
+          "Run the command with --recovery, e.g. the full reflash: `orvik reflash "
+          "--recovery --manifest MANIFEST " +
+          CommandOptions() + "`.";
+    } else if (!config.recoveryMode && options_.recovery) {
+      problem.cause = "The player is not in recovery mode, so it has no recovery device object.";
+      problem.action =
+          "Leave out --recovery (or put the simulated player in recovery mode with "
+          "`orvik sim mode --recovery " +
+          CommandOptions() + "`).";
+    } else if (options_.instance >= 0 && options_.instance != config.instance) {
+      problem.cause = "The player's device object is " + player_->ObjectName() + ".";
+      problem.action =
+          "Leave out --instance, or give --instance " + std::to_string(config.instance) + ".";
+    } else {
+      problem.cause =
+          "The player refuses to be opened (its driver refuses opens, or it lost power).";
+      problem.action = "Check its fault settings with `orvik sim inspect " + CommandOptions() +
+                       "`, or create a new player with `orvik sim create --force`.";
+    }
+  } else {
+    problem.message = "No player found: none of the device objects " + range + " could be opened.";
+    const char* deviceDir = std::getenv("ORVIK_DEVICE_DIR");
+    if (deviceDir == nullptr || deviceDir[0] == '\0') {
+      problem.cause = "ORVIK_DEVICE_DIR is not set, so this system has no device object to open.";
+      problem.action =
+          "Serve a player with `orvik sim serve --player DIR --device-dir SOCKETS` "
+          "and set ORVIK_DEVICE_DIR=SOCKETS, or leave out --device to work on a "
+          "simulated player directly.";
+    } else {
+      problem.cause = std::string("No player is served in ") + deviceDir +
+                      " (no socket there answers), or it was unplugged.";
+      problem.action = std::string("Start `orvik sim serve --player DIR --device-dir ") +
+                       deviceDir + "` and run the command again.";
+      problem.details["deviceDir"] = deviceDir;
+    }
+  }
+  throw ToolError(std::move(problem));
+}
+
+Session::~Session() {
+  try {
+    Close();
+  } catch (const ToolError& failure) {
+    console_.Warn(failure.problem().message);
+  }
+}
+
+void Session::Close() {
+  if (closed_) return;
+  closed_ = true;
+  OrvikFreeMemoryDevice(0);
+  if (libraryOpen_) {
+    int closed = OrvikCloseDriver();
+    console_.Step(fmt::format("OrvikCloseDriver() -> {}", closed));
+    libraryOpen_ = false;
+  }
+  if (player_ == nullptr) return;
+  player_->Unregister();
+  player_->SetTrace(nullptr);
+  std::string why;
+  if (!player_->Save(options_.playerDir, &why))
+    Fail("player-unwritable",
+         fmt::format("The simulated player could not be saved in {}: {}", options_.playerDir, why),
+         "The folder is not writable or the disk is full.",
+         "Free some space or give another folder with --player.");
+  console_.Step("saved the simulated player in " + options_.playerDir);
+}
+
+std::string Session::CommandOptions() const {
+  if (options_.device) return "--device";
+  return "--player " + Quoted(options_.playerDir);
+}
+
+nlohmann::json Session::Describe() const {
+  nlohmann::json target;
+  if (player_ != nullptr) {
+    target["kind"] = "simulator";
+    target["player"] = options_.playerDir;
+    target["deviceObject"] = player_->ObjectName();
+  } else {
+    target["kind"] = "device";
+    const char* deviceDir = std::getenv("ORVIK_DEVICE_DIR");
+    if (deviceDir != nullptr) target["deviceDir"] = deviceDir;
+  }
+  target["recovery"] = options_.recovery;
+  target["reservationFile"] = reservationFile_;
+  return target;
+}
+
+}  // namespace orvik::tool
