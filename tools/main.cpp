@@ -231,6 +231,13 @@ int main(int argc, char** argv) {
   simServe->add_option("--device-dir", deviceDir, "socket folder (default $ORVIK_DEVICE_DIR)");
   simServe->add_flag("--no-save", noSave, "leave the folder as it was");
 
+  bool clearFaults = false;
+  orvik::sim::program::FaultOptions faults;
+  CLI::App* simFaults = simCommand->add_subcommand(
+      "faults", "Set faults for the next commands (failing erases, weak pages, transfer faults)");
+  simFaults->add_flag("--clear", clearFaults, "remove every fault setting first");
+  AddFaultOptions(simFaults, &faults);
+
   bool toRecovery = false, toNormal = false;
   CLI::App* simMode =
       simCommand->add_subcommand("mode", "Put the player in recovery or normal mode");
@@ -328,6 +335,8 @@ int main(int argc, char** argv) {
       exitCode = RunSimCreate(context, create);
     else if (simServe->parsed())
       exitCode = RunSimServe(context, deviceDir, !noSave);
+    else if (simFaults->parsed())
+      exitCode = RunSimFaults(context, clearFaults, faults);
     else if (simMode->parsed())
       exitCode = RunSimMode(context, toRecovery);
     else if (simInspect->parsed())

@@ -78,6 +78,7 @@ struct SimCreateOptions {
 int RunSimCreate(CommandContext& context, const SimCreateOptions& options);
 int RunSimServe(CommandContext& context, const std::string& deviceDir, bool save);
 int RunSimMode(CommandContext& context, bool recovery);
+int RunSimFaults(CommandContext& context, bool clear, const sim::program::FaultOptions& faults);
 int RunSimInspect(CommandContext& context, uint32_t perRow);
 int RunSimExportFat(CommandContext& context, const std::string& imagePath);
 int RunSimEcc(CommandContext& context);

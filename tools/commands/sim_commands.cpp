@@ -156,6 +156,40 @@ int RunSimServe(CommandContext& context, const std::string& deviceDirOption, boo
   return kExitDone;
 }
 
+int RunSimFaults(CommandContext& context, bool clear, const sim::program::FaultOptions& faults) {
+  const std::string dir = PlayerDir(context);
+  std::shared_ptr<sim::Player> player = LoadPlayer(context.console, dir, false);
+  sim::PlayerConfig config = player->Config();
+  if (clear) {
+    config.faults = sim::FaultConfig{};
+    config.card.failingCommands.clear();
+  }
+  try {
+    sim::program::ApplyFaultOptions(faults, &config);
+  } catch (const std::invalid_argument& bad) {
+    Fail("usage", std::string(bad.what()) + ".", {}, "See `orvik sim faults --help`.");
+  }
+  player->SetFaults(config.faults);
+  player->SetCard(config.card);
+  std::string why;
+  if (!player->Save(dir, &why))
+    Fail("player-unwritable", "The player cannot be saved in " + dir + ": " + why,
+         "The folder is not writable.", "Give a writable folder with --player.");
+  const sim::FaultConfig& set = config.faults;
+  const size_t pending = set.eraseFailures.size() + set.weakPages.size() +
+                         set.transferFaults.size() + (set.powerCutAfterTransfer ? 1 : 0) +
+                         (set.readBitFlipProbability > 0 ? 1 : 0) +
+                         config.card.failingCommands.size();
+  context.result = PlayerJson(*player, dir);
+  context.result["pendingFaults"] = pending;
+  context.target = {{"kind", "simulator"}, {"player", dir}};
+  context.console.Line(
+      fmt::format("The player in {} has {} fault setting{} pending; transfer "
+                  "numbers count from the next command.",
+                  dir, pending, pending == 1 ? "" : "s"));
+  return kExitDone;
+}
+
 int RunSimMode(CommandContext& context, bool recovery) {
   const std::string dir = PlayerDir(context);
   std::shared_ptr<sim::Player> player = LoadPlayer(context.console, dir, false);

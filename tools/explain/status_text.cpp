@@ -23,9 +23,13 @@ std::string ReflashCommand(const StatusContext& context, bool recovery) {
       context, std::string("reflash ") + (recovery ? "--recovery " : "") + ManifestOption(context));
 }
 
+std::string Blocks(int64_t count) {
+  return fmt::format("{} block{}", count, count == 1 ? "" : "s");
+}
+
 std::string Reservation(const StatusContext& context) {
   if (context.reservedKiloBytes == 0) return "no reservation";
-  return fmt::format("{} KB ({} blocks)", context.reservedKiloBytes, context.reservedBlocks);
+  return fmt::format("{} KB ({})", context.reservedKiloBytes, Blocks(context.reservedBlocks));
 }
 
 const char* kUntouched = "Nothing was written: the player is as it was.";
@@ -198,7 +202,8 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
           "(status 9).";
       problem.cause =
           (context.systemBlocksFound >= 0
-               ? fmt::format("The flash has {} system blocks, ", context.systemBlocksFound)
+               ? fmt::format("The flash has {} in its system area, ",
+                             Blocks(context.systemBlocksFound))
                : std::string("The number of system blocks on the flash differs from ")) +
           "the reservation is " + Reservation(context) +
           ": the player was laid out with another reservation, or has no system area yet.";

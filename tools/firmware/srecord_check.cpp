@@ -67,4 +67,17 @@ std::optional<SRecordFlaw> FindSRecordFlaw(const std::vector<uint8_t>& text) {
   return std::nullopt;
 }
 
+uint64_t SRecordImageBytes(const std::vector<uint8_t>& text, uint64_t prefixBytes) {
+  constexpr uint64_t kLoadHeader = 6, kEndMarker = 6, kChecksumHeader = 9;
+  uint64_t bytes = prefixBytes + kEndMarker + kChecksumHeader;
+  for (size_t i = 0; i + 3 < text.size(); ++i) {
+    if (text[i] != 'S' || text[i + 1] != '1') continue;
+    const int high = HexValue(text[i + 2]), low = HexValue(text[i + 3]);
+    if (high < 0 || low < 0) continue;
+    const int count = high * 16 + low;
+    if (count >= 3) bytes += kLoadHeader + static_cast<uint64_t>(count - 3);
+  }
+  return bytes;
+}
+
 }  // namespace orvik::tool

@@ -19,4 +19,9 @@ struct SRecordFlaw {
 // The first flaw of the text, or nullopt when the records are sound.
 std::optional<SRecordFlaw> FindSRecordFlaw(const std::vector<uint8_t>& text);
 
+// The length of the image the library converts the text into behind a
+// prefix of prefixBytes: the prefix, a 6-byte header and the data of every
+// S1 record, the 6-byte end marker, and the 9-byte checksum header.
+uint64_t SRecordImageBytes(const std::vector<uint8_t>& text, uint64_t prefixBytes);
+
 }  // namespace orvik::tool

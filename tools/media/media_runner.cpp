@@ -2,7 +2,6 @@
 
 #include <fmt/format.h>
 
-#include "firmware/file_preparation.h"
 #include "firmware/srecord_check.h"
 #include "protocol/flash_types.h"
 #include "protocol/media_state.h"
@@ -11,19 +10,21 @@
 namespace orvik::tool {
 namespace {
 
-// Blocks the fit check counts for the files, or -1 when they cannot be
-// prepared (the library's own preparation, which touches no device).
-int64_t BlocksNeeded(uint32_t type, const Manifest& manifest) {
-  const protocol::FlashTypeDescriptor* descriptor = protocol::FlashTypeFor(type);
-  if (descriptor == nullptr) return -1;
-  Manifest copy = manifest;
-  HostFileSet files(copy);
-  firmware::PreparedFileSet prepared;
-  firmware::PrepareStatus status = firmware::PrepareFiles(
-      *descriptor, {files.Data(), files.Lengths(), files.PrefixData(), files.PrefixLengths()},
-      files.Record(), prepared);
-  if (status != firmware::PrepareStatus::kDone) return -1;
-  return static_cast<int64_t>(prepared.CountedBytes(*descriptor) / descriptor->BlockBytes());
+// Blocks the fit check counts for the files: each file's length to write
+// (its converted image, or 512 bytes per 510-byte piece of a raw file),
+// taken 510 to 512 once more and rounded up to whole blocks.
+int64_t BlocksNeeded(uint32_t blockBytes, const Manifest& manifest) {
+  if (blockBytes == 0) return -1;
+  int64_t blocks = 0;
+  for (const ManifestFile& file : manifest.files) {
+    uint64_t length = file.kind == FILE_KIND_SREC
+                          ? SRecordImageBytes(file.content, file.prefix.size())
+                          : (file.content.size() + 509) / 510 * 512;
+    if (file.content.empty()) length = 0;
+    const uint64_t padded = (length + 509) / 510 * 512;
+    blocks += static_cast<int64_t>((padded + blockBytes - 1) / blockBytes);
+  }
+  return blocks;
 }
 
 // Names the malformed file behind a status 2, with the line and the flaw.
@@ -36,6 +37,7 @@ void DescribeMalformedFile(const Manifest& manifest, Problem& problem) {
       problem.details["tag"] = TagText(file.tag);
       problem.details["line"] = flaw->line;
       problem.details["problem"] = flaw->problem;
+      problem.action = "Rebuild " + file.path + " (or fetch it again), then run the command again.";
       return;
     }
   }
@@ -175,7 +177,7 @@ StatusContext MediaRunner::ContextFor(const Manifest* manifest, const PhaseTrace
     const protocol::DriveMediaState* drive = protocol::MediaStateFor(0);
     if (drive != nullptr && drive->blockStatus != nullptr)
       status.systemBlocksFound = drive->systemBlockCount;
-    if (manifest != nullptr) status.blocksNeeded = BlocksNeeded(flash_.type, *manifest);
+    if (manifest != nullptr) status.blocksNeeded = BlocksNeeded(flash_.BlockBytes(), *manifest);
   }
   if (manifest != nullptr) status.manifestPath = manifest->path;
   if (trace != nullptr) {
