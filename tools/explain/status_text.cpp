@@ -248,11 +248,14 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
     case MediaOperation::kUpdate:
       problem.playerState = UpdateState(status, context);
       if (status == PROGRAM_MEDIA_WRITE_FAILED)
-        problem.action = "Run the update again: " +
-                         Suggest(context, "update --force " + ManifestOption(context)) +
-                         ". If the player no longer appears as a normal device, run the full "
-                         "reflash through its recovery device object: " +
-                         ReflashCommand(context, true) + ".";
+        problem.action =
+            "An interrupted update leaves the system area incomplete, and the update refuses an "
+            "incomplete system area (status 9), so rebuild it with the full reflash: " +
+            ReflashCommand(context, false) +
+            " (it also empties the file system: copy your files off the player first). If the "
+            "player no longer appears as a normal device, run it through its recovery device "
+            "object: " +
+            ReflashCommand(context, true) + ".";
       break;
     case MediaOperation::kFullFormat:
       problem.playerState = FullFormatState(status, context);

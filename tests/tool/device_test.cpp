@@ -1,0 +1,190 @@
+// The device, card, reservation and simulated-player commands, through the
+// built program, human and --json.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "tool/tool_runner.h"
+
+extern char** environ;
+
+namespace orvik::tool::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class DeviceTest : public ToolTest {};
+
+TEST_F(DeviceTest, InfoDescribesANewPlayerMadeOnFirstUse) {
+  ProgramRun human = Orvik({"info"});
+  ASSERT_EQ(human.exitCode, 0) << human.err;
+  EXPECT_NE(human.out.find("Created a new simulated player in " + player_), std::string::npos);
+  EXPECT_NE(human.out.find("DCC version     0x101"), std::string::npos) << human.out;
+  EXPECT_NE(human.out.find("4096 blocks of 32 pages"), std::string::npos);
+  EXPECT_NE(human.out.find("none configured"), std::string::npos);
+  EXPECT_TRUE(fs::exists(player_ + "/player.json"));
+
+  nlohmann::json info = OrvikJson({"info"}, 0);
+  const nlohmann::json& result = info["result"];
+  EXPECT_EQ(result["device"]["status"]["text"], "normal");
+  EXPECT_EQ(result["device"]["dccVersion"], 0x101);
+  EXPECT_EQ(result["device"]["chip"]["model"], 1002);
+  EXPECT_EQ(result["device"]["userData"]["ownerFlag"], 1);
+  EXPECT_EQ(result["flash"]["type"], 7);
+  EXPECT_EQ(result["flash"]["blockCount"], 4096);
+  EXPECT_EQ(result["flash"]["dataBytes"], 64 * 1024 * 1024);
+  EXPECT_EQ(result["card"]["present"], true);
+  EXPECT_EQ(result["card"]["capacityBlocks"], 65536);
+  EXPECT_EQ(result["card"]["cid"]["product"], "SIMCRD");
+  EXPECT_EQ(result["card"]["csd"]["capacityBytes"], 32 * 1024 * 1024);
+  EXPECT_TRUE(result["reservation"]["kiloBytes"].is_null());
+  // The simulated player's reservation lives in its folder.
+  EXPECT_EQ(result["reservation"]["file"], player_ + "/registry.reg");
+}
+
+TEST_F(DeviceTest, CardBlocksRoundTripAndTheFormatIsReadable) {
+  std::string data(3 * 512 + 100, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + 1);
+  WriteFile(scratch_ + "/data.bin", data);
+  // A file that is not whole blocks needs --pad.
+  ProgramRun refused = Orvik({"card", "write", "--block", "100", "--in", scratch_ + "/data.bin"});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.err.find("not a whole number of 512-byte blocks"), std::string::npos);
+  nlohmann::json written =
+      OrvikJson({"card", "write", "--block", "100", "--pad", "--in", scratch_ + "/data.bin"}, 0);
+  EXPECT_EQ(written["result"]["written"]["blocks"], 4);
+  nlohmann::json read = OrvikJson(
+      {"card", "read", "--block", "100", "--count", "4", "--out", scratch_ + "/back.bin"}, 0);
+  EXPECT_EQ(read["result"]["read"]["blocks"], 4);
+  std::string back = ReadFile(scratch_ + "/back.bin");
+  ASSERT_EQ(back.size(), 4u * 512);
+  EXPECT_EQ(back.substr(0, data.size()), data);
+  EXPECT_EQ(back.substr(data.size()), std::string(4 * 512 - data.size(), '\0'));
+
+  nlohmann::json erased = OrvikJson({"card", "erase", "--block", "96", "--count", "32"}, 0);
+  EXPECT_EQ(erased["result"]["erased"]["blocks"], 32);
+  OrvikJson({"card", "read", "--block", "100", "--count", "1", "--out", scratch_ + "/gone.bin"}, 0);
+  EXPECT_EQ(ReadFile(scratch_ + "/gone.bin"), std::string(512, '\0'));
+  // Beyond the card's end.
+  nlohmann::json beyond = OrvikJson(
+      {"card", "read", "--block", "65530", "--count", "10", "--out", scratch_ + "/x.bin"}, 1);
+  EXPECT_EQ(beyond["error"]["code"], "out-of-range");
+
+  nlohmann::json format = OrvikJson({"card", "format"}, 0);
+  EXPECT_EQ(format["result"]["format"]["fat"], "FAT12");
+  // The card image is a partitioned disk: its volume starts at block 1.
+  ProgramRun listing =
+      RunProgram("/usr/bin/mdir", {"-i", player_ + "/mmc.bin@@512", "::"}, {}, scratch_);
+  EXPECT_EQ(listing.exitCode, 0) << listing.err;
+  EXPECT_NE(listing.out.find("Directory for ::/"), std::string::npos) << listing.out;
+  EXPECT_TRUE(OrvikJson({"card", "erase", "--file-system"}, 0)["ok"].get<bool>());
+  EXPECT_TRUE(OrvikJson({"card", "erase", "--all"}, 0)["ok"].get<bool>());
+  nlohmann::json info = OrvikJson({"card", "info"}, 0);
+  EXPECT_EQ(info["result"]["card"]["eraseGroupBlocks"], 32);
+}
+
+TEST_F(DeviceTest, AnEmptySlotIsExplained) {
+  ASSERT_EQ(Orvik({"sim", "create", "--no-card"}).exitCode, 0);
+  nlohmann::json info = OrvikJson({"card", "info"}, 1);
+  EXPECT_EQ(info["error"]["code"], "no-card");
+  nlohmann::json player = OrvikJson({"info"}, 0);
+  EXPECT_EQ(player["result"]["card"]["present"], false);
+}
+
+TEST_F(DeviceTest, ReservationIsWrittenAsARegistryExport) {
+  nlohmann::json none = OrvikJson({"reserve"}, 0);
+  EXPECT_TRUE(none["result"]["kiloBytes"].is_null());
+  nlohmann::json set = OrvikJson({"reserve", "1025"}, 0);
+  EXPECT_EQ(set["result"]["kiloBytes"], 1025);
+  const std::string file = ReadFile(player_ + "/registry.reg");
+  EXPECT_EQ(file.rfind("REGEDIT4", 0), 0u);
+  EXPECT_NE(file.find("\"TotalKiloBytesReserved\"=dword:00000401"), std::string::npos) << file;
+  EXPECT_EQ(OrvikJson({"reserve", "1025"}, 2)["result"]["kiloBytes"], 1025);
+  EXPECT_EQ(OrvikJson({"reserve", "--manifest", SampleManifest()}, 0)["result"]["kiloBytes"], 1024);
+  // The library reads it: 1024 KB is 64 blocks of type 7.
+  EXPECT_EQ(OrvikJson({"info"}, 0)["result"]["reservation"]["blocks"], 64);
+  // ORVIK_REGISTRY wins over the player's folder.
+  const std::string elsewhere = scratch_ + "/elsewhere.reg";
+  OrvikJson({"reserve", "2048"}, 0, {{"ORVIK_REGISTRY", elsewhere}});
+  EXPECT_NE(ReadFile(elsewhere).find("dword:00000800"), std::string::npos);
+  EXPECT_TRUE(OrvikJson({"reserve", "--clear"}, 0)["result"]["kiloBytes"].is_null());
+  EXPECT_FALSE(fs::exists(player_ + "/registry.reg"));
+  EXPECT_EQ(OrvikJson({"reserve", "0"}, 1)["error"]["code"], "usage");
+}
+
+TEST_F(DeviceTest, SimulatedPlayersAreCreatedWithTheirSettings) {
+  nlohmann::json created = OrvikJson(
+      {"sim", "create", "--flash-type", "5", "--bad-blocks", "5,900", "--card-mib", "16"}, 0);
+  EXPECT_EQ(created["result"]["blockCount"], 2048);
+  EXPECT_EQ(created["result"]["factoryBadBlocks"], nlohmann::json({5, 900}));
+  EXPECT_EQ(created["result"]["card"], 16 * 2048);
+  // A second create needs --force.
+  EXPECT_EQ(OrvikJson({"sim", "create"}, 1)["error"]["code"], "player-exists");
+  nlohmann::json blocks = OrvikJson({"blocks"}, 0);
+  EXPECT_EQ(blocks["result"]["badBlocks"], nlohmann::json({5, 900}));
+  EXPECT_EQ(blocks["result"]["flash"]["type"], 5);
+
+  // Recovery mode: only the recovery object opens.
+  EXPECT_EQ(OrvikJson({"sim", "mode", "--recovery-mode"}, 0)["result"]["deviceObject"],
+            "OrvikRecDevice0");
+  nlohmann::json refused = OrvikJson({"info"}, 1);
+  EXPECT_EQ(refused["error"]["code"], "no-device");
+  EXPECT_NE(refused["error"]["cause"].get<std::string>().find("recovery mode"), std::string::npos);
+  nlohmann::json recovered =
+      OrvikJson({"--recovery", "reflash", "--manifest", SampleManifest()}, 0);
+  EXPECT_EQ(recovered["target"]["recovery"], true);
+  EXPECT_EQ(recovered["result"]["after"][0]["state"], "up to date");
+  EXPECT_EQ(OrvikJson({"sim", "mode", "--normal-mode"}, 0)["result"]["recoveryMode"], false);
+  EXPECT_EQ(OrvikJson({"versions", "--manifest", SampleManifest()}, 0)["result"]["upToDate"], true);
+}
+
+TEST_F(DeviceTest, AServedPlayerIsReachedAsADeviceObject) {
+  ASSERT_EQ(Orvik({"sim", "create"}).exitCode, 0);
+  const std::string sockets = scratch_ + "/sockets";
+  const std::string log = scratch_ + "/serve.out";
+  // The server runs beside the test; it is stopped by its own process id.
+  std::string tool = ToolPath();
+  std::vector<std::string> argvStrings = {tool,    "--player",     player_, "sim",
+                                          "serve", "--device-dir", sockets};
+  std::vector<char*> argv;
+  for (std::string& arg : argvStrings) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t server = 0;
+  ASSERT_EQ(posix_spawn(&server, tool.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  for (int tries = 0; tries < 500 && !fs::exists(sockets + "/TEMBROr0"); ++tries)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(fs::exists(sockets + "/TEMBROr0")) << ReadFile(log);
+
+  nlohmann::json info = OrvikJson({"--device", "info"}, 0, {{"ORVIK_DEVICE_DIR", sockets}});
+  EXPECT_EQ(info["target"]["kind"], "device");
+  EXPECT_EQ(info["result"]["flash"]["type"], 7);
+  EXPECT_EQ(info["result"]["card"]["capacityBlocks"], 65536);
+  nlohmann::json card =
+      OrvikJson({"--device", "card", "format"}, 0, {{"ORVIK_DEVICE_DIR", sockets}});
+  EXPECT_EQ(card["result"]["format"]["fat"], "FAT12");
+
+  ASSERT_EQ(kill(server, SIGTERM), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(server, &status, 0), server);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_NE(ReadFile(log).find("Serving TEMBROr0 at " + sockets + "/TEMBROr0"), std::string::npos);
+  // The served player was saved: its card now holds the formatted volume.
+  ProgramRun listing =
+      RunProgram("/usr/bin/mdir", {"-i", player_ + "/mmc.bin@@512", "::"}, {}, scratch_);
+  EXPECT_EQ(listing.exitCode, 0) << listing.err;
+}
+
+}  // namespace
+}  // namespace orvik::tool::testing

@@ -1,0 +1,151 @@
+// The tool's parts that need no player: the manifest reader, the S-record
+// check that names a malformed line, the size a set needs, the words for
+// every status, and the progress bar.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "explain/status_text.h"
+#include "firmware/manifest.h"
+#include "firmware/srecord_check.h"
+#include "firmware/srecord_image.h"
+#include "output/progress_monitor.h"
+#include "output/tool_error.h"
+
+namespace orvik::tool {
+namespace {
+
+std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+std::string SampleManifest() {
+  return std::string(ORVIK_SOURCE_DIR) + "/samples/firmware/manifest.json";
+}
+
+TEST(ManifestTest, SampleSetReadsWithEveryField) {
+  Manifest manifest = LoadManifest(SampleManifest());
+  ASSERT_EQ(manifest.files.size(), 3u);
+  EXPECT_EQ(manifest.lowAreaFile, 1u);
+  EXPECT_EQ(manifest.totalKiloBytesReserved, 1024u);
+  EXPECT_EQ(manifest.files[0].tag, 'P');
+  EXPECT_EQ(manifest.files[0].kind, FILE_KIND_SREC);
+  EXPECT_EQ(manifest.files[0].prefix.size(), 6u);
+  EXPECT_EQ(manifest.files[2].kind, FILE_KIND_RAW);
+  EXPECT_EQ(manifest.files[2].content.size(), 20015u);
+  // The raw file's trailer: "Version" and the four words 2, 0, 1, 3.
+  const std::vector<uint8_t>& raw = manifest.files[2].content;
+  EXPECT_EQ(std::string(raw.end() - 15, raw.end() - 8), "Version");
+  EXPECT_EQ(raw[raw.size() - 8], 2);
+  EXPECT_EQ(raw[raw.size() - 2], 3);
+}
+
+TEST(SRecordCheckTest, FindsTheFirstFlawedRecordAndItsLine) {
+  const std::string good = "S0030001FB\r\nS10600101234564D\r\nS9030000FC\r\n";
+  EXPECT_FALSE(FindSRecordFlaw(Bytes(good)).has_value());
+  std::string badSum = good;
+  badSum.replace(badSum.find("4D"), 2, "4C");
+  auto flaw = FindSRecordFlaw(Bytes(badSum));
+  ASSERT_TRUE(flaw.has_value());
+  EXPECT_EQ(flaw->line, 2u);
+  EXPECT_EQ(flaw->problem, "the checksum is 4C, the record's bytes need 4D");
+  auto shortLine = FindSRecordFlaw(Bytes("S0030001FB\nS1060010123456\n"));
+  ASSERT_TRUE(shortLine.has_value());
+  EXPECT_EQ(shortLine->line, 2u);
+  auto badDigit = FindSRecordFlaw(Bytes("S0030001FB\nS9030000FX\n"));
+  ASSERT_TRUE(badDigit.has_value());
+  EXPECT_NE(badDigit->problem.find("not a hex digit"), std::string::npos);
+  // Types the conversion ignores are not judged.
+  EXPECT_FALSE(FindSRecordFlaw(Bytes("S0030001FB\nS5ZZ\n")).has_value());
+}
+
+TEST(SRecordCheckTest, ImageSizeIsTheLibrarysConversionLength) {
+  Manifest manifest = LoadManifest(SampleManifest());
+  for (const ManifestFile& file : manifest.files) {
+    if (file.kind != FILE_KIND_SREC) continue;
+    std::vector<uint8_t> output(file.content.size() + file.prefix.size() +
+                                firmware::kConversionSlackBytes);
+    firmware::ConversionResult converted =
+        firmware::ConvertSRecordImage(file.content, file.prefix, output);
+    ASSERT_TRUE(converted.ok()) << file.path;
+    EXPECT_EQ(SRecordImageBytes(file.content, file.prefix.size()), converted.imageLength)
+        << file.path;
+  }
+}
+
+TEST(StatusTextTest, EveryStatusIsExplainedForEveryOperation) {
+  const int statuses[] = {1, 2, 3, 4, 6, 8, 9, 10};
+  const MediaOperation operations[] = {
+      MediaOperation::kFileVersions, MediaOperation::kStoredVersions, MediaOperation::kScan,
+      MediaOperation::kUpdate,       MediaOperation::kFullFormat,     MediaOperation::kQuickFormat,
+      MediaOperation::kEraseData};
+  StatusContext context;
+  context.manifestPath = "set/manifest.json";
+  context.targetOptions = "--player P";
+  for (MediaOperation operation : operations) {
+    for (int status : statuses) {
+      Problem problem = ExplainStatus(operation, status, context);
+      EXPECT_NE(problem.message.find("(status " + std::to_string(status) + ")"), std::string::npos)
+          << problem.message;
+      EXPECT_FALSE(problem.cause.empty()) << status;
+      EXPECT_FALSE(problem.action.empty()) << status;
+      EXPECT_EQ(problem.operation, OperationExport(operation));
+      const bool changesFlash =
+          operation == MediaOperation::kUpdate || operation == MediaOperation::kFullFormat ||
+          operation == MediaOperation::kQuickFormat || operation == MediaOperation::kEraseData;
+      EXPECT_EQ(problem.playerState.empty(), !changesFlash) << status;
+    }
+  }
+  EXPECT_STREQ(StatusName(9), "PROGRAM_MEDIA_SYSTEM_MISMATCH");
+  EXPECT_STREQ(StatusName(5), "unknown");
+}
+
+TEST(StatusTextTest, StateAfterAFailureFollowsThePhaseItStoppedIn) {
+  StatusContext context;
+  context.lastPhase = ORVIK_PHASE_FIRMWARE;
+  Problem writing = ExplainStatus(MediaOperation::kUpdate, 6, context);
+  EXPECT_NE(writing.playerState.find("part of the new firmware and part of the old"),
+            std::string::npos);
+  EXPECT_NE(writing.action.find("reflash --recovery"), std::string::npos);
+  context.lastPhase = ORVIK_PHASE_SYSTEM_LAYOUT;
+  Problem clearing = ExplainStatus(MediaOperation::kUpdate, 6, context);
+  EXPECT_NE(clearing.playerState.find("new firmware files were written"), std::string::npos);
+
+  context.lastPhase = ORVIK_PHASE_ERASE;
+  EXPECT_NE(
+      ExplainStatus(MediaOperation::kQuickFormat, 4, context).playerState.find("partly erased"),
+      std::string::npos);
+  context.lastPhase = ORVIK_PHASE_LOGICAL_FORMAT;
+  context.lastPercent = 100.0;
+  EXPECT_NE(ExplainStatus(MediaOperation::kQuickFormat, 4, context)
+                .playerState.find("did not accept the format status"),
+            std::string::npos);
+  EXPECT_EQ(ExplainStatus(MediaOperation::kUpdate, 9, context).playerState,
+            "Nothing was written: the player is as it was.");
+}
+
+TEST(StatusTextTest, RoomSuggestionIsOneBlockMoreThanTheNeed) {
+  StatusContext context;
+  context.reservedKiloBytes = 32;
+  context.reservedBlocks = 2;
+  context.blockBytes = 16384;
+  context.blocksNeeded = 5;
+  Problem problem = ExplainStatus(MediaOperation::kUpdate, 10, context);
+  EXPECT_NE(problem.action.find("orvik reserve 96"), std::string::npos) << problem.action;
+  EXPECT_EQ(KiloBytesForBlocks(5, 8192), 48u);
+}
+
+TEST(ProgressBarTest, ShowsPhaseAndClampedPercentage) {
+  EXPECT_EQ(FormatBar("Erasing", 50.0, 10), "Erasing                        [#####-----]  50%");
+  EXPECT_EQ(FormatBar("Erasing", 140.0, 4), "Erasing                        [####] 100%");
+  EXPECT_EQ(FormatBar("Erasing", -3.0, 4), "Erasing                        [----]   0%");
+  std::set<std::string> names;
+  for (uint32_t phase : {2u, 3u, 4u, 5u, 7u, 8u})
+    names.insert(PhaseName(PhaseNames::kFullFormat, phase));
+  EXPECT_EQ(names.size(), 6u);
+  EXPECT_EQ(PhaseName(PhaseNames::kEraseData, 8), "Erasing data area");
+  EXPECT_EQ(PhaseName(PhaseNames::kUpdate, 4), "Clearing unused system blocks");
+}
+
+}  // namespace
+}  // namespace orvik::tool

@@ -1,0 +1,54 @@
+// Runs the built orvik program (and other programs) as a person would, in a
+// scratch folder of its own, and captures what it prints.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace orvik::tool::testing {
+
+struct ProgramRun {
+  int exitCode = -1;
+  std::string out;  // standard output
+  std::string err;  // standard error
+
+  // Standard output as the one JSON document of --json (fails the test
+  // when it is anything else).
+  nlohmann::json Json() const;
+};
+
+// Runs program with args, its output captured in files under scratch.
+// env replaces variables of this process's environment; the tool's own
+// variables (ORVIK_*, NO_COLOR) are cleared first, and NO_COLOR is set.
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      const std::map<std::string, std::string>& env, const std::string& scratch);
+
+class ToolTest : public ::testing::Test {
+ public:
+  static std::string ReadFile(const std::string& path);
+  static void WriteFile(const std::string& path, const std::string& content);
+
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  static std::string ToolPath();
+  static std::string SampleManifest();
+  // orvik with the arguments, on the test's player unless --player is given.
+  ProgramRun Orvik(std::vector<std::string> args,
+                   const std::map<std::string, std::string>& env = {});
+  // orvik with --json added; checks that standard output is one document.
+  nlohmann::json OrvikJson(std::vector<std::string> args, int expectedExit,
+                           const std::map<std::string, std::string>& env = {});
+  // A copy of the sample firmware set in the scratch folder, to spoil.
+  std::string CopySamples(const std::string& folder);
+
+  std::string scratch_;  // removed after the test
+  std::string player_;   // scratch_/player
+};
+
+}  // namespace orvik::tool::testing
