@@ -4,13 +4,12 @@
 #include <cstring>
 
 #include "firmware/srecord_record.h"
+#include "protocol/byte_order.h"
 
 namespace orvik::firmware {
 namespace {
 
 bool IsEndRecordType(uint8_t type) { return type == '9'; }
-
-uint16_t LittleEndianWordAt(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 }  // namespace
 
@@ -40,10 +39,10 @@ VersionWords ReadVersionTrailer(std::span<const uint8_t> data) {
   if (data.size() < kVersionTrailerBytes) return words;
   const uint8_t* trailer = data.data() + data.size() - kVersionTrailerBytes;
   if (std::memcmp(trailer, "Version", 7) != 0) return words;
-  words.a[0] = LittleEndianWordAt(trailer + 7);
-  words.a[1] = LittleEndianWordAt(trailer + 9);
-  words.b[0] = LittleEndianWordAt(trailer + 11);
-  words.b[1] = LittleEndianWordAt(trailer + 13);
+  words.a[0] = protocol::GetLittleEndian16(trailer + 7);
+  words.a[1] = protocol::GetLittleEndian16(trailer + 9);
+  words.b[0] = protocol::GetLittleEndian16(trailer + 11);
+  words.b[1] = protocol::GetLittleEndian16(trailer + 13);
   return words;
 }
 

@@ -9,6 +9,7 @@
 #include "firmware/file_set.h"
 #include "media/block_status.h"
 #include "orvik/orvik.h"
+#include "protocol/byte_order.h"
 #include "protocol/flash_commands.h"
 #include "protocol/media_state.h"
 #include "transport/control_requests.h"

@@ -4,22 +4,17 @@
 #include <algorithm>
 #include <limits>
 
+#include "protocol/byte_order.h"
+
 namespace orvik::media {
 namespace {
+
+using protocol::PutLittleEndian16;
+using protocol::PutLittleEndian32;
 
 constexpr uint64_t kMaxFat12Clusters = 4084;  // one more is read as FAT16
 constexpr uint64_t kMinFat16Clusters = 4085;
 constexpr uint64_t kMaxFat16Clusters = 65524;
-
-void PutLittleEndian16(uint8_t* p, uint32_t value) {
-  p[0] = static_cast<uint8_t>(value);
-  p[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void PutLittleEndian32(uint8_t* p, uint32_t value) {
-  PutLittleEndian16(p, value);
-  PutLittleEndian16(p + 2, value >> 16);
-}
 
 void ClearSector(uint8_t* sector) { std::fill(sector, sector + kSectorBytes, uint8_t{0}); }
 

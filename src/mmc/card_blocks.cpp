@@ -6,6 +6,7 @@
 #include "firmware/page_buffer.h"
 #include "mmc/mmc_frame.h"
 #include "orvik/orvik.h"
+#include "protocol/byte_order.h"
 #include "transport/session.h"
 
 namespace orvik::mmc {
@@ -19,7 +20,7 @@ constexpr uint32_t kEraseFrameLength = 18;
 bool SendBlockFrame(uint8_t code, uint8_t drive, uint32_t block, uint32_t count, bool multiple) {
   uint8_t frame[kMultipleFrameLength] = {};
   BuildMmcFrame(frame, code, drive);
-  PutLittle32(&frame[6], block * kMmcBlockSize);
+  protocol::PutLittleEndian32(&frame[6], block * kMmcBlockSize);
   if (multiple) {
     frame[12] = static_cast<uint8_t>(count);
     frame[13] = static_cast<uint8_t>(count >> 8);
@@ -69,8 +70,8 @@ bool EraseBlocks(uint8_t drive, uint32_t block, uint32_t count, unsigned char* c
   if (!RunIsAddressable(block, count)) return false;
   uint8_t frame[kEraseFrameLength] = {};
   BuildMmcFrame(frame, CMD_MMC_ERASE, drive);
-  PutLittle32(&frame[6], block * kMmcBlockSize);
-  PutLittle32(&frame[12], (block + count - 1) * kMmcBlockSize);
+  protocol::PutLittleEndian32(&frame[6], block * kMmcBlockSize);
+  protocol::PutLittleEndian32(&frame[12], (block + count - 1) * kMmcBlockSize);
   uint8_t reply[3] = {};
   if (!MmcExchange(frame, sizeof frame, reply, sizeof reply)) return false;
   if (cardStatus != nullptr) *cardStatus = reply[0];

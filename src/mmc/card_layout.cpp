@@ -3,8 +3,13 @@
 
 #include <algorithm>
 
+#include "protocol/byte_order.h"
+
 namespace orvik::mmc {
 namespace {
+
+using protocol::PutLittleEndian16;
+using protocol::PutLittleEndian32;
 
 constexpr uint64_t kMaxFat12Clusters = 4084;
 constexpr uint64_t kMinFat16Clusters = 4085;
@@ -40,16 +45,6 @@ FatSizing SizeFat(uint64_t partitionBlocks, CardFatKind fat) {
     ++sectorsPerFat;
   }
   return {sectorsPerFat, DataClusters(partitionBlocks, sectorsPerFat)};
-}
-
-void PutLittleEndian16(uint8_t* p, uint32_t value) {
-  p[0] = static_cast<uint8_t>(value);
-  p[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void PutLittleEndian32(uint8_t* p, uint32_t value) {
-  PutLittleEndian16(p, value);
-  PutLittleEndian16(p + 2, value >> 16);
 }
 
 void Clear(uint8_t* block) { std::fill(block, block + kCardBlockBytes, uint8_t{0}); }

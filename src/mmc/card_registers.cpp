@@ -4,8 +4,10 @@
 
 #include "mmc/mmc_frame.h"
 #include "orvik/orvik.h"
+#include "protocol/byte_order.h"
 
 using namespace orvik::mmc;
+namespace protocol = orvik::protocol;
 
 namespace {
 
@@ -35,7 +37,7 @@ ORVIK_API int ORVIK_CALL OrvikMMCDetectMedia(unsigned char drive, ORVIK_ULONG* c
   uint8_t reply[15] = {};
   bool detected = ReadRegisterReply(CMD_MMC_DETECT_MEDIA, drive, reply, sizeof reply, cardStatus);
   if (detected) {
-    capacity = GetLittle32(&reply[3]);
+    capacity = protocol::GetLittleEndian32(&reply[3]);
     attribute = reply[9];
     eraseGroup = reply[12];
   }
@@ -68,7 +70,7 @@ ORVIK_API int ORVIK_CALL OrvikMMCReadOCR(unsigned char drive, ORVIK_ULONG* ocr,
                                          unsigned char* cardStatus) {
   uint8_t reply[9] = {};
   if (!ReadRegisterReply(CMD_MMC_READ_OCR, drive, reply, sizeof reply, cardStatus)) return 0;
-  if (ocr != nullptr) *ocr = GetLittle32(&reply[3]);
+  if (ocr != nullptr) *ocr = protocol::GetLittleEndian32(&reply[3]);
   return 1;
 }
 

@@ -33,19 +33,9 @@ void BuildMmcFrame(uint8_t* frame, uint8_t code, uint8_t drive) {
   frame[3] = drive;
 }
 
-bool MmcExchange(const uint8_t* frame, uint32_t frameLength, uint8_t* reply,
-                 uint32_t replyLength) {
+bool MmcExchange(const uint8_t* frame, uint32_t frameLength, uint8_t* reply, uint32_t replyLength) {
   if (!transport::WriteToDevice(frame, frameLength)) return false;
   return transport::ReadFromDevice(reply, replyLength);
-}
-
-void PutLittle32(uint8_t* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint32_t GetLittle32(const uint8_t* at) {
-  return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
-         static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
 }
 
 }  // namespace orvik::mmc

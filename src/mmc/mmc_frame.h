@@ -33,10 +33,6 @@ uint8_t MmcDirection(uint8_t code);
 void BuildMmcFrame(uint8_t* frame, uint8_t code, uint8_t drive);
 
 // Sends the frame and reads the reply; no read after a failed write.
-bool MmcExchange(const uint8_t* frame, uint32_t frameLength, uint8_t* reply,
-                 uint32_t replyLength);
-
-void PutLittle32(uint8_t* at, uint32_t value);
-uint32_t GetLittle32(const uint8_t* at);
+bool MmcExchange(const uint8_t* frame, uint32_t frameLength, uint8_t* reply, uint32_t replyLength);
 
 }  // namespace orvik::mmc

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "firmware/file_set.h"
+#include "protocol/byte_order.h"
 #include "protocol/command_frame.h"
 #include "protocol/ecc.h"
 #include "protocol/media_state.h"
@@ -47,11 +48,6 @@ bool IsSmallPageType(uint8_t drive) {
   return state != nullptr && state->flashType <= 2;
 }
 
-void PutField(uint8_t* at, uint16_t value) {
-  at[0] = static_cast<uint8_t>(value);
-  at[1] = static_cast<uint8_t>(value >> 8);
-}
-
 // The redundant area of a data page: status bytes 0xFF, both ECCs, both
 // block-address fields.
 void FillDataSpare(const uint8_t* data, uint8_t* spare, uint16_t logicalBlock) {
@@ -59,8 +55,8 @@ void FillDataSpare(const uint8_t* data, uint8_t* spare, uint16_t logicalBlock) {
   ComputeEcc256(data, &spare[kSpareEccLow]);
   ComputeEcc256(data + kHalfPage, &spare[kSpareEccHigh]);
   uint16_t field = logicalBlock == kNoLogicalBlock ? 0 : EncodeBlockAddress(logicalBlock);
-  PutField(&spare[kSpareAddress1], field);
-  PutField(&spare[kSpareAddress2], field);
+  PutLittleEndian16(&spare[kSpareAddress1], field);
+  PutLittleEndian16(&spare[kSpareAddress2], field);
 }
 
 // The redundant area of a page written in system mode.  Bytes 8-15 carry
@@ -102,10 +98,10 @@ bool WriteHalfPages(const uint8_t* data, uint32_t address, uint16_t logicalBlock
     uint8_t* spare = buffer + kHalfPage;
     if (half == 0) {
       std::memset(spare, 0xFF, 6);
-      PutField(&spare[6], field);
+      PutLittleEndian16(&spare[6], field);
     } else {
       ComputeEcc256(data + kHalfPage, &spare[0]);
-      PutField(&spare[3], field);
+      PutLittleEndian16(&spare[3], field);
       ComputeEcc256(data, &spare[5]);
     }
     if (!transport::WriteToDevice(buffer, kHalfPageLength)) return false;
@@ -205,7 +201,7 @@ bool FlashWriteTagPage(uint32_t address, uint32_t pageSize, uint32_t dataSize, u
   std::memset(buffer, 0xFF, pageSize);  // data and the bytes that carry nothing
   buffer[dataSize + kSpareDataStatus] = 0x00;
   buffer[dataSize + kSpareBlockStatus] = 0x00;
-  PutField(&buffer[dataSize + kSpareAddress1], tag);
+  PutLittleEndian16(&buffer[dataSize + kSpareAddress1], tag);
   return transport::WriteToDevice(buffer, pageSize);
 }
 

@@ -2,6 +2,7 @@
 #include "mmc/card_blocks.h"
 
 #include "mmc/mmc_frame.h"
+#include "protocol/byte_order.h"
 #include "support/library_fixture.h"
 
 namespace orvik::testing {
@@ -135,10 +136,10 @@ TEST_F(CardBlockTest, ThirtyTwoMebibyteCardNeedsTwoGroupErases) {
   ASSERT_EQ(OrvikMMCEraseFileSystemSectors(0, 65536, &progress), 1);
   auto erases = FramesOf(0x0A);
   ASSERT_EQ(erases.size(), 2u);
-  EXPECT_EQ(mmc::GetLittle32(&erases[0][6]), 0u);
-  EXPECT_EQ(mmc::GetLittle32(&erases[0][12]), 31u * 512);
-  EXPECT_EQ(mmc::GetLittle32(&erases[1][6]), 32u * 512);
-  EXPECT_EQ(mmc::GetLittle32(&erases[1][12]), 63u * 512);
+  EXPECT_EQ(protocol::GetLittleEndian32(&erases[0][6]), 0u);
+  EXPECT_EQ(protocol::GetLittleEndian32(&erases[0][12]), 31u * 512);
+  EXPECT_EQ(protocol::GetLittleEndian32(&erases[1][6]), 32u * 512);
+  EXPECT_EQ(protocol::GetLittleEndian32(&erases[1][12]), 63u * 512);
   EXPECT_TRUE(FramesOf(0x08).empty());
   EXPECT_EQ(progress, 100.0);
 
@@ -156,8 +157,8 @@ TEST_F(CardBlockTest, GroupsThatDoNotFillTheAreaEndInZeroWrites) {
   ASSERT_EQ(FramesOf(0x0A).size(), 1u);
   auto writes = FramesOf(0x08);
   ASSERT_EQ(writes.size(), 16u);
-  EXPECT_EQ(mmc::GetLittle32(&writes.front()[6]), 48u * 512);
-  EXPECT_EQ(mmc::GetLittle32(&writes.back()[6]), 63u * 512);
+  EXPECT_EQ(protocol::GetLittleEndian32(&writes.front()[6]), 48u * 512);
+  EXPECT_EQ(protocol::GetLittleEndian32(&writes.back()[6]), 63u * 512);
   for (auto& t : device_.Transfers()) {
     if (t.kind == Recorded::Kind::kWrite && t.data.size() == 512) {
       EXPECT_EQ(t.data, Bytes(512, 0));
