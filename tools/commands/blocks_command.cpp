@@ -110,7 +110,11 @@ int RunBlocks(CommandContext& context, const BlocksOptions& options) {
       legend.push_back({CellFor(entry).symbol, Style::kInfo,
                         std::string("file ") + CellFor(entry).symbol, count});
   PrintLegend(console, legend);
-  if (!bad.empty()) console.Line("  bad blocks: " + bad.dump());
+  if (!bad.empty()) {
+    std::string list;
+    for (const nlohmann::json& block : bad) list += (list.empty() ? "" : ", ") + block.dump();
+    console.Line("  bad blocks: " + list);
+  }
   return kExitDone;
 }
 

@@ -16,7 +16,7 @@ constexpr uint32_t kLargestKiloBytes = 0x3FFFFF;  // the library counts bytes in
 // What a reservation means on the common flash sizes (blocks of 16 KB from
 // type 4 up; 8 KB for type 3).
 std::string InBlocks(uint32_t kiloBytes) {
-  return fmt::format("{} blocks of 16 KB (types 4 to 35), {} blocks of 8 KB (type 3)",
+  return fmt::format("{} blocks on flash types 4 to 35, {} on type 3",
                      ReservedBlocks(kiloBytes, 16384), ReservedBlocks(kiloBytes, 8192));
 }
 
@@ -49,7 +49,7 @@ int RunReserve(CommandContext& context, const ReserveOptions& options) {
   if (!wanted) {
     context.result["kiloBytes"] = before.kiloBytes ? nlohmann::json(*before.kiloBytes) : nullptr;
     if (before.kiloBytes)
-      console.Line(fmt::format("Reserved: {} KB ({}), in {}.", *before.kiloBytes,
+      console.Line(fmt::format("Reserved: {} KB ({}) in {}.", *before.kiloBytes,
                                InBlocks(*before.kiloBytes), location));
     else
       console.Line("No reservation configured (" + location +
@@ -65,7 +65,7 @@ int RunReserve(CommandContext& context, const ReserveOptions& options) {
     return kExitNothingToDo;
   }
   WriteReservation(location, *wanted);
-  console.Line(fmt::format("Reserved {} KB for the firmware ({}), in {}.", *wanted,
+  console.Line(fmt::format("Reserved {} KB for the firmware ({}) in {}.", *wanted,
                            InBlocks(*wanted), location));
   if (before.kiloBytes)
     console.Line(

@@ -43,9 +43,8 @@ bool AllUpToDate(const std::vector<FileVersionRow>& rows) {
 }
 
 void PrintVersionTable(Console& console, const std::vector<FileVersionRow>& rows) {
-  console.Line(
-      console.Paint(Style::kDim, fmt::format("  {:<4} {:<24} {:<18} {:<18} {}", "tag", "file",
-                                             "file version", "on the player", "")));
+  console.Line(console.Paint(Style::kDim, fmt::format("  {:<4} {:<24} {:<18} {}", "tag", "file",
+                                                      "file version", "on the player")));
   for (const FileVersionRow& row : rows) {
     std::string verdict =
         row.UpToDate()

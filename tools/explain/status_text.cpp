@@ -223,11 +223,11 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
             "manifest.";
       } else {
         problem.message = "The firmware files do not fit into the reserved area (status 10).";
-        problem.cause = (context.blocksNeeded >= 0
-                             ? fmt::format("The files need {} blocks; ", context.blocksNeeded)
-                             : std::string("The files need more blocks than ")) +
-                        "the reservation is " + Reservation(context) +
-                        ", and it must be larger than what the files need.";
+        problem.cause =
+            (context.blocksNeeded >= 0 ? "The files need " + Blocks(context.blocksNeeded)
+                                       : std::string("The files need more room")) +
+            "; the reservation is " + Reservation(context) +
+            " and must hold more blocks than the files need.";
         uint32_t wanted = KiloBytesForBlocks(context.blocksNeeded, context.blockBytes);
         problem.action =
             (wanted > 0 ? fmt::format("Reserve at least {} KB (`orvik reserve {}`)", wanted, wanted)
