@@ -117,6 +117,11 @@ TEST_F(DeviceTest, ReservationIsWrittenAsARegistryExport) {
   EXPECT_TRUE(OrvikJson({"reserve", "--clear"}, 0)["result"]["kiloBytes"].is_null());
   EXPECT_FALSE(fs::exists(player_ + "/registry.reg"));
   EXPECT_EQ(OrvikJson({"reserve", "0"}, 1)["error"]["code"], "usage");
+  // The library counts the reservation in bytes in 32 bits: 4 GB would wrap
+  // to a reservation of 0, so it is refused.
+  EXPECT_NE(
+      OrvikJson({"reserve", "4194304"}, 1)["error"]["action"].get<std::string>().find("4194303"),
+      std::string::npos);
 }
 
 TEST_F(DeviceTest, SimulatedPlayersAreCreatedWithTheirSettings) {
@@ -151,8 +156,8 @@ TEST_F(DeviceTest, AServedPlayerIsReachedAsADeviceObject) {
   const std::string log = scratch_ + "/serve.out";
   // The server runs beside the test; it is stopped by its own process id.
   std::string tool = ToolPath();
-  std::vector<std::string> argvStrings = {tool,    "--player",     player_, "sim",
-                                          "serve", "--device-dir", sockets};
+  std::vector<std::string> argvStrings = {tool,  "--json", "--player",     player_,
+                                          "sim", "serve",  "--device-dir", sockets};
   std::vector<char*> argv;
   for (std::string& arg : argvStrings) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -179,7 +184,11 @@ TEST_F(DeviceTest, AServedPlayerIsReachedAsADeviceObject) {
   int status = 0;
   ASSERT_EQ(waitpid(server, &status, 0), server);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_NE(ReadFile(log).find("Serving TEMBROr0 at " + sockets + "/TEMBROr0"), std::string::npos);
+  // With --json the server says nothing until it stops, then one document.
+  nlohmann::json served = nlohmann::json::parse(ReadFile(log));
+  EXPECT_EQ(served["command"], "sim serve");
+  EXPECT_EQ(served["result"]["socket"], sockets + "/TEMBROr0");
+  EXPECT_EQ(served["result"]["saved"], true);
   // The served player was saved: its card now holds the formatted volume.
   ProgramRun listing =
       RunProgram("/usr/bin/mdir", {"-i", player_ + "/mmc.bin@@512", "::"}, {}, scratch_);

@@ -11,6 +11,7 @@
 #include "firmware/manifest.h"
 #include "firmware/srecord_check.h"
 #include "firmware/srecord_image.h"
+#include "orvik/orvik.h"
 #include "output/progress_monitor.h"
 #include "output/tool_error.h"
 
@@ -133,6 +134,23 @@ TEST(StatusTextTest, RoomSuggestionIsOneBlockMoreThanTheNeed) {
   Problem problem = ExplainStatus(MediaOperation::kUpdate, 10, context);
   EXPECT_NE(problem.action.find("orvik reserve 96"), std::string::npos) << problem.action;
   EXPECT_EQ(KiloBytesForBlocks(5, 8192), 48u);
+}
+
+TEST(PhaseMonitorTest, SeesEveryPhaseBoundaryAnOperationAnnounces) {
+  Console quiet(true, ColorMode::kNever, 0);
+  OrvikSetPhase(0, 0.0, nullptr);
+  PhaseMonitor monitor(quiet, PhaseNames::kFullFormat);
+  // As the full format announces its phases, each waiting on the event.
+  for (uint32_t phase : {3u, 4u, 5u}) {
+    OrvikSetPhase(phase, 0.0, monitor.Event());
+    OrvikSetProgress(50.0);
+    OrvikSetPhase(phase, 100.0, monitor.Event());
+  }
+  monitor.Stop();
+  PhaseTrace trace = monitor.Trace();
+  EXPECT_EQ(trace.phases, (std::vector<uint32_t>{3, 4, 5}));
+  EXPECT_EQ(trace.lastPhase, 5u);
+  EXPECT_EQ(trace.lastPercent, 100.0);
 }
 
 TEST(ProgressBarTest, ShowsPhaseAndClampedPercentage) {

@@ -37,6 +37,13 @@ GridCell CellFor(uint8_t entry) {
   }
 }
 
+bool HasTag(const std::optional<Manifest>& manifest, uint8_t tag) {
+  if (!manifest) return false;
+  for (const ManifestFile& file : manifest->files)
+    if (file.tag == tag) return true;
+  return false;
+}
+
 }  // namespace
 
 int RunBlocks(CommandContext& context, const BlocksOptions& options) {
@@ -50,7 +57,6 @@ int RunBlocks(CommandContext& context, const BlocksOptions& options) {
   if (manifest) {
     // The version query scans and then gives each file's blocks its marker.
     HostFileSet files(*manifest);
-    ApplyManifestReservation(context, *session, *manifest, false);
     int status = media.StoredVersions(files);
     if (status != PROGRAM_MEDIA_DONE && status != PROGRAM_MEDIA_WRITE_FAILED &&
         status != PROGRAM_MEDIA_SYSTEM_MISMATCH)
@@ -102,7 +108,7 @@ int RunBlocks(CommandContext& context, const BlocksOptions& options) {
       {'.', Style::kDim, "good", counts[kGood]},
       {'X', Style::kBad, "bad", counts[kBad]},
       {'C', Style::kMagenta, "CIS", counts[kCis]},
-      {'S', Style::kWarn, manifest ? "system (file P)" : "system", counts[kSystem]},
+      {'S', Style::kWarn, HasTag(manifest, 'P') ? "system (file P)" : "system", counts[kSystem]},
       {'F', Style::kAccent, "format-used", counts[kFormatUsed]}};
   for (const auto& [entry, count] : counts)
     if (entry != kBad && entry != kFormatUsed && entry != kCis && entry != kSystem &&
