@@ -1,6 +1,5 @@
 // The rest of the Win32 seam: platform version, pages, the lock, events.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include <atomic>
