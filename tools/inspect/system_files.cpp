@@ -72,12 +72,13 @@ std::vector<StoredFile> FindSystemFiles(const sim::Player& player,
   std::map<uint8_t, StoredFile> files;
   // The tag of the copy the previous system block belonged to; a block of
   // another kind (other than bad) ends every run.
-  std::optional<uint8_t> runTag;
+  constexpr int kNoRun = -1;
+  int runTag = kNoRun;
   for (uint32_t block = 0; block < map.blocks.size(); ++block) {
     const sim::inspect::BlockEntry& entry = map.blocks[block];
     if (entry.role == BlockRole::kBad) continue;
     if (entry.role != BlockRole::kSystem || !entry.fileTag) {
-      runTag.reset();
+      runTag = kNoRun;
       continue;
     }
     const uint8_t tag = *entry.fileTag;
@@ -86,10 +87,10 @@ std::vector<StoredFile> FindSystemFiles(const sim::Player& player,
     BlockContent content = ReadBlock(player, block);
     if (!content.holdsData) {
       file.unusedBlocks.push_back(block);
-      runTag.reset();
+      runTag = kNoRun;
       continue;
     }
-    const bool continues = runTag == tag && !content.version && !file.copies.empty();
+    const bool continues = runTag == int{tag} && !content.version && !file.copies.empty();
     if (!continues) {
       file.copies.emplace_back();
       file.copies.back().version = content.version;
