@@ -10,6 +10,7 @@
 #include "cli/exit_codes.h"
 #include "commands/commands.h"
 #include "output/tool_error.h"
+#include "target/environment.h"
 
 using namespace orvik::tool;
 
@@ -293,7 +294,7 @@ int main(int argc, char** argv) {
   create.badBlockCount =
       badCount->count() > 0 ? std::optional<uint32_t>(badBlockCount) : std::nullopt;
   blocks.grid = !noGrid;
-  if (global.verbosity > 0) setenv("ORVIK_DEBUG", "1", 1);
+  if (global.verbosity > 0) SetProcessEnvironment("ORVIK_DEBUG", "1");
 
   Console console(global.json, global.color, global.verbosity);
   nlohmann::json result = nlohmann::json::object();

@@ -14,10 +14,10 @@
 #
 # ORVIK_WINE32: 1 installs the 32-bit Wine (i386 packages) and runs the 32-bit
 # tests, 0 never runs them, auto (the default) runs them when it is installed.
-# ORVIK_WINDOWS_TOOL: auto (the default) builds orvik.exe unless sources of the
-# simulator or the tool still use POSIX-only interfaces (they are named and
-# the step is reported as not done); 1 builds it regardless (a failure fails);
-# 0 leaves it out.
+# ORVIK_WINDOWS_TOOL: 1 (the default) builds orvik.exe and runs it (a failure
+# fails); auto builds it unless sources of the simulator or the tool use
+# POSIX-only interfaces (they are named and the step is reported as not
+# done); 0 leaves it out.
 # ORVIK_EXPORTS_MAY_BE_MISSING=1 lets exports that are not written yet pass
 # the export check (they are still listed).
 set -euo pipefail
@@ -47,7 +47,7 @@ if [ "$wine32" = 1 ] && ! have_wine32; then
     exit 1
   fi
 fi
-tool=${ORVIK_WINDOWS_TOOL:-auto}
+tool=${ORVIK_WINDOWS_TOOL:-1}
 run32=false
 if [ "$wine32" != 0 ] && have_wine32; then run32=true; fi
 
@@ -101,7 +101,9 @@ if have_tools && [ "$tool" != 0 ]; then
     exe=$(find build-win64-tools/tools -maxdepth 1 -name 'orvik.exe' | head -n 1)
     player=build-win64-tools/wine-player
     rm -rf "$player"
-    for command in "sim create" "info" "blocks" "quick-format"; do
+    for command in "sim create" "info" "blocks" "quick-format" "reserve 2048" \
+      "reflash --manifest samples/firmware/manifest.json" \
+      "versions --manifest samples/firmware/manifest.json"; do
       # shellcheck disable=SC2086 # the command is words
       if WINEPREFIX=$PWD/build-win64/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= \
         wine "$exe" --player "$player" --color never $command >"$player.log" 2>&1; then

@@ -10,18 +10,22 @@
 #include "device/device_queries.h"
 #include "output/tool_error.h"
 #include "sim/program/fault_options.h"
+#ifndef _WIN32
 #include "sim/socket_server.h"
+#endif
 
 namespace orvik::tool {
 namespace {
 
 namespace fs = std::filesystem;
 
+#ifndef _WIN32
 sim::SocketServer* gServing = nullptr;
 
 extern "C" void StopServing(int) {
   if (gServing != nullptr) gServing->RequestStop();
 }
+#endif
 
 std::string PlayerDir(const CommandContext& context) { return context.global.Target().playerDir; }
 
@@ -101,6 +105,16 @@ int RunSimCreate(CommandContext& context, const SimCreateOptions& options) {
 }
 
 int RunSimServe(CommandContext& context, const std::string& deviceDirOption, bool save) {
+#ifdef _WIN32
+  // Device objects of other processes are the driver's on Windows: there is
+  // no socket folder to serve a simulated player in.
+  (void)context;
+  (void)deviceDirOption;
+  (void)save;
+  Fail("unsupported", "Serving a simulated player needs Unix sockets, which this build lacks.",
+       "On Windows a simulated player is reached in-process with --player.",
+       "Run the command with --player DIR instead of --device.");
+#else
   const std::string dir = PlayerDir(context);
   std::shared_ptr<sim::Player> player = LoadPlayer(context.console, dir, false);
   std::string deviceDir = deviceDirOption;
@@ -154,6 +168,7 @@ int RunSimServe(CommandContext& context, const std::string& deviceDirOption, boo
   context.target = {{"kind", "simulator"}, {"player", dir}};
   console.Line("Stopped serving" + std::string(save ? "; the player is saved." : "."));
   return kExitDone;
+#endif
 }
 
 int RunSimFaults(CommandContext& context, bool clear, const sim::program::FaultOptions& faults) {

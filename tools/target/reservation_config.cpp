@@ -11,13 +11,15 @@
 
 #include "output/tool_error.h"
 #include "platform/registry_export.h"
+#include "target/environment.h"
+#include "target/windows_registry.h"
 
 namespace orvik::tool {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::optional<std::string> ReadText(const std::string& path) {
+[[maybe_unused]] std::optional<std::string> ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   std::ostringstream text;
@@ -27,6 +29,37 @@ std::optional<std::string> ReadText(const std::string& path) {
 
 }  // namespace
 
+#ifdef _WIN32
+// On Windows the library reads the registry itself: the setting is the
+// value under HKEY_LOCAL_MACHINE, whatever the target.
+std::string ReservationLocation(const std::string&) {
+  return std::string(os::kReservationKey) + "\\" + os::kReservationValue;
+}
+
+void UseReservationLocation(const std::string&) {}
+
+ReservationSetting ReadReservation(const std::string& location) {
+  ReservationSetting setting;
+  setting.location = location;
+  if (std::optional<uint32_t> value = ReadRegistryReservation(); value && *value != 0)
+    setting.kiloBytes = value;
+  return setting;
+}
+
+void WriteReservation(const std::string& location, uint32_t kiloBytes) {
+  if (!WriteRegistryReservation(kiloBytes))
+    Fail("registry", "The reservation could not be written to " + location + ".",
+         "Writing under HKEY_LOCAL_MACHINE needs administrator rights.",
+         "Run the command from an administrator prompt.");
+}
+
+bool ClearReservation(const std::string& location) {
+  (void)location;
+  bool had = ReadRegistryReservation().has_value();
+  DeleteRegistryReservation();
+  return had;
+}
+#else
 std::string ReservationLocation(const std::string& playerDir) {
   const char* explicitFile = std::getenv("ORVIK_REGISTRY");
   if (explicitFile != nullptr && explicitFile[0] != '\0') return explicitFile;
@@ -35,7 +68,7 @@ std::string ReservationLocation(const std::string& playerDir) {
 }
 
 void UseReservationLocation(const std::string& location) {
-  if (!location.empty()) setenv("ORVIK_REGISTRY", location.c_str(), 1);
+  if (!location.empty()) SetProcessEnvironment("ORVIK_REGISTRY", location);
 }
 
 ReservationSetting ReadReservation(const std::string& location) {
@@ -77,6 +110,7 @@ bool ClearReservation(const std::string& location) {
   fs::remove(location, error);
   return had;
 }
+#endif
 
 uint32_t ReservedBlocks(uint32_t kiloBytes, uint32_t blockBytes) {
   if (blockBytes == 0) return 0;
