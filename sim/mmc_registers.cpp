@@ -71,7 +71,7 @@ std::array<uint8_t, 16> CardCsdForCapacity(uint32_t capacityBlocks, uint8_t eras
 
   std::array<uint8_t, 16> csd{};
   SetBits(csd, 127, 126, 1);     // CSD structure 1.1
-  SetBits(csd, 125, 122, 3);     // system specification 3.x
+  SetBits(csd, 125, 122, 3);     // system version field: 3.x
   SetBits(csd, 119, 112, 0x26);  // access time
   SetBits(csd, 103, 96, 0x2A);   // 20 MHz
   SetBits(csd, 95, 84, 0x0F5);   // command classes
