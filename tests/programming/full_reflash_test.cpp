@@ -53,7 +53,9 @@ class FullReflashTest : public SimPlayerTest {
   }
   static bool IsFactoryBad(uint32_t block) { return block == 1 || block == 2000; }
 
-  static uint16_t SpareWord(const sim::RawPage& page) { return page[518] | page[519] << 8; }
+  static uint16_t SpareWord(const sim::RawPage& page) {
+    return static_cast<uint16_t>(page[518] | page[519] << 8);
+  }
 
   // Checks that the file's data lies in these blocks, page by page, with the
   // system marks; pages after the last written one stay erased.

@@ -20,8 +20,9 @@ class ScriptedConnection : public os::DeviceConnection {
 
   os::DeviceAnswer Write(const uint8_t* data, uint32_t length) override {
     std::lock_guard<std::mutex> guard(shared_->mutex);
-    shared_->records.push_back(
-        Recorded{Recorded::Kind::kWrite, length, std::vector<uint8_t>(data, data + length), 0});
+    std::vector<uint8_t> written;
+    if (data != nullptr) written.assign(data, data + length);
+    shared_->records.push_back(Recorded{Recorded::Kind::kWrite, length, written, 0});
     ScriptedAnswer script;
     if (!shared_->writes.empty()) {
       script = std::move(shared_->writes.front());
@@ -40,8 +41,8 @@ class ScriptedConnection : public os::DeviceConnection {
       script = std::move(shared_->reads.front());
       shared_->reads.pop_front();
     }
-    std::memset(data, 0, length);
-    std::memcpy(data, script.bytes.data(), std::min<size_t>(script.bytes.size(), length));
+    std::fill(data, data + length, uint8_t{0});
+    std::copy_n(script.bytes.begin(), std::min<size_t>(script.bytes.size(), length), data);
     os::DeviceAnswer answer = script.answer;
     if (script.fullCount) answer.count = length;
     return answer;
@@ -50,8 +51,9 @@ class ScriptedConnection : public os::DeviceConnection {
   os::DeviceAnswer Control(uint32_t code, const uint8_t* in, uint32_t inLength, uint8_t* out,
                            uint32_t outLength) override {
     std::lock_guard<std::mutex> guard(shared_->mutex);
-    shared_->records.push_back(Recorded{Recorded::Kind::kControl, outLength,
-                                        std::vector<uint8_t>(in, in + inLength), code});
+    std::vector<uint8_t> input;
+    if (in != nullptr) input.assign(in, in + inLength);
+    shared_->records.push_back(Recorded{Recorded::Kind::kControl, outLength, input, code});
     auto& state = shared_->state;
     if (state.controlsFail ||
         std::find(state.failingCodes.begin(), state.failingCodes.end(), code) !=
@@ -59,13 +61,13 @@ class ScriptedConnection : public os::DeviceConnection {
       return os::DeviceAnswer::Failed(os::kErrorGeneralFailure);
     auto word = [&](uint32_t value, uint32_t bytes) {
       uint32_t n = std::min({bytes, outLength, 4u});
-      std::memcpy(out, &value, n);
+      if (n != 0) std::memcpy(out, &value, n);
       return os::DeviceAnswer::Done(n);
     };
     switch (code) {
       case transport::kIoctlGetUserData: {
         uint32_t n = std::min<uint32_t>(outLength, sizeof state.userData);
-        std::memcpy(out, &state.userData, n);
+        if (n != 0) std::memcpy(out, &state.userData, n);
         return os::DeviceAnswer::Done(n);
       }
       case transport::kIoctlSetUserData:
