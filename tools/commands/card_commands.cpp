@@ -74,22 +74,7 @@ int RunCardInfo(CommandContext& context, const CardOptions& options) {
          "The slot is empty, the card failed to start, or the player stopped answering.",
          "Insert a card and run the command again.");
   console.Line(console.Paint(Style::kBold, "Card") + fmt::format(" in slot {}", options.drive));
-  console.Field("capacity", fmt::format("{} blocks ({})", card.capacityBlocks,
-                                        MegaBytes(uint64_t{card.capacityBlocks} * kBlockBytes)));
-  console.Field("erase group", fmt::format("{} blocks", card.eraseGroupBlocks));
-  console.Field("attribute", Hex(card.attribute, 2));
-  console.Field("status word", card.statusWord ? Hex(*card.statusWord, 4) : "not read");
-  if (card.cid) {
-    CidFields fields = DecodeCid(*card.cid);
-    console.Field("CID", HexBytes(card.cid->bytes, 16));
-    console.Field("", fmt::format("manufacturer {}, product \"{}\", serial {}",
-                                  Hex(fields.manufacturer, 2), fields.product, fields.serial));
-  }
-  if (card.csd) {
-    console.Field("CSD", HexBytes(card.csd->bytes, 16));
-    console.Field("", "capacity by CSD " + MegaBytes(CsdCapacityBytes(*card.csd)));
-  }
-  if (card.ocr) console.Field("OCR", Hex(*card.ocr, 8));
+  ShowCardDetails(console, card);
   return kExitDone;
 }
 

@@ -57,23 +57,7 @@ void ShowCard(Console& console, const CardFacts& card) {
                               : std::string("empty, or the player did not answer"));
     return;
   }
-  console.Field("capacity", fmt::format("{} blocks ({})", card.capacityBlocks,
-                                        MegaBytes(uint64_t{card.capacityBlocks} * 512)));
-  console.Field("erase group", fmt::format("{} blocks", card.eraseGroupBlocks));
-  if (card.statusWord) console.Field("status word", Hex(*card.statusWord, 4));
-  if (card.cid) {
-    CidFields fields = DecodeCid(*card.cid);
-    console.Field("CID", HexBytes(card.cid->bytes, 16));
-    console.Field("", fmt::format("manufacturer {}, product \"{}\", serial {}",
-                                  Hex(fields.manufacturer, 2), fields.product, fields.serial));
-  }
-  if (card.csd) {
-    console.Field("CSD", HexBytes(card.csd->bytes, 16));
-    console.Field("", "capacity by CSD " + MegaBytes(CsdCapacityBytes(*card.csd)));
-  }
-  if (card.ocr)
-    console.Field("OCR",
-                  Hex(*card.ocr, 8) + ((*card.ocr & 0x80000000u) ? " (powered up)" : " (busy)"));
+  ShowCardDetails(console, card);
 }
 
 }  // namespace

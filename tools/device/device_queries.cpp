@@ -230,4 +230,25 @@ nlohmann::json ToJson(const CardFacts& facts) {
   return out;
 }
 
+void ShowCardDetails(Console& console, const CardFacts& card) {
+  console.Field("capacity", fmt::format("{} blocks ({})", card.capacityBlocks,
+                                        MegaBytes(uint64_t{card.capacityBlocks} * 512)));
+  console.Field("erase group", fmt::format("{} blocks", card.eraseGroupBlocks));
+  console.Field("attribute", Hex(card.attribute, 2));
+  console.Field("status word", card.statusWord ? Hex(*card.statusWord, 4) : "not read");
+  if (card.cid) {
+    CidFields fields = DecodeCid(*card.cid);
+    console.Field("CID", HexBytes(card.cid->bytes, 16));
+    console.Field("", fmt::format("manufacturer {}, product \"{}\", serial {}",
+                                  Hex(fields.manufacturer, 2), fields.product, fields.serial));
+  }
+  if (card.csd) {
+    console.Field("CSD", HexBytes(card.csd->bytes, 16));
+    console.Field("", "capacity by CSD " + MegaBytes(CsdCapacityBytes(*card.csd)));
+  }
+  if (card.ocr)
+    console.Field("OCR",
+                  Hex(*card.ocr, 8) + ((*card.ocr & 0x80000000u) ? " (powered up)" : " (busy)"));
+}
+
 }  // namespace orvik::tool

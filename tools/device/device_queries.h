@@ -62,6 +62,9 @@ struct CardFacts {
 };
 
 CardFacts QueryCard(Console& console, uint8_t drive, bool registers);
+// The card's capacity, erase group, attribute, status word and registers,
+// one field a line (for a card that was detected).
+void ShowCardDetails(Console& console, const CardFacts& card);
 
 nlohmann::json ToJson(const DeviceFacts& facts);
 nlohmann::json ToJson(const FlashFacts& facts);
