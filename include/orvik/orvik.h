@@ -262,7 +262,10 @@ ORVIK_API ACCESS_DEVICE_STATUS ORVIK_CALL OrvikGetPowerStatus(ORVIK_ULONG* power
 /* flashType receives 0..35, or 36 when no usable flash or card is found. */
 ORVIK_API ACCESS_DEVICE_STATUS ORVIK_CALL OrvikGetFlashSizes(ORVIK_ULONG* flashType,
                                                              ORVIK_ULONG* failed);
+/* 1 when the flash operations can prepare the drive's media: drive 0 unless
+ * it is a card drive.  Other drives have no media state: 0. */
 ORVIK_API unsigned char ORVIK_CALL OrvikFatPrepareSupported(unsigned char drive);
+/* Releases drive 0's block status table and page buffer; always 1. */
 ORVIK_API int ORVIK_CALL OrvikFreeMemoryDevice(unsigned char drive);
 
 /* ------------------------------------------------------------------------ */
