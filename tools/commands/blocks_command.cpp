@@ -49,8 +49,7 @@ bool HasTag(const std::optional<Manifest>& manifest, uint8_t tag) {
 int RunBlocks(CommandContext& context, const BlocksOptions& options) {
   std::optional<Manifest> manifest;
   if (!options.manifest.empty()) manifest = LoadManifest(options.manifest);
-  std::unique_ptr<Session> session = Session::Open(context.console, context.global.Target());
-  context.target = session->Describe();
+  std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();
 

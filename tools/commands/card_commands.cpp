@@ -24,8 +24,7 @@ struct OpenCard {
 
 OpenCard OpenWithCard(CommandContext& context, uint8_t drive) {
   OpenCard open;
-  open.session = Session::Open(context.console, context.global.Target());
-  context.target = open.session->Describe();
+  open.session = context.OpenTarget();
   open.card = QueryCard(context.console, drive, false);
   if (!open.card.detected) {
     if (open.card.detectStatus != 0)
@@ -60,8 +59,7 @@ void CheckRange(const CardFacts& card, uint64_t first, uint64_t count) {
 }  // namespace
 
 int RunCardInfo(CommandContext& context, const CardOptions& options) {
-  std::unique_ptr<Session> session = Session::Open(context.console, context.global.Target());
-  context.target = session->Describe();
+  std::unique_ptr<Session> session = context.OpenTarget();
   CardFacts card = QueryCard(context.console, options.drive, true);
   session->Close();
   context.result["card"] = ToJson(card);

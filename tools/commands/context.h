@@ -2,6 +2,7 @@
 // document's parts it fills.
 #pragma once
 
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -27,6 +28,13 @@ struct CommandContext {
   const GlobalOptions& global;
   nlohmann::json& result;  // the command's findings ("result" of the JSON document)
   nlohmann::json& target;  // which player it worked on ("target")
+
+  // Opens the command's target and records it in the document.
+  std::unique_ptr<Session> OpenTarget() {
+    std::unique_ptr<Session> session = Session::Open(console, global.Target());
+    target = session->Describe();
+    return session;
+  }
 };
 
 }  // namespace orvik::tool

@@ -38,8 +38,7 @@ void PrintHeader(Console& console, const Manifest& manifest) {
 int RunVersions(CommandContext& context, const std::string& manifestPath) {
   Manifest manifest = LoadManifest(manifestPath);
   HostFileSet files(manifest);
-  std::unique_ptr<Session> session = Session::Open(context.console, context.global.Target());
-  context.target = session->Describe();
+  std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context, *session);
   media.Flash();
   ApplyManifestReservation(context, *session, manifest, false);
@@ -61,8 +60,7 @@ int RunVersions(CommandContext& context, const std::string& manifestPath) {
 int RunUpdate(CommandContext& context, const UpdateOptions& options) {
   Manifest manifest = LoadManifest(options.manifest);
   HostFileSet files(manifest);
-  std::unique_ptr<Session> session = Session::Open(context.console, context.global.Target());
-  context.target = session->Describe();
+  std::unique_ptr<Session> session = context.OpenTarget();
   Console& console = context.console;
   MediaRunner media(context, *session);
   media.Flash();
@@ -99,8 +97,7 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options) {
 int RunReflash(CommandContext& context, const ReflashOptions& options) {
   Manifest manifest = LoadManifest(options.manifest);
   HostFileSet files(manifest);
-  std::unique_ptr<Session> session = Session::Open(context.console, context.global.Target());
-  context.target = session->Describe();
+  std::unique_ptr<Session> session = context.OpenTarget();
   Console& console = context.console;
   MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();

@@ -7,8 +7,7 @@
 namespace orvik::tool {
 
 int RunQuickFormat(CommandContext& context, bool sizeFromRegistry) {
-  std::unique_ptr<Session> session = Session::Open(context.console, context.global.Target());
-  context.target = session->Describe();
+  std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();
   HostFileSet placeholder;
@@ -34,8 +33,7 @@ int RunFullFormat(CommandContext& context, const std::string& manifestPath) {
     files.emplace(*manifest);
   else
     files.emplace();
-  std::unique_ptr<Session> session = Session::Open(context.console, context.global.Target());
-  context.target = session->Describe();
+  std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();
   if (manifest) ApplyManifestReservation(context, *session, *manifest, true);
@@ -55,8 +53,7 @@ int RunFullFormat(CommandContext& context, const std::string& manifestPath) {
 }
 
 int RunEraseData(CommandContext& context) {
-  std::unique_ptr<Session> session = Session::Open(context.console, context.global.Target());
-  context.target = session->Describe();
+  std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();
   HostFileSet placeholder;

@@ -63,8 +63,7 @@ void ShowCard(Console& console, const CardFacts& card) {
 }  // namespace
 
 int RunInfo(CommandContext& context, uint8_t cardDrive) {
-  std::unique_ptr<Session> session = Session::Open(context.console, context.global.Target());
-  context.target = session->Describe();
+  std::unique_ptr<Session> session = context.OpenTarget();
   DeviceFacts device = QueryDevice(context.console);
   FlashFacts flash = QueryFlash(context.console);
   CardFacts card = QueryCard(context.console, cardDrive, true);
