@@ -24,9 +24,9 @@
 #include <array>
 #include <cstdint>
 
-#include "firmware/page_buffer.h"
 #include "firmware/version_words.h"
 #include "orvik/orvik.h"
+#include "platform/page_buffer.h"
 #include "protocol/flash_types.h"
 
 namespace orvik::firmware {
@@ -49,7 +49,7 @@ enum class PrepareStatus : int {
 };
 
 struct PreparedFile {
-  PageBuffer buffer;           // empty when there is nothing to write
+  os::PageBuffer buffer;       // empty when there is nothing to write
   uint64_t lengthToWrite = 0;  // image length, or 512 bytes per raw page
   VersionWords version;
 };

@@ -6,7 +6,7 @@
 
 #include "api/progress.h"
 #include "api/reservation.h"
-#include "firmware/page_buffer.h"
+#include "platform/page_buffer.h"
 #include "platform/os.h"
 #include "protocol/flash_commands.h"
 #include "protocol/media_state.h"
@@ -49,7 +49,7 @@ uint8_t Classify(const BlockMarks& marks, const _BinaryFilesInformation& files) 
 class Scan {
  public:
   Scan(DriveMediaState& state, const FlashTypeDescriptor& type, uint8_t drive,
-       const _BinaryFilesInformation& files, bool reportProgress, firmware::PageBuffer& marks)
+       const _BinaryFilesInformation& files, bool reportProgress, os::PageBuffer& marks)
       : state_(state),
         type_(type),
         drive_(drive),
@@ -125,8 +125,8 @@ class Scan {
   const _BinaryFilesInformation& files_;
   bool reportProgress_;
   double step_;
-  firmware::PageBuffer& marks_;
-  firmware::PageBuffer zeros_;  // taken at the first invalidation
+  os::PageBuffer& marks_;
+  os::PageBuffer zeros_;  // taken at the first invalidation
 };
 
 // System blocks at the top of the flash, counted down to the first good one.
@@ -171,7 +171,7 @@ bool ScanBlockStatus(uint32_t flashType, uint8_t drive, const _BinaryFilesInform
   state->blockStatus = state->pageBuffer == nullptr
                            ? nullptr
                            : static_cast<uint8_t*>(os.AllocatePages(type->blockCount));
-  firmware::PageBuffer marks;
+  os::PageBuffer marks;
   if (state->blockStatus == nullptr ||
       !marks.Allocate(kMarksPerRequest * protocol::kBlockMarkSize)) {
     protocol::ReleaseDriveBuffers(*state);

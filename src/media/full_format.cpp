@@ -8,7 +8,7 @@
 #include "api/global_lock.h"
 #include "api/progress.h"
 #include "firmware/file_set.h"
-#include "firmware/page_buffer.h"
+#include "platform/page_buffer.h"
 #include "media/block_status.h"
 #include "media/system_area.h"
 #include "orvik/orvik.h"
@@ -98,7 +98,7 @@ std::vector<uint32_t> LayoutCandidates(const SystemArea& area) {
 // 0xFF in system mode with its own status as the marker.
 bool LayOutSystemArea(const SystemArea& area) {
   const protocol::FlashTypeDescriptor& type = area.type;
-  firmware::PageBuffer erased;
+  os::PageBuffer erased;
   if (!erased.Allocate(type.BlockBytes())) return false;
   std::memset(erased.data(), 0xFF, erased.size());
   AssignSystemBlocks(area);

@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "api/progress.h"
-#include "firmware/page_buffer.h"
+#include "platform/page_buffer.h"
 #include "media/block_status.h"
 #include "media/cis_page.h"
 #include "media/format_layout.h"
@@ -126,9 +126,9 @@ class LogicalFormatWriter {
   uint32_t partitionSectors_;
   uint32_t zoneEnd_;
   double step_;
-  firmware::PageBuffer sector_;    // the sector being written (its first 512 bytes)
-  firmware::PageBuffer readBack_;  // one raw page
-  firmware::PageBuffer zeros_;     // zero data for invalidating a block
+  os::PageBuffer sector_;    // the sector being written (its first 512 bytes)
+  os::PageBuffer readBack_;  // one raw page
+  os::PageBuffer zeros_;     // zero data for invalidating a block
 };
 
 }  // namespace

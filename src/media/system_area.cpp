@@ -7,7 +7,7 @@
 #include "api/progress.h"
 #include "api/reservation.h"
 #include "firmware/file_set.h"
-#include "firmware/page_buffer.h"
+#include "platform/page_buffer.h"
 #include "media/block_status.h"
 #include "protocol/flash_commands.h"
 
@@ -84,8 +84,8 @@ bool WriteSystemFile(const SystemArea& area, const firmware::PreparedFile& file,
   uint32_t lastPages = static_cast<uint32_t>(pages % type.pagesPerBlock);
   if (lastPages == 0) lastPages = type.pagesPerBlock;
 
-  firmware::PageBuffer readBack;
-  firmware::PageBuffer zeros;
+  os::PageBuffer readBack;
+  os::PageBuffer zeros;
   if (!readBack.Allocate(type.RawBlockBytes()) || !zeros.Allocate(2u * type.dataSize)) return false;
   protocol::PageMarking marking = SystemMarking(area, marker);
   protocol::PageMarking retired;
@@ -173,7 +173,7 @@ bool ClearUnusedSystemBlocks(const SystemArea& area, uint32_t start, uint8_t mar
   const protocol::FlashTypeDescriptor& type = area.type;
   start = std::max({start, area.state.firstReservedBlock, FirstWritableBlock(area)});
   if (start < type.blockCount) {
-    firmware::PageBuffer erased;
+    os::PageBuffer erased;
     if (!erased.Allocate(type.BlockBytes())) return false;
     std::memset(erased.data(), 0xFF, erased.size());
     double step = 100.0 / (type.blockCount - start);

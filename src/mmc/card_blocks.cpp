@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "firmware/page_buffer.h"
+#include "platform/page_buffer.h"
 #include "mmc/mmc_frame.h"
 #include "orvik/orvik.h"
 #include "protocol/byte_order.h"
@@ -94,7 +94,7 @@ bool EraseLeadingBlocks(uint8_t drive, uint32_t n, api::ProgressTarget& progress
     if (ok && (groups - 1 - i) % step == 0) progress.Add(1.0);
   }
   if (ok && remainder > 0) {
-    firmware::PageBuffer zeros;
+    os::PageBuffer zeros;
     ok = zeros.Allocate(kMmcBlockSize);
     for (uint32_t block = groups * group; ok && block < n; ++block)
       ok = WriteBlocks(drive, block, 1, false, zeros.data());

@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "firmware/page_buffer.h"
+#include "platform/page_buffer.h"
 #include "mmc/card_blocks.h"
 #include "mmc/card_layout.h"
 #include "orvik/orvik.h"
@@ -13,7 +13,7 @@ namespace orvik::mmc {
 bool FormatCard(uint8_t drive, uint32_t capacityBlocks, api::ProgressTarget& progress) {
   std::optional<CardLayout> layout = PlanCardLayout(capacityBlocks);
   if (!layout) return false;
-  firmware::PageBuffer block;
+  os::PageBuffer block;
   if (!block.Allocate(kCardBlockBytes)) return false;
 
   bool ok = true;

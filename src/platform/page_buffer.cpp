@@ -1,12 +1,12 @@
 // Page-granular buffers.
-#include "firmware/page_buffer.h"
+#include "platform/page_buffer.h"
 
 #include <limits>
 #include <utility>
 
 #include "platform/os.h"
 
-namespace orvik::firmware {
+namespace orvik::os {
 
 PageBuffer::PageBuffer(PageBuffer&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
@@ -23,7 +23,7 @@ PageBuffer& PageBuffer::operator=(PageBuffer&& other) noexcept {
 bool PageBuffer::Allocate(uint64_t size) {
   Release();
   if (size == 0 || size > std::numeric_limits<size_t>::max()) return false;
-  void* pages = os::TheOs().AllocatePages(static_cast<size_t>(size));
+  void* pages = TheOs().AllocatePages(static_cast<size_t>(size));
   if (pages == nullptr) return false;
   data_ = static_cast<uint8_t*>(pages);
   size_ = static_cast<size_t>(size);
@@ -31,9 +31,9 @@ bool PageBuffer::Allocate(uint64_t size) {
 }
 
 void PageBuffer::Release() {
-  if (data_ != nullptr) os::TheOs().FreePages(data_);
+  if (data_ != nullptr) TheOs().FreePages(data_);
   data_ = nullptr;
   size_ = 0;
 }
 
-}  // namespace orvik::firmware
+}  // namespace orvik::os

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-namespace orvik::firmware {
+namespace orvik::os {
 
 class PageBuffer {
  public:
@@ -35,4 +35,4 @@ class PageBuffer {
   size_t size_ = 0;
 };
 
-}  // namespace orvik::firmware
+}  // namespace orvik::os
