@@ -22,6 +22,8 @@ namespace orvik::os {
 inline constexpr uint32_t kErrorNotSupported = 1;
 inline constexpr uint32_t kErrorGeneralFailure = 31;
 inline constexpr uint32_t kErrorOperationAborted = 995;
+// The device is gone: its connection dropped or it was unplugged.
+inline constexpr uint32_t kErrorDeviceNotConnected = 1167;
 
 struct DeviceAnswer {
   enum class Timing {

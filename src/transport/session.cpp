@@ -34,6 +34,7 @@ struct DeviceSession {
   TransferSlot slots[kTransferSlots];
   uint32_t awaited = 0;  // number of the transfer being waited for, 0 none
   uint32_t lastNumber = 0;
+  bool noAnswer = false;  // the last transfer found no device
 };
 
 DeviceSession gSession;
@@ -43,6 +44,7 @@ void OnTransferComplete(uint32_t error, uint32_t bytes, os::AsyncIo* io) {
   slot->inFlight = false;
   if (slot->number == 0 || slot->number != gSession.awaited) return;  // abandoned transfer
   io->scratch = (error == 0 && bytes == io->scratch) ? 1 : 0;
+  gSession.noAnswer = error == os::kErrorDeviceNotConnected || error == os::kErrorOperationAborted;
   slot->completed = true;
   os::TheOs().SetEvent(gSession.completionEvent);
 }
@@ -75,14 +77,21 @@ bool AwaitCompletion(TransferSlot& slot) {
 }
 
 bool Transfer(bool isWrite, uint8_t* data, uint32_t length) {
+  gSession.noAnswer = true;  // until the device answers this one
   if (gSession.device == nullptr || gSession.completionEvent == nullptr ||
       gSession.bounceBuffer == nullptr)
     return false;
-  if (data == nullptr && length != 0) return false;
+  if (data == nullptr && length != 0) {
+    gSession.noAnswer = false;  // refused here; the device was not asked
+    return false;
+  }
   uint32_t requestSize = length;
   bool bounced = false;
   if (!isWrite && length % kReadGranule != 0) {
-    if (length >= kBounceBufferSize) return false;  // the rounded read would not fit
+    if (length >= kBounceBufferSize) {  // the rounded read would not fit
+      gSession.noAnswer = false;
+      return false;
+    }
     requestSize = (length / kReadGranule + 1) * kReadGranule;
     bounced = true;
   }
@@ -184,6 +193,8 @@ bool CloseSession() {
 }
 
 bool SessionIsOpen() { return gSession.device != nullptr; }
+
+bool DeviceStoppedAnswering() { return gSession.noAnswer; }
 
 os::DeviceHandle SessionDevice() { return gSession.device; }
 

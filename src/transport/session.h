@@ -30,4 +30,11 @@ os::DeviceHandle SessionDevice();
 bool WriteToDevice(const uint8_t* data, uint32_t length);
 bool ReadFromDevice(uint8_t* data, uint32_t length);
 
+// True when the last transfer failed because no device answered it: it
+// could not be started, got no completion within the limit, or the device
+// is gone.  False after a transfer the device answered, even with an error.
+// Loops that go on past a failed block use it to stop at a silent device
+// instead of waiting out the limit once per block.
+bool DeviceStoppedAnswering();
+
 }  // namespace orvik::transport
