@@ -33,7 +33,10 @@ void ReadDescription() {
   os::TheOs().DebugOutput(text);
 }
 
+// Opens and closes take the global lock, so a session never changes under a
+// running operation: they wait for it to end.
 int Open(char instance, bool search, DEVICE_STATUS mode, transport::OpenKind kind) {
+  api::GlobalLockGuard lock;
   if (!transport::OpenSession(instance, search, mode, kind)) return 0;
   // The global lock already exists for the whole process; nothing to set up.
   if (mode == DEVICE_STATUS_NORMAL) ReadDescription();
@@ -60,7 +63,10 @@ ORVIK_API int ORVIK_CALL OrvikOpenDriverNoBlockEx(DEVICE_STATUS mode) {
   return Open(0, true, mode, transport::OpenKind::kNoBlock);
 }
 
-ORVIK_API int ORVIK_CALL OrvikCloseDriver(void) { return transport::CloseSession() ? 1 : 0; }
+ORVIK_API int ORVIK_CALL OrvikCloseDriver(void) {
+  api::GlobalLockGuard lock;
+  return transport::CloseSession() ? 1 : 0;
+}
 
 ORVIK_API int ORVIK_CALL OrvikGetStatus(_USER_DATA* data) {
   api::GlobalLockGuard lock;

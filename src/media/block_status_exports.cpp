@@ -1,4 +1,5 @@
 // The block status exports: the scan and the release of the drive's buffers.
+#include "api/global_lock.h"
 #include "api/progress.h"
 #include "firmware/file_set.h"
 #include "media/block_status.h"
@@ -9,12 +10,14 @@ using namespace orvik;
 
 extern "C" {
 
-// Takes no lock: the caller must not run it beside another media operation.
+// Takes the global lock: the scan replaces the table and the page buffer
+// that a running operation uses.
 ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikBuildBlockStatus(ORVIK_ULONG* flashTypes,
                                                                 unsigned char drive, int flag,
                                                                 _BinaryFilesInformation* files,
                                                                 void* event) {
   (void)flag;
+  api::GlobalLockGuard lock;
   if (protocol::MediaKindOf(drive) == protocol::MEDIA_KIND_MMC) return PROGRAM_MEDIA_DONE;
   // The drive is checked before the host's array is read: only drive 0 has
   // an entry the library may rely on.
@@ -29,6 +32,7 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikBuildBlockStatus(ORVIK_ULONG* fla
 }
 
 ORVIK_API int ORVIK_CALL OrvikFreeMemoryDevice(unsigned char drive) {
+  api::GlobalLockGuard lock;  // never under a running operation
   protocol::DriveMediaState* state = protocol::MediaStateFor(drive);
   if (state != nullptr && state->mediaKind == protocol::MEDIA_KIND_FLASH)
     protocol::ReleaseDriveBuffers(*state);

@@ -8,10 +8,10 @@
 #include "api/global_lock.h"
 #include "api/progress.h"
 #include "firmware/file_set.h"
-#include "platform/page_buffer.h"
 #include "media/block_status.h"
 #include "media/system_area.h"
 #include "orvik/orvik.h"
+#include "platform/page_buffer.h"
 #include "protocol/flash_commands.h"
 #include "transport/control_requests.h"
 
@@ -137,7 +137,7 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikFatFormatEx(
     ORVIK_ULONG* flashTypes, unsigned char drive, int writeFiles, unsigned char** const fileData,
     ORVIK_ULONG* const fileLengths, unsigned char** const prefixData,
     ORVIK_ULONG* const prefixLengths, _BinaryFilesInformation* files, void* event) {
-  PROGRAM_MEDIA_STATUS status = media::CheckProgrammingCall(flashTypes, drive, files);
+  PROGRAM_MEDIA_STATUS status = media::CheckProgrammingArguments(flashTypes, drive, files);
   if (status != PROGRAM_MEDIA_DONE) return status;
   if (!firmware::LowAreaFileValid(*files)) return PROGRAM_MEDIA_BAD_FILE;
   protocol::DriveMediaState& state = *protocol::MediaStateFor(drive);
@@ -146,6 +146,8 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikFatFormatEx(
 
   firmware::PreparedFileSet prepared;  // every length 0 without files
   api::GlobalLockGuard lock;
+  status = media::CheckProgrammingCall(flashTypes, drive, files);
+  if (status != PROGRAM_MEDIA_DONE) return status;
   if (writeFiles != 0) {
     firmware::PrepareStatus prepare = firmware::PrepareFiles(
         type, {fileData, fileLengths, prefixData, prefixLengths}, *files, prepared);

@@ -33,7 +33,7 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikProgramPelkMedia(
     ORVIK_ULONG* flashTypes, unsigned char drive, unsigned char** const fileData,
     ORVIK_ULONG* const fileLengths, unsigned char** const prefixData,
     ORVIK_ULONG* const prefixLengths, _BinaryFilesInformation* files, void* event) {
-  PROGRAM_MEDIA_STATUS status = media::CheckProgrammingCall(flashTypes, drive, files);
+  PROGRAM_MEDIA_STATUS status = media::CheckProgrammingArguments(flashTypes, drive, files);
   if (status != PROGRAM_MEDIA_DONE) return status;
   protocol::DriveMediaState& state = *protocol::MediaStateFor(drive);
   const protocol::FlashTypeDescriptor& type = *protocol::FlashTypeFor(flashTypes[drive]);
@@ -41,6 +41,8 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikProgramPelkMedia(
 
   firmware::PreparedFileSet prepared;  // releases every write buffer on return
   api::GlobalLockGuard lock;
+  status = media::CheckProgrammingCall(flashTypes, drive, files);
+  if (status != PROGRAM_MEDIA_DONE) return status;
   firmware::PrepareStatus prepare = firmware::PrepareFiles(
       type, {fileData, fileLengths, prefixData, prefixLengths}, *files, prepared);
   if (prepare != firmware::PrepareStatus::kDone) return static_cast<PROGRAM_MEDIA_STATUS>(prepare);

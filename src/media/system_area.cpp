@@ -7,8 +7,8 @@
 #include "api/progress.h"
 #include "api/reservation.h"
 #include "firmware/file_set.h"
-#include "platform/page_buffer.h"
 #include "media/block_status.h"
+#include "platform/page_buffer.h"
 #include "protocol/flash_commands.h"
 
 namespace orvik::media {
@@ -45,13 +45,21 @@ uint32_t FirstWritableBlock(const SystemArea& area) { return area.state.cisBlock
 
 }  // namespace
 
-PROGRAM_MEDIA_STATUS CheckProgrammingCall(const ORVIK_ULONG* flashTypes, uint8_t drive,
-                                          const _BinaryFilesInformation* files) {
+PROGRAM_MEDIA_STATUS CheckProgrammingArguments(const ORVIK_ULONG* flashTypes, uint8_t drive,
+                                               const _BinaryFilesInformation* files) {
   protocol::DriveMediaState* state = protocol::MediaStateFor(drive);
   if (state == nullptr || state->mediaKind != protocol::MEDIA_KIND_FLASH || flashTypes == nullptr ||
       flashTypes[drive] > protocol::kLastFlashType)
     return PROGRAM_MEDIA_NOT_FLASH;
   if (!firmware::ValidateFileSet(files)) return PROGRAM_MEDIA_BAD_FILE;
+  return PROGRAM_MEDIA_DONE;
+}
+
+PROGRAM_MEDIA_STATUS CheckProgrammingCall(const ORVIK_ULONG* flashTypes, uint8_t drive,
+                                          const _BinaryFilesInformation* files) {
+  PROGRAM_MEDIA_STATUS status = CheckProgrammingArguments(flashTypes, drive, files);
+  if (status != PROGRAM_MEDIA_DONE) return status;
+  protocol::DriveMediaState* state = protocol::MediaStateFor(drive);
   if (state->blockStatus == nullptr || state->pageBuffer == nullptr) return PROGRAM_MEDIA_NO_DEVICE;
   if (state->flashType != flashTypes[drive]) return PROGRAM_MEDIA_NOT_FLASH;
   return PROGRAM_MEDIA_DONE;

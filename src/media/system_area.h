@@ -28,7 +28,13 @@ struct SystemArea {
   const _BinaryFilesInformation& files;
 };
 
-// Checks shared by both exports before anything is taken or sent.  Returns
+// The checks of CheckProgrammingCall that need neither the table nor the
+// lock (8 and 2 below), so that such refusals never wait for the lock.
+PROGRAM_MEDIA_STATUS CheckProgrammingArguments(const ORVIK_ULONG* flashTypes, uint8_t drive,
+                                               const _BinaryFilesInformation* files);
+
+// Checks shared by both exports before anything is taken or sent, under the
+// global lock (a scan or a release replaces the table).  Returns
 // PROGRAM_MEDIA_DONE when the call may go on:
 //  - 8: not drive 0 / not the internal flash, a null array, a type above 35,
 //    or a type other than the one the last scan recorded (the writer reads

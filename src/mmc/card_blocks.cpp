@@ -3,10 +3,11 @@
 
 #include <cstring>
 
-#include "platform/page_buffer.h"
 #include "mmc/mmc_frame.h"
 #include "orvik/orvik.h"
+#include "platform/page_buffer.h"
 #include "protocol/byte_order.h"
+#include "transport/exchange_guard.h"
 #include "transport/session.h"
 
 namespace orvik::mmc {
@@ -50,6 +51,7 @@ bool ReadBlocks(uint8_t drive, uint32_t block, uint32_t count, bool multiple, ui
   if (multiple && count == 0) return true;
   if (!RunIsAddressable(block, count)) return false;
   uint8_t code = multiple ? CMD_MMC_READ_MULTIPLE_BLOCK : CMD_MMC_READ_BLOCK;
+  transport::ExchangeGuard exchange;  // the frame and its blocks
   if (!SendBlockFrame(code, drive, block, count, multiple)) return false;
   return transport::ReadFromDevice(data, count * kMmcBlockSize);
 }
@@ -60,6 +62,7 @@ bool WriteBlocks(uint8_t drive, uint32_t block, uint32_t count, bool multiple,
   if (multiple && count == 0) return true;
   if (!RunIsAddressable(block, count)) return false;
   uint8_t code = multiple ? CMD_MMC_WRITE_MULTIPLE_BLOCK : CMD_MMC_WRITE_BLOCK;
+  transport::ExchangeGuard exchange;  // the frame and its blocks
   if (!SendBlockFrame(code, drive, block, count, multiple)) return false;
   return transport::WriteToDevice(data, count * kMmcBlockSize);
 }

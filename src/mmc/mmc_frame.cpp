@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "transport/exchange_guard.h"
 #include "transport/session.h"
 
 namespace orvik::mmc {
@@ -34,6 +35,7 @@ void BuildMmcFrame(uint8_t* frame, uint8_t code, uint8_t drive) {
 }
 
 bool MmcExchange(const uint8_t* frame, uint32_t frameLength, uint8_t* reply, uint32_t replyLength) {
+  transport::ExchangeGuard exchange;
   if (!transport::WriteToDevice(frame, frameLength)) return false;
   return transport::ReadFromDevice(reply, replyLength);
 }

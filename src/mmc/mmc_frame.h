@@ -32,7 +32,8 @@ uint8_t MmcDirection(uint8_t code);
 // Clears bytes 0-5 and fills the header; parameters are the caller's.
 void BuildMmcFrame(uint8_t* frame, uint8_t code, uint8_t drive);
 
-// Sends the frame and reads the reply; no read after a failed write.
+// Sends the frame and reads the reply, as one exchange; no read after a
+// failed write.
 bool MmcExchange(const uint8_t* frame, uint32_t frameLength, uint8_t* reply, uint32_t replyLength);
 
 }  // namespace orvik::mmc

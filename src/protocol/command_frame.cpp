@@ -2,6 +2,7 @@
 #include "protocol/command_frame.h"
 
 #include "api/device_description.h"
+#include "transport/exchange_guard.h"
 #include "transport/session.h"
 
 namespace orvik::protocol {
@@ -27,6 +28,7 @@ bool SendFrame(const uint8_t* frame, uint32_t length) {
 }
 
 bool ExchangeFrame(const uint8_t* frame, uint32_t length, uint8_t* reply, uint32_t replyLength) {
+  transport::ExchangeGuard exchange;
   if (!SendFrame(frame, length)) return false;
   return transport::ReadFromDevice(reply, replyLength);
 }

@@ -39,9 +39,11 @@ class CommandFrame {
 uint32_t FlashCommandWord(uint32_t operation, uint32_t direction);
 inline constexpr uint32_t DeviceCommandWord(uint32_t operation) { return kClassDevice | operation; }
 
-// Writes the frame; false when the write fails.
+// Writes the frame; false when the write fails.  A frame followed by a data
+// block is one exchange: the caller holds a transport::ExchangeGuard.
 bool SendFrame(const uint8_t* frame, uint32_t length);
-// Writes the frame and reads the reply; no read after a failed write.
+// Writes the frame and reads the reply, as one exchange; no read after a
+// failed write.
 bool ExchangeFrame(const uint8_t* frame, uint32_t length, uint8_t* reply, uint32_t replyLength);
 inline bool ExchangeFrame(const CommandFrame& frame, uint8_t* reply, uint32_t replyLength) {
   return ExchangeFrame(frame.Bytes(), frame.Length(), reply, replyLength);

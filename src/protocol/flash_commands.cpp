@@ -9,6 +9,7 @@
 #include "protocol/command_frame.h"
 #include "protocol/ecc.h"
 #include "protocol/media_state.h"
+#include "transport/exchange_guard.h"
 #include "transport/session.h"
 
 namespace orvik::protocol {
@@ -153,6 +154,7 @@ bool FlashWritePage(const uint8_t* data, uint32_t address, uint32_t pageSize, ui
                     uint16_t logicalBlock, uint8_t drive) {
   uint8_t* buffer = PageBufferFor(drive, 1, pageSize);
   if (buffer == nullptr || data == nullptr || dataSize != kDataSize) return false;
+  transport::ExchangeGuard exchange;  // the frame and its page
   if (IsSmallPageType(drive)) return WriteHalfPages(data, address, logicalBlock, drive, buffer);
   CommandFrame frame = AddressedFrame(5, kCmdFlashWritePage, kDirToDevice, address);
   frame.SetWord(3, pageSize);
@@ -185,6 +187,7 @@ bool FlashWritePages(const uint8_t* source, uint32_t pageCount, uint32_t address
   frame.SetWord(4, pageCount);
   frame.SetWord(5, Packets(total));
   frame.SetWord(6, drive);
+  transport::ExchangeGuard exchange;  // the frame and its pages
   if (!SendFrame(frame.Bytes(), frame.Length())) return false;
   return transport::WriteToDevice(buffer, total);
 }
@@ -197,6 +200,7 @@ bool FlashWriteTagPage(uint32_t address, uint32_t pageSize, uint32_t dataSize, u
   CommandFrame frame = AddressedFrame(5, kCmdFlashWritePage, kDirToDevice, address);
   frame.SetWord(3, pageSize);
   frame.SetWord(4, drive);
+  transport::ExchangeGuard exchange;  // the frame and its page
   if (!SendFrame(frame.Bytes(), frame.Length())) return false;
   std::memset(buffer, 0xFF, pageSize);  // data and the bytes that carry nothing
   buffer[dataSize + kSpareDataStatus] = 0x00;

@@ -2,15 +2,17 @@
 #include "transport/control_requests.h"
 
 #include "platform/os.h"
+#include "transport/exchange_guard.h"
 #include "transport/session.h"
 
 namespace orvik::transport {
 
-bool ControlRequest(uint32_t code, const void* in, uint32_t inLength, void* out,
-                    uint32_t outLength, uint32_t* returned) {
+bool ControlRequest(uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength,
+                    uint32_t* returned) {
   uint32_t ignored = 0;
   if (returned == nullptr) returned = &ignored;
   *returned = 0;
+  ExchangeGuard exchange;
   os::DeviceHandle device = SessionDevice();
   if (device == nullptr) return false;
   return os::TheOs().DeviceControl(device, code, in, inLength, out, outLength, returned);
@@ -37,6 +39,8 @@ DEVICE_STATUS GetDeviceStatus() {
 
 bool SetFormatStatus(int status) {
   // Words 2 and 3 keep what the driver holds; a failed read leaves them 0.
+  // One exchange: no other request may change the record in between.
+  ExchangeGuard exchange;
   _USER_DATA record{};
   GetUserData(&record);
   record.ownerFlag = 1;

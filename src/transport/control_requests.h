@@ -39,6 +39,7 @@ inline constexpr uint32_t kReconfigureAttempts = 11;
 inline constexpr uint32_t kReconfigurePauseMs = 250;
 
 // A control request on the session's handle; false without a session.
+// Atomic with respect to every other exchange.
 bool ControlRequest(uint32_t code, const void* in, uint32_t inLength, void* out,
                     uint32_t outLength, uint32_t* returned);
 

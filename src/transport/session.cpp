@@ -8,12 +8,19 @@
 // (overlapped record and bounce area) and a number: a routine whose slot no
 // longer carries the number being waited for only frees its slot.  A slot is
 // not used again until its routine has run.
+//
+// The session is shared by every thread of the host; the session lock
+// (ExchangeGuard) makes each transfer, and each exchange built from
+// transfers, atomic, and keeps open and close from changing the session
+// under a transfer.  Completion routines run on the thread that started the
+// transfer, inside its wait, so they too run under the lock.
 #include "transport/session.h"
 
 #include <cstring>
 
 #include "transport/control_requests.h"
 #include "transport/device_name.h"
+#include "transport/exchange_guard.h"
 
 namespace orvik::transport {
 namespace {
@@ -34,17 +41,20 @@ struct DeviceSession {
   TransferSlot slots[kTransferSlots];
   uint32_t awaited = 0;  // number of the transfer being waited for, 0 none
   uint32_t lastNumber = 0;
-  bool noAnswer = false;  // the last transfer found no device
 };
 
 DeviceSession gSession;
+// The last transfer of this thread found no device.  Per thread, so that
+// another thread's exchange between a transfer and the question does not
+// answer it.
+thread_local bool tNoAnswer = false;
 
 void OnTransferComplete(uint32_t error, uint32_t bytes, os::AsyncIo* io) {
   auto* slot = static_cast<TransferSlot*>(io->owner);
   slot->inFlight = false;
   if (slot->number == 0 || slot->number != gSession.awaited) return;  // abandoned transfer
   io->scratch = (error == 0 && bytes == io->scratch) ? 1 : 0;
-  gSession.noAnswer = error == os::kErrorDeviceNotConnected || error == os::kErrorOperationAborted;
+  tNoAnswer = error == os::kErrorDeviceNotConnected || error == os::kErrorOperationAborted;
   slot->completed = true;
   os::TheOs().SetEvent(gSession.completionEvent);
 }
@@ -77,19 +87,20 @@ bool AwaitCompletion(TransferSlot& slot) {
 }
 
 bool Transfer(bool isWrite, uint8_t* data, uint32_t length) {
-  gSession.noAnswer = true;  // until the device answers this one
+  ExchangeGuard exchange;
+  tNoAnswer = true;  // until the device answers this one
   if (gSession.device == nullptr || gSession.completionEvent == nullptr ||
       gSession.bounceBuffer == nullptr)
     return false;
   if (data == nullptr && length != 0) {
-    gSession.noAnswer = false;  // refused here; the device was not asked
+    tNoAnswer = false;  // refused here; the device was not asked
     return false;
   }
   uint32_t requestSize = length;
   bool bounced = false;
   if (!isWrite && length % kReadGranule != 0) {
     if (length >= kBounceBufferSize) {  // the rounded read would not fit
-      gSession.noAnswer = false;
+      tNoAnswer = false;
       return false;
     }
     requestSize = (length / kReadGranule + 1) * kReadGranule;
@@ -109,10 +120,9 @@ bool Transfer(bool isWrite, uint8_t* data, uint32_t length) {
   slot.completed = false;
   gSession.awaited = slot.number;
   os.ResetEvent(gSession.completionEvent);
-  bool started = isWrite ? os.StartWrite(gSession.device, data, requestSize, &slot.io,
-                                         OnTransferComplete)
-                         : os.StartRead(gSession.device, target, requestSize, &slot.io,
-                                        OnTransferComplete);
+  bool started =
+      isWrite ? os.StartWrite(gSession.device, data, requestSize, &slot.io, OnTransferComplete)
+              : os.StartRead(gSession.device, target, requestSize, &slot.io, OnTransferComplete);
   if (!started) {
     gSession.awaited = 0;
     return false;
@@ -121,6 +131,10 @@ bool Transfer(bool isWrite, uint8_t* data, uint32_t length) {
   if (!AwaitCompletion(slot)) {
     os.CancelIo(gSession.device);
     gSession.awaited = 0;
+    // Lets the cancelled routine free its slot now, when the cancel has
+    // completed it: a thread that ends after this transfer never runs
+    // another alertable wait, and its slot would stay taken for good.
+    os.WaitAlertable(gSession.completionEvent, 0);
     return false;
   }
   gSession.awaited = 0;
@@ -152,6 +166,7 @@ void EndSessionQuietly() {
 }  // namespace
 
 bool OpenSession(char instance, bool search, DEVICE_STATUS mode, OpenKind kind) {
+  ExchangeGuard exchange;
   EndSessionQuietly();
   os::Os& os = os::TheOs();
   const char* prefix = DeviceNamePrefix(os.GetPlatformVersion());
@@ -178,6 +193,7 @@ bool OpenSession(char instance, bool search, DEVICE_STATUS mode, OpenKind kind) 
 }
 
 bool CloseSession() {
+  ExchangeGuard exchange;
   _USER_DATA record{};
   if (GetUserData(&record) && record.ownerFlag != 0) {
     record.ownerFlag = 0;
@@ -192,11 +208,17 @@ bool CloseSession() {
   return closed;
 }
 
-bool SessionIsOpen() { return gSession.device != nullptr; }
+bool SessionIsOpen() {
+  ExchangeGuard exchange;
+  return gSession.device != nullptr;
+}
 
-bool DeviceStoppedAnswering() { return gSession.noAnswer; }
+bool DeviceStoppedAnswering() { return tNoAnswer; }
 
-os::DeviceHandle SessionDevice() { return gSession.device; }
+os::DeviceHandle SessionDevice() {
+  ExchangeGuard exchange;
+  return gSession.device;
+}
 
 bool WriteToDevice(const uint8_t* data, uint32_t length) {
   return Transfer(true, const_cast<uint8_t*>(data), length);

@@ -23,16 +23,21 @@ bool OpenSession(char instance, bool search, DEVICE_STATUS mode, OpenKind kind);
 // true when an open device handle was closed.
 bool CloseSession();
 bool SessionIsOpen();
+// The session's device handle; valid while the caller holds an
+// ExchangeGuard (a close waits for it).
 os::DeviceHandle SessionDevice();
 
 // One overlapped transfer of exactly length bytes (reads: rounded up to a
 // multiple of 64, through the bounce buffer when not a multiple already).
+// Each is atomic; an exchange of several holds an ExchangeGuard around them.
 bool WriteToDevice(const uint8_t* data, uint32_t length);
 bool ReadFromDevice(uint8_t* data, uint32_t length);
 
-// True when the last transfer failed because no device answered it: it
-// could not be started, got no completion within the limit, or the device
-// is gone.  False after a transfer the device answered, even with an error.
+// True when this thread's last transfer failed because no device answered
+// it: it could not be started, got no completion within the limit, or the
+// device is gone (its connection dropped, or it ended the connection for a
+// broken answer).  False after a transfer the device answered, even with an
+// error.
 // Loops that go on past a failed block use it to stop at a silent device
 // instead of waiting out the limit once per block.
 bool DeviceStoppedAnswering();

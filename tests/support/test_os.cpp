@@ -25,8 +25,8 @@ os::DeviceHandle TestOs::OpenDevice(const char* name) {
 
 bool TestOs::CloseDevice(os::DeviceHandle device) { return real_.CloseDevice(device); }
 
-bool TestOs::StartWrite(os::DeviceHandle device, const void* data, uint32_t length,
-                        os::AsyncIo* io, os::CompletionRoutine routine) {
+bool TestOs::StartWrite(os::DeviceHandle device, const void* data, uint32_t length, os::AsyncIo* io,
+                        os::CompletionRoutine routine) {
   if (failStartTransfers) return false;
   return real_.StartWrite(device, data, length, io, routine);
 }
@@ -105,7 +105,10 @@ void TestOs::Sleep(uint32_t milliseconds) {
 uint64_t TestOs::MonotonicMilliseconds() { return real_.MonotonicMilliseconds(); }
 
 void TestOs::DebugOutput(const char* text) {
-  if (text != nullptr) debugText += text;
+  if (text != nullptr) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    debugText += text;
+  }
   real_.DebugOutput(text);
 }
 

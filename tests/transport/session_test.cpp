@@ -1,7 +1,9 @@
 // The device session: opens, closes and the overlapped transfers, checked
 // on the wire through a recording device.
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "support/library_fixture.h"
@@ -171,6 +173,30 @@ TEST_F(SessionTest, FailedOrForeignWaitCancelsAndFails) {
   EXPECT_EQ(OrvikDDRead(buffer, 64), 1);  // the cancelled reads freed their slots
 }
 
+// A host may start a thread per call.  A transfer given up on a thread that
+// then ends must not keep one of the session's four slots for good.
+TEST_F(SessionTest, TransfersGivenUpOnThreadsThatEndLeaveNoSlotTaken) {
+  OpenQuietly();
+  std::atomic<int> waits{0};
+  os_.waitOverride = [&]() -> std::optional<os::WaitResult> {
+    if (++waits % 2 == 1) return os::WaitResult::kTimeout;  // the transfer's own wait
+    return std::nullopt;                                    // what follows the cancel
+  };
+  for (int thread = 0; thread < 5; ++thread) {
+    ScriptedAnswer stall;
+    stall.answer.timing = os::DeviceAnswer::Timing::kNever;
+    device_.QueueReadAnswer(stall);
+    std::thread([] {
+      uint8_t buffer[64];
+      EXPECT_EQ(OrvikDDRead(buffer, 64), 0);
+    }).join();
+  }
+  os_.waitOverride = nullptr;
+  uint8_t buffer[64];
+  EXPECT_EQ(OrvikDDRead(buffer, 64), 1);
+  EXPECT_EQ(device_.Transfers().size(), 6u);  // every one was sent
+}
+
 TEST_F(SessionTest, TransferThatCannotStartFails) {
   OpenQuietly();
   os_.failStartTransfers = true;
@@ -185,8 +211,7 @@ TEST_F(SessionTest, ScanOpensTheFirstInstanceThatExists) {
   os_.openedNames.clear();
   ASSERT_EQ(OrvikDDOpenDriverNoBlock(0, 1, DEVICE_STATUS_NORMAL), 1);
   ASSERT_EQ(os_.openedNames.size(), 8u);
-  for (int n = 0; n < 8; ++n)
-    EXPECT_EQ(os_.openedNames[n], "\\\\.\\TEMBROr" + std::to_string(n));
+  for (int n = 0; n < 8; ++n) EXPECT_EQ(os_.openedNames[n], "\\\\.\\TEMBROr" + std::to_string(n));
   EXPECT_EQ(seventh.State().openConnections, 1);
 }
 
