@@ -1,4 +1,8 @@
 // The driver's control requests.
+//
+// A request that reads a record or a word succeeds only when the driver
+// returned all of it: a short answer would leave the rest of the caller's
+// output as it was, reported as read.  The output is filled only then.
 #include "transport/control_requests.h"
 
 #include "platform/os.h"
@@ -20,7 +24,13 @@ bool ControlRequest(uint32_t code, const void* in, uint32_t inLength, void* out,
 
 bool GetUserData(_USER_DATA* record) {
   if (record == nullptr) return false;
-  return ControlRequest(kIoctlGetUserData, nullptr, 0, record, sizeof *record, nullptr);
+  _USER_DATA answer{};
+  uint32_t returned = 0;
+  if (!ControlRequest(kIoctlGetUserData, nullptr, 0, &answer, sizeof answer, &returned) ||
+      returned < sizeof answer)
+    return false;
+  *record = answer;
+  return true;
 }
 
 bool SetUserData(const _USER_DATA* record) {
@@ -34,6 +44,7 @@ DEVICE_STATUS GetDeviceStatus() {
   if (!ControlRequest(kIoctlGetDeviceStatus, nullptr, 0, &word, sizeof word, &returned))
     return DEVICE_STATUS_FAILED;
   if (returned == 0) return DEVICE_STATUS_NO_DATA;
+  if (returned < sizeof word) return DEVICE_STATUS_FAILED;  // part of a word is no status
   return word == 1 ? DEVICE_STATUS_NORMAL : DEVICE_STATUS_RECOVERY;
 }
 
@@ -50,7 +61,13 @@ bool SetFormatStatus(int status) {
 
 bool GetDeviceVersion(ORVIK_ULONG* version) {
   if (version == nullptr) return false;
-  return ControlRequest(kIoctlGetDeviceVersion, nullptr, 0, version, sizeof *version, nullptr);
+  ORVIK_ULONG word = 0;
+  uint32_t returned = 0;
+  if (!ControlRequest(kIoctlGetDeviceVersion, nullptr, 0, &word, sizeof word, &returned) ||
+      returned < sizeof word)
+    return false;
+  *version = word;
+  return true;
 }
 
 bool Reconfigure() {

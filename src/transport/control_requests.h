@@ -40,11 +40,14 @@ inline constexpr uint32_t kReconfigurePauseMs = 250;
 
 // A control request on the session's handle; false without a session.
 // Atomic with respect to every other exchange.
-bool ControlRequest(uint32_t code, const void* in, uint32_t inLength, void* out,
-                    uint32_t outLength, uint32_t* returned);
+bool ControlRequest(uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength,
+                    uint32_t* returned);
 
+// Reads fail unless the driver returns the whole record or word; the
+// output is written only on success.
 bool GetUserData(_USER_DATA* record);
 bool SetUserData(const _USER_DATA* record);
+// 0 failed, 1 normal, 2 another word, 3 no bytes; 1 to 3 bytes: failed.
 DEVICE_STATUS GetDeviceStatus();
 bool SetFormatStatus(int status);
 bool GetDeviceVersion(ORVIK_ULONG* version);

@@ -55,18 +55,19 @@ class ScriptedConnection : public os::DeviceConnection {
     if (in != nullptr) input.assign(in, in + inLength);
     shared_->records.push_back(Recorded{Recorded::Kind::kControl, outLength, input, code});
     auto& state = shared_->state;
-    if (state.controlsFail ||
-        std::find(state.failingCodes.begin(), state.failingCodes.end(), code) !=
-            state.failingCodes.end())
+    if (state.controlsFail || std::find(state.failingCodes.begin(), state.failingCodes.end(),
+                                        code) != state.failingCodes.end())
       return os::DeviceAnswer::Failed(os::kErrorGeneralFailure);
-    auto word = [&](uint32_t value, uint32_t bytes) {
-      uint32_t n = std::min({bytes, outLength, 4u});
+    auto found = state.answerBytes.find(code);
+    uint32_t limit = found == state.answerBytes.end() ? outLength : found->second;
+    auto word = [&](uint32_t value) {
+      uint32_t n = std::min({limit, outLength, 4u});
       if (n != 0) std::memcpy(out, &value, n);
       return os::DeviceAnswer::Done(n);
     };
     switch (code) {
       case transport::kIoctlGetUserData: {
-        uint32_t n = std::min<uint32_t>(outLength, sizeof state.userData);
+        uint32_t n = std::min<uint32_t>({limit, outLength, sizeof state.userData});
         if (n != 0) std::memcpy(out, &state.userData, n);
         return os::DeviceAnswer::Done(n);
       }
@@ -82,11 +83,11 @@ class ScriptedConnection : public os::DeviceConnection {
         }
         return os::DeviceAnswer::Done(0);
       case transport::kIoctlGetDeviceVersion:
-        return word(state.versionWord, 4);
+        return word(state.versionWord);
       case transport::kIoctlGetDeviceStatus:
-        return word(state.statusWord, state.statusBytes);
+        return word(state.statusWord);
       case transport::kIoctlGetChipId:
-        return word(state.chipId, 4);
+        return word(state.chipId);
       default:
         return os::DeviceAnswer::Failed(os::kErrorNotSupported);
     }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -52,7 +53,9 @@ class ScriptedDevice {
   struct DriverState {
     _USER_DATA userData{};
     uint32_t statusWord = 1;
-    uint32_t statusBytes = 4;  // bytes returned by the status request
+    // Bytes the requests of a code return at most (a short answer); codes
+    // not listed return their whole record or word.
+    std::map<uint32_t, uint32_t> answerBytes;
     uint32_t versionWord = 0x0100;
     uint32_t chipId = 0x12345678;
     bool controlsFail = false;

@@ -1,6 +1,10 @@
 // The driver's control requests as the DD exports issue them.
-#include "support/library_fixture.h"
 #include "transport/control_requests.h"
+
+#include <functional>
+#include <vector>
+
+#include "support/library_fixture.h"
 
 namespace orvik::testing {
 namespace {
@@ -15,7 +19,7 @@ TEST_F(ControlRequestTest, DeviceStatusMapsFailureEmptyNormalAndOther) {
   state.statusWord = 5;
   EXPECT_EQ(OrvikDDGetDeviceStatus(), DEVICE_STATUS_RECOVERY);
   state.statusWord = 1;
-  state.statusBytes = 0;
+  state.answerBytes[transport::kIoctlGetDeviceStatus] = 0;
   EXPECT_EQ(OrvikDDGetDeviceStatus(), DEVICE_STATUS_NO_DATA);
   state.controlsFail = true;
   EXPECT_EQ(OrvikDDGetDeviceStatus(), DEVICE_STATUS_FAILED);
@@ -23,6 +27,87 @@ TEST_F(ControlRequestTest, DeviceStatusMapsFailureEmptyNormalAndOther) {
   ASSERT_FALSE(controls.empty());
   EXPECT_EQ(controls[0].code, 0x22201Cu);
   EXPECT_EQ(controls[0].length, 4u);
+}
+
+// A driver that returns less than a request's record or word has not
+// answered it: every export that reads one reports its failure value, and
+// the caller's output keeps what it held (no half-written record reported as
+// read).  The status request keeps its own value for an empty answer.
+TEST_F(ControlRequestTest, ShortAnswersFailEveryExportThatReadsThem) {
+  OpenQuietly();
+  constexpr uint32_t kUntouched = 0xA5A5A5A5;
+  struct Output {
+    long result;
+    uint32_t firstWord;  // kUntouched unless the export wrote its output
+  };
+  auto record = [](auto read) {
+    _USER_DATA data{kUntouched, kUntouched, kUntouched, kUntouched};
+    long result = read(&data);
+    return Output{result, data.ownerFlag};
+  };
+  auto version = [](auto read) {
+    ORVIK_ULONG word = kUntouched;
+    long result = read(&word);
+    return Output{result, word};
+  };
+  auto value = [](long result) { return Output{result, kUntouched}; };
+  struct Case {
+    const char* name;
+    uint32_t code;
+    std::vector<uint32_t> shortCounts;
+    long failure;
+    std::function<Output()> call;
+  };
+  const Case cases[] = {
+      {"OrvikDDGetStatus",
+       transport::kIoctlGetUserData,
+       {0, 4, 15},
+       0,
+       [&] { return record(OrvikDDGetStatus); }},
+      {"OrvikGetStatus",
+       transport::kIoctlGetUserData,
+       {0, 15},
+       0,
+       [&] { return record(OrvikGetStatus); }},
+      {"OrvikDDGetDeviceVersion",
+       transport::kIoctlGetDeviceVersion,
+       {0, 3},
+       0,
+       [&] { return version(OrvikDDGetDeviceVersion); }},
+      {"OrvikGetDeviceVersion",
+       transport::kIoctlGetDeviceVersion,
+       {0, 2},
+       0,
+       [&] { return version(OrvikGetDeviceVersion); }},
+      {"OrvikDDGetDeviceStatus",
+       transport::kIoctlGetDeviceStatus,
+       {1, 3},
+       DEVICE_STATUS_FAILED,
+       [&] { return value(static_cast<long>(OrvikDDGetDeviceStatus())); }},
+      {"OrvikGetDeviceStatus",
+       transport::kIoctlGetDeviceStatus,
+       {2},
+       DEVICE_STATUS_FAILED,
+       [&] { return value(OrvikGetDeviceStatus()); }},
+      {"OrvikDDGetChipId",
+       transport::kIoctlGetChipId,
+       {0, 3},
+       DEFAULT_CHIP_ID,
+       [&] { return value(static_cast<long>(OrvikDDGetChipId())); }},
+  };
+  for (const Case& c : cases) {
+    for (uint32_t count : c.shortCounts) {
+      device_.State().answerBytes[c.code] = count;
+      Output output = c.call();
+      EXPECT_EQ(output.result, c.failure) << c.name << " with " << count << " bytes";
+      EXPECT_EQ(output.firstWord, kUntouched) << c.name << " with " << count << " bytes";
+    }
+    device_.State().answerBytes.clear();
+    Output whole = c.call();  // the same export with the whole answer
+    EXPECT_NE(whole.result, c.failure) << c.name;
+  }
+  device_.State().answerBytes[transport::kIoctlGetDeviceStatus] = 0;
+  EXPECT_EQ(OrvikDDGetDeviceStatus(), DEVICE_STATUS_NO_DATA);
 }
 
 TEST_F(ControlRequestTest, FormatStatusAlwaysSetsTheOwnerWord) {
