@@ -74,6 +74,10 @@ class Os {
   // Device channel.  name is the full object name, e.g. "\\.\TEMBROr0".
   // Opened for reading and writing, shared for reading only, overlapped.
   virtual DeviceHandle OpenDevice(const char* name) = 0;
+  // Why this thread's last OpenDevice failed, in a few words that do not
+  // repeat the name ("no such device object", "... refused: <why>"); for the
+  // debug output of a failed open.  Valid until the thread's next open.
+  virtual const char* LastOpenFailure() = 0;
   virtual bool CloseDevice(DeviceHandle device) = 0;
   // Start an overlapped transfer; false when it could not be started (no
   // completion routine will run then).

@@ -17,10 +17,12 @@
 #include "transport/session.h"
 
 #include <cstring>
+#include <string>
 
 #include "transport/control_requests.h"
 #include "transport/device_name.h"
 #include "transport/exchange_guard.h"
+#include "transport/open_report.h"
 
 namespace orvik::transport {
 namespace {
@@ -173,16 +175,30 @@ bool OpenSession(char instance, bool search, DEVICE_STATUS mode, OpenKind kind) 
   bool recovery = mode == DEVICE_STATUS_RECOVERY;
   int first = search ? 0 : static_cast<signed char>(instance);
   int attempts = search ? kInstanceScanCount : 1;
-  for (int n = 0; n < attempts && gSession.device == nullptr; ++n)
-    gSession.device = os.OpenDevice(DeviceName(prefix, first + n, recovery).c_str());
-  if (gSession.device == nullptr) return false;
+  OpenReport report;
+  std::string name;
+  for (int n = 0; n < attempts && gSession.device == nullptr; ++n) {
+    name = DeviceName(prefix, first + n, recovery);
+    gSession.device = os.OpenDevice(name.c_str());
+    if (gSession.device == nullptr) report.NameFailed(name.c_str(), os.LastOpenFailure());
+  }
+  if (gSession.device == nullptr) {
+    os.DebugOutput(report.Text());
+    return false;
+  }
 
   gSession.completionEvent = os.NewEvent();
-  if (gSession.completionEvent == nullptr) return false;
+  if (gSession.completionEvent == nullptr) {
+    report.SessionFailed(name.c_str(), "opened, but its completion event could not be created");
+    os.DebugOutput(report.Text());
+    return false;
+  }
   gSession.bounceBuffer =
       static_cast<uint8_t*>(os.AllocatePages(size_t{kBounceBufferSize} * kTransferSlots));
   if (gSession.bounceBuffer == nullptr) {
     ReleaseSessionBuffers();
+    report.SessionFailed(name.c_str(), "opened, but its transfer buffer could not be allocated");
+    os.DebugOutput(report.Text());
     return false;
   }
   if (kind == OpenKind::kBlocking) {

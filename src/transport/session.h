@@ -18,6 +18,8 @@ enum class OpenKind { kBlocking, kNoBlock };
 // Opens the device object (search: instances 0 to 99), creates the
 // completion event and the bounce buffer; the blocking open also marks the
 // driver's record.  A session that is still open is ended first.
+// A failed open explains itself in the debug output: every name tried and
+// why it did not open.
 bool OpenSession(char instance, bool search, DEVICE_STATUS mode, OpenKind kind);
 // Clears the owner word, closes the handle, releases event and buffer.
 // true when an open device handle was closed.

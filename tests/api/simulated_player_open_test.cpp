@@ -44,6 +44,7 @@ TEST_F(SimulatedOpenTest, RecoveryObjectOpensWithoutTheDescription) {
   Register(config);
   os_.openedNames.clear();
   EXPECT_EQ(OrvikOpenDriverEx(3, DEVICE_STATUS_NORMAL), 0);  // the normal object does not exist
+  os_.debugText.clear();                                     // the failed open explained itself
   ASSERT_EQ(OrvikOpenDriverEx(3, DEVICE_STATUS_RECOVERY), 1);
   EXPECT_EQ(os_.openedNames.back(), "\\\\.\\OrvikRecDevice3");
   EXPECT_EQ(player_->Stats().transfers, 0u);

@@ -23,6 +23,8 @@ os::DeviceHandle TestOs::OpenDevice(const char* name) {
   return real_.OpenDevice(name);
 }
 
+const char* TestOs::LastOpenFailure() { return real_.LastOpenFailure(); }
+
 bool TestOs::CloseDevice(os::DeviceHandle device) { return real_.CloseDevice(device); }
 
 bool TestOs::StartWrite(os::DeviceHandle device, const void* data, uint32_t length, os::AsyncIo* io,

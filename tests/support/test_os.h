@@ -51,6 +51,7 @@ class TestOs : public os::Os {
   // --- the seam -------------------------------------------------------------
   os::PlatformVersion GetPlatformVersion() override;
   os::DeviceHandle OpenDevice(const char* name) override;
+  const char* LastOpenFailure() override;
   bool CloseDevice(os::DeviceHandle device) override;
   bool StartWrite(os::DeviceHandle device, const void* data, uint32_t length, os::AsyncIo* io,
                   os::CompletionRoutine routine) override;

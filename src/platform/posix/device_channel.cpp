@@ -14,6 +14,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -278,8 +280,7 @@ class SocketChannel : public Channel {
     PutWord(&request[8], code);
     PutWord(&request[12], inLength);
     PutWord(&request[16], outLength);
-    if (inLength != 0 && data != nullptr)
-      std::memcpy(&request[kRequestHeaderSize], data, inLength);
+    if (inLength != 0 && data != nullptr) std::memcpy(&request[kRequestHeaderSize], data, inLength);
     size_t sent = 0;
     while (sent < request.size()) {
       ssize_t n = ::send(fd_, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
@@ -353,8 +354,8 @@ class SocketChannel : public Channel {
       outstanding_.erase(found);
       pos += kAnswerHeaderSize + payload;
     }
-    inbox_.erase(inbox_.begin(), inbox_.begin() + static_cast<std::ptrdiff_t>(
-                                                      std::min(pos, inbox_.size())));
+    inbox_.erase(inbox_.begin(),
+                 inbox_.begin() + static_cast<std::ptrdiff_t>(std::min(pos, inbox_.size())));
   }
 
   // The connection is lost: every request in flight fails, and every later one.
@@ -375,20 +376,35 @@ class SocketChannel : public Channel {
   std::map<uint32_t, Completion> arrived_;
 };
 
+thread_local std::string tOpenFailure;
+
+std::nullptr_t OpenFailed(std::string reason) {
+  tOpenFailure = std::move(reason);
+  return nullptr;
+}
+
 std::shared_ptr<Channel> ConnectSocket(const std::string& objectName) {
   const char* directory = std::getenv("ORVIK_DEVICE_DIR");
-  if (directory == nullptr || directory[0] == '\0') return nullptr;
-  if (objectName.empty() || objectName.find('/') != std::string::npos) return nullptr;
+  if (directory == nullptr || directory[0] == '\0')
+    return OpenFailed("no such device object in this process, and ORVIK_DEVICE_DIR is not set");
+  if (objectName.empty() || objectName.find('/') != std::string::npos)
+    return OpenFailed("not a name a socket device can have");
   std::string path = std::string(directory) + "/" + objectName;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path) return nullptr;
+  if (path.size() >= sizeof address.sun_path)
+    return OpenFailed("the socket path in ORVIK_DEVICE_DIR=" + std::string(directory) +
+                      " is too long");
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return nullptr;
+  if (fd < 0) return OpenFailed("no socket: " + std::generic_category().message(errno));
   if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    int error = errno;
     ::close(fd);
-    return nullptr;
+    if (error == ENOENT)
+      return OpenFailed("no socket device in ORVIK_DEVICE_DIR=" + std::string(directory));
+    return OpenFailed("the socket " + path +
+                      " refused the connection: " + std::generic_category().message(error));
   }
   return std::make_shared<SocketChannel>(fd);
 }
@@ -441,12 +457,15 @@ bool RunDueCompletions() {
 
 }  // namespace
 
+const char* LastOpenFailure() { return tOpenFailure.c_str(); }
+
 DeviceHandle OpenDevice(const char* name) {
+  tOpenFailure.clear();
   std::string objectName = DeviceObjectName(name);
   std::shared_ptr<Channel> channel;
   if (auto driver = FindRegisteredDevice(objectName)) {
     std::unique_ptr<DeviceConnection> connection = driver->Open();
-    if (connection == nullptr) return nullptr;
+    if (connection == nullptr) return OpenFailed("the device object refused the open");
     channel = std::make_shared<InProcessChannel>(std::move(connection));
   } else {
     channel = ConnectSocket(objectName);
@@ -455,7 +474,7 @@ DeviceHandle OpenDevice(const char* name) {
   auto* device = new (std::nothrow) DeviceObject;
   if (device == nullptr) {
     channel->Close();
-    return nullptr;
+    return OpenFailed("out of memory");
   }
   device->channel = std::move(channel);
   return device;
@@ -489,8 +508,8 @@ bool CancelIo(DeviceHandle device) {
   return true;
 }
 
-bool DeviceControl(DeviceHandle device, uint32_t code, const void* in, uint32_t inLength,
-                   void* out, uint32_t outLength, uint32_t* returned) {
+bool DeviceControl(DeviceHandle device, uint32_t code, const void* in, uint32_t inLength, void* out,
+                   uint32_t outLength, uint32_t* returned) {
   if (returned != nullptr) *returned = 0;
   if (device == nullptr) return false;
   return device->channel->Control(code, in, inLength, out, outLength, returned);

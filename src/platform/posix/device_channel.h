@@ -14,14 +14,16 @@
 namespace orvik::os::posix {
 
 DeviceHandle OpenDevice(const char* name);
+// Why the calling thread's last OpenDevice failed.
+const char* LastOpenFailure();
 bool CloseDevice(DeviceHandle device);
 bool StartWrite(DeviceHandle device, const void* data, uint32_t length, AsyncIo* io,
                 CompletionRoutine routine);
 bool StartRead(DeviceHandle device, void* data, uint32_t length, AsyncIo* io,
                CompletionRoutine routine);
 bool CancelIo(DeviceHandle device);
-bool DeviceControl(DeviceHandle device, uint32_t code, const void* in, uint32_t inLength,
-                   void* out, uint32_t outLength, uint32_t* returned);
+bool DeviceControl(DeviceHandle device, uint32_t code, const void* in, uint32_t inLength, void* out,
+                   uint32_t outLength, uint32_t* returned);
 WaitResult WaitAlertable(EventHandle event, uint32_t milliseconds);
 
 // How long a control request may wait for a socket device's answer.

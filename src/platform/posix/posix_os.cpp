@@ -30,9 +30,12 @@ class PosixOs final : public Os {
  public:
   // POSIX reports itself as the NT family, so device names take the
   // "TEMBROr" prefix as on every current Windows.
-  PlatformVersion GetPlatformVersion() override { return PlatformVersion{true, kPlatformNt, 10, 0}; }
+  PlatformVersion GetPlatformVersion() override {
+    return PlatformVersion{true, kPlatformNt, 10, 0};
+  }
 
   DeviceHandle OpenDevice(const char* name) override { return posix::OpenDevice(name); }
+  const char* LastOpenFailure() override { return posix::LastOpenFailure(); }
   bool CloseDevice(DeviceHandle device) override { return posix::CloseDevice(device); }
   bool StartWrite(DeviceHandle device, const void* data, uint32_t length, AsyncIo* io,
                   CompletionRoutine routine) override {
@@ -70,7 +73,7 @@ class PosixOs final : public Os {
   WaitResult WaitEvent(EventHandle event, uint32_t milliseconds) override {
     if (event == nullptr) return WaitResult::kFailed;
     return event->WaitUntil(PosixMonotonicMilliseconds() + milliseconds) ? WaitResult::kSignaled
-                                                                          : WaitResult::kTimeout;
+                                                                         : WaitResult::kTimeout;
   }
 
   // Page-aligned and zero-filled like VirtualAlloc; the exact size is asked

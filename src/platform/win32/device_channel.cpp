@@ -3,6 +3,7 @@
 #include "platform/win32/device_channel.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -13,6 +14,13 @@
 
 namespace orvik::os::win32 {
 namespace {
+
+thread_local char tOpenFailure[96] = "";
+
+DeviceHandle OpenFailed(const char* reason) {
+  std::snprintf(tOpenFailure, sizeof tOpenFailure, "%s", reason);
+  return nullptr;
+}
 
 HANDLE OpenDeviceObject(const char* name) {
   return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -110,17 +118,28 @@ bool ControlReal(DeviceObject* device, uint32_t code, const void* in, uint32_t i
 
 }  // namespace
 
+const char* LastOpenFailure() { return tOpenFailure; }
+
 DeviceHandle OpenDevice(const char* name) {
-  if (name == nullptr) return nullptr;
-  if (std::shared_ptr<DeviceDriver> driver = FindRegisteredDevice(DeviceObjectName(name)))
-    return OpenInProcess(*driver);
+  tOpenFailure[0] = '\0';
+  if (name == nullptr) return OpenFailed("no name");
+  if (std::shared_ptr<DeviceDriver> driver = FindRegisteredDevice(DeviceObjectName(name))) {
+    DeviceHandle device = OpenInProcess(*driver);
+    return device != nullptr ? device : OpenFailed("the device object refused the open");
+  }
   std::string pipeName = RedirectedPipeName(name);
   HANDLE handle = pipeName.empty() ? OpenDeviceObject(name) : OpenRedirectedPipe(pipeName);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  if (handle == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    std::snprintf(tOpenFailure, sizeof tOpenFailure, "%s (Win32 error %lu)",
+                  error == ERROR_FILE_NOT_FOUND ? "no such device object" : "CreateFileA failed",
+                  static_cast<unsigned long>(error));
+    return nullptr;
+  }
   auto* device = new (std::nothrow) DeviceObject;
   if (device == nullptr) {
     CloseHandle(handle);
-    return nullptr;
+    return OpenFailed("out of memory");
   }
   device->handle = handle;
   return device;

@@ -31,6 +31,8 @@ namespace win32 {
 inline constexpr DWORD kControlLimitMs = 5000;
 
 DeviceHandle OpenDevice(const char* name);
+// Why the calling thread's last OpenDevice failed.
+const char* LastOpenFailure();
 bool CloseDevice(DeviceHandle device);
 bool StartWrite(DeviceHandle device, const void* data, uint32_t length, AsyncIo* io,
                 CompletionRoutine routine);

@@ -35,6 +35,7 @@ class Win32Os final : public Os {
   }
 
   DeviceHandle OpenDevice(const char* name) override { return win32::OpenDevice(name); }
+  const char* LastOpenFailure() override { return win32::LastOpenFailure(); }
   bool CloseDevice(DeviceHandle device) override { return win32::CloseDevice(device); }
   bool StartWrite(DeviceHandle device, const void* data, uint32_t length, AsyncIo* io,
                   CompletionRoutine routine) override {
