@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -74,23 +76,30 @@ class Channel {
   virtual ~Channel() = default;
   // Starts a transfer; false when it cannot be started.
   virtual bool Submit(Transfer& transfer, bool isWrite, const uint8_t* data) = 0;
-  // Receives whatever answers have arrived, waiting at most timeoutMs.
-  virtual void Pump(uint32_t timeoutMs) { (void)timeoutMs; }
+  // Moves what it can without waiting: sends queued requests, receives
+  // whatever answers have arrived.
+  virtual void Pump() {}
+  // What to poll for while a transfer waits; false when nothing.
+  virtual bool PollRequest(pollfd* request) {
+    (void)request;
+    return false;
+  }
   // Moves an arrived answer into the transfer, if there is one.
   virtual void Collect(Transfer& transfer) { (void)transfer; }
   // Forgets the transfer: its answer, when it comes, is discarded.
   virtual void Abandon(Transfer& transfer) { (void)transfer; }
-  virtual bool IsSocket() const { return false; }
-  virtual int Descriptor() const { return -1; }
   virtual bool Control(uint32_t code, const void* in, uint32_t inLength, void* out,
                        uint32_t outLength, uint32_t* returned) = 0;
   virtual void Close() = 0;
 
   std::mutex mutex;
-  bool closed = false;
+  std::atomic<bool> closed{false};
 };
 
 namespace {
+
+// The completion of a transfer on a connection that is gone.
+Completion NotConnected() { return Completion{kErrorDeviceNotConnected, 0, {}}; }
 
 // A device object served by a driver in this process.
 class InProcessChannel : public Channel {
@@ -100,7 +109,11 @@ class InProcessChannel : public Channel {
 
   bool Submit(Transfer& transfer, bool isWrite, const uint8_t* data) override {
     std::lock_guard<std::mutex> guard(mutex);
-    if (closed || broken_) return false;
+    if (closed) return false;
+    if (broken_) {
+      MarkReady(transfer, NotConnected(), Now());
+      return true;
+    }
     std::vector<uint8_t> buffer;
     DeviceAnswer answer;
     if (isWrite) {
@@ -128,7 +141,7 @@ class InProcessChannel : public Channel {
         break;
       case DeviceAnswer::Timing::kDisconnect:
         broken_ = true;
-        MarkReady(transfer, Completion{kErrorGeneralFailure, 0, {}}, now);
+        MarkReady(transfer, NotConnected(), now);
         break;
     }
     return true;
@@ -188,6 +201,17 @@ uint32_t GetWord(const uint8_t* at) {
 }
 
 // A device object behind a Unix socket in $ORVIK_DEVICE_DIR.
+//
+// Nothing here blocks: requests are queued and sent as the socket takes
+// them, answers are received as they come, and the caller's wait (the
+// transfer limit, or the control limit) bounds both.  The stream carries
+// requests and answers back to back, so anything that leaves it at an
+// unknown place ends the connection: a request given up before it was
+// wholly sent, an answer given up after part of it arrived (a truncated
+// header or payload), an answer to no request, one that skips a request
+// still awaited, or one that reports more bytes than were asked.  Every
+// transfer then fails as "device not connected", the one in flight and
+// every later one, and the device sees the connection close.
 class SocketChannel : public Channel {
  public:
   explicit SocketChannel(int fd) : fd_(fd) {}
@@ -195,23 +219,37 @@ class SocketChannel : public Channel {
     if (fd_ >= 0) ::close(fd_);
   }
 
-  bool IsSocket() const override { return true; }
-  int Descriptor() const override { return fd_; }
-
   bool Submit(Transfer& transfer, bool isWrite, const uint8_t* data) override {
     std::lock_guard<std::mutex> guard(mutex);
+    if (closed) return false;
+    if (broken_) {
+      MarkReady(transfer, NotConnected(), Now());
+      return true;
+    }
     uint8_t op = isWrite ? kOpWrite : kOpRead;
     uint32_t id = 0;
-    if (!SendRequest(op, 0, isWrite ? data : nullptr, isWrite ? transfer.length : 0,
-                     isWrite ? 0 : transfer.length, &id))
+    if (!Enqueue(op, 0, isWrite ? data : nullptr, isWrite ? transfer.length : 0,
+                 isWrite ? 0 : transfer.length, &id))
       return false;
     transfer.id = id;
+    Flush();
     return true;
   }
 
-  void Pump(uint32_t timeoutMs) override {
+  void Pump() override {
     std::lock_guard<std::mutex> guard(mutex);
-    PumpLocked(timeoutMs);
+    if (broken_ || fd_ < 0) return;
+    Flush();
+    Receive();
+  }
+
+  bool PollRequest(pollfd* request) override {
+    std::lock_guard<std::mutex> guard(mutex);
+    if (broken_ || fd_ < 0) return false;
+    short events = POLLIN;
+    if (Unsent() != 0) events = static_cast<short>(events | POLLOUT);
+    *request = pollfd{fd_, events, 0};
+    return true;
   }
 
   void Collect(Transfer& transfer) override {
@@ -224,153 +262,221 @@ class SocketChannel : public Channel {
 
   void Abandon(Transfer& transfer) override {
     std::lock_guard<std::mutex> guard(mutex);
-    arrived_.erase(transfer.id);
-    auto found = outstanding_.find(transfer.id);
-    if (found != outstanding_.end()) found->second.wanted = false;
+    AbandonRequest(transfer.id);
   }
 
   bool Control(uint32_t code, const void* in, uint32_t inLength, void* out, uint32_t outLength,
                uint32_t* returned) override {
     std::lock_guard<std::mutex> guard(mutex);
+    if (closed || broken_) return false;
     uint32_t id = 0;
-    if (!SendRequest(kOpControl, code, static_cast<const uint8_t*>(in), inLength, outLength, &id))
+    if (!Enqueue(kOpControl, code, static_cast<const uint8_t*>(in), inLength, outLength, &id))
       return false;
     uint64_t deadline = Now() + kControlLimitMs;
     for (;;) {
+      Flush();
+      Receive();
       auto found = arrived_.find(id);
       if (found != arrived_.end()) {
         Completion answer = std::move(found->second);
         arrived_.erase(found);
         if (out != nullptr && !answer.data.empty())
-          std::memcpy(out, answer.data.data(), std::min<size_t>(answer.data.size(), outLength));
-        if (returned != nullptr) *returned = std::min(answer.count, outLength);
+          std::memcpy(out, answer.data.data(), answer.data.size());
+        if (returned != nullptr) *returned = answer.count;
         return answer.error == 0;
       }
       uint64_t now = Now();
       if (now >= deadline || broken_) break;
-      PumpLocked(static_cast<uint32_t>(deadline - now));
+      WaitForSocket(static_cast<uint32_t>(deadline - now));
     }
-    auto late = outstanding_.find(id);
-    if (late != outstanding_.end()) late->second.wanted = false;
+    AbandonRequest(id);
     return false;
   }
 
   void Close() override {
     std::lock_guard<std::mutex> guard(mutex);
     closed = true;
+    Break();
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    Break();
   }
 
  private:
   struct Outstanding {
     uint8_t op = 0;
+    uint32_t inLength = 0;
     uint32_t outLength = 0;
-    bool wanted = true;  // false once abandoned: the answer is discarded
+    uint64_t requestEnd = 0;  // stream offset after the request's last byte
+    bool wanted = true;       // false once abandoned: the answer is discarded
   };
 
-  bool SendRequest(uint8_t op, uint32_t code, const uint8_t* data, uint32_t inLength,
-                   uint32_t outLength, uint32_t* id) {
-    if (closed || broken_ || fd_ < 0) return false;
-    *id = nextId_++;
-    std::vector<uint8_t> request(kRequestHeaderSize + inLength, 0);
-    request[0] = op;
-    PutWord(&request[4], *id);
-    PutWord(&request[8], code);
-    PutWord(&request[12], inLength);
-    PutWord(&request[16], outLength);
-    if (inLength != 0 && data != nullptr) std::memcpy(&request[kRequestHeaderSize], data, inLength);
-    size_t sent = 0;
-    while (sent < request.size()) {
-      ssize_t n = ::send(fd_, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-      if (n < 0 && (errno == EINTR)) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        pollfd waitWritable{fd_, POLLOUT, 0};
-        if (::poll(&waitWritable, 1, 1000) <= 0) {
-          Break();
-          return false;
-        }
-        continue;
+  size_t Unsent() const { return outbox_.size() - outboxSent_; }
+
+  // Queues a request; false when it cannot be queued (no memory).
+  bool Enqueue(uint8_t op, uint32_t code, const uint8_t* data, uint32_t inLength,
+               uint32_t outLength, uint32_t* id) {
+    uint8_t header[kRequestHeaderSize] = {};
+    header[0] = op;
+    PutWord(&header[4], nextId_);
+    PutWord(&header[8], code);
+    PutWord(&header[12], inLength);
+    PutWord(&header[16], outLength);
+    try {
+      outbox_.insert(outbox_.end(), header, header + kRequestHeaderSize);
+      if (inLength != 0) {
+        if (data != nullptr)
+          outbox_.insert(outbox_.end(), data, data + inLength);
+        else
+          outbox_.insert(outbox_.end(), inLength, uint8_t{0});
       }
-      if (n <= 0) {
-        Break();
-        return false;
-      }
-      sent += static_cast<size_t>(n);
+      queued_ += kRequestHeaderSize + inLength;
+      outstanding_[nextId_] = Outstanding{op, inLength, outLength, queued_, true};
+    } catch (const std::bad_alloc&) {
+      Break();  // part of a request may sit in the queue
+      return false;
     }
-    outstanding_[*id] = Outstanding{op, outLength, true};
+    *id = nextId_++;
     return true;
   }
 
-  void PumpLocked(uint32_t timeoutMs) {
-    if (fd_ < 0 || broken_) return;
-    pollfd readable{fd_, POLLIN, 0};
-    int ready = ::poll(&readable, 1, static_cast<int>(timeoutMs));
-    if (ready <= 0) return;
-    uint8_t chunk[16384];
-    for (;;) {
-      ssize_t n = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
+  // Sends what the socket takes now.
+  void Flush() {
+    while (!broken_ && Unsent() != 0) {
+      ssize_t n = ::send(fd_, outbox_.data() + outboxSent_, Unsent(), MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n > 0) {
-        inbox_.insert(inbox_.end(), chunk, chunk + n);
+        outboxSent_ += static_cast<size_t>(n);
+        sent_ += static_cast<uint64_t>(n);
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-      Break();  // closed by the device, or failed
+      Break();
+      return;
+    }
+    if (Unsent() == 0) {
+      outbox_.clear();
+      outboxSent_ = 0;
+    }
+  }
+
+  // Receives what has arrived, then takes every whole answer out of it.
+  void Receive() {
+    if (broken_ || fd_ < 0) return;
+    bool ended = false;
+    uint8_t chunk[16384];
+    for (;;) {
+      ssize_t n = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
+      if (n > 0) {
+        try {
+          inbox_.insert(inbox_.end(), chunk, chunk + n);
+        } catch (const std::bad_alloc&) {
+          Break();
+          return;
+        }
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      ended = true;  // closed by the device, or failed: the answers before it still count
       break;
     }
     ParseAnswers();
+    if (ended) Break();
+  }
+
+  // Waits at most timeoutMs for the socket to take or bring bytes.
+  void WaitForSocket(uint32_t timeoutMs) {
+    if (broken_ || fd_ < 0) return;
+    short events = POLLIN;
+    if (Unsent() != 0) events = static_cast<short>(events | POLLOUT);
+    pollfd ready{fd_, events, 0};
+    ::poll(&ready, 1, static_cast<int>(timeoutMs));
   }
 
   void ParseAnswers() {
     size_t pos = 0;
-    while (!broken_ && inbox_.size() - pos >= kAnswerHeaderSize) {
+    while (inbox_.size() - pos >= kAnswerHeaderSize) {
       const uint8_t* header = inbox_.data() + pos;
       uint32_t id = GetWord(header);
       uint32_t error = GetWord(header + 4);
       uint32_t count = GetWord(header + 8);
       auto found = outstanding_.find(id);
-      if (found == outstanding_.end()) {  // an answer to nothing: the device is lost
-        Break();
-        break;
+      if (found == outstanding_.end() || found->second.requestEnd > sent_) {
+        Break();  // an answer to nothing, or to a request not yet wholly sent
+        return;
       }
-      uint8_t op = found->second.op;
-      uint32_t payload = op == kOpWrite ? 0 : count;
-      if (payload > kMaxAnswerPayload) {
-        Break();
-        break;
+      // A stalled device may leave requests unanswered; the caller gave up
+      // on those.  Skipping one that is still awaited is no answer at all.
+      for (auto older = outstanding_.begin(); older != found;) {
+        if (older->second.wanted) {
+          Break();
+          return;
+        }
+        older = outstanding_.erase(older);
       }
+      const Outstanding& request = found->second;
+      uint32_t asked = request.op == kOpWrite ? request.inLength : request.outLength;
+      if (count > asked || count > kMaxAnswerPayload) {
+        Break();  // more than was asked: not an answer to this request
+        return;
+      }
+      uint32_t payload = request.op == kOpWrite ? 0 : count;
       if (inbox_.size() - pos < kAnswerHeaderSize + payload) break;  // rest not here yet
-      if (found->second.wanted) {
+      if (request.wanted) {
         Completion completion;
         completion.error = error;
         completion.count = count;
         const uint8_t* data = header + kAnswerHeaderSize;
-        size_t keep = std::min<size_t>(payload, found->second.outLength);
-        completion.data.assign(data, data + keep);
-        arrived_[id] = std::move(completion);
+        try {
+          completion.data.assign(data, data + payload);
+          arrived_[id] = std::move(completion);
+        } catch (const std::bad_alloc&) {
+          Break();
+          return;
+        }
       }
       outstanding_.erase(found);
       pos += kAnswerHeaderSize + payload;
     }
-    inbox_.erase(inbox_.begin(),
-                 inbox_.begin() + static_cast<std::ptrdiff_t>(std::min(pos, inbox_.size())));
+    inbox_.erase(inbox_.begin(), inbox_.begin() + static_cast<std::ptrdiff_t>(pos));
   }
 
-  // The connection is lost: every request in flight fails, and every later one.
+  // The caller gives up on a request.  Its answer is skipped by id when it
+  // comes, unless the stream is already at an unknown place.
+  void AbandonRequest(uint32_t id) {
+    arrived_.erase(id);
+    auto found = outstanding_.find(id);
+    if (found == outstanding_.end()) return;
+    found->second.wanted = false;
+    Receive();  // what arrived up to now
+    if (broken_) return;
+    bool halfSent = sent_ < found->second.requestEnd;
+    bool halfAnswered = !inbox_.empty();
+    if (halfSent || halfAnswered) Break();
+  }
+
+  // The connection is lost or ended: every request awaited fails as not
+  // connected, and every later one; the device sees the connection close.
   void Break() {
+    if (broken_) return;
     broken_ = true;
     for (auto& entry : outstanding_) {
-      if (entry.second.wanted) arrived_[entry.first] = Completion{kErrorGeneralFailure, 0, {}};
+      if (entry.second.wanted) arrived_[entry.first] = NotConnected();
     }
     outstanding_.clear();
     inbox_.clear();
+    outbox_.clear();
+    outboxSent_ = 0;
+    if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
   }
 
   int fd_;
   uint32_t nextId_ = 1;
   bool broken_ = false;
+  std::vector<uint8_t> outbox_;  // requests queued, from outboxSent_ on not yet sent
+  size_t outboxSent_ = 0;
+  uint64_t queued_ = 0;  // bytes of requests queued since the connection opened
+  uint64_t sent_ = 0;    // bytes of requests sent since the connection opened
   std::vector<uint8_t> inbox_;
   std::map<uint32_t, Outstanding> outstanding_;
   std::map<uint32_t, Completion> arrived_;
@@ -396,7 +502,7 @@ std::shared_ptr<Channel> ConnectSocket(const std::string& objectName) {
     return OpenFailed("the socket path in ORVIK_DEVICE_DIR=" + std::string(directory) +
                       " is too long");
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return OpenFailed("no socket: " + std::generic_category().message(errno));
   if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     int error = errno;
@@ -432,7 +538,7 @@ bool RunDueCompletions() {
       MarkReady(*transfer, Completion{kErrorOperationAborted, 0, {}}, Now());
       continue;
     }
-    transfer->channel->Pump(0);
+    transfer->channel->Pump();
     transfer->channel->Collect(*transfer);
   }
   uint64_t now = Now();
@@ -526,10 +632,11 @@ WaitResult WaitAlertable(EventHandle event, uint32_t milliseconds) {
     uint64_t wake = deadline;
     std::vector<pollfd> sockets;
     for (auto& transfer : tTransfers) {
+      pollfd request{};
       if (transfer->ready) {
         wake = std::min(wake, transfer->readyAt);
-      } else if (transfer->channel->IsSocket() && transfer->channel->Descriptor() >= 0) {
-        sockets.push_back(pollfd{transfer->channel->Descriptor(), POLLIN, 0});
+      } else if (transfer->channel->PollRequest(&request)) {
+        sockets.push_back(request);
       }
     }
     if (wake <= now) continue;

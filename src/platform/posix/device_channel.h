@@ -26,7 +26,8 @@ bool DeviceControl(DeviceHandle device, uint32_t code, const void* in, uint32_t 
                    uint32_t outLength, uint32_t* returned);
 WaitResult WaitAlertable(EventHandle event, uint32_t milliseconds);
 
-// How long a control request may wait for a socket device's answer.
+// How long a control request may wait for a socket device to take the
+// request and answer it.
 inline constexpr uint32_t kControlLimitMs = 5000;
 
 }  // namespace orvik::os::posix

@@ -69,8 +69,8 @@ bool StartInProcess(DeviceObject* device, bool isWrite, const void* data, uint8_
     case DeviceAnswer::Timing::kNever:
       SetInProcessAnswer(record, answer.error, answer.count, kNever);
       break;
-    case DeviceAnswer::Timing::kDisconnect:
-      SetInProcessAnswer(record, kErrorGeneralFailure, 0, now);
+    case DeviceAnswer::Timing::kDisconnect:  // the device is gone
+      SetInProcessAnswer(record, kErrorDeviceNotConnected, 0, now);
       break;
   }
   QueueDueInProcessCompletions();
