@@ -188,6 +188,15 @@ ORVIK_STATIC_ASSERT(ORVIK_OFFSET_OF(_BinaryFilesInformation, fileVersionA) == 64
 /* ------------------------------------------------------------------------ */
 
 /*
+ * Threads: every exchange with the player (a command frame with its data
+ * block or reply, a control request) is atomic, so exports called from
+ * several threads never interleave their frames; a close waits for the
+ * exchange in progress.  Each OrvikDDWrite and OrvikDDRead is one exchange
+ * of its own: a host that builds a command from a write and a read must not
+ * run other exports beside it.
+ */
+
+/*
  * Opens the device object "\\.\TEMBROr<n>" ("TEMBROu" on Windows 95/98), or
  * "\\.\OrvikRecDevice<n>" when mode is 2.  With search non-zero instances 0 to
  * 99 are tried and the first that opens is taken; otherwise exactly instance.
@@ -198,7 +207,9 @@ ORVIK_STATIC_ASSERT(ORVIK_OFFSET_OF(_BinaryFilesInformation, fileVersionA) == 64
 ORVIK_API int ORVIK_CALL OrvikDDOpenDriver(char instance, unsigned char search, DEVICE_STATUS mode);
 ORVIK_API int ORVIK_CALL OrvikDDOpenDriverNoBlock(char instance, unsigned char search,
                                                   DEVICE_STATUS mode);
-/* 1 when an open device handle was closed, 0 otherwise (also without a session). */
+/* 1 when an open device handle was closed, 0 otherwise (also without a session).
+ * Does not wait for a running media operation (OrvikCloseDriver does): that
+ * operation's next transfer fails. */
 ORVIK_API int ORVIK_CALL OrvikDDCloseDriver(void);
 /*
  * One transfer of length bytes, waiting at most 1000 ms.  1 only when the
@@ -210,13 +221,18 @@ ORVIK_API int ORVIK_CALL OrvikDDCloseDriver(void);
 ORVIK_API int ORVIK_CALL OrvikDDWrite(unsigned char* buffer, ORVIK_ULONG length);
 ORVIK_API int ORVIK_CALL OrvikDDRead(unsigned char* buffer, ORVIK_ULONG length);
 
+/* 1 with the driver's whole 16-byte record; 0, the record untouched, when the
+ * request fails or returns fewer bytes. */
 ORVIK_API int ORVIK_CALL OrvikDDGetStatus(_USER_DATA* data);
 ORVIK_API int ORVIK_CALL OrvikDDSetStatus(_USER_DATA* data);
-/* A DEVICE_STATUS value. */
+/* A DEVICE_STATUS value: 3 when the request returns no bytes, 0 when it
+ * fails or returns part of the 4-byte word. */
 ORVIK_API ORVIK_ULONG ORVIK_CALL OrvikDDGetDeviceStatus(void);
 /* Sets _USER_DATA word 0 to 1 and word 1 to status; words 2 and 3 keep the
  * values read (0 when the read fails). */
 ORVIK_API int ORVIK_CALL OrvikDDSetFormatStatus(int status);
+/* 1 with the 4-byte version word; 0, *version untouched, when the request
+ * fails or returns fewer bytes. */
 ORVIK_API unsigned char ORVIK_CALL OrvikDDGetDeviceVersion(ORVIK_ULONG* version);
 /* Up to 11 attempts, 250 ms apart. */
 ORVIK_API int ORVIK_CALL OrvikDDReconfigure(void);
@@ -237,7 +253,11 @@ ORVIK_API ORVIK_ULONG ORVIK_CALL OrvikDDGetChipId(void);
  * The global lock is valid for the whole life of the process, so the locking
  * exports may be called before an open or after a failed one: they then fail
  * through their failed transfers.  A second open without a close replaces the
- * session (see OrvikDDOpenDriver).
+ * session (see OrvikDDOpenDriver).  The opens and OrvikCloseDriver take the
+ * global lock: they wait for a running operation to end.
+ *
+ * A failed open explains itself in the debug output (standard error with
+ * ORVIK_DEBUG set, on POSIX): every name tried and why it did not open.
  */
 ORVIK_API int ORVIK_CALL OrvikOpenDriver(DEVICE_STATUS mode);
 ORVIK_API int ORVIK_CALL OrvikOpenDriverEx(char instance, DEVICE_STATUS mode);
@@ -245,6 +265,8 @@ ORVIK_API int ORVIK_CALL OrvikOpenDriverNoBlock(char instance, DEVICE_STATUS mod
 ORVIK_API int ORVIK_CALL OrvikOpenDriverNoBlockEx(DEVICE_STATUS mode);
 ORVIK_API int ORVIK_CALL OrvikCloseDriver(void);
 
+/* Locked forms of the DD requests, with the same results: a record or word
+ * the driver returns only in part is a failure. */
 ORVIK_API int ORVIK_CALL OrvikGetStatus(_USER_DATA* data);
 ORVIK_API int ORVIK_CALL OrvikSetStatus(_USER_DATA* data);
 ORVIK_API DEVICE_STATUS ORVIK_CALL OrvikGetDeviceStatus(void);
@@ -265,7 +287,8 @@ ORVIK_API ACCESS_DEVICE_STATUS ORVIK_CALL OrvikGetFlashSizes(ORVIK_ULONG* flashT
 /* 1 when the flash operations can prepare the drive's media: drive 0 unless
  * it is a card drive.  Other drives have no media state: 0. */
 ORVIK_API unsigned char ORVIK_CALL OrvikFatPrepareSupported(unsigned char drive);
-/* Releases drive 0's block status table and page buffer; always 1. */
+/* Releases drive 0's block status table and page buffer; always 1.  Takes
+ * the global lock: it waits for a running operation to end. */
 ORVIK_API int ORVIK_CALL OrvikFreeMemoryDevice(unsigned char drive);
 
 /* ------------------------------------------------------------------------ */
@@ -285,6 +308,9 @@ ORVIK_API int ORVIK_CALL OrvikSetProgress(double increment);
 /* ------------------------------------------------------------------------ */
 /* MMC card (no global lock)                                                */
 /* ------------------------------------------------------------------------ */
+
+/* Each card command is one exchange: beside a running operation it runs
+ * between that operation's exchanges (see "Threads" above). */
 
 ORVIK_API int ORVIK_CALL OrvikMMCDetectMedia(unsigned char drive, ORVIK_ULONG* capacityBlocks,
                                              unsigned char* cardStatus,
@@ -357,7 +383,8 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikGetFirmwareVersion(ORVIK_ULONG* f
                                                                   unsigned char drive,
                                                                   _BinaryFilesInformation* files);
 /*
- * Builds drive 0's block status table (no lock).  0 also for a card drive;
+ * Builds drive 0's block status table, under the global lock (it replaces
+ * the table a running operation uses).  0 also for a card drive;
  * 3 when the scan fails, for a drive other than 0 (flashTypes is not read),
  * a refused record, or a flash on which no block qualifies as the CIS block
  * (nothing is written then).  An erase in front of the CIS block that gets
