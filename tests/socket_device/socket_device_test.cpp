@@ -47,6 +47,7 @@ Bytes TruncatedHeader(const WireRequest& r) {
   answer.resize(5);
   return answer;
 }
+Bytes ShortCount(const WireRequest& r) { return WireAnswer(r.id, 0, 10, Bytes(10, 0)); }
 Bytes WrongId(const WireRequest& r) { return WireAnswer(r.id + 5, 0, r.outLength); }
 Bytes MoreThanAsked(const WireRequest& r) {
   uint32_t count = (r.op == kWrite ? r.inLength : r.outLength) + 64;
@@ -111,6 +112,7 @@ const SocketCase kCases[] = {
     {"never answers a read", FirstOf(kRead, Silence), DDRead64, 0, false},
     {"never answers an exchange's reply", FirstOf(kRead, Silence), FlashSizes,
      ACCESS_DEVICE_NO_ANSWER, false},
+    {"answers a read with fewer bytes", FirstOf(kRead, ShortCount), DDRead64, 0, false},
     {"truncates a read's payload", FirstOf(kRead, TruncatedPayload), DDRead64, 0, true},
     {"truncates an answer's header", FirstOf(kRead, TruncatedHeader), DDRead64, 0, true},
     {"truncates a reply within an operation", FirstOf(kRead, TruncatedPayload), FirmwareVersions,
