@@ -54,7 +54,8 @@ endforeach()
 set(ORVIK_PC_PREFIX "@ORVIK_PC_PREFIX@")  # kept for the install-time pass
 configure_file(${CMAKE_CURRENT_LIST_DIR}/templates/orvik.pc.in ${PROJECT_BINARY_DIR}/package/orvik.pc.in
                @ONLY)
-install(CODE "set(ORVIK_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+# A relative --prefix is taken from the working directory, as the files are.
+install(CODE "get_filename_component(ORVIK_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\" ABSOLUTE)
   configure_file(\"${PROJECT_BINARY_DIR}/package/orvik.pc.in\"
                  \"${PROJECT_BINARY_DIR}/package/orvik.pc\" @ONLY)"
         COMPONENT development)

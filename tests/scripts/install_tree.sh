@@ -5,14 +5,16 @@
 # strict C99 with and without the old unprefixed names, and a program linked
 # against the installed library finds the version it was compiled with.
 set -euo pipefail
-build_dir=$1
+build_dir=$(cd "$1" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 lib=$prefix/lib
 fail() { echo "$*"; exit 1; }
 
-cmake --install "$build_dir" --prefix "$prefix" >"$work/install.log" || { cat "$work/install.log"; exit 1; }
+# A relative prefix, as a person types it: orvik.pc must still name it in full.
+(cd "$work" && cmake --install "$build_dir" --prefix prefix >install.log) ||
+  { cat "$work/install.log"; exit 1; }
 
 for file in lib/liborvik.so.1.0.0 include/orvik/orvik.h include/orvik/posix.h \
   include/orvik/version.h lib/cmake/orvik/orvikConfig.cmake \
