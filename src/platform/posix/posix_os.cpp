@@ -30,7 +30,9 @@ class PosixOs final : public Os {
  public:
   // POSIX reports itself as the NT family, so device names take the
   // "TEMBROr" prefix as on every current Windows.
-  PlatformVersion GetPlatformVersion() override { return PlatformVersion{true, kPlatformNt, 10, 0}; }
+  PlatformVersion GetPlatformVersion() override {
+    return PlatformVersion{true, kPlatformNt, 10, 0};
+  }
 
   DeviceHandle OpenDevice(const char* name) override { return posix::OpenDevice(name); }
   bool CloseDevice(DeviceHandle device) override { return posix::CloseDevice(device); }
@@ -70,7 +72,7 @@ class PosixOs final : public Os {
   WaitResult WaitEvent(EventHandle event, uint32_t milliseconds) override {
     if (event == nullptr) return WaitResult::kFailed;
     return event->WaitUntil(PosixMonotonicMilliseconds() + milliseconds) ? WaitResult::kSignaled
-                                                                          : WaitResult::kTimeout;
+                                                                         : WaitResult::kTimeout;
   }
 
   // Page-aligned and zero-filled like VirtualAlloc; the exact size is asked
@@ -95,12 +97,14 @@ class PosixOs final : public Os {
   uint64_t MonotonicMilliseconds() override { return PosixMonotonicMilliseconds(); }
 
   void DebugOutput(const char* text) override {
-    const char* enabled = std::getenv("ORVIK_DEBUG");
-    if (text == nullptr || enabled == nullptr || enabled[0] == '\0' ||
-        std::strcmp(enabled, "0") == 0)
-      return;
+    if (text == nullptr || !TraceEnabled()) return;
     std::fputs(text, stderr);
     std::fflush(stderr);
+  }
+
+  bool TraceEnabled() override {
+    const char* enabled = std::getenv("ORVIK_DEBUG");
+    return enabled != nullptr && enabled[0] != '\0' && std::strcmp(enabled, "0") != 0;
   }
 
   RegistryDword ReadReservedKilobytes() override {
