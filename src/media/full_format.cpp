@@ -8,10 +8,11 @@
 #include "api/global_lock.h"
 #include "api/progress.h"
 #include "firmware/file_set.h"
-#include "platform/page_buffer.h"
+#include "media/block_eraser.h"
 #include "media/block_status.h"
 #include "media/system_area.h"
 #include "orvik/orvik.h"
+#include "platform/page_buffer.h"
 #include "protocol/flash_commands.h"
 #include "transport/control_requests.h"
 
@@ -30,22 +31,24 @@ bool IsListedMarker(const _BinaryFilesInformation& files, uint8_t status) {
 }
 
 // Erases every block after the CIS block that is free or belongs to one of
-// the files; a block that cannot be erased becomes bad, nothing more.
-void EraseFormatArea(const SystemArea& area) {
+// the files.  A block that cannot be erased becomes bad and is invalidated
+// on the flash (an old volume or system block left as it was would still
+// claim its place); false when one can be neither erased nor invalidated.
+bool EraseFormatArea(const SystemArea& area) {
   const protocol::FlashTypeDescriptor& type = area.type;
   uint8_t* table = area.state.blockStatus;
   uint32_t first = area.state.cisBlock + 1;
-  if (first >= type.blockCount) return;
+  if (first >= type.blockCount) return true;
   double step = 100.0 / (type.blockCount - first);
+  media::BlockEraser eraser(type, 0, "full format");
   for (uint32_t block = first; block < type.blockCount; ++block) {
     if (table[block] != BLOCK_GOOD && !IsListedMarker(area.files, table[block])) continue;
-    uint32_t status = 0;
-    bool erased = protocol::FlashEraseBlock(block * type.BlockBytes(), type.pagesPerBlock, 0,
-                                            &status, nullptr) &&
-                  status == 0;
-    table[block] = erased ? BLOCK_GOOD : BLOCK_BAD;
+    media::EraseResult result = eraser.Erase(block);
+    table[block] = result == media::EraseResult::kErased ? BLOCK_GOOD : BLOCK_BAD;
+    if (result == media::EraseResult::kFailed) return false;
     api::AddClampedProgress(step);
   }
+  return true;
 }
 
 // The lowest block of the reserved area that the layout may use: never the
@@ -156,8 +159,9 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikFatFormatEx(
   ORVIK_ULONG version = 0;
   if (!transport::GetDeviceVersion(&version)) return PROGRAM_MEDIA_NO_DEVICE;
 
+  state.tableFresh = false;
   api::SetPhase(ORVIK_PHASE_FORMAT_ERASE, 0.0, event);
-  EraseFormatArea(area);
+  if (!EraseFormatArea(area)) return PROGRAM_MEDIA_FORMAT_FAILED;
   api::SetPhase(ORVIK_PHASE_FORMAT_ERASE, 100.0, event);
   api::SetPhase(ORVIK_PHASE_SYSTEM_LAYOUT, 0.0, event);
   if (!LayOutSystemArea(area)) return PROGRAM_MEDIA_FORMAT_FAILED;

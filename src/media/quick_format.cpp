@@ -56,6 +56,7 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikQuickFormatPelk(ORVIK_ULONG* flas
   ORVIK_ULONG version = 0;
   if (!transport::GetDeviceVersion(&version)) return PROGRAM_MEDIA_NO_DEVICE;
 
+  state->tableFresh = false;  // the stages take and retire blocks
   api::SetPhase(ORVIK_PHASE_ERASE, 0.0, event);
   if (!RunEraseStage(*state, drive)) return PROGRAM_MEDIA_FORMAT_FAILED;
   api::SetPhase(ORVIK_PHASE_ERASE, 100.0, event);
