@@ -4,11 +4,11 @@
 #include <optional>
 
 #include "api/progress.h"
-#include "platform/page_buffer.h"
 #include "media/block_status.h"
 #include "media/cis_page.h"
 #include "media/format_layout.h"
 #include "media/quick_format.h"
+#include "platform/page_buffer.h"
 #include "protocol/flash_commands.h"
 
 namespace orvik::media {

@@ -7,8 +7,8 @@
 #include "api/progress.h"
 #include "api/reservation.h"
 #include "firmware/file_set.h"
-#include "platform/page_buffer.h"
 #include "media/block_status.h"
+#include "platform/page_buffer.h"
 #include "protocol/flash_commands.h"
 
 namespace orvik::media {
@@ -143,30 +143,42 @@ bool WriteFileVersionWords(const SystemArea& area, uint8_t marker,
   return false;
 }
 
-bool WriteFirmwareCopies(const SystemArea& area, const firmware::PreparedFileSet& prepared,
-                         uint32_t* cursor) {
-  const _BinaryFilesInformation& files = area.files;
+FirmwareProgress PlanFirmwareProgress(const SystemArea& area,
+                                      const firmware::PreparedFileSet& prepared) {
   uint64_t planned = FileBlocks(prepared[0], area.type);
-  for (uint32_t file = 0; file < files.fileCount; ++file)
+  for (uint32_t file = 0; file < area.files.fileCount; ++file)
     planned += FileBlocks(prepared[file], area.type);
-  FirmwareProgress progress(planned);
+  return FirmwareProgress(planned);
+}
 
+bool WriteStartupCopy(const SystemArea& area, const firmware::PreparedFileSet& prepared,
+                      uint32_t* cursor, FirmwareProgress& progress) {
   *cursor = 0;
-  uint8_t firstMarker = firmware::MarkerForTag(files.fileTags[0]);
-  if (!WriteSystemFile(area, prepared[0], firstMarker, cursor, progress) ||
-      !WriteFileVersionWords(area, firstMarker, prepared[0].version))
-    return false;
+  uint8_t marker = firmware::MarkerForTag(area.files.fileTags[0]);
+  return WriteSystemFile(area, prepared[0], marker, cursor, progress) &&
+         WriteFileVersionWords(area, marker, prepared[0].version);
+}
+
+bool WriteReservedCopies(const SystemArea& area, const firmware::PreparedFileSet& prepared,
+                         uint32_t* cursor, FirmwareProgress& progress) {
   // A first copy that ran past block 100 must not be overwritten by the
   // second copies.
   if (*cursor < SECOND_COPY_START_BLOCK) *cursor = SECOND_COPY_START_BLOCK;
-  for (uint32_t file = 0; file < files.fileCount; ++file) {
+  for (uint32_t file = 0; file < area.files.fileCount; ++file) {
     if (prepared[file].lengthToWrite == 0) continue;
-    uint8_t marker = firmware::MarkerForTag(files.fileTags[file]);
+    uint8_t marker = firmware::MarkerForTag(area.files.fileTags[file]);
     if (!WriteSystemFile(area, prepared[file], marker, cursor, progress) ||
         !WriteFileVersionWords(area, marker, prepared[file].version))
       return false;
   }
   return true;
+}
+
+bool WriteFirmwareCopies(const SystemArea& area, const firmware::PreparedFileSet& prepared,
+                         uint32_t* cursor) {
+  FirmwareProgress progress = PlanFirmwareProgress(area, prepared);
+  return WriteStartupCopy(area, prepared, cursor, progress) &&
+         WriteReservedCopies(area, prepared, cursor, progress);
 }
 
 bool ClearUnusedSystemBlocks(const SystemArea& area, uint32_t start, uint8_t marker) {
