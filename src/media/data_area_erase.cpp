@@ -6,6 +6,7 @@
 #include "media/block_status.h"
 #include "orvik/orvik.h"
 #include "platform/os.h"
+#include "platform/trace.h"
 #include "protocol/flash_commands.h"
 #include "protocol/flash_types.h"
 
@@ -54,14 +55,24 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikFatEraseDataArea(ORVIK_ULONG* fla
   // Only drive 0 has media state; the drive is checked before the host's
   // array is read, so an array of one entry is never read past its end.
   protocol::DriveMediaState* state = protocol::MediaStateFor(drive);
-  if (state == nullptr || flashTypes == nullptr) return PROGRAM_MEDIA_NOT_FLASH;
-  const uint32_t flashType = flashTypes[drive];
-  if (protocol::FlashTypeFor(flashType) == nullptr) return PROGRAM_MEDIA_NOT_FLASH;
+  const uint32_t flashType =
+      state == nullptr || flashTypes == nullptr ? protocol::kFlashTypeUnknown : flashTypes[drive];
+  if (protocol::FlashTypeFor(flashType) == nullptr) {
+    os::TraceFailure("data-area erase: drive %u has no flash, or its type is unknown", drive);
+    return PROGRAM_MEDIA_NOT_FLASH;
+  }
   if (state->mediaKind == protocol::MEDIA_KIND_MMC) return PROGRAM_MEDIA_DONE;
-  if (state->mediaKind != protocol::MEDIA_KIND_FLASH) return PROGRAM_MEDIA_NOT_FLASH;
+  if (state->mediaKind != protocol::MEDIA_KIND_FLASH) {
+    os::TraceFailure("data-area erase: drive %u is neither the flash nor a card", drive);
+    return PROGRAM_MEDIA_NOT_FLASH;
+  }
 
   api::GlobalLockGuard lock;
-  if (!media::DataAreaEraseAllowed(*state, flashType)) return PROGRAM_MEDIA_FORMAT_FAILED;
+  if (!media::DataAreaEraseAllowed(*state, flashType)) {
+    os::TraceFailure("data-area erase: no block status table of flash type %u: scan first",
+                     flashType);
+    return PROGRAM_MEDIA_FORMAT_FAILED;
+  }
   api::LibraryProgress percentDone;
   if (!media::EraseDataArea(*state, drive, flashType, percentDone))
     return PROGRAM_MEDIA_FORMAT_FAILED;

@@ -136,10 +136,18 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikGetFirmwareVersion(ORVIK_ULONG* f
                                                                   unsigned char drive,
                                                                   _BinaryFilesInformation* files) {
   // Only drive 0 is the internal flash; its entry is the only one read.
-  if (protocol::MediaStateFor(drive) == nullptr) return PROGRAM_MEDIA_SYSTEM_MISMATCH;
-  if (flashTypes == nullptr || flashTypes[drive] > protocol::kLastFlashType)
+  if (protocol::MediaStateFor(drive) == nullptr) {
+    os::TraceFailure("version query: drive %u is not the internal flash", drive);
+    return PROGRAM_MEDIA_SYSTEM_MISMATCH;
+  }
+  if (flashTypes == nullptr || flashTypes[drive] > protocol::kLastFlashType) {
+    os::TraceFailure("version query: the flash type is unknown");
     return PROGRAM_MEDIA_NOT_FLASH;
-  if (!firmware::ValidateFileSet(files)) return PROGRAM_MEDIA_NO_DEVICE;
+  }
+  if (!firmware::ValidateFileSet(files)) {
+    os::TraceFailure("version query: the file set record is refused (count, tags or low file)");
+    return PROGRAM_MEDIA_NO_DEVICE;
+  }
   api::GlobalLockGuard lock;
   return ReadFirmwareVersions(flashTypes[drive], *files);
 }

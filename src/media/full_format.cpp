@@ -3,7 +3,6 @@
 // firmware files into it.
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "api/global_lock.h"
 #include "api/progress.h"
@@ -13,8 +12,10 @@
 #include "media/system_area.h"
 #include "orvik/orvik.h"
 #include "platform/page_buffer.h"
+#include "platform/trace.h"
 #include "protocol/flash_commands.h"
 #include "transport/control_requests.h"
+#include "transport/session.h"
 
 using namespace orvik;
 using media::BLOCK_BAD;
@@ -74,51 +75,58 @@ void AssignSystemBlocks(const SystemArea& area) {
     if (table[block] != BLOCK_BAD) table[block] = BLOCK_SYSTEM;
 }
 
-// The blocks the layout writes, in order: the low system blocks (the first
-// three that match after the CIS block, bad ones passed over), then every
-// matching block of the reserved area.  A block is visited once even where
-// the two regions meet.
-std::vector<uint32_t> LayoutCandidates(const SystemArea& area) {
+// Visits the blocks the layout writes, in order: the low system blocks (the
+// first three that match after the CIS block, bad ones passed over), then
+// every matching block of the reserved area; a block is visited once even
+// where the two regions meet.  Stops when visit returns false.
+template <typename Visit>
+bool ForEachLayoutBlock(const SystemArea& area, Visit visit) {
   const uint8_t* table = area.state.blockStatus;
   auto matches = [&](uint32_t block) {
     return table[block] == BLOCK_GOOD || IsListedMarker(area.files, table[block]);
   };
-  std::vector<uint32_t> blocks;
   uint32_t block = area.state.cisBlock + 1;
   for (uint32_t found = 0; block < area.type.blockCount && found < media::LOW_SYSTEM_BLOCKS;
        ++block) {
     if (!matches(block)) continue;
-    blocks.push_back(block);
+    if (!visit(block)) return false;
     ++found;
   }
   for (uint32_t reserved = std::max(ReservedAreaStart(area), block);
        reserved < area.type.blockCount; ++reserved)
-    if (matches(reserved)) blocks.push_back(reserved);
-  return blocks;
+    if (matches(reserved) && !visit(reserved)) return false;
+  return true;
 }
 
-// Marks the system area on the flash: every candidate block written full of
-// 0xFF in system mode with its own status as the marker.
+// Marks the system area on the flash: every layout block written full of
+// 0xFF in system mode with its own status as the marker.  The blocks are
+// counted first, so the progress can follow them.
 bool LayOutSystemArea(const SystemArea& area) {
   const protocol::FlashTypeDescriptor& type = area.type;
   os::PageBuffer erased;
-  if (!erased.Allocate(type.BlockBytes())) return false;
+  if (!erased.Allocate(type.BlockBytes())) {
+    os::TraceFailure("full format: no memory for the layout's block buffer");
+    return false;
+  }
   std::memset(erased.data(), 0xFF, erased.size());
   AssignSystemBlocks(area);
-  std::vector<uint32_t> candidates = LayoutCandidates(area);
-  bool ok = true;
-  for (size_t i = 0; i < candidates.size() && ok; ++i) {
-    uint32_t block = candidates[i];
+  uint64_t planned = 0;
+  ForEachLayoutBlock(area, [&](uint32_t) { return ++planned, true; });
+  uint64_t written = 0;
+  bool ok = ForEachLayoutBlock(area, [&](uint32_t block) {
     protocol::PageMarking marking;
     marking.systemMode = true;
     marking.marker = area.state.blockStatus[block];
     marking.files = &area.files;
-    ok = protocol::FlashWritePages(erased.data(), type.pagesPerBlock, block * type.BlockBytes(),
-                                   type.pageSize, type.dataSize, marking, 0);
-    if (ok)
-      api::StoreProgress(100.0 * static_cast<double>(i + 1) /
-                         static_cast<double>(candidates.size()));
-  }
+    if (!protocol::FlashWritePages(erased.data(), type.pagesPerBlock, block * type.BlockBytes(),
+                                   type.pageSize, type.dataSize, marking, 0)) {
+      os::TraceFailure("full format: marking system block %u failed: %s", block,
+                       transport::LastFailureCause());
+      return false;
+    }
+    api::StoreProgress(100.0 * static_cast<double>(++written) / static_cast<double>(planned));
+    return true;
+  });
   api::StoreProgress(100.0);
   return ok;
 }
@@ -142,7 +150,12 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikFatFormatEx(
     ORVIK_ULONG* const prefixLengths, _BinaryFilesInformation* files, void* event) {
   PROGRAM_MEDIA_STATUS status = media::CheckProgrammingCall(flashTypes, drive, files);
   if (status != PROGRAM_MEDIA_DONE) return status;
-  if (!firmware::LowAreaFileValid(*files)) return PROGRAM_MEDIA_BAD_FILE;
+  if (!firmware::LowAreaFileValid(*files)) {
+    os::TraceFailure("full format: lowAreaFile %u is not one of the %u files",
+                     static_cast<unsigned>(files->lowAreaFile),
+                     static_cast<unsigned>(files->fileCount));
+    return PROGRAM_MEDIA_BAD_FILE;
+  }
   protocol::DriveMediaState& state = *protocol::MediaStateFor(drive);
   const protocol::FlashTypeDescriptor& type = *protocol::FlashTypeFor(flashTypes[drive]);
   SystemArea area{state, type, *files};
@@ -155,9 +168,15 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikFatFormatEx(
     if (prepare != firmware::PrepareStatus::kDone)
       return static_cast<PROGRAM_MEDIA_STATUS>(prepare);
   }
-  if (!firmware::PreparedFilesFit(type, prepared)) return PROGRAM_MEDIA_NO_ROOM;
+  if (!firmware::PreparedFilesFit(type, prepared)) {
+    os::TraceFailure("full format: the files do not fit the reserved area (or none is configured)");
+    return PROGRAM_MEDIA_NO_ROOM;
+  }
   ORVIK_ULONG version = 0;
-  if (!transport::GetDeviceVersion(&version)) return PROGRAM_MEDIA_NO_DEVICE;
+  if (!transport::GetDeviceVersion(&version)) {
+    os::TraceFailure("full format: the device-version request failed; nothing was written");
+    return PROGRAM_MEDIA_NO_DEVICE;
+  }
 
   state.tableFresh = false;
   api::SetPhase(ORVIK_PHASE_FORMAT_ERASE, 0.0, event);
