@@ -144,6 +144,8 @@ class InterruptedUpdateTest : public SimPlayerTest, public ::testing::WithParamI
     // Only a cut right at the first erase of the reserved area leaves the
     // lone erased block the update does not settle by itself.
     EXPECT_LE(refused.size(), 3u) << ::testing::PrintToString(refused);
+    RecordProperty("refusedCutPoints", ::testing::PrintToString(refused));
+    RecordProperty("updateTransfers", std::to_string(updateTransfers_));
   }
 
   const Geometry g_ = GetParam();
