@@ -9,6 +9,7 @@
 
 #include "cli/exit_codes.h"
 #include "commands/commands.h"
+#include "orvik/posix.h"
 #include "output/tool_error.h"
 #include "target/environment.h"
 
@@ -40,6 +41,14 @@ void AddFaultOptions(CLI::App* command, orvik::sim::program::FaultOptions* fault
   command->add_option("--power-cut-after", faults->powerCutAfter,
                       "power is lost after this many transfers");
   command->add_option("--card-fail", faults->cardFailures, "card command code (0..10) that fails");
+}
+
+// The tool's version (that of the headers it was built with) and the one the
+// library it runs reports, which a mismatched build would show apart.
+std::string VersionText() {
+  const ORVIK_ULONG library = OrvikPosixLibraryVersion();
+  return std::string("orvik ") + ORVIK_VERSION + "\nlibrary " + std::to_string(library >> 16) +
+         "." + std::to_string((library >> 8) & 0xFFu) + "." + std::to_string(library & 0xFFu);
 }
 
 bool ArgumentsAskForJson(int argc, char** argv) {
@@ -91,6 +100,7 @@ int main(int argc, char** argv) {
   app.footer(kFooter);
   app.require_subcommand(1);
   app.fallthrough();
+  app.set_version_flag("--version", VersionText(), "print the tool's and the library's versions");
 
   GlobalOptions global;
   std::string color = "auto";
@@ -269,6 +279,8 @@ int main(int argc, char** argv) {
     return app.exit(help);
   } catch (const CLI::CallForAllHelp& help) {
     return app.exit(help);
+  } catch (const CLI::CallForVersion& version) {
+    return app.exit(version);
   } catch (const CLI::ParseError& failure) {
     if (jsonWanted) {
       nlohmann::json document = {

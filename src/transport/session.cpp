@@ -231,6 +231,10 @@ bool SessionIsOpen() {
 
 bool DeviceStoppedAnswering() { return tNoAnswer; }
 
+const char* LastFailureCause() {
+  return tNoAnswer ? "the device did not answer" : "the device reported an error";
+}
+
 os::DeviceHandle SessionDevice() {
   ExchangeGuard exchange;
   return gSession.device;

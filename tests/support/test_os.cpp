@@ -114,6 +114,8 @@ void TestOs::DebugOutput(const char* text) {
   real_.DebugOutput(text);
 }
 
+bool TestOs::TraceEnabled() { return traceEnabled; }
+
 os::RegistryDword TestOs::ReadReservedKilobytes() {
   return registry ? *registry : real_.ReadReservedKilobytes();
 }
