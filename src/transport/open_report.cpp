@@ -15,13 +15,12 @@ void Copy(char* to, size_t size, const char* from) {
 }  // namespace
 
 void OpenReport::AddLine(const char* first, const char* last, const char* reason) {
-  if (used_ == 0)
-    used_ = static_cast<size_t>(std::snprintf(text_, sizeof text_, "device open failed:\n"));
   if (used_ + 1 >= sizeof text_) return;  // full: the rest is dropped
-  int written = last == nullptr ? std::snprintf(text_ + used_, sizeof text_ - used_, "  %s: %s\n",
-                                                first, reason)
-                                : std::snprintf(text_ + used_, sizeof text_ - used_,
-                                                "  %s to %s: %s\n", first, last, reason);
+  int written = last == nullptr
+                    ? std::snprintf(text_ + used_, sizeof text_ - used_,
+                                    "orvik: open failed: %s: %s\n", first, reason)
+                    : std::snprintf(text_ + used_, sizeof text_ - used_,
+                                    "orvik: open failed: %s to %s: %s\n", first, last, reason);
   if (written > 0) used_ = std::min(sizeof text_ - 1, used_ + static_cast<size_t>(written));
 }
 

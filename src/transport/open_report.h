@@ -1,6 +1,7 @@
-// What a failed open says about itself in the debug output: every name it
-// tried and why each did not open, names that failed for the same reason
-// gathered into one line ("\\.\TEMBROr1 to \\.\TEMBROr99: ...").
+// What a failed open says about itself in the debug output, as failure lines
+// ("orvik: open failed: ..."): every name it tried and why each did not open,
+// names that failed for the same reason gathered into one line
+// ("\\.\TEMBROr1 to \\.\TEMBROr99: ...").
 #pragma once
 
 #include <cstddef>
@@ -17,7 +18,7 @@ class OpenReport {
   const char* Text();
 
  private:
-  // Adds "  <first>[ to <last>]: <reason>" as a line of the report.
+  // Adds "orvik: open failed: <first>[ to <last>]: <reason>" as a line.
   void AddLine(const char* first, const char* last, const char* reason);
   void EndRun();
 

@@ -157,6 +157,11 @@ void ReleaseSessionBuffers() {
   }
 }
 
+// With tracing on (ORVIK_DEBUG), a failed open says why.
+void Explain(os::Os& os, OpenReport& report) {
+  if (os.TraceEnabled()) os.DebugOutput(report.Text());
+}
+
 void EndSessionQuietly() {
   if (gSession.device != nullptr) {
     os::TheOs().CloseDevice(gSession.device);
@@ -183,14 +188,14 @@ bool OpenSession(char instance, bool search, DEVICE_STATUS mode, OpenKind kind) 
     if (gSession.device == nullptr) report.NameFailed(name.c_str(), os.LastOpenFailure());
   }
   if (gSession.device == nullptr) {
-    os.DebugOutput(report.Text());
+    Explain(os, report);
     return false;
   }
 
   gSession.completionEvent = os.NewEvent();
   if (gSession.completionEvent == nullptr) {
     report.SessionFailed(name.c_str(), "opened, but its completion event could not be created");
-    os.DebugOutput(report.Text());
+    Explain(os, report);
     return false;
   }
   gSession.bounceBuffer =
@@ -198,7 +203,7 @@ bool OpenSession(char instance, bool search, DEVICE_STATUS mode, OpenKind kind) 
   if (gSession.bounceBuffer == nullptr) {
     ReleaseSessionBuffers();
     report.SessionFailed(name.c_str(), "opened, but its transfer buffer could not be allocated");
-    os.DebugOutput(report.Text());
+    Explain(os, report);
     return false;
   }
   if (kind == OpenKind::kBlocking) {
