@@ -4,11 +4,12 @@
 // session lock keeps every exchange whole, so the player never sees the
 // frames of two threads interleaved (it counts every frame out of place as
 // a protocol violation).  Meant to run under ThreadSanitizer and
-// AddressSanitizer; ORVIK_RACE_REPETITIONS repeats every race (the full run
-// uses 1000).
+// AddressSanitizer.  Every race runs twice; 1000 times in the full sweep
+// (ORVIK_FULL_SWEEPS=1), or ORVIK_RACE_REPETITIONS times.
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <latch>
 #include <set>
@@ -30,7 +31,9 @@ constexpr uint32_t kBlockBytes = 8192;
 int Repetitions() {
   const char* text = std::getenv("ORVIK_RACE_REPETITIONS");
   int count = text != nullptr ? std::atoi(text) : 0;
-  return count > 0 ? count : 2;
+  if (count > 0) return count;
+  const char* full = std::getenv("ORVIK_FULL_SWEEPS");
+  return full != nullptr && full[0] != '\0' && std::strcmp(full, "0") != 0 ? 1000 : 2;
 }
 
 class ExportPairsTest : public SimPlayerTest {
