@@ -22,25 +22,27 @@
  * "int 1/0": 1 success, 0 failure.  ACCESS: ACCESS_DEVICE_STATUS, where 0
  * (ACCESS_DEVICE_ANSWERED) is success.  STATUS: PROGRAM_MEDIA_STATUS, where
  * 0 (PROGRAM_MEDIA_DONE) is success and the numbers are the failures.
- * Lock: L = takes the process-wide lock that serialises the operations;
- * functions without it must not run beside another call on the session.
+ * Lock: L = takes the process-wide lock that serialises the operations (it
+ * waits for a running one to end).  Without it, a function runs between the
+ * exchanges of another thread's call: every exchange with the player is
+ * atomic (see "Threads" at the driver-level functions).
  *
  * Function                             Lock Success                     Failure
- * OrvikOpenDriver, OrvikOpenDriverEx,  -    int 1                       0: no such device object
+ * OrvikOpenDriver, OrvikOpenDriverEx,  L    int 1                       0: no such device object
  *   OrvikOpenDriverNoBlock[Ex]                                          (none of 0..99 when
  *                                                                       scanning), no memory
- * OrvikCloseDriver                     -    int 1                       0: no session open, or
+ * OrvikCloseDriver                     L    int 1                       0: no session open, or
  *                                                                       the handle did not close
  * OrvikDDOpenDriver[NoBlock]           -    int 1                       0, as the opens
  * OrvikDDCloseDriver                   -    int 1                       0, as OrvikCloseDriver
  * OrvikDDWrite, OrvikDDRead            -    int 1: every byte moved     0: failed, short, over
  *                                                                       1000 ms, bad buffer/length
- * OrvikDDGetStatus, OrvikDDSetStatus,  -    int 1                       0: the request failed
- *   OrvikDDSetFormatStatus
- * OrvikGetStatus, OrvikSetStatus       L    int 1                       0: the request failed
- * OrvikDDGetDeviceVersion              -    unsigned char 1             0: the request failed
- * OrvikGetDeviceVersion                L    int 1                       0: the request failed
- * OrvikDDGetDeviceStatus               -    DEVICE_STATUS 1 normal,     0: the request failed,
+ * OrvikDDGetStatus, OrvikDDSetStatus,  -    int 1                       0: the request failed (or
+ *   OrvikDDSetFormatStatus                                              returned part of the
+ * OrvikGetStatus, OrvikSetStatus       L    int 1                       record or word asked)
+ * OrvikDDGetDeviceVersion              -    unsigned char 1             0: as above
+ * OrvikGetDeviceVersion                L    int 1                       0: as above
+ * OrvikDDGetDeviceStatus               -    DEVICE_STATUS 1 normal,     0: as above,
  * OrvikGetDeviceStatus                 L    2 recovery                  3: it returned no data
  * OrvikDDReconfigure                   -    int 1                       0 after 11 tries (2.75 s)
  * OrvikDDGetChipId                     -    the chip identifier         ORVIK_DEFAULT_CHIP_ID
@@ -51,7 +53,7 @@
  * OrvikGetFlashSizes                   L    ACCESS 0, *flashType 0..35  1: no answer, *failed 1
  *                                           (36: no usable flash/card)
  * OrvikFatPrepareSupported             -    1: drive 0, not a card      0: a card or other drive
- * OrvikFreeMemoryDevice                -    int 1 always                -
+ * OrvikFreeMemoryDevice                L    int 1 always                -
  * OrvikSetPhase, OrvikGetProgress,     -    int 1 always                -
  *   OrvikSetProgress
  * OrvikMMC... (all 14)                 -    int 1                       0: transfer failed, card
@@ -60,7 +62,7 @@
  *                                                                       address over 32 bits
  * OrvikGetFileVersion                  -    STATUS 0                    2
  * OrvikGetFirmwareVersion              L    STATUS 0                    3, 6, 8, 9
- * OrvikBuildBlockStatus                -    STATUS 0 (also: card drive) 3
+ * OrvikBuildBlockStatus                L    STATUS 0 (also: card drive) 3
  * OrvikFatEraseDataArea                L    STATUS 0 (also: card drive) 4, 8
  * OrvikQuickFormatPelk                 L    STATUS 0                    3, 4, 8
  * OrvikProgramPelkMedia                L    STATUS 0                    1, 2, 3, 6, 8, 9, 10
@@ -380,8 +382,8 @@ ORVIK_API ORVIK_ULONG ORVIK_CALL OrvikDDGetChipId(void);
  * session (see OrvikDDOpenDriver).  The opens and OrvikCloseDriver take the
  * global lock: they wait for a running operation to end.
  *
- * A failed open explains itself in the debug output (standard error with
- * ORVIK_DEBUG set, on POSIX): every name tried and why it did not open.
+ * With ORVIK_DEBUG set, a failed open explains itself in the debug output
+ * (standard error on POSIX): every name tried and why it did not open.
  */
 ORVIK_API int ORVIK_CALL OrvikOpenDriver(DEVICE_STATUS mode);
 ORVIK_API int ORVIK_CALL OrvikOpenDriverEx(char instance, DEVICE_STATUS mode);
