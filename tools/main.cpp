@@ -17,12 +17,19 @@ using namespace orvik::tool;
 namespace {
 
 const char* kFooter = R"(Targets: a simulated player kept in a folder is the default (--player DIR,
-made on first use; default $ORVIK_PLAYER or ~/.local/share/orvik/player).
+made by `orvik sim create`; without --player: $ORVIK_PLAYER or
+~/.local/share/orvik/player, made on first use).
 --device opens the platform's device objects instead (sockets in
 $ORVIK_DEVICE_DIR on POSIX, e.g. a player served by `orvik sim serve`).
 
+Commands that destroy data ask first on a terminal; --yes answers for
+them, and without a terminal they refuse unless --yes is given.
+--dry-run shows what a command would change and changes nothing.
+
 Exit codes: 0 done, 1 failed (the message says why and what to do),
-2 nothing to do (e.g. firmware already up to date), 64 wrong command line.
+2 nothing to do (e.g. firmware already up to date), 64 wrong command line
+(or a destructive command without --yes and no terminal), 130 stopped by
+Ctrl-C after the running step.
 
 Environment: ORVIK_PLAYER, ORVIK_DEVICE_DIR, ORVIK_REGISTRY (reservation file),
 NO_COLOR, ORVIK_DEBUG (library debug texts on standard error).)";
@@ -40,6 +47,43 @@ void AddFaultOptions(CLI::App* command, orvik::sim::program::FaultOptions* fault
   command->add_option("--power-cut-after", faults->powerCutAfter,
                       "power is lost after this many transfers");
   command->add_option("--card-fail", faults->cardFailures, "card command code (0..10) that fails");
+}
+
+// The word CLI11 could not place: the first word that is neither an
+// option, an option's value nor a known command, and the command whose
+// subcommands it should have named.  Empty when there is none.
+std::string UnknownCommandWord(const CLI::App& app, int argc, char** argv,
+                               const CLI::App** parent) {
+  const CLI::App* current = &app;
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word.rfind("-", 0) == 0) {
+      const bool takesValue = word == "--player" || word == "--instance" || word == "--color";
+      if (takesValue && word.find('=') == std::string::npos) ++i;
+      continue;
+    }
+    const std::vector<const CLI::App*> commands = current->get_subcommands({});
+    if (commands.empty()) return {};  // a command's own positional values
+    bool known = false;
+    for (const CLI::App* sub : commands)
+      if (sub->get_name() == word) {
+        current = sub;
+        known = true;
+        break;
+      }
+    if (!known) {
+      *parent = current;
+      return word;
+    }
+  }
+  return {};
+}
+
+std::string CommandNames(const CLI::App& app) {
+  std::string names;
+  for (const CLI::App* sub : app.get_subcommands({}))
+    names += (names.empty() ? "" : ", ") + sub->get_name();
+  return names;
 }
 
 bool ArgumentsAskForJson(int argc, char** argv) {
@@ -83,6 +127,7 @@ TargetOptions GlobalOptions::Target() const {
   target.device = device;
   target.recovery = recovery;
   target.instance = instance;
+  target.defaultFolder = player.empty();
   return target;
 }
 
@@ -106,6 +151,10 @@ int main(int argc, char** argv) {
                "show each step (and a simulated player's exchanges) on standard error");
   app.add_option("--color", color, "colours: auto, always or never")
       ->check(CLI::IsMember({"auto", "always", "never"}));
+  app.add_flag("-y,--yes", global.yes, "go ahead with a command that destroys data without asking");
+  app.add_flag("-n,--dry-run", global.dryRun,
+               "show what the command would change, and change nothing");
+  // (orvik --version: the tool's and the library's version, goes here.)
 
   // --- the player ---
   uint32_t cardDrive = 0;
@@ -214,8 +263,9 @@ int main(int argc, char** argv) {
   auto* badCount = simCreate->add_option("--bad-block-count", badBlockCount,
                                          "factory bad blocks chosen at random (default 2)");
   (void)badList;
+  long long cardMiBValue = 0;
   auto* cardMiB =
-      simCreate->add_option("--card-mib", create.cardMiB, "card size in MiB (default 32)");
+      simCreate->add_option("--card-mib", cardMiBValue, "card size in MiB, 1 to 2048 (default 32)");
   auto* noCard = simCreate->add_flag("--no-card", create.noCard, "an empty card slot");
   cardMiB->excludes(noCard);
   simCreate->add_flag("--recovery", create.recovery, "start in recovery mode");
@@ -269,7 +319,13 @@ int main(int argc, char** argv) {
     return app.exit(help);
   } catch (const CLI::CallForAllHelp& help) {
     return app.exit(help);
-  } catch (const CLI::ParseError& failure) {
+  } catch (const CLI::ParseError& parseFailure) {
+    std::string what = parseFailure.what();
+    const CLI::App* parent = &app;
+    const std::string unknown = UnknownCommandWord(app, argc, argv, &parent);
+    if (!unknown.empty())
+      what =
+          "\"" + unknown + "\" is not a command (the commands are: " + CommandNames(*parent) + ")";
     if (jsonWanted) {
       nlohmann::json document = {
           {"command", nullptr},
@@ -277,11 +333,10 @@ int main(int argc, char** argv) {
           {"exitCode", kExitUsage},
           {"target", nullptr},
           {"result", nullptr},
-          {"error",
-           {{"code", "usage"}, {"message", failure.what()}, {"action", "See `orvik --help`."}}}};
+          {"error", {{"code", "usage"}, {"message", what}, {"action", "See `orvik --help`."}}}};
       std::cout << document.dump(2) << "\n";
     } else {
-      std::cerr << "orvik: " << failure.what()
+      std::cerr << "orvik: " << what
                 << "\nRun `orvik --help` (or `orvik COMMAND "
                    "--help`) to see the commands and options.\n";
     }
@@ -293,6 +348,8 @@ int main(int argc, char** argv) {
                                     : ColorMode::kAuto;
   create.badBlockCount =
       badCount->count() > 0 ? std::optional<uint32_t>(badBlockCount) : std::nullopt;
+  if (cardMiB->count() > 0) create.cardMiB = cardMiBValue;
+  cardOptions.blockGiven = eraseBlock->count() > 0;
   blocks.grid = !noGrid;
   if (global.verbosity > 0) SetProcessEnvironment("ORVIK_DEBUG", "1");
 

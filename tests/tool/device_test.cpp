@@ -55,7 +55,7 @@ TEST_F(DeviceTest, CardBlocksRoundTripAndTheFormatIsReadable) {
   WriteFile(scratch_ + "/data.bin", data);
   // A file that is not whole blocks needs --pad.
   ProgramRun refused = Orvik({"card", "write", "--block", "100", "--in", scratch_ + "/data.bin"});
-  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.exitCode, 64);
   EXPECT_NE(refused.err.find("not a whole number of 512-byte blocks"), std::string::npos);
   nlohmann::json written =
       OrvikJson({"card", "write", "--block", "100", "--pad", "--in", scratch_ + "/data.bin"}, 0);
@@ -116,11 +116,11 @@ TEST_F(DeviceTest, ReservationIsWrittenAsARegistryExport) {
   EXPECT_NE(ReadFile(elsewhere).find("dword:00000800"), std::string::npos);
   EXPECT_TRUE(OrvikJson({"reserve", "--clear"}, 0)["result"]["kiloBytes"].is_null());
   EXPECT_FALSE(fs::exists(player_ + "/registry.reg"));
-  EXPECT_EQ(OrvikJson({"reserve", "0"}, 1)["error"]["code"], "usage");
+  EXPECT_EQ(OrvikJson({"reserve", "0"}, 64)["error"]["code"], "usage");
   // The library counts the reservation in bytes in 32 bits: 4 GB would wrap
   // to a reservation of 0, so it is refused.
   EXPECT_NE(
-      OrvikJson({"reserve", "4194304"}, 1)["error"]["action"].get<std::string>().find("4194303"),
+      OrvikJson({"reserve", "4194304"}, 64)["error"]["action"].get<std::string>().find("4194303"),
       std::string::npos);
 }
 

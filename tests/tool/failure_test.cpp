@@ -35,7 +35,7 @@ TEST_F(FailureTest, CommandsThatInspectAFolderNeedAPlayerThere) {
   EXPECT_FALSE(fs::exists(missing));
   ProgramRun human = Orvik({"--player", missing, "sim", "inspect"});
   EXPECT_EQ(human.exitCode, 1);
-  EXPECT_EQ(human.out, "");
+  EXPECT_EQ(human.out, "Target: simulated player in " + missing + "\n");
   EXPECT_NE(human.err.find("error: There is no simulated player in " + missing), std::string::npos);
   EXPECT_NE(human.err.find("what to do:"), std::string::npos);
   // A player with no file system has nothing to export.

@@ -96,11 +96,11 @@ std::string ToolTest::SampleManifest() {
 
 ProgramRun ToolTest::Orvik(std::vector<std::string> args,
                            const std::map<std::string, std::string>& env) {
-  bool hasTarget = false;
-  for (const std::string& arg : args)
-    if (arg == "--player" || arg == "--device") hasTarget = true;
-  if (!hasTarget) args.insert(args.begin(), {"--player", player_});
-  return RunProgram(ToolPath(), args, env, scratch_);
+  // The test's player is the default folder, so that the first command
+  // makes it as a first use would.
+  std::map<std::string, std::string> environment = env;
+  environment.emplace("ORVIK_PLAYER", player_);
+  return RunProgram(ToolPath(), args, environment, scratch_);
 }
 
 nlohmann::json ToolTest::OrvikJson(std::vector<std::string> args, int expectedExit,

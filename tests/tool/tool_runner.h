@@ -38,7 +38,8 @@ class ToolTest : public ::testing::Test {
 
   static std::string ToolPath();
   static std::string SampleManifest();
-  // orvik with the arguments, on the test's player unless --player is given.
+  // orvik with the arguments, on the test's player (the default folder,
+  // ORVIK_PLAYER) unless --player is given.
   ProgramRun Orvik(std::vector<std::string> args,
                    const std::map<std::string, std::string>& env = {});
   // orvik with --json added; checks that standard output is one document.

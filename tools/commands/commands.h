@@ -42,6 +42,7 @@ int RunEraseData(CommandContext& context);
 struct CardOptions {
   uint8_t drive = 0;              // the device-side drive number of the card
   uint32_t block = 0;             // first block
+  bool blockGiven = false;        // erase: --block was given
   std::optional<uint32_t> count;  // blocks (read, erase)
   std::string file;               // read: output, write: input
   bool all = false;               // erase: the whole card
@@ -67,7 +68,7 @@ struct SimCreateOptions {
   uint32_t flashType = 7;
   std::string badBlocks;  // "5,900"
   std::optional<uint32_t> badBlockCount;
-  long long cardMiB = -1;  // -1: default 32 MiB
+  std::optional<long long> cardMiB;  // nullopt: the default 32 MiB
   bool noCard = false;
   bool recovery = false;
   int instance = 0;

@@ -24,11 +24,7 @@ using sim::inspect::BlockMap;
 using sim::inspect::BlockRole;
 using sim::inspect::EccVerdict;
 
-std::shared_ptr<sim::Player> Load(CommandContext& context) {
-  const std::string dir = context.global.Target().playerDir;
-  context.target = {{"kind", "simulator"}, {"player", dir}};
-  return LoadPlayer(context.console, dir, false);
-}
+std::shared_ptr<sim::Player> Load(CommandContext& context) { return context.OpenPlayerFolder(); }
 
 GridCell CellFor(const sim::inspect::BlockEntry& entry) {
   switch (entry.role) {

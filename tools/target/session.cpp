@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "cli/shell_quote.h"
 #include "orvik/orvik.h"
 #include "output/tool_error.h"
+#include "target/folder_lock.h"
 #include "target/reservation_config.h"
 
 namespace orvik::tool {
@@ -17,10 +19,6 @@ namespace fs = std::filesystem;
 constexpr uint32_t kDefaultFlashType = 7;
 constexpr uint32_t kDefaultBadBlocks = 2;
 constexpr uint64_t kDefaultSeed = 1;
-
-std::string Quoted(const std::string& text) {
-  return text.find_first_of(" \t'\"$") == std::string::npos ? text : "'" + text + "'";
-}
 
 }  // namespace
 
@@ -46,6 +44,10 @@ sim::PlayerConfig DefaultPlayerConfig() {
 std::shared_ptr<sim::Player> LoadPlayer(Console& console, const std::string& dir, bool create) {
   std::error_code error;
   const bool exists = fs::exists(fs::path(dir) / "player.json", error);
+  if (exists || create) {
+    if (create) fs::create_directories(dir, error);
+    HoldFolderLockForThisRun(dir);
+  }
   if (!exists && !create) {
     Problem problem;
     problem.code = "no-player";
@@ -55,7 +57,7 @@ std::shared_ptr<sim::Player> LoadPlayer(Console& console, const std::string& dir
     problem.action = fmt::format(
         "Create one with `orvik sim create --player {}`, or give the "
         "folder of an existing player with --player.",
-        Quoted(dir));
+        ShellQuote(dir));
     problem.details = {{"player", dir}};
     throw ToolError(std::move(problem));
   }
@@ -67,18 +69,32 @@ std::shared_ptr<sim::Player> LoadPlayer(Console& console, const std::string& dir
            fmt::format("The simulated player in {} cannot be read: {}", dir, why),
            "Its files were damaged or written by another version.",
            fmt::format("Create a new one with `orvik sim create --force --player {}`.",
-                       Quoted(dir)));
+                       ShellQuote(dir)));
     return player;
   }
   std::shared_ptr<sim::Player> player = sim::Player::Create(DefaultPlayerConfig());
-  fs::create_directories(dir, error);
   if (!player->Save(dir, &why))
     Fail("player-unwritable",
          fmt::format("A new simulated player cannot be saved in {}: {}", dir, why),
          "The folder is not writable.", "Give a writable folder with --player.");
   console.Line(console.Paint(Style::kInfo, "Created a new simulated player in " + dir) +
-               " (64 MB flash, type 7, 2 factory bad blocks, 32 MiB card).");
+               " (first use of the default folder: 64 MB flash, type 7, 2 factory bad blocks, "
+               "32 MiB card).");
   return player;
+}
+
+std::string TargetText(const TargetOptions& options) {
+  if (!options.device) return "simulated player in " + options.playerDir;
+  const std::string objects = options.recovery ? "OrvikRecDevice" : "TEMBROr";
+  std::string text =
+      "device \\\\.\\" + objects +
+      (options.instance < 0 ? std::string("0 to 99") : std::to_string(options.instance));
+#ifndef _WIN32
+  const char* deviceDir = std::getenv("ORVIK_DEVICE_DIR");
+  if (deviceDir != nullptr && deviceDir[0] != '\0')
+    text += std::string(" (sockets in ") + deviceDir + ")";
+#endif
+  return text;
 }
 
 std::string ReservationFileFor(const TargetOptions& options) {
@@ -90,8 +106,9 @@ Session::Session(Console& console, TargetOptions options)
 
 std::unique_ptr<Session> Session::Open(Console& console, const TargetOptions& options) {
   std::unique_ptr<Session> session(new Session(console, options));
+  console.Line(console.Paint(Style::kBold, "Target:") + " " + TargetText(options));
   if (!options.device) {
-    session->player_ = LoadPlayer(console, options.playerDir, true);
+    session->player_ = LoadPlayer(console, options.playerDir, options.defaultFolder);
     if (console.Verbose())
       session->player_->SetTrace([&console](const sim::TraceEvent& event) {
         console.Step("player: " + sim::FormatTraceEvent(event));
@@ -138,9 +155,9 @@ void Session::OpenLibrary() {
     } else if (!config.recoveryMode && options_.recovery) {
       problem.cause = "The player is not in recovery mode, so it has no recovery device object.";
       problem.action =
-          "Leave out --recovery (or put the simulated player in recovery mode with "
-          "`orvik sim mode --recovery " +
-          CommandOptions() + "`).";
+          "Leave out --recovery, or put the simulated player in recovery mode with "
+          "`orvik sim mode --recovery-mode " +
+          CommandOptions() + "`.";
     } else if (options_.instance >= 0 && options_.instance != config.instance) {
       problem.cause = "The player's device object is " + player_->ObjectName() + ".";
       problem.action =
@@ -149,7 +166,8 @@ void Session::OpenLibrary() {
       problem.cause =
           "The player refuses to be opened (its driver refuses opens, or it lost power).";
       problem.action = "Check its fault settings with `orvik sim inspect " + CommandOptions() +
-                       "`, or create a new player with `orvik sim create --force`.";
+                       "`, or create a new player with `orvik sim create --force " +
+                       CommandOptions() + "`.";
     }
   } else {
     problem.message = "No player found: none of the device objects " + range + " could be opened.";
@@ -200,9 +218,19 @@ void Session::Close() {
   console_.Step("saved the simulated player in " + options_.playerDir);
 }
 
-std::string Session::CommandOptions() const {
-  if (options_.device) return "--device";
-  return "--player " + Quoted(options_.playerDir);
+std::string Session::CommandOptions() const { return ShellJoin(CommandWords()); }
+
+std::vector<std::string> Session::CommandWords() const {
+  std::vector<std::string> words;
+  if (options_.device)
+    words.push_back("--device");
+  else
+    words = {"--player", options_.playerDir};
+  if (options_.instance >= 0) {
+    words.push_back("--instance");
+    words.push_back(std::to_string(options_.instance));
+  }
+  return words;
 }
 
 nlohmann::json Session::Describe() const {
