@@ -146,33 +146,33 @@ TEST_F(FailureTest, PowerCutDuringTheReflashSaysWhatIsLeftAndHowToRecover) {
   EXPECT_EQ(OrvikJson({"versions", "--manifest", SampleManifest()}, 0)["result"]["upToDate"], true);
 }
 
-TEST_F(FailureTest, AMalformedFirmwareFileIsStatusTwoWithItsLine) {
+TEST_F(FailureTest, AMalformedFirmwareFileIsRefusedWithItsLineBeforeThePlayerIsOpened) {
   const std::string set = CopySamples("set");
-  std::string text = ReadFile(set + "/dsp.srec");
+  const std::string good = ReadFile(set + "/dsp.srec");
+  std::string text = good;
   // Line 12's first data digit changes, its checksum does not.
   size_t line = 0;
   for (int i = 0; i < 11; ++i) line = text.find('\n', line) + 1;
   text[line + 8] = text[line + 8] == '0' ? '1' : '0';
   WriteFile(set + "/dsp.srec", text);
-  nlohmann::json failed = OrvikJson({"reflash", "--manifest", set + "/manifest.json"}, 1);
+  nlohmann::json failed = OrvikJson({"--yes", "reflash", "--manifest", set + "/manifest.json"}, 1);
   const nlohmann::json& error = failed["error"];
-  EXPECT_EQ(error["status"], 2);
-  EXPECT_EQ(error["statusName"], "PROGRAM_MEDIA_BAD_FILE");
+  EXPECT_EQ(error["code"], "firmware-file");
   EXPECT_EQ(error["details"]["file"], "dsp.srec");
-  EXPECT_EQ(error["details"]["line"], 12);
+  EXPECT_EQ(error["details"]["where"], "line 12");
   EXPECT_NE(error["details"]["problem"].get<std::string>().find("checksum"), std::string::npos);
-  EXPECT_NE(error["message"].get<std::string>().find("dsp.srec line 12"), std::string::npos);
-  EXPECT_EQ(error["playerState"], "Nothing was written: the player is as it was.");
-  // The damaged S9 version record is caught by the file-version query.
-  text = ReadFile(std::string(ORVIK_SOURCE_DIR) + "/samples/firmware/player.srec");
+  EXPECT_NE(error["message"].get<std::string>().find("dsp.srec: line 12"), std::string::npos);
+  // Refused before anything was opened: no player made, no reservation set.
+  EXPECT_FALSE(fs::exists(player_));
+  // A damaged S9 version record is caught by the same check.
+  text = ReadFile(set + "/player.srec");
   size_t s9 = text.find("S90B");
   text[s9 + 11] = text[s9 + 11] == '1' ? '2' : '1';
   WriteFile(set + "/player.srec", text);
-  WriteFile(set + "/dsp.srec",
-            ReadFile(std::string(ORVIK_SOURCE_DIR) + "/samples/firmware/dsp.srec"));
+  WriteFile(set + "/dsp.srec", good);
   nlohmann::json version = OrvikJson({"versions", "--manifest", set + "/manifest.json"}, 1);
-  EXPECT_EQ(version["error"]["operation"], "OrvikGetFileVersion");
   EXPECT_EQ(version["error"]["details"]["file"], "player.srec");
+  EXPECT_NE(version["error"]["message"].get<std::string>().find("checksum"), std::string::npos);
 }
 
 TEST_F(FailureTest, ReservationsTooSmallOrMissingOrMismatchedAreExplained) {

@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "firmware/srecord_check.h"
+#include "firmware/firmware_check.h"
 #include "protocol/flash_types.h"
 #include "protocol/media_state.h"
 #include "target/reservation_config.h"
@@ -10,38 +10,13 @@
 namespace orvik::tool {
 namespace {
 
-// Blocks the fit check counts for the files: each file's length to write
-// (its converted image, or 512 bytes per 510-byte piece of a raw file),
-// taken 510 to 512 once more and rounded up to whole blocks.
-int64_t BlocksNeeded(uint32_t blockBytes, const Manifest& manifest) {
-  if (blockBytes == 0) return -1;
-  int64_t blocks = 0;
-  for (const ManifestFile& file : manifest.files) {
-    uint64_t length = file.kind == FILE_KIND_SREC
-                          ? SRecordImageBytes(file.content, file.prefix.size())
-                          : (file.content.size() + 509) / 510 * 512;
-    if (file.content.empty()) length = 0;
-    const uint64_t padded = (length + 509) / 510 * 512;
-    blocks += static_cast<int64_t>((padded + blockBytes - 1) / blockBytes);
-  }
-  return blocks;
-}
-
-// Names the malformed file behind a status 2, with the line and the flaw.
-void DescribeMalformedFile(const Manifest& manifest, Problem& problem) {
-  for (const ManifestFile& file : manifest.files) {
-    if (file.kind != FILE_KIND_SREC) continue;
-    if (std::optional<SRecordFlaw> flaw = FindSRecordFlaw(file.content)) {
-      problem.message += fmt::format(" {} line {}: {}.", file.path, flaw->line, flaw->problem);
-      problem.details["file"] = file.path;
-      problem.details["tag"] = TagText(file.tag);
-      problem.details["line"] = flaw->line;
-      problem.details["problem"] = flaw->problem;
-      problem.action = "Rebuild " + file.path + " (or fetch it again), then run the command again.";
-      return;
-    }
-  }
-  problem.message += " The tool's own check found no flawed record; the library refused the set.";
+// A status 2 after the tool's own check passed the set: the library and the
+// check disagree, which only a rebuilt tool can mend.
+void DescribeMalformedFile(Problem& problem) {
+  problem.message += " The tool's check of the files (with the library's readers) passed them.";
+  problem.action =
+      "Rebuild the tool and the library from the same sources, then run the "
+      "command again.";
 }
 
 }  // namespace
@@ -177,7 +152,9 @@ StatusContext MediaRunner::ContextFor(const Manifest* manifest, const PhaseTrace
     const protocol::DriveMediaState* drive = protocol::MediaStateFor(0);
     if (drive != nullptr && drive->blockStatus != nullptr)
       status.systemBlocksFound = drive->systemBlockCount;
-    if (manifest != nullptr) status.blocksNeeded = BlocksNeeded(flash_.BlockBytes(), *manifest);
+    if (manifest != nullptr)
+      if (const protocol::FlashTypeDescriptor* type = protocol::FlashTypeFor(flash_.type))
+        status.blocksNeeded = static_cast<int64_t>(BlocksNeeded(*manifest, *type));
   }
   if (manifest != nullptr) status.manifestPath = manifest->path;
   if (trace != nullptr) {
@@ -193,8 +170,7 @@ void MediaRunner::FailWith(MediaOperation operation, int status, const Manifest*
                            const PhaseTrace* trace) {
   StatusContext words = ContextFor(manifest, trace);
   Problem problem = ExplainStatus(operation, status, words);
-  if (status == PROGRAM_MEDIA_BAD_FILE && manifest != nullptr)
-    DescribeMalformedFile(*manifest, problem);
+  if (status == PROGRAM_MEDIA_BAD_FILE && manifest != nullptr) DescribeMalformedFile(problem);
   if (trace != nullptr) {
     nlohmann::json phases = nlohmann::json::array();
     for (uint32_t phase : trace->phases) phases.push_back(phase);
