@@ -184,6 +184,8 @@ int main(int argc, char** argv) {
   updateCommand->add_option("--manifest", update.manifest, "the firmware set's manifest.json")
       ->required();
   updateCommand->add_flag("--force", update.force, "write even when every version is up to date");
+  updateCommand->add_option("--allow-removing", update.allowRemoving,
+                            "let the update drop the player's file with this tag (repeatable)");
 
   ReflashOptions reflash;
   CLI::App* reflashCommand = app.add_subcommand(
@@ -193,6 +195,11 @@ int main(int argc, char** argv) {
   reflashCommand->add_flag("--erase-data", reflash.eraseData, "also erase the data area");
   reflashCommand->add_flag("--size-from-registry", reflash.sizeFromRegistry,
                            "size the volume from the reservation, not the system blocks found");
+  uint32_t reflashReserve = 0;
+  auto* reflashReserveOption = reflashCommand->add_option(
+      "--reserve", reflashReserve,
+      "kilobytes to reserve for the firmware (instead of the manifest's), 1 to 4194303");
+  reflashReserveOption->check(CLI::Range(1u, 4194303u));
 
   bool quickSizeFromRegistry = false;
   CLI::App* quick =
@@ -200,12 +207,17 @@ int main(int argc, char** argv) {
   quick->add_flag("--size-from-registry", quickSizeFromRegistry,
                   "size the volume from the reservation, not the system blocks found");
 
-  std::string fullManifest;
+  FullFormatOptions fullOptions;
   CLI::App* full =
       app.add_subcommand("full-format",
                          "Erase the flash and lay the system area out anew (with --manifest: and "
                          "write the firmware)");
-  full->add_option("--manifest", fullManifest, "also write this firmware set");
+  full->add_option("--manifest", fullOptions.manifest, "also write this firmware set");
+  uint32_t fullReserve = 0;
+  auto* fullReserveOption = full->add_option(
+      "--reserve", fullReserve,
+      "kilobytes to reserve for the firmware (instead of the manifest's), 1 to 4194303");
+  fullReserveOption->check(CLI::Range(1u, 4194303u));
 
   CLI::App* eraseData =
       app.add_subcommand("erase-data", "Erase every good block after the first zone");
@@ -350,6 +362,8 @@ int main(int argc, char** argv) {
       badCount->count() > 0 ? std::optional<uint32_t>(badBlockCount) : std::nullopt;
   if (cardMiB->count() > 0) create.cardMiB = cardMiBValue;
   cardOptions.blockGiven = eraseBlock->count() > 0;
+  if (reflashReserveOption->count() > 0) reflash.reserveKiloBytes = reflashReserve;
+  if (fullReserveOption->count() > 0) fullOptions.reserveKiloBytes = fullReserve;
   blocks.grid = !noGrid;
   if (global.verbosity > 0) SetProcessEnvironment("ORVIK_DEBUG", "1");
 
@@ -374,7 +388,7 @@ int main(int argc, char** argv) {
     else if (quick->parsed())
       exitCode = RunQuickFormat(context, quickSizeFromRegistry);
     else if (full->parsed())
-      exitCode = RunFullFormat(context, fullManifest);
+      exitCode = RunFullFormat(context, fullOptions);
     else if (eraseData->parsed())
       exitCode = RunEraseData(context);
     else if (cardInfo->parsed())

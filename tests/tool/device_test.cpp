@@ -54,11 +54,12 @@ TEST_F(DeviceTest, CardBlocksRoundTripAndTheFormatIsReadable) {
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + 1);
   WriteFile(scratch_ + "/data.bin", data);
   // A file that is not whole blocks needs --pad.
-  ProgramRun refused = Orvik({"card", "write", "--block", "100", "--in", scratch_ + "/data.bin"});
+  ProgramRun refused =
+      Orvik({"--yes", "card", "write", "--block", "100", "--in", scratch_ + "/data.bin"});
   EXPECT_EQ(refused.exitCode, 64);
   EXPECT_NE(refused.err.find("not a whole number of 512-byte blocks"), std::string::npos);
-  nlohmann::json written =
-      OrvikJson({"card", "write", "--block", "100", "--pad", "--in", scratch_ + "/data.bin"}, 0);
+  nlohmann::json written = OrvikJson(
+      {"--yes", "card", "write", "--block", "100", "--pad", "--in", scratch_ + "/data.bin"}, 0);
   EXPECT_EQ(written["result"]["written"]["blocks"], 4);
   nlohmann::json read = OrvikJson(
       {"card", "read", "--block", "100", "--count", "4", "--out", scratch_ + "/back.bin"}, 0);
@@ -68,7 +69,8 @@ TEST_F(DeviceTest, CardBlocksRoundTripAndTheFormatIsReadable) {
   EXPECT_EQ(back.substr(0, data.size()), data);
   EXPECT_EQ(back.substr(data.size()), std::string(4 * 512 - data.size(), '\0'));
 
-  nlohmann::json erased = OrvikJson({"card", "erase", "--block", "96", "--count", "32"}, 0);
+  nlohmann::json erased =
+      OrvikJson({"--yes", "card", "erase", "--block", "96", "--count", "32"}, 0);
   EXPECT_EQ(erased["result"]["erased"]["blocks"], 32);
   OrvikJson({"card", "read", "--block", "100", "--count", "1", "--out", scratch_ + "/gone.bin"}, 0);
   EXPECT_EQ(ReadFile(scratch_ + "/gone.bin"), std::string(512, '\0'));
@@ -77,15 +79,15 @@ TEST_F(DeviceTest, CardBlocksRoundTripAndTheFormatIsReadable) {
       {"card", "read", "--block", "65530", "--count", "10", "--out", scratch_ + "/x.bin"}, 1);
   EXPECT_EQ(beyond["error"]["code"], "out-of-range");
 
-  nlohmann::json format = OrvikJson({"card", "format"}, 0);
+  nlohmann::json format = OrvikJson({"--yes", "card", "format"}, 0);
   EXPECT_EQ(format["result"]["format"]["fat"], "FAT12");
   // The card image is a partitioned disk: its volume starts at block 1.
   ProgramRun listing =
       RunProgram("/usr/bin/mdir", {"-i", player_ + "/mmc.bin@@512", "::"}, {}, scratch_);
   EXPECT_EQ(listing.exitCode, 0) << listing.err;
   EXPECT_NE(listing.out.find("Directory for ::/"), std::string::npos) << listing.out;
-  EXPECT_TRUE(OrvikJson({"card", "erase", "--file-system"}, 0)["ok"].get<bool>());
-  EXPECT_TRUE(OrvikJson({"card", "erase", "--all"}, 0)["ok"].get<bool>());
+  EXPECT_TRUE(OrvikJson({"--yes", "card", "erase", "--file-system"}, 0)["ok"].get<bool>());
+  EXPECT_TRUE(OrvikJson({"--yes", "card", "erase", "--all"}, 0)["ok"].get<bool>());
   nlohmann::json info = OrvikJson({"card", "info"}, 0);
   EXPECT_EQ(info["result"]["card"]["eraseGroupBlocks"], 32);
 }
@@ -143,11 +145,11 @@ TEST_F(DeviceTest, SimulatedPlayersAreCreatedWithTheirSettings) {
   EXPECT_EQ(refused["error"]["code"], "no-device");
   EXPECT_NE(refused["error"]["cause"].get<std::string>().find("recovery mode"), std::string::npos);
   nlohmann::json recovered =
-      OrvikJson({"--recovery", "reflash", "--manifest", SampleManifest()}, 0);
+      OrvikJson({"--yes", "--recovery", "reflash", "--manifest", SampleManifest()}, 0);
   EXPECT_EQ(recovered["target"]["recovery"], true);
   EXPECT_EQ(recovered["result"]["after"][0]["state"], "up to date");
   EXPECT_EQ(OrvikJson({"sim", "mode", "--normal-mode"}, 0)["result"]["recoveryMode"], false);
-  EXPECT_EQ(OrvikJson({"versions", "--manifest", SampleManifest()}, 0)["result"]["upToDate"], true);
+  EXPECT_EQ(OrvikJson({"versions", "--manifest", SampleManifest()}, 2)["result"]["upToDate"], true);
 }
 
 TEST_F(DeviceTest, AServedPlayerIsReachedAsADeviceObject) {
@@ -177,7 +179,7 @@ TEST_F(DeviceTest, AServedPlayerIsReachedAsADeviceObject) {
   EXPECT_EQ(info["result"]["flash"]["type"], 7);
   EXPECT_EQ(info["result"]["card"]["capacityBlocks"], 65536);
   nlohmann::json card =
-      OrvikJson({"--device", "card", "format"}, 0, {{"ORVIK_DEVICE_DIR", sockets}});
+      OrvikJson({"--yes", "--device", "card", "format"}, 0, {{"ORVIK_DEVICE_DIR", sockets}});
   EXPECT_EQ(card["result"]["format"]["fat"], "FAT12");
 
   ASSERT_EQ(kill(server, SIGTERM), 0);

@@ -135,7 +135,9 @@ TEST(StatusTextTest, StateAfterAFailureFollowsThePhaseItStoppedIn) {
   Problem writing = ExplainStatus(MediaOperation::kUpdate, 6, context);
   EXPECT_NE(writing.playerState.find("part of the new firmware and part of the old"),
             std::string::npos);
-  EXPECT_NE(writing.action.find("reflash --recovery"), std::string::npos);
+  // An update cut off part-way is repaired by the update, not the reflash.
+  EXPECT_NE(writing.action.find("`orvik update --manifest"), std::string::npos);
+  EXPECT_EQ(writing.action.find("reflash"), std::string::npos);
   context.lastPhase = ORVIK_PHASE_SYSTEM_LAYOUT;
   Problem clearing = ExplainStatus(MediaOperation::kUpdate, 6, context);
   EXPECT_NE(clearing.playerState.find("new firmware files were written"), std::string::npos);
@@ -160,7 +162,9 @@ TEST(StatusTextTest, RoomSuggestionIsOneBlockMoreThanTheNeed) {
   context.blockBytes = 16384;
   context.blocksNeeded = 5;
   Problem problem = ExplainStatus(MediaOperation::kUpdate, 10, context);
-  EXPECT_NE(problem.action.find("orvik reserve 96"), std::string::npos) << problem.action;
+  EXPECT_NE(problem.action.find("--reserve 96`"), std::string::npos) << problem.action;
+  EXPECT_NE(problem.action.find("totalKiloBytesReserved in the manifest to at least 96 KB"),
+            std::string::npos);
   EXPECT_EQ(KiloBytesForBlocks(5, 8192), 48u);
 }
 

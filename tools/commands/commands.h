@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "commands/context.h"
 #include "sim/program/fault_options.h"
@@ -25,17 +26,23 @@ int RunVersions(CommandContext& context, const std::string& manifest);
 // --- firmware and formats --------------------------------------------------
 struct UpdateOptions {
   std::string manifest;
-  bool force = false;  // write even when every stored version matches
+  bool force = false;                      // write even when every stored version matches
+  std::vector<std::string> allowRemoving;  // tags the set may drop from the player
 };
 int RunUpdate(CommandContext& context, const UpdateOptions& options);
 struct ReflashOptions {
   std::string manifest;
-  bool eraseData = false;         // also erase the data area at the end
-  bool sizeFromRegistry = false;  // size the volume from the reservation
+  bool eraseData = false;                    // also erase the data area at the end
+  bool sizeFromRegistry = false;             // size the volume from the reservation
+  std::optional<uint32_t> reserveKiloBytes;  // --reserve: instead of the manifest's
 };
 int RunReflash(CommandContext& context, const ReflashOptions& options);
 int RunQuickFormat(CommandContext& context, bool sizeFromRegistry);
-int RunFullFormat(CommandContext& context, const std::string& manifest);
+struct FullFormatOptions {
+  std::string manifest;                      // empty: lay out without firmware
+  std::optional<uint32_t> reserveKiloBytes;  // --reserve: instead of the manifest's
+};
+int RunFullFormat(CommandContext& context, const FullFormatOptions& options);
 int RunEraseData(CommandContext& context);
 
 // --- the card ---------------------------------------------------------------

@@ -129,6 +129,44 @@ void MediaRunner::EraseData() {
   }
 }
 
+const char* SystemAreaName(SystemArea area) {
+  switch (area) {
+    case SystemArea::kSound:
+      return "sound";
+    case SystemArea::kNone:
+      return "none";
+    case SystemArea::kMismatch:
+      return "mismatch";
+    case SystemArea::kUnknown:
+      return "unknown";
+  }
+  return "unknown";
+}
+
+StoredState MediaRunner::ReadStoredVersions(HostFileSet& files, const Manifest& manifest) {
+  StoredState stored;
+  stored.status = StoredVersions(files);
+  if (stored.status == PROGRAM_MEDIA_NO_DEVICE || stored.status == PROGRAM_MEDIA_NOT_FLASH)
+    FailWith(MediaOperation::kStoredVersions, stored.status, &manifest, nullptr);
+  const ScanFacts scan = LastScan();
+  const bool laidOut = scan.systemBlockCount > 0;
+  if (stored.status == PROGRAM_MEDIA_DONE ||
+      (stored.status == PROGRAM_MEDIA_WRITE_FAILED && laidOut)) {
+    stored.area = SystemArea::kSound;
+  } else if (!laidOut && (stored.status == PROGRAM_MEDIA_WRITE_FAILED ||
+                          stored.status == PROGRAM_MEDIA_SYSTEM_MISMATCH)) {
+    stored.area = SystemArea::kNone;
+  } else if (stored.status == PROGRAM_MEDIA_SYSTEM_MISMATCH) {
+    stored.area = SystemArea::kMismatch;
+  }
+  if (stored.area != SystemArea::kSound) {
+    Problem why = ExplainStatus(MediaOperation::kStoredVersions, stored.status,
+                                ContextFor(&manifest, nullptr));
+    stored.advice = why.action;
+  }
+  return stored;
+}
+
 ScanFacts MediaRunner::LastScan() const {
   // The library keeps what the scan found in drive 0's state; a host has no
   // export for it, so the tool (linked with the library) reads it there.
@@ -182,29 +220,6 @@ void MediaRunner::FailWith(MediaOperation operation, int status, const Manifest*
   if (words.systemBlocksFound >= 0) problem.details["systemBlocksFound"] = words.systemBlocksFound;
   if (words.blocksNeeded >= 0) problem.details["blocksNeeded"] = words.blocksNeeded;
   throw ToolError(std::move(problem));
-}
-
-uint32_t ApplyManifestReservation(CommandContext& context, const Session& session,
-                                  const Manifest& manifest, bool overwrite) {
-  ReservationSetting current = ReadReservation(session.ReservationFile());
-  if (!manifest.totalKiloBytesReserved) return current.kiloBytes.value_or(0);
-  const uint32_t wanted = *manifest.totalKiloBytesReserved;
-  if (current.kiloBytes == wanted) return wanted;
-  if (current.kiloBytes && !overwrite) {
-    context.console.Warn(fmt::format(
-        "the manifest asks for {} KB reserved, but {} KB is configured in {}; the configured "
-        "value is used (`orvik reserve {}` changes it, and the full reflash lays the player out "
-        "for it)",
-        wanted, *current.kiloBytes, session.ReservationFile(), wanted));
-    return *current.kiloBytes;
-  }
-  WriteReservation(session.ReservationFile(), wanted);
-  context.console.Line(fmt::format("Reservation set to {} KB in {} (asked for by the manifest).",
-                                   wanted, session.ReservationFile()));
-  context.result["reservationChanged"] = {
-      {"from", current.kiloBytes ? nlohmann::json(*current.kiloBytes) : nlohmann::json(nullptr)},
-      {"to", wanted}};
-  return wanted;
 }
 
 }  // namespace orvik::tool

@@ -104,9 +104,10 @@ std::string ReservationFileFor(const TargetOptions& options) {
 Session::Session(Console& console, TargetOptions options)
     : console_(console), options_(std::move(options)) {}
 
-std::unique_ptr<Session> Session::Open(Console& console, const TargetOptions& options) {
+std::unique_ptr<Session> Session::Open(Console& console, const TargetOptions& options,
+                                       bool announce) {
   std::unique_ptr<Session> session(new Session(console, options));
-  console.Line(console.Paint(Style::kBold, "Target:") + " " + TargetText(options));
+  if (announce) console.Line(console.Paint(Style::kBold, "Target:") + " " + TargetText(options));
   if (!options.device) {
     session->player_ = LoadPlayer(console, options.playerDir, options.defaultFolder);
     if (console.Verbose())

@@ -54,7 +54,9 @@ class Session {
   // Opens the target and the library's session (description read, or the
   // recovery object).  Throws ToolError with the likely cause when the
   // device object cannot be opened.
-  static std::unique_ptr<Session> Open(Console& console, const TargetOptions& options);
+  // announce: name the target on the first line of the output.
+  static std::unique_ptr<Session> Open(Console& console, const TargetOptions& options,
+                                       bool announce = true);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
