@@ -9,6 +9,7 @@
 #include "firmware/file_set.h"
 #include "firmware/file_sizes.h"
 #include "firmware/srecord_image.h"
+#include "platform/trace.h"
 
 namespace orvik::firmware {
 namespace {
@@ -75,27 +76,60 @@ SizePlan PlanSizes(const protocol::FlashTypeDescriptor& type, const HostFileArra
   return plan;
 }
 
+const char* DescribeError(SRecordError error) {
+  switch (error) {
+    case SRecordError::kBadChecksum:
+      return "a record does not match its checksum";
+    case SRecordError::kTruncated:
+      return "the text ends inside a record";
+    case SRecordError::kShortRecord:
+      return "a record is too short for its address";
+    case SRecordError::kNoMemorySpace:
+      return "a load record comes before any S0 record";
+    case SRecordError::kOutputFull:
+      return "the image is larger than its buffer";
+    case SRecordError::kPartialWord:
+      return "the load data is not a whole number of 3-byte words";
+    case SRecordError::kPrefixLength:
+      return "the prefix is not a whole number of 3-byte words";
+    case SRecordError::kNone:
+      break;
+  }
+  return "no error";
+}
+
+PrepareStatus NoBuffer(uint32_t j, uint64_t bytes) {
+  os::TraceFailure("file preparation: no memory for the %llu-byte buffer of file %u",
+                   static_cast<unsigned long long>(bytes), j);
+  return PrepareStatus::kNoBuffer;
+}
+
 PrepareStatus PrepareSRecordFile(const HostFileArrays& arrays, uint32_t j, const SizePlan& plan,
                                  PreparedFile& file) {
-  if (!file.buffer.Allocate(plan.bufferBytes[j])) return PrepareStatus::kNoBuffer;
+  if (!file.buffer.Allocate(plan.bufferBytes[j])) return NoBuffer(j, plan.bufferBytes[j]);
   const std::span<const uint8_t> text(arrays.fileData[j], arrays.fileLengths[j]);
   const uint32_t prefixLength = arrays.prefixLengths[j];
   const std::span<const uint8_t> prefix(prefixLength != 0 ? arrays.prefixData[j] : nullptr,
                                         prefixLength);
   const ConversionResult image = ConvertSRecordImage(text, prefix, file.buffer.bytes());
   if (!image.ok()) {
-    return image.error == SRecordError::kOutputFull && plan.bufferCapped[j]
-               ? PrepareStatus::kNoRoom
-               : PrepareStatus::kBadFile;
+    bool tooLarge = image.error == SRecordError::kOutputFull && plan.bufferCapped[j];
+    os::TraceFailure(
+        "file preparation: S-record file %u: %s", j,
+        tooLarge ? "its image is larger than the reserved area" : DescribeError(image.error));
+    return tooLarge ? PrepareStatus::kNoRoom : PrepareStatus::kBadFile;
   }
-  if (!ReadSRecordVersion(text, file.version)) return PrepareStatus::kBadFile;
+  if (!ReadSRecordVersion(text, file.version)) {
+    os::TraceFailure("file preparation: S-record file %u: its S9 record's checksum is wrong", j);
+    return PrepareStatus::kBadFile;
+  }
   file.lengthToWrite = image.imageLength;
   return PrepareStatus::kDone;
 }
 
 PrepareStatus PrepareRawFile(const HostFileArrays& arrays, uint32_t j, const SizePlan& plan,
                              PreparedFile& file) {
-  if (!file.buffer.Allocate(plan.bufferBytes[j])) return PrepareStatus::kNoBuffer;
+  if (!file.buffer.Allocate(plan.bufferBytes[j])) return NoBuffer(j, plan.bufferBytes[j]);
   const std::span<const uint8_t> data(arrays.fileData[j], arrays.fileLengths[j]);
   file.version = ReadVersionTrailer(data);
   uint8_t* page = file.buffer.data();
@@ -125,16 +159,30 @@ void PreparedFileSet::Reset(uint32_t count) {
 PrepareStatus PrepareFiles(const protocol::FlashTypeDescriptor& type, const HostFileArrays& arrays,
                            const _BinaryFilesInformation& files, PreparedFileSet& prepared) {
   prepared.Reset();
-  if (!ValidateFileSet(&files)) return PrepareStatus::kBadFile;
-  for (uint32_t j = 0; j < files.fileCount; ++j) {
-    if (files.fileKinds[j] != FILE_KIND_RAW && files.fileKinds[j] != FILE_KIND_SREC)
-      return PrepareStatus::kBadFile;
+  if (!ValidateFileSet(&files)) {
+    os::TraceFailure("file preparation: the file set record is refused (count, tags or low file)");
+    return PrepareStatus::kBadFile;
   }
-  if (!HostArraysUsable(arrays, files)) return PrepareStatus::kBadFile;
+  for (uint32_t j = 0; j < files.fileCount; ++j) {
+    if (files.fileKinds[j] != FILE_KIND_RAW && files.fileKinds[j] != FILE_KIND_SREC) {
+      os::TraceFailure("file preparation: file %u has the unknown kind %u", j,
+                       static_cast<unsigned>(files.fileKinds[j]));
+      return PrepareStatus::kBadFile;
+    }
+  }
+  if (!HostArraysUsable(arrays, files)) {
+    os::TraceFailure("file preparation: a file or prefix pointer is missing for its length");
+    return PrepareStatus::kBadFile;
+  }
 
   const SizePlan plan = PlanSizes(type, arrays, files);
-  if (plan.smallestCountedBytes / type.BlockBytes() >= plan.usableBlocks)
+  if (plan.smallestCountedBytes / type.BlockBytes() >= plan.usableBlocks) {
+    os::TraceFailure(
+        "file preparation: the files need at least %llu blocks, %llu are reserved",
+        static_cast<unsigned long long>(plan.smallestCountedBytes / type.BlockBytes() + 1),
+        static_cast<unsigned long long>(plan.usableBlocks));
     return PrepareStatus::kNoRoom;
+  }
 
   prepared.Reset(files.fileCount);
   for (bool srecordPass : {true, false}) {

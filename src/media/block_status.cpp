@@ -6,10 +6,12 @@
 
 #include "api/progress.h"
 #include "api/reservation.h"
-#include "platform/page_buffer.h"
 #include "platform/os.h"
+#include "platform/page_buffer.h"
+#include "platform/trace.h"
 #include "protocol/flash_commands.h"
 #include "protocol/media_state.h"
+#include "transport/session.h"
 
 namespace orvik::media {
 namespace {
@@ -68,8 +70,17 @@ class Scan {
     state_.blockStatus[cis] = BLOCK_CIS;
     state_.cisBlock = cis;
     Advance();
+    return ClassifyBlocksAfter(cis, true);
+  }
+
+  // Classifies every block after the CIS block from its marks; the marks of
+  // the CIS block's group are in the buffer already when marksLoaded.
+  bool ClassifyBlocksAfter(uint32_t cis, bool marksLoaded) {
     for (uint32_t block = cis + 1; block < type_.blockCount; ++block) {
-      if (block % kMarksPerRequest == 0 && !ReadMarks(block)) return false;
+      if ((block % kMarksPerRequest == 0 || !marksLoaded) &&
+          !ReadMarks(block - block % kMarksPerRequest))
+        return false;
+      marksLoaded = true;
       state_.blockStatus[block] = Classify(MarksAt(marks_.data(), block), files_);
       Advance();
     }
@@ -79,9 +90,13 @@ class Scan {
  private:
   bool ReadMarks(uint32_t firstBlock) {
     // Near the end of the flash the request still asks for 256 records.
-    return protocol::FlashReadBlockMarks(marks_.data(), kMarksPerRequest,
-                                         firstBlock * type_.BlockBytes(), type_.pageSize,
-                                         type_.pagesPerBlock, type_.dataSize, drive_);
+    if (protocol::FlashReadBlockMarks(marks_.data(), kMarksPerRequest,
+                                      firstBlock * type_.BlockBytes(), type_.pageSize,
+                                      type_.pagesPerBlock, type_.dataSize, drive_))
+      return true;
+    os::TraceFailure("block scan: reading the marks of blocks %u to %u failed: %s", firstBlock,
+                     firstBlock + kMarksPerRequest - 1, transport::LastFailureCause());
+    return false;
   }
 
   // Reads marks ahead until a block qualifies.  Nothing is written before
@@ -96,6 +111,7 @@ class Scan {
         return true;
       }
     }
+    os::TraceFailure("block scan: no block qualifies as the CIS block; nothing was written");
     return false;
   }
 
@@ -105,14 +121,28 @@ class Scan {
     state_.blockStatus[block] = BLOCK_BAD;
     uint32_t address = block * type_.BlockBytes();
     uint32_t status = 0;
-    if (!protocol::FlashEraseBlock(address, type_.pagesPerBlock, drive_, &status, nullptr) ||
-        status != 0)
+    if (!protocol::FlashEraseBlock(address, type_.pagesPerBlock, drive_, &status, nullptr)) {
+      os::TraceFailure("block scan: erasing block %u in front of the CIS block failed: %s", block,
+                       transport::LastFailureCause());
       return false;
-    if (zeros_.data() == nullptr && !zeros_.Allocate(type_.BlockBytes())) return false;
+    }
+    if (status != 0) {
+      os::TraceFailure("block scan: the device could not erase block %u in front of the CIS block",
+                       block);
+      return false;
+    }
+    if (zeros_.data() == nullptr && !zeros_.Allocate(type_.BlockBytes())) {
+      os::TraceFailure("block scan: no memory for the zero block");
+      return false;
+    }
     protocol::PageMarking marking;
     marking.zeroSpare = true;
-    return protocol::FlashWritePages(zeros_.data(), type_.pagesPerBlock, address, type_.pageSize,
-                                     type_.dataSize, marking, drive_);
+    if (protocol::FlashWritePages(zeros_.data(), type_.pagesPerBlock, address, type_.pageSize,
+                                  type_.dataSize, marking, drive_))
+      return true;
+    os::TraceFailure("block scan: zero-filling block %u in front of the CIS block failed: %s",
+                     block, transport::LastFailureCause());
+    return false;
   }
 
   void Advance() {
@@ -150,6 +180,14 @@ uint32_t FindFirstReservedBlock(const uint8_t* table, uint32_t blockCount, uint3
   return blockCount - 1;
 }
 
+// The counts the scan ends with: system blocks at the top, and where the
+// registry's reservation begins.
+void CountSystemArea(DriveMediaState& state, const FlashTypeDescriptor& type) {
+  state.systemBlockCount = CountTopSystemBlocks(state.blockStatus, type.blockCount);
+  uint32_t reserved = api::ReadReservedBlockCount(type.dataSize, type.pagesPerBlock);
+  state.firstReservedBlock = FindFirstReservedBlock(state.blockStatus, type.blockCount, reserved);
+}
+
 }  // namespace
 
 bool QualifiesAsCisBlock(uint8_t dataStatus, uint8_t blockStatus) {
@@ -162,6 +200,7 @@ bool ScanBlockStatus(uint32_t flashType, uint8_t drive, const _BinaryFilesInform
   bool reportProgress = api::ReadProgress().phase == ORVIK_PHASE_SCAN;
   state->flashType = flashType;
   state->systemBlockCount = 0;
+  state->tableFresh = false;
   const FlashTypeDescriptor* type = protocol::FlashTypeFor(flashType);
   if (type == nullptr) return true;
 
@@ -175,15 +214,29 @@ bool ScanBlockStatus(uint32_t flashType, uint8_t drive, const _BinaryFilesInform
   if (state->blockStatus == nullptr ||
       !marks.Allocate(kMarksPerRequest * protocol::kBlockMarkSize)) {
     protocol::ReleaseDriveBuffers(*state);
+    os::TraceFailure("block scan: no memory for the block table, page buffer or marks");
     return false;
   }
 
   Scan scan(*state, *type, drive, files, reportProgress, marks);
   if (!scan.Run()) return false;
-  state->systemBlockCount = CountTopSystemBlocks(state->blockStatus, type->blockCount);
-  uint32_t reserved = api::ReadReservedBlockCount(type->dataSize, type->pagesPerBlock);
-  state->firstReservedBlock =
-      FindFirstReservedBlock(state->blockStatus, type->blockCount, reserved);
+  CountSystemArea(*state, *type);
+  state->tableFresh = true;
+  return true;
+}
+
+bool RereadBlockMarks(uint8_t drive, const _BinaryFilesInformation& files) {
+  DriveMediaState* state = protocol::MediaStateFor(drive);
+  const FlashTypeDescriptor* type =
+      state == nullptr ? nullptr : protocol::RecordedFlashType(*state);
+  if (type == nullptr || state->blockStatus == nullptr || state->pageBuffer == nullptr)
+    return false;
+  os::PageBuffer marks;
+  if (!marks.Allocate(kMarksPerRequest * protocol::kBlockMarkSize)) return false;
+  Scan scan(*state, *type, drive, files, false, marks);
+  if (!scan.ClassifyBlocksAfter(state->cisBlock, false)) return false;
+  CountSystemArea(*state, *type);
+  state->tableFresh = true;
   return true;
 }
 

@@ -34,4 +34,12 @@ bool QualifiesAsCisBlock(uint8_t dataStatus, uint8_t blockStatus);
 // written to any further.
 bool ScanBlockStatus(uint32_t flashType, uint8_t drive, const _BinaryFilesInformation& files);
 
+// Reads the marks of every block after the CIS block again and classifies
+// them as the scan does, then counts the system blocks and finds the
+// reserved area anew: the table is as a scan would leave it, without the
+// scan's search for the CIS block and its writes in front of it.  For a
+// table that something other than the scan has changed since.  false when
+// the drive has no table or a marks read fails.
+bool RereadBlockMarks(uint8_t drive, const _BinaryFilesInformation& files);
+
 }  // namespace orvik::media

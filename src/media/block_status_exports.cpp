@@ -3,6 +3,7 @@
 #include "firmware/file_set.h"
 #include "media/block_status.h"
 #include "orvik/orvik.h"
+#include "platform/trace.h"
 #include "protocol/media_state.h"
 
 using namespace orvik;
@@ -19,8 +20,10 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikBuildBlockStatus(ORVIK_ULONG* fla
   // The drive is checked before the host's array is read: only drive 0 has
   // an entry the library may rely on.
   if (protocol::MediaStateFor(drive) == nullptr || flashTypes == nullptr ||
-      !firmware::ValidateFileSet(files))
+      !firmware::ValidateFileSet(files)) {
+    os::TraceFailure("block scan: drive %u has no flash, or the file set record is refused", drive);
     return PROGRAM_MEDIA_NO_DEVICE;
+  }
   bool announce = api::ReadProgress().phase == ORVIK_PHASE_HOST_SCAN_REQUEST;
   if (announce) api::SetPhase(ORVIK_PHASE_SCAN, 0.0, event);
   if (!media::ScanBlockStatus(flashTypes[drive], drive, *files)) return PROGRAM_MEDIA_NO_DEVICE;

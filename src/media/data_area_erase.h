@@ -14,14 +14,17 @@ namespace orvik::media {
 // flash, in increasing order, with the geometry of flashType.  Every other
 // entry (bad, CIS, system, format-used, firmware markers) is left alone.  A
 // block whose erase request fails or reports a non-zero status becomes
-// BLOCK_BAD and "Bad Block: erase failed \n" goes to the debug output; the
-// pass always goes on.  The percentage is assigned 100 x block / blockCount
-// after each block (0.0 at the start; 100.0 at once when the flash is one
-// zone).
+// BLOCK_BAD, "Bad Block: erase failed \n" goes to the debug output, and the
+// block is invalidated on the flash (BlockEraser) so that none of its old
+// pages survives claiming a logical block; the pass goes on.  It stops and
+// returns false only when a block can be neither erased nor invalidated (or
+// the device stopped answering).  The percentage is assigned 100 x block /
+// blockCount after each block (0.0 at the start; 100.0 at once when the
+// flash is one zone).
 //
 // The caller guarantees a block status table of flashType's size (a scan of
 // that very type) and a valid type; see DataAreaEraseCheck.
-void EraseDataArea(protocol::DriveMediaState& state, uint8_t drive, uint32_t flashType,
+bool EraseDataArea(protocol::DriveMediaState& state, uint8_t drive, uint32_t flashType,
                    api::ProgressTarget& percentDone);
 
 // Whether the drive's state allows the erase for the caller's type: true

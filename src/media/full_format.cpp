@@ -3,17 +3,19 @@
 // firmware files into it.
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "api/global_lock.h"
 #include "api/progress.h"
 #include "firmware/file_set.h"
-#include "platform/page_buffer.h"
+#include "media/block_eraser.h"
 #include "media/block_status.h"
 #include "media/system_area.h"
 #include "orvik/orvik.h"
+#include "platform/page_buffer.h"
+#include "platform/trace.h"
 #include "protocol/flash_commands.h"
 #include "transport/control_requests.h"
+#include "transport/session.h"
 
 using namespace orvik;
 using media::BLOCK_BAD;
@@ -30,22 +32,24 @@ bool IsListedMarker(const _BinaryFilesInformation& files, uint8_t status) {
 }
 
 // Erases every block after the CIS block that is free or belongs to one of
-// the files; a block that cannot be erased becomes bad, nothing more.
-void EraseFormatArea(const SystemArea& area) {
+// the files.  A block that cannot be erased becomes bad and is invalidated
+// on the flash (an old volume or system block left as it was would still
+// claim its place); false when one can be neither erased nor invalidated.
+bool EraseFormatArea(const SystemArea& area) {
   const protocol::FlashTypeDescriptor& type = area.type;
   uint8_t* table = area.state.blockStatus;
   uint32_t first = area.state.cisBlock + 1;
-  if (first >= type.blockCount) return;
+  if (first >= type.blockCount) return true;
   double step = 100.0 / (type.blockCount - first);
+  media::BlockEraser eraser(type, 0, "full format");
   for (uint32_t block = first; block < type.blockCount; ++block) {
     if (table[block] != BLOCK_GOOD && !IsListedMarker(area.files, table[block])) continue;
-    uint32_t status = 0;
-    bool erased = protocol::FlashEraseBlock(block * type.BlockBytes(), type.pagesPerBlock, 0,
-                                            &status, nullptr) &&
-                  status == 0;
-    table[block] = erased ? BLOCK_GOOD : BLOCK_BAD;
+    media::EraseResult result = eraser.Erase(block);
+    table[block] = result == media::EraseResult::kErased ? BLOCK_GOOD : BLOCK_BAD;
+    if (result == media::EraseResult::kFailed) return false;
     api::AddClampedProgress(step);
   }
+  return true;
 }
 
 // The lowest block of the reserved area that the layout may use: never the
@@ -71,51 +75,58 @@ void AssignSystemBlocks(const SystemArea& area) {
     if (table[block] != BLOCK_BAD) table[block] = BLOCK_SYSTEM;
 }
 
-// The blocks the layout writes, in order: the low system blocks (the first
-// three that match after the CIS block, bad ones passed over), then every
-// matching block of the reserved area.  A block is visited once even where
-// the two regions meet.
-std::vector<uint32_t> LayoutCandidates(const SystemArea& area) {
+// Visits the blocks the layout writes, in order: the low system blocks (the
+// first three that match after the CIS block, bad ones passed over), then
+// every matching block of the reserved area; a block is visited once even
+// where the two regions meet.  Stops when visit returns false.
+template <typename Visit>
+bool ForEachLayoutBlock(const SystemArea& area, Visit visit) {
   const uint8_t* table = area.state.blockStatus;
   auto matches = [&](uint32_t block) {
     return table[block] == BLOCK_GOOD || IsListedMarker(area.files, table[block]);
   };
-  std::vector<uint32_t> blocks;
   uint32_t block = area.state.cisBlock + 1;
   for (uint32_t found = 0; block < area.type.blockCount && found < media::LOW_SYSTEM_BLOCKS;
        ++block) {
     if (!matches(block)) continue;
-    blocks.push_back(block);
+    if (!visit(block)) return false;
     ++found;
   }
   for (uint32_t reserved = std::max(ReservedAreaStart(area), block);
        reserved < area.type.blockCount; ++reserved)
-    if (matches(reserved)) blocks.push_back(reserved);
-  return blocks;
+    if (matches(reserved) && !visit(reserved)) return false;
+  return true;
 }
 
-// Marks the system area on the flash: every candidate block written full of
-// 0xFF in system mode with its own status as the marker.
+// Marks the system area on the flash: every layout block written full of
+// 0xFF in system mode with its own status as the marker.  The blocks are
+// counted first, so the progress can follow them.
 bool LayOutSystemArea(const SystemArea& area) {
   const protocol::FlashTypeDescriptor& type = area.type;
   os::PageBuffer erased;
-  if (!erased.Allocate(type.BlockBytes())) return false;
+  if (!erased.Allocate(type.BlockBytes())) {
+    os::TraceFailure("full format: no memory for the layout's block buffer");
+    return false;
+  }
   std::memset(erased.data(), 0xFF, erased.size());
   AssignSystemBlocks(area);
-  std::vector<uint32_t> candidates = LayoutCandidates(area);
-  bool ok = true;
-  for (size_t i = 0; i < candidates.size() && ok; ++i) {
-    uint32_t block = candidates[i];
+  uint64_t planned = 0;
+  ForEachLayoutBlock(area, [&](uint32_t) { return ++planned, true; });
+  uint64_t written = 0;
+  bool ok = ForEachLayoutBlock(area, [&](uint32_t block) {
     protocol::PageMarking marking;
     marking.systemMode = true;
     marking.marker = area.state.blockStatus[block];
     marking.files = &area.files;
-    ok = protocol::FlashWritePages(erased.data(), type.pagesPerBlock, block * type.BlockBytes(),
-                                   type.pageSize, type.dataSize, marking, 0);
-    if (ok)
-      api::StoreProgress(100.0 * static_cast<double>(i + 1) /
-                         static_cast<double>(candidates.size()));
-  }
+    if (!protocol::FlashWritePages(erased.data(), type.pagesPerBlock, block * type.BlockBytes(),
+                                   type.pageSize, type.dataSize, marking, 0)) {
+      os::TraceFailure("full format: marking system block %u failed: %s", block,
+                       transport::LastFailureCause());
+      return false;
+    }
+    api::StoreProgress(100.0 * static_cast<double>(++written) / static_cast<double>(planned));
+    return true;
+  });
   api::StoreProgress(100.0);
   return ok;
 }
@@ -139,7 +150,12 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikFatFormatEx(
     ORVIK_ULONG* const prefixLengths, _BinaryFilesInformation* files, void* event) {
   PROGRAM_MEDIA_STATUS status = media::CheckProgrammingCall(flashTypes, drive, files);
   if (status != PROGRAM_MEDIA_DONE) return status;
-  if (!firmware::LowAreaFileValid(*files)) return PROGRAM_MEDIA_BAD_FILE;
+  if (!firmware::LowAreaFileValid(*files)) {
+    os::TraceFailure("full format: lowAreaFile %u is not one of the %u files",
+                     static_cast<unsigned>(files->lowAreaFile),
+                     static_cast<unsigned>(files->fileCount));
+    return PROGRAM_MEDIA_BAD_FILE;
+  }
   protocol::DriveMediaState& state = *protocol::MediaStateFor(drive);
   const protocol::FlashTypeDescriptor& type = *protocol::FlashTypeFor(flashTypes[drive]);
   SystemArea area{state, type, *files};
@@ -152,12 +168,19 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikFatFormatEx(
     if (prepare != firmware::PrepareStatus::kDone)
       return static_cast<PROGRAM_MEDIA_STATUS>(prepare);
   }
-  if (!firmware::PreparedFilesFit(type, prepared)) return PROGRAM_MEDIA_NO_ROOM;
+  if (!firmware::PreparedFilesFit(type, prepared)) {
+    os::TraceFailure("full format: the files do not fit the reserved area (or none is configured)");
+    return PROGRAM_MEDIA_NO_ROOM;
+  }
   ORVIK_ULONG version = 0;
-  if (!transport::GetDeviceVersion(&version)) return PROGRAM_MEDIA_NO_DEVICE;
+  if (!transport::GetDeviceVersion(&version)) {
+    os::TraceFailure("full format: the device-version request failed; nothing was written");
+    return PROGRAM_MEDIA_NO_DEVICE;
+  }
 
+  state.tableFresh = false;
   api::SetPhase(ORVIK_PHASE_FORMAT_ERASE, 0.0, event);
-  EraseFormatArea(area);
+  if (!EraseFormatArea(area)) return PROGRAM_MEDIA_FORMAT_FAILED;
   api::SetPhase(ORVIK_PHASE_FORMAT_ERASE, 100.0, event);
   api::SetPhase(ORVIK_PHASE_SYSTEM_LAYOUT, 0.0, event);
   if (!LayOutSystemArea(area)) return PROGRAM_MEDIA_FORMAT_FAILED;

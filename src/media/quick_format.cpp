@@ -7,6 +7,7 @@
 #include "mmc/card_blocks.h"
 #include "mmc/card_format.h"
 #include "orvik/orvik.h"
+#include "platform/trace.h"
 #include "transport/control_requests.h"
 
 using namespace orvik;
@@ -44,26 +45,44 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikQuickFormatPelk(ORVIK_ULONG* flas
   // the driver as formatted.
   protocol::DriveMediaState* state = protocol::MediaStateFor(drive);
   if (state == nullptr || flashTypes == nullptr || flashTypes[drive] > protocol::kLastFlashType ||
-      (state->mediaKind != MEDIA_KIND_FLASH && state->mediaKind != MEDIA_KIND_MMC))
+      (state->mediaKind != MEDIA_KIND_FLASH && state->mediaKind != MEDIA_KIND_MMC)) {
+    os::TraceFailure(
+        "quick format: drive %u has no flash or card to format, or its type is unknown", drive);
     return PROGRAM_MEDIA_NOT_FLASH;
+  }
 
   api::GlobalLockGuard lock;
   // The flash needs the scanned table, a known type and a sound volume
   // size; without them nothing is sent, erased or written.
   if (state->mediaKind == MEDIA_KIND_FLASH &&
-      !media::PlannedPartitionSectors(*state, sizeFromRegistry != 0))
+      !media::PlannedPartitionSectors(*state, sizeFromRegistry != 0)) {
+    os::TraceFailure("quick format: no scanned table, or no room for a volume; nothing was sent");
     return PROGRAM_MEDIA_FORMAT_FAILED;
+  }
   ORVIK_ULONG version = 0;
-  if (!transport::GetDeviceVersion(&version)) return PROGRAM_MEDIA_NO_DEVICE;
+  if (!transport::GetDeviceVersion(&version)) {
+    os::TraceFailure("quick format: the device-version request failed; nothing was written");
+    return PROGRAM_MEDIA_NO_DEVICE;
+  }
 
+  state->tableFresh = false;  // the stages take and retire blocks
   api::SetPhase(ORVIK_PHASE_ERASE, 0.0, event);
-  if (!RunEraseStage(*state, drive)) return PROGRAM_MEDIA_FORMAT_FAILED;
+  if (!RunEraseStage(*state, drive)) {
+    os::TraceFailure("quick format: the erase stage failed");
+    return PROGRAM_MEDIA_FORMAT_FAILED;
+  }
   api::SetPhase(ORVIK_PHASE_ERASE, 100.0, event);
   api::SetPhase(ORVIK_PHASE_LOGICAL_FORMAT, 0.0, event);
-  if (!RunFormatStage(*state, drive, sizeFromRegistry != 0)) return PROGRAM_MEDIA_FORMAT_FAILED;
+  if (!RunFormatStage(*state, drive, sizeFromRegistry != 0)) {
+    os::TraceFailure("quick format: the format stage failed");
+    return PROGRAM_MEDIA_FORMAT_FAILED;
+  }
   api::SetPhase(ORVIK_PHASE_LOGICAL_FORMAT, 100.0, event);
   PROGRAM_MEDIA_STATUS result = PROGRAM_MEDIA_DONE;
-  if (!transport::SetFormatStatus(1)) result = PROGRAM_MEDIA_FORMAT_FAILED;
+  if (!transport::SetFormatStatus(1)) {
+    os::TraceFailure("quick format: the volume was written, but the format-status request failed");
+    result = PROGRAM_MEDIA_FORMAT_FAILED;
+  }
   api::SetPhase(ORVIK_PHASE_LOGICAL_FORMAT, 100.0, event);
   return result;
 }

@@ -41,9 +41,11 @@ std::optional<uint32_t> PlannedPartitionSectors(const protocol::DriveMediaState&
                                                 bool sizeFromRegistry);
 
 // Erases every BLOCK_GOOD block of the first zone; one whose erase fails
-// (request or status) becomes BLOCK_BAD.  Adds 100 / zone blocks to the
-// progress per block erased.  False without a table or with a recorded
-// type above 35 (nothing sent then).
+// (request or status) is invalidated on the flash (BlockEraser) and becomes
+// BLOCK_BAD.  Adds 100 / zone blocks to the progress per block.  False
+// without a table or with a recorded type above 35 (nothing sent then), and
+// when a block can be neither erased nor invalidated: an old volume block
+// left in the zone would shadow the new volume.
 bool EraseFirstZone(uint8_t drive);
 
 // Writes the CIS page and the volume's fixed part; see the header comment.

@@ -4,12 +4,14 @@
 #include <optional>
 
 #include "api/progress.h"
-#include "platform/page_buffer.h"
 #include "media/block_status.h"
 #include "media/cis_page.h"
 #include "media/format_layout.h"
 #include "media/quick_format.h"
+#include "platform/page_buffer.h"
+#include "platform/trace.h"
 #include "protocol/flash_commands.h"
+#include "transport/session.h"
 
 namespace orvik::media {
 namespace {
@@ -31,13 +33,19 @@ class LogicalFormatWriter {
 
   bool Run() {
     if (!sector_.Allocate(type_.BlockBytes()) || !readBack_.Allocate(type_.pageSize) ||
-        !zeros_.Allocate(type_.BlockBytes()))
+        !zeros_.Allocate(type_.BlockBytes())) {
+      os::TraceFailure("quick format: no memory for the sector buffers");
       return false;
+    }
     if (!WriteCisBlock()) return false;
     const uint32_t lastLogicalBlock = layout_.lastFormatSector / type_.pagesPerBlock;
     for (uint32_t logical = 0; logical <= lastLogicalBlock;) {
       std::optional<uint32_t> block = TakeGoodBlock();
-      if (!block) return false;
+      if (!block) {
+        os::TraceFailure("quick format: no good block left in the first zone for logical block %u",
+                         logical);
+        return false;
+      }
       bool verified = false;
       if (!WriteLogicalBlock(logical, *block, &verified)) return false;
       if (verified) ++logical;  // else the same logical block again, in the next good block
@@ -56,19 +64,19 @@ class LogicalFormatWriter {
     uint8_t* table = state_.blockStatus;
     uint32_t cis = 0;
     while (cis < zoneEnd_ && table[cis] != BLOCK_CIS && table[cis] != BLOCK_GOOD) ++cis;
-    if (cis == zoneEnd_) return false;
+    if (cis == zoneEnd_) {
+      os::TraceFailure("quick format: no usable block for the CIS block in the first zone");
+      return false;
+    }
     state_.cisBlock = cis;
     table[cis] = BLOCK_CIS;
     uint32_t status = 0;
-    if (!protocol::FlashEraseBlock(Address(cis, 0), type_.pagesPerBlock, drive_, &status,
-                                   nullptr) ||
-        status != 0)
-      return false;
+    if (!Erase(cis, &status) || status != 0) return false;
     api::AddClampedProgress(1.0);
     BuildCisPage(sector_.data());
     if (!protocol::FlashWritePage(sector_.data(), Address(cis, 0), type_.pageSize, type_.dataSize,
                                   protocol::kNoLogicalBlock, drive_))
-      return false;
+      return TraceTransfer("writing the CIS page of", cis);
     api::AddClampedProgress(1.0);
     return true;
   }
@@ -93,10 +101,11 @@ class LogicalFormatWriter {
       if (e > layout_.lastFormatSector) break;
       BuildFormatSector(type_.typeIndex, partitionSectors_, e, sector_.data());
       if (!protocol::FlashWritePage(sector_.data(), Address(block, page), type_.pageSize,
-                                    type_.dataSize, static_cast<uint16_t>(logical), drive_) ||
-          !protocol::FlashReadPages(readBack_.data(), 1, Address(block, page), type_.pageSize,
+                                    type_.dataSize, static_cast<uint16_t>(logical), drive_))
+        return TraceTransfer("writing a sector to", block);
+      if (!protocol::FlashReadPages(readBack_.data(), 1, Address(block, page), type_.pageSize,
                                     type_.dataSize, drive_))
-        return false;
+        return TraceTransfer("reading a sector back from", block);
       const bool same = std::memcmp(readBack_.data(), sector_.data(), kSectorBytes) == 0;
       api::AddClampedProgress(step_);
       if (!same) return Invalidate(block);
@@ -109,14 +118,29 @@ class LogicalFormatWriter {
   bool Invalidate(uint32_t block) {
     state_.blockStatus[block] = BLOCK_BAD;
     uint32_t status = 0;
-    if (!protocol::FlashEraseBlock(Address(block, 0), type_.pagesPerBlock, drive_, &status,
-                                   nullptr) ||
-        status != 0)
-      return false;
+    if (!Erase(block, &status) || status != 0) return false;
     protocol::PageMarking marking;
     marking.zeroSpare = true;
-    return protocol::FlashWritePages(zeros_.data(), type_.pagesPerBlock, Address(block, 0),
-                                     type_.pageSize, type_.dataSize, marking, drive_);
+    if (protocol::FlashWritePages(zeros_.data(), type_.pagesPerBlock, Address(block, 0),
+                                  type_.pageSize, type_.dataSize, marking, drive_))
+      return true;
+    return TraceTransfer("zero-filling", block);
+  }
+
+  // An erase whose request or status failed is traced here.
+  bool Erase(uint32_t block, uint32_t* status) {
+    if (!protocol::FlashEraseBlock(Address(block, 0), type_.pagesPerBlock, drive_, status, nullptr))
+      return TraceTransfer("erasing", block);
+    if (*status != 0)
+      os::TraceFailure("quick format: the device could not erase block %u (status 0x%X)", block,
+                       *status);
+    return true;
+  }
+
+  static bool TraceTransfer(const char* step, uint32_t block) {
+    os::TraceFailure("quick format: %s block %u failed: %s", step, block,
+                     transport::LastFailureCause());
+    return false;
   }
 
   DriveMediaState& state_;

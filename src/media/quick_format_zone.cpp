@@ -1,6 +1,7 @@
 // The quick format's erase stage and the sizing both stages share.
 #include "api/progress.h"
 #include "api/reservation.h"
+#include "media/block_eraser.h"
 #include "media/block_status.h"
 #include "media/format_layout.h"
 #include "media/quick_format.h"
@@ -32,13 +33,12 @@ bool EraseFirstZone(uint8_t drive) {
   // The step follows the zone's nominal size (256, 512 or 1024 blocks).
   const double step = 100.0 / protocol::FirstZoneBlocks(type->typeIndex);
   uint8_t* table = state->blockStatus;
+  BlockEraser eraser(*type, drive, "quick format");
   for (uint32_t block = 0; block < FirstZoneEnd(*type); ++block) {
     if (table[block] != BLOCK_GOOD) continue;
-    uint32_t status = 0;
-    if (!protocol::FlashEraseBlock(block * type->BlockBytes(), type->pagesPerBlock, drive, &status,
-                                   nullptr) ||
-        status != 0)
-      table[block] = BLOCK_BAD;
+    EraseResult result = eraser.Erase(block);
+    if (result != EraseResult::kErased) table[block] = BLOCK_BAD;
+    if (result == EraseResult::kFailed) return false;
     api::AddClampedProgress(step);
   }
   return true;

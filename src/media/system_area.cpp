@@ -7,9 +7,11 @@
 #include "api/progress.h"
 #include "api/reservation.h"
 #include "firmware/file_set.h"
-#include "platform/page_buffer.h"
 #include "media/block_status.h"
+#include "platform/page_buffer.h"
+#include "platform/trace.h"
 #include "protocol/flash_commands.h"
+#include "transport/session.h"
 
 namespace orvik::media {
 namespace {
@@ -22,13 +24,24 @@ uint32_t BlockAddress(const protocol::FlashTypeDescriptor& type, uint32_t block)
 // failure, leaves it marked bad.
 bool EraseOrRetire(const SystemArea& area, uint32_t block) {
   uint32_t status = 0;
-  if (!protocol::FlashEraseBlock(BlockAddress(area.type, block), area.type.pagesPerBlock, 0,
-                                 &status, nullptr) ||
-      status != 0) {
-    area.state.blockStatus[block] = BLOCK_BAD;
-    return false;
+  bool sent = protocol::FlashEraseBlock(BlockAddress(area.type, block), area.type.pagesPerBlock, 0,
+                                        &status, nullptr);
+  if (sent && status == 0) return true;
+  area.state.blockStatus[block] = BLOCK_BAD;
+  if (sent) {
+    os::TraceFailure("firmware write: the device could not erase system block %u (status 0x%X)",
+                     block, status);
+  } else {
+    os::TraceFailure("firmware write: erasing system block %u failed: %s", block,
+                     transport::LastFailureCause());
   }
-  return true;
+  return false;
+}
+
+bool TraceTransfer(const char* step, uint32_t block) {
+  os::TraceFailure("firmware write: %s block %u failed: %s", step, block,
+                   transport::LastFailureCause());
+  return false;
 }
 
 protocol::PageMarking SystemMarking(const SystemArea& area, uint8_t marker) {
@@ -49,11 +62,24 @@ PROGRAM_MEDIA_STATUS CheckProgrammingCall(const ORVIK_ULONG* flashTypes, uint8_t
                                           const _BinaryFilesInformation* files) {
   protocol::DriveMediaState* state = protocol::MediaStateFor(drive);
   if (state == nullptr || state->mediaKind != protocol::MEDIA_KIND_FLASH || flashTypes == nullptr ||
-      flashTypes[drive] > protocol::kLastFlashType)
+      flashTypes[drive] > protocol::kLastFlashType) {
+    os::TraceFailure("firmware write: drive %u is not the internal flash or its type is unknown",
+                     drive);
     return PROGRAM_MEDIA_NOT_FLASH;
-  if (!firmware::ValidateFileSet(files)) return PROGRAM_MEDIA_BAD_FILE;
-  if (state->blockStatus == nullptr || state->pageBuffer == nullptr) return PROGRAM_MEDIA_NO_DEVICE;
-  if (state->flashType != flashTypes[drive]) return PROGRAM_MEDIA_NOT_FLASH;
+  }
+  if (!firmware::ValidateFileSet(files)) {
+    os::TraceFailure("firmware write: the file set record is refused (count, tags or low file)");
+    return PROGRAM_MEDIA_BAD_FILE;
+  }
+  if (state->blockStatus == nullptr || state->pageBuffer == nullptr) {
+    os::TraceFailure("firmware write: no block status table: scan the flash first");
+    return PROGRAM_MEDIA_NO_DEVICE;
+  }
+  if (state->flashType != flashTypes[drive]) {
+    os::TraceFailure("firmware write: flash type %u given, the last scan was of type %u",
+                     static_cast<unsigned>(flashTypes[drive]), state->flashType);
+    return PROGRAM_MEDIA_NOT_FLASH;
+  }
   return PROGRAM_MEDIA_DONE;
 }
 
@@ -86,7 +112,10 @@ bool WriteSystemFile(const SystemArea& area, const firmware::PreparedFile& file,
 
   os::PageBuffer readBack;
   os::PageBuffer zeros;
-  if (!readBack.Allocate(type.RawBlockBytes()) || !zeros.Allocate(2u * type.dataSize)) return false;
+  if (!readBack.Allocate(type.RawBlockBytes()) || !zeros.Allocate(2u * type.dataSize)) {
+    os::TraceFailure("firmware write: no memory for the read-back buffers");
+    return false;
+  }
   protocol::PageMarking marking = SystemMarking(area, marker);
   protocol::PageMarking retired;
   retired.zeroSpare = true;
@@ -98,15 +127,20 @@ bool WriteSystemFile(const SystemArea& area, const firmware::PreparedFile& file,
     uint32_t count = i + 1 < blocks ? type.pagesPerBlock : std::max<uint32_t>(lastPages, 2);
     for (;;) {
       while (*cursor < type.blockCount && table[*cursor] != BLOCK_SYSTEM) ++*cursor;
-      if (*cursor >= type.blockCount) return false;
+      if (*cursor >= type.blockCount) {
+        os::TraceFailure("firmware write: no system block left for data block %llu of tag 0x%02X",
+                         static_cast<unsigned long long>(i), firmware::TagForMarker(marker));
+        return false;
+      }
       uint32_t block = *cursor;
       uint32_t address = BlockAddress(type, block);
       if (!EraseOrRetire(area, block)) return false;
       if (!protocol::FlashWritePages(source, count, address, type.pageSize, type.dataSize, marking,
-                                     0) ||
-          !protocol::FlashReadPages(readBack.data(), count, address, type.pageSize, type.dataSize,
+                                     0))
+        return TraceTransfer("writing", block);
+      if (!protocol::FlashReadPages(readBack.data(), count, address, type.pageSize, type.dataSize,
                                     0))
-        return false;
+        return TraceTransfer("reading back", block);
       ++*cursor;
       if (std::memcmp(readBack.data(), source, size_t{count} * type.dataSize) == 0) {
         table[block] = marker;
@@ -118,7 +152,7 @@ bool WriteSystemFile(const SystemArea& area, const firmware::PreparedFile& file,
       if (!EraseOrRetire(area, block)) return false;
       if (!protocol::FlashWritePages(zeros.data(), 2, address, type.pageSize, type.dataSize,
                                      retired, 0))
-        return false;
+        return TraceTransfer("retiring", block);
       table[block] = BLOCK_BAD;
     }
   }
@@ -136,32 +170,39 @@ bool WriteFileVersionWords(const SystemArea& area, uint8_t marker,
       uint32_t page = block * type.pagesPerBlock + 2 + k;
       if (!protocol::FlashWriteTagPage(page * type.dataSize, type.pageSize, type.dataSize,
                                        values[k], 0))
-        return false;
+        return TraceTransfer("writing the version words of", block);
     }
     return true;
   }
+  os::TraceFailure("firmware write: no block of tag 0x%02X in the reserved area for its version",
+                   firmware::TagForMarker(marker));
   return false;
 }
 
-bool WriteFirmwareCopies(const SystemArea& area, const firmware::PreparedFileSet& prepared,
-                         uint32_t* cursor) {
-  const _BinaryFilesInformation& files = area.files;
+FirmwareProgress PlanFirmwareProgress(const SystemArea& area,
+                                      const firmware::PreparedFileSet& prepared) {
   uint64_t planned = FileBlocks(prepared[0], area.type);
-  for (uint32_t file = 0; file < files.fileCount; ++file)
+  for (uint32_t file = 0; file < area.files.fileCount; ++file)
     planned += FileBlocks(prepared[file], area.type);
-  FirmwareProgress progress(planned);
+  return FirmwareProgress(planned);
+}
 
+bool WriteStartupCopy(const SystemArea& area, const firmware::PreparedFileSet& prepared,
+                      uint32_t* cursor, FirmwareProgress& progress) {
   *cursor = 0;
-  uint8_t firstMarker = firmware::MarkerForTag(files.fileTags[0]);
-  if (!WriteSystemFile(area, prepared[0], firstMarker, cursor, progress) ||
-      !WriteFileVersionWords(area, firstMarker, prepared[0].version))
-    return false;
+  uint8_t marker = firmware::MarkerForTag(area.files.fileTags[0]);
+  return WriteSystemFile(area, prepared[0], marker, cursor, progress) &&
+         WriteFileVersionWords(area, marker, prepared[0].version);
+}
+
+bool WriteReservedCopies(const SystemArea& area, const firmware::PreparedFileSet& prepared,
+                         uint32_t* cursor, FirmwareProgress& progress) {
   // A first copy that ran past block 100 must not be overwritten by the
   // second copies.
   if (*cursor < SECOND_COPY_START_BLOCK) *cursor = SECOND_COPY_START_BLOCK;
-  for (uint32_t file = 0; file < files.fileCount; ++file) {
+  for (uint32_t file = 0; file < area.files.fileCount; ++file) {
     if (prepared[file].lengthToWrite == 0) continue;
-    uint8_t marker = firmware::MarkerForTag(files.fileTags[file]);
+    uint8_t marker = firmware::MarkerForTag(area.files.fileTags[file]);
     if (!WriteSystemFile(area, prepared[file], marker, cursor, progress) ||
         !WriteFileVersionWords(area, marker, prepared[file].version))
       return false;
@@ -169,12 +210,22 @@ bool WriteFirmwareCopies(const SystemArea& area, const firmware::PreparedFileSet
   return true;
 }
 
+bool WriteFirmwareCopies(const SystemArea& area, const firmware::PreparedFileSet& prepared,
+                         uint32_t* cursor) {
+  FirmwareProgress progress = PlanFirmwareProgress(area, prepared);
+  return WriteStartupCopy(area, prepared, cursor, progress) &&
+         WriteReservedCopies(area, prepared, cursor, progress);
+}
+
 bool ClearUnusedSystemBlocks(const SystemArea& area, uint32_t start, uint8_t marker) {
   const protocol::FlashTypeDescriptor& type = area.type;
   start = std::max({start, area.state.firstReservedBlock, FirstWritableBlock(area)});
   if (start < type.blockCount) {
     os::PageBuffer erased;
-    if (!erased.Allocate(type.BlockBytes())) return false;
+    if (!erased.Allocate(type.BlockBytes())) {
+      os::TraceFailure("firmware write: no memory to clear the unused system blocks");
+      return false;
+    }
     std::memset(erased.data(), 0xFF, erased.size());
     double step = 100.0 / (type.blockCount - start);
     protocol::PageMarking marking = SystemMarking(area, marker);
@@ -184,12 +235,17 @@ bool ClearUnusedSystemBlocks(const SystemArea& area, uint32_t start, uint8_t mar
       uint32_t address = BlockAddress(type, block);
       // The device's erase status is not consulted here: the block is
       // rewritten with marks either way and the next scan judges it.
-      if (!protocol::FlashEraseBlock(address, type.pagesPerBlock, 0, &status, nullptr))
+      if (!protocol::FlashEraseBlock(address, type.pagesPerBlock, 0, &status, nullptr)) {
         area.state.blockStatus[block] = BLOCK_BAD;
+        if (transport::DeviceStoppedAnswering()) {
+          api::AddClampedProgress(100.0);
+          return TraceTransfer("erasing unused", block);
+        }
+      }
       if (!protocol::FlashWritePages(erased.data(), type.pagesPerBlock, address, type.pageSize,
                                      type.dataSize, marking, 0)) {
         api::AddClampedProgress(100.0);
-        return false;
+        return TraceTransfer("clearing", block);
       }
       api::AddClampedProgress(step);
     }

@@ -73,11 +73,23 @@ bool WriteSystemFile(const SystemArea& area, const firmware::PreparedFile& file,
 bool WriteFileVersionWords(const SystemArea& area, uint8_t marker,
                            const firmware::VersionWords& words);
 
-// Writes the first copy of file 0 from the lowest system block up (normally
-// the low system blocks), then every file with content from block 100 up
-// (normally the reserved area) — or from where the first copy ended, when it
-// ran further — each followed by its version words.  Phase-5 progress.  On
-// success *cursor is the block after the last one written.
+// Phase-5 progress over both copies: the first copy of file 0 and every file.
+FirmwareProgress PlanFirmwareProgress(const SystemArea& area,
+                                      const firmware::PreparedFileSet& prepared);
+
+// The first copy of file 0 from the lowest system block up (normally the low
+// system blocks), with its version words.  On success *cursor is the block
+// after the last one written.
+bool WriteStartupCopy(const SystemArea& area, const firmware::PreparedFileSet& prepared,
+                      uint32_t* cursor, FirmwareProgress& progress);
+
+// Every file with content from block 100 up (normally the reserved area) —
+// or from *cursor, where the first copy ran further — each followed by its
+// version words.  On success *cursor is the block after the last written.
+bool WriteReservedCopies(const SystemArea& area, const firmware::PreparedFileSet& prepared,
+                         uint32_t* cursor, FirmwareProgress& progress);
+
+// Both of the above, for the full format.
 bool WriteFirmwareCopies(const SystemArea& area, const firmware::PreparedFileSet& prepared,
                          uint32_t* cursor);
 

@@ -115,6 +115,9 @@ class Os {
   virtual uint64_t MonotonicMilliseconds() = 0;
   // OutputDebugStringA.
   virtual void DebugOutput(const char* text) = 0;
+  // True when ORVIK_DEBUG is set to a non-empty value other than "0": the
+  // library then explains every failure it returns in one debug line.
+  virtual bool TraceEnabled() = 0;
   // HKLM "SOFTWARE\Halvern\Halvern TEMBRO Player\Params", value
   // "TotalKiloBytesReserved", read with a 4-byte buffer at every call.
   virtual RegistryDword ReadReservedKilobytes() = 0;

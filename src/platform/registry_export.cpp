@@ -3,7 +3,7 @@
 
 #include <cctype>
 #include <cstdio>
-#include <vector>
+#include <cstring>
 
 namespace orvik::os {
 namespace {
@@ -26,44 +26,6 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-// Files saved by the Windows registry editor are UTF-16LE with a byte-order
-// mark; the names and values we look for are ASCII, so keep the low bytes.
-std::string NarrowText(std::string_view text) {
-  if (text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0xFF &&
-      static_cast<unsigned char>(text[1]) == 0xFE) {
-    std::string narrow;
-    for (size_t i = 2; i + 1 < text.size(); i += 2) narrow.push_back(text[i]);
-    return narrow;
-  }
-  if (text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
-      static_cast<unsigned char>(text[1]) == 0xBB && static_cast<unsigned char>(text[2]) == 0xBF)
-    return std::string(text.substr(3));
-  return std::string(text);
-}
-
-// Joins continuation lines (a trailing backslash) and splits the text.
-std::vector<std::string> LogicalLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string current;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string_view line = Trim(std::string_view(text).substr(start, end - start));
-    if (!line.empty() && line.back() == '\\') {
-      line.remove_suffix(1);
-      current += std::string(line);
-    } else {
-      current += std::string(line);
-      lines.push_back(current);
-      current.clear();
-    }
-    start = end + 1;
-  }
-  if (!current.empty()) lines.push_back(current);
-  return lines;
-}
-
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -71,93 +33,175 @@ int HexDigit(char c) {
   return -1;
 }
 
-std::optional<uint32_t> LittleEndianUpTo4(const std::vector<uint8_t>& bytes) {
-  if (bytes.size() > 4) return std::nullopt;  // a 4-byte query fails (more data)
+// Up to four bytes, little-endian; more fail as a 4-byte query does.
+class FourBytes {
+ public:
+  bool Add(uint8_t byte) {
+    if (count_ == 4) return false;
+    value_ |= static_cast<uint32_t>(byte) << (8 * count_++);
+    return true;
+  }
+  uint32_t Value() const { return value_; }
+
+ private:
+  uint32_t value_ = 0;
+  uint32_t count_ = 0;
+};
+
+std::optional<uint32_t> ParseDword(std::string_view digits) {
+  digits = Trim(digits);
+  if (digits.empty() || digits.size() > 8) return std::nullopt;
   uint32_t value = 0;
-  for (size_t i = 0; i < bytes.size(); ++i) value |= static_cast<uint32_t>(bytes[i]) << (8 * i);
+  for (char c : digits) {
+    int digit = HexDigit(c);
+    if (digit < 0) return std::nullopt;
+    value = value * 16 + static_cast<uint32_t>(digit);
+  }
   return value;
+}
+
+std::optional<uint32_t> ParseHexList(std::string_view list) {
+  FourBytes bytes;
+  size_t pos = 0;
+  while (pos < list.size()) {
+    size_t comma = list.find(',', pos);
+    if (comma == std::string_view::npos) comma = list.size();
+    std::string_view item = Trim(list.substr(pos, comma - pos));
+    if (!item.empty()) {
+      if (item.size() > 2) return std::nullopt;
+      int value = 0;
+      for (char c : item) {
+        int digit = HexDigit(c);
+        if (digit < 0) return std::nullopt;
+        value = value * 16 + digit;
+      }
+      if (!bytes.Add(static_cast<uint8_t>(value))) return std::nullopt;
+    }
+    pos = comma + 1;
+  }
+  return bytes.Value();
 }
 
 // The data of one value assignment: dword:, hex:/hex(n): or a quoted string.
 // A "-" (deletion) or anything unreadable yields nullopt.
 std::optional<uint32_t> ParseData(std::string_view data) {
   data = Trim(data);
-  if (data.size() > 6 && EqualNoCase(data.substr(0, 6), "dword:")) {
-    std::string_view digits = Trim(data.substr(6));
-    if (digits.empty() || digits.size() > 8) return std::nullopt;
-    uint32_t value = 0;
-    for (char c : digits) {
-      int digit = HexDigit(c);
-      if (digit < 0) return std::nullopt;
-      value = value * 16 + static_cast<uint32_t>(digit);
-    }
-    return value;
-  }
+  if (data.size() > 6 && EqualNoCase(data.substr(0, 6), "dword:"))
+    return ParseDword(data.substr(6));
   if (data.size() >= 4 && EqualNoCase(data.substr(0, 3), "hex")) {
     size_t colon = data.find(':');
     if (colon == std::string_view::npos) return std::nullopt;
-    std::vector<uint8_t> bytes;
-    std::string_view list = data.substr(colon + 1);
-    size_t pos = 0;
-    while (pos < list.size()) {
-      size_t comma = list.find(',', pos);
-      if (comma == std::string_view::npos) comma = list.size();
-      std::string_view item = Trim(list.substr(pos, comma - pos));
-      if (!item.empty()) {
-        if (item.size() > 2) return std::nullopt;
-        int value = 0;
-        for (char c : item) {
-          int digit = HexDigit(c);
-          if (digit < 0) return std::nullopt;
-          value = value * 16 + digit;
-        }
-        bytes.push_back(static_cast<uint8_t>(value));
-      }
-      pos = comma + 1;
-    }
-    return LittleEndianUpTo4(bytes);
+    return ParseHexList(data.substr(colon + 1));
   }
   if (data.size() >= 2 && data.front() == '"' && data.back() == '"') {
-    std::vector<uint8_t> bytes(data.begin() + 1, data.end() - 1);
-    bytes.push_back(0);  // the terminator is part of the stored string
-    return LittleEndianUpTo4(bytes);
+    FourBytes bytes;
+    for (char c : data.substr(1, data.size() - 2))
+      if (!bytes.Add(static_cast<uint8_t>(c))) return std::nullopt;
+    if (!bytes.Add(0)) return std::nullopt;  // the terminator is part of the stored string
+    return bytes.Value();
   }
   return std::nullopt;
 }
 
 }  // namespace
 
+void RegistryExportReader::Feed(std::string_view bytes) {
+  for (char c : bytes) {
+    uint64_t at = offset_++;
+    if (at < 3) head_[at] = static_cast<uint8_t>(c);
+    if (encoding_ == Encoding::kUnknown) {
+      // The encoding is known after the first two or three bytes: a UTF-16LE
+      // or UTF-8 byte-order mark, or plain text.
+      if (at == 1 && head_[0] == 0xFF && head_[1] == 0xFE) {
+        encoding_ = Encoding::kWide;
+        continue;
+      }
+      if (at < 2 && (head_[0] == 0xEF || head_[0] == 0xFF)) continue;
+      if (at == 2 && head_[0] == 0xEF && head_[1] == 0xBB && head_[2] == 0xBF) {
+        encoding_ = Encoding::kNarrow;
+        continue;
+      }
+      encoding_ = Encoding::kNarrow;
+      for (uint64_t i = 0; i < at && i < 3; ++i) Take(static_cast<char>(head_[i]));
+    }
+    // The names and values looked for are ASCII: of UTF-16 text, the low
+    // bytes are kept.
+    if (encoding_ == Encoding::kWide && at % 2 != 0) continue;
+    Take(c);
+  }
+}
+
+std::optional<uint32_t> RegistryExportReader::Finish() {
+  if (encoding_ == Encoding::kUnknown) {
+    encoding_ = Encoding::kNarrow;
+    for (uint64_t i = 0; i < offset_ && i < 3; ++i) Take(static_cast<char>(head_[i]));
+  }
+  EndPhysicalLine();
+  if (logicalLength_ != 0 || tooLong_) LogicalLine({logical_, logicalLength_});
+  return result_;
+}
+
+void RegistryExportReader::Take(char c) {
+  if (c == '\n') {
+    EndPhysicalLine();
+    return;
+  }
+  if (physicalLength_ == kMaxLineBytes) {
+    tooLong_ = true;
+    return;
+  }
+  physical_[physicalLength_++] = c;
+}
+
+// Joins continuation lines (a trailing backslash) into one logical line.
+void RegistryExportReader::EndPhysicalLine() {
+  std::string_view line = Trim({physical_, physicalLength_});
+  physicalLength_ = 0;
+  bool continues = !line.empty() && line.back() == '\\';
+  if (continues) line.remove_suffix(1);
+  if (logicalLength_ + line.size() > kMaxLineBytes) {
+    tooLong_ = true;
+  } else {
+    std::memcpy(logical_ + logicalLength_, line.data(), line.size());
+    logicalLength_ += line.size();
+  }
+  if (continues) return;
+  if (!tooLong_) LogicalLine({logical_, logicalLength_});
+  logicalLength_ = 0;
+  tooLong_ = false;
+}
+
+void RegistryExportReader::LogicalLine(std::string_view line) {
+  if (line.empty() || line.front() == ';') return;
+  if (line.front() == '[') {
+    size_t close = line.rfind(']');
+    if (close == std::string_view::npos) {
+      inKey_ = false;
+      return;
+    }
+    std::string_view name = line.substr(1, close - 1);
+    if (!name.empty() && name.front() == '-') {  // the key is deleted
+      if (EqualNoCase(name.substr(1), keyPath_)) result_.reset();
+      inKey_ = false;
+      return;
+    }
+    inKey_ = EqualNoCase(name, keyPath_);
+    return;
+  }
+  if (!inKey_ || line.front() != '"') return;
+  size_t closeQuote = line.find('"', 1);
+  if (closeQuote == std::string_view::npos) return;
+  std::string_view name = line.substr(1, closeQuote - 1);
+  std::string_view rest = Trim(line.substr(closeQuote + 1));
+  if (rest.empty() || rest.front() != '=' || !EqualNoCase(name, valueName_)) return;
+  result_ = ParseData(rest.substr(1));
+}
+
 std::optional<uint32_t> QueryRegistryExport(std::string_view text, std::string_view keyPath,
                                             std::string_view valueName) {
-  std::optional<uint32_t> result;
-  bool inKey = false;
-  for (const std::string& lineText : LogicalLines(NarrowText(text))) {
-    std::string_view line = lineText;
-    if (line.empty() || line.front() == ';') continue;
-    if (line.front() == '[') {
-      size_t close = line.rfind(']');
-      if (close == std::string_view::npos) {
-        inKey = false;
-        continue;
-      }
-      std::string_view name = line.substr(1, close - 1);
-      if (!name.empty() && name.front() == '-') {  // the key is deleted
-        if (EqualNoCase(name.substr(1), keyPath)) result.reset();
-        inKey = false;
-        continue;
-      }
-      inKey = EqualNoCase(name, keyPath);
-      continue;
-    }
-    if (!inKey || line.front() != '"') continue;
-    size_t closeQuote = line.find('"', 1);
-    if (closeQuote == std::string_view::npos) continue;
-    std::string_view name = line.substr(1, closeQuote - 1);
-    std::string_view rest = Trim(line.substr(closeQuote + 1));
-    if (rest.empty() || rest.front() != '=' || !EqualNoCase(name, valueName)) continue;
-    result = ParseData(rest.substr(1));
-  }
-  return result;
+  RegistryExportReader reader(keyPath, valueName);
+  reader.Feed(text);
+  return reader.Finish();
 }
 
 std::string FormatReservationExport(uint32_t kilobytes) {
@@ -167,13 +211,22 @@ std::string FormatReservationExport(uint32_t kilobytes) {
          "\"=dword:" + value + "\n";
 }
 
+bool ReservationFilePath(const char* orvikRegistry, const char* xdgConfigHome, const char* home,
+                         char* out, size_t size) {
+  int written = -1;
+  if (orvikRegistry != nullptr && orvikRegistry[0] != '\0')
+    written = std::snprintf(out, size, "%s", orvikRegistry);
+  else if (xdgConfigHome != nullptr && xdgConfigHome[0] != '\0')
+    written = std::snprintf(out, size, "%s/orvik/registry.reg", xdgConfigHome);
+  else if (home != nullptr && home[0] != '\0')
+    written = std::snprintf(out, size, "%s/.config/orvik/registry.reg", home);
+  return written > 0 && static_cast<size_t>(written) < size;
+}
+
 std::string ReservationFilePath(const char* orvikRegistry, const char* xdgConfigHome,
                                 const char* home) {
-  if (orvikRegistry != nullptr && orvikRegistry[0] != '\0') return orvikRegistry;
-  if (xdgConfigHome != nullptr && xdgConfigHome[0] != '\0')
-    return std::string(xdgConfigHome) + "/orvik/registry.reg";
-  if (home != nullptr && home[0] != '\0') return std::string(home) + "/.config/orvik/registry.reg";
-  return std::string();
+  char path[4096];
+  return ReservationFilePath(orvikRegistry, xdgConfigHome, home, path, sizeof path) ? path : "";
 }
 
 }  // namespace orvik::os

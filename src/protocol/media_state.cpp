@@ -15,6 +15,7 @@ int32_t MediaKindOf(uint8_t drive) { return drive == 0 ? gDrive0.mediaKind : 0; 
 void SetDriveMediaKind(int32_t kind) { gDrive0.mediaKind = kind; }
 
 void ReleaseDriveBuffers(DriveMediaState& state) {
+  state.tableFresh = false;
   os::Os& os = os::TheOs();
   if (state.pageBuffer != nullptr) {
     os.FreePages(state.pageBuffer);

@@ -16,14 +16,19 @@ inline constexpr int32_t MEDIA_KIND_MMC = 2;
 
 struct DriveMediaState {
   int32_t mediaKind = MEDIA_KIND_FLASH;
-  uint8_t cardSlot = 0;         // device-side drive number of the card
-  uint32_t cardCapacity = 0;    // blocks, as last reported by the flash-size query
+  uint8_t cardSlot = 0;                    // device-side drive number of the card
+  uint32_t cardCapacity = 0;               // blocks, as last reported by the flash-size query
   uint32_t flashType = kFlashTypeUnknown;  // recorded by the block status scan
   uint8_t* blockStatus = nullptr;          // blockCount entries, from the scan
   uint8_t* pageBuffer = nullptr;           // one raw erase block, from the scan
   uint32_t cisBlock = 0;
   uint32_t systemBlockCount = 0;
   uint32_t firstReservedBlock = 0;
+  // True while the table is as the last scan left it: anything else that
+  // writes an entry (a version query's file markers, a programming call, a
+  // format) clears it, and the firmware update then reads the marks again
+  // rather than choose blocks from stale entries.
+  bool tableFresh = false;
 };
 
 // The state of drive 0; nullptr for any other drive number.

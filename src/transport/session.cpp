@@ -109,10 +109,9 @@ bool Transfer(bool isWrite, uint8_t* data, uint32_t length) {
   slot.completed = false;
   gSession.awaited = slot.number;
   os.ResetEvent(gSession.completionEvent);
-  bool started = isWrite ? os.StartWrite(gSession.device, data, requestSize, &slot.io,
-                                         OnTransferComplete)
-                         : os.StartRead(gSession.device, target, requestSize, &slot.io,
-                                        OnTransferComplete);
+  bool started =
+      isWrite ? os.StartWrite(gSession.device, data, requestSize, &slot.io, OnTransferComplete)
+              : os.StartRead(gSession.device, target, requestSize, &slot.io, OnTransferComplete);
   if (!started) {
     gSession.awaited = 0;
     return false;
@@ -195,6 +194,10 @@ bool CloseSession() {
 bool SessionIsOpen() { return gSession.device != nullptr; }
 
 bool DeviceStoppedAnswering() { return gSession.noAnswer; }
+
+const char* LastFailureCause() {
+  return gSession.noAnswer ? "the device did not answer" : "the device reported an error";
+}
 
 os::DeviceHandle SessionDevice() { return gSession.device; }
 

@@ -36,5 +36,7 @@ bool ReadFromDevice(uint8_t* data, uint32_t length);
 // Loops that go on past a failed block use it to stop at a silent device
 // instead of waiting out the limit once per block.
 bool DeviceStoppedAnswering();
+// The cause of the last failed transfer in words, for failure lines.
+const char* LastFailureCause();
 
 }  // namespace orvik::transport

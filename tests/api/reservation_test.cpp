@@ -1,12 +1,16 @@
 // The registry reservation: blocks from kilobytes, and the export file the
 // POSIX build reads it from.
+#include "api/reservation.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string>
 
-#include "api/reservation.h"
 #include "platform/registry_export.h"
 #include "support/test_os.h"
 
@@ -51,23 +55,24 @@ TEST(RegistryExport, ReadsTheDwordOfTheKey) {
 
 TEST(RegistryExport, AbsentKeyOrValueOrWrongSizeReadsAsAbsent) {
   EXPECT_FALSE(os::QueryRegistryExport("", kKey, kValue));
-  EXPECT_FALSE(os::QueryRegistryExport("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n"
-                                       "\"TotalKiloBytesReserved\"=dword:00000001\n",
-                                       kKey, kValue));
+  EXPECT_FALSE(
+      os::QueryRegistryExport("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n"
+                              "\"TotalKiloBytesReserved\"=dword:00000001\n",
+                              kKey, kValue));
   std::string key = std::string("REGEDIT4\n\n[") + kKey + "]\n";
   EXPECT_FALSE(os::QueryRegistryExport(key + "\"Other\"=dword:00000001\n", kKey, kValue));
   EXPECT_FALSE(os::QueryRegistryExport(key + "\"TotalKiloBytesReserved\"=hex:01,02,03,04,05\n",
                                        kKey, kValue));
   EXPECT_FALSE(os::QueryRegistryExport(key + "\"TotalKiloBytesReserved\"=-\n", kKey, kValue));
-  EXPECT_FALSE(os::QueryRegistryExport(key + "\"TotalKiloBytesReserved\"=dword:xyz\n", kKey,
-                                       kValue));
+  EXPECT_FALSE(
+      os::QueryRegistryExport(key + "\"TotalKiloBytesReserved\"=dword:xyz\n", kKey, kValue));
 }
 
 TEST(RegistryExport, BinaryAndShortStringDataReadLikeAFourByteQuery) {
   std::string key = std::string("REGEDIT4\n\n[") + kKey + "]\n";
-  EXPECT_EQ(os::QueryRegistryExport(key + "\"TotalKiloBytesReserved\"=hex:00,04,00,00\n", kKey,
-                                    kValue),
-            1024u);
+  EXPECT_EQ(
+      os::QueryRegistryExport(key + "\"TotalKiloBytesReserved\"=hex:00,04,00,00\n", kKey, kValue),
+      1024u);
   EXPECT_EQ(os::QueryRegistryExport(key + "\"TotalKiloBytesReserved\"=hex(4):00,\\\n  02,00,00\n",
                                     kKey, kValue),
             512u);
@@ -94,6 +99,27 @@ TEST(RegistryExport, ReadsFilesSavedAsUtf16) {
   EXPECT_EQ(os::QueryRegistryExport(wide, kKey, kValue), 64u);
 }
 
+// The reader takes the text in pieces of any size (the library reads the
+// file through a small buffer) and gives what it gives on the whole text.
+TEST(RegistryExport, PiecesOfAnySizeReadAsTheWhole) {
+  std::string wide = "\xFF\xFE";
+  for (char c : os::FormatReservationExport(64)) wide += {c, '\0'};
+  std::string key = std::string("REGEDIT4\r\n[") + kKey + "]\r\n";
+  const std::string texts[] = {wide, "\xEF\xBB\xBF" + os::FormatReservationExport(7),
+                               key + "\"TotalKiloBytesReserved\"=hex(4):00,\\\r\n  02,00,00\r\n",
+                               key + std::string(5000, 'x') + "\n\"TotalKiloBytesReserved\"=\"1\"",
+                               "\xFF"};
+  for (const std::string& text : texts) {
+    std::optional<uint32_t> whole = os::QueryRegistryExport(text, kKey, kValue);
+    for (size_t piece = 1; piece <= 5; ++piece) {
+      os::RegistryExportReader reader(kKey, kValue);
+      for (size_t at = 0; at < text.size(); at += piece) reader.Feed(text.substr(at, piece));
+      EXPECT_EQ(reader.Finish(), whole) << piece << " " << text.substr(0, 40);
+    }
+  }
+  EXPECT_EQ(os::QueryRegistryExport(texts[3], kKey, kValue), 0x31u);  // the long line is skipped
+}
+
 TEST(RegistryExport, FileLocationFollowsTheEnvironment) {
   EXPECT_EQ(os::ReservationFilePath("/x/r.reg", "/cfg", "/home/u"), "/x/r.reg");
   EXPECT_EQ(os::ReservationFilePath(nullptr, "/cfg", "/home/u"), "/cfg/orvik/registry.reg");
@@ -110,6 +136,10 @@ TEST(RegistryExport, PlatformReadsTheFileAtEveryQuery) {
   EXPECT_EQ(ReadReservedBlockCount(512, 32), 64u);
   std::ofstream(path) << os::FormatReservationExport(2048);
   EXPECT_EQ(ReadReservedBlockCount(512, 32), 128u);  // never cached
+  std::filesystem::remove(path);
+  // Only a regular file is read: a FIFO in its place neither blocks nor counts.
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  EXPECT_EQ(ReadReservedBlockCount(512, 32), 0u);
   std::filesystem::remove(path);
   ::unsetenv("ORVIK_REGISTRY");
 }

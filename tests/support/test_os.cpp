@@ -25,8 +25,8 @@ os::DeviceHandle TestOs::OpenDevice(const char* name) {
 
 bool TestOs::CloseDevice(os::DeviceHandle device) { return real_.CloseDevice(device); }
 
-bool TestOs::StartWrite(os::DeviceHandle device, const void* data, uint32_t length,
-                        os::AsyncIo* io, os::CompletionRoutine routine) {
+bool TestOs::StartWrite(os::DeviceHandle device, const void* data, uint32_t length, os::AsyncIo* io,
+                        os::CompletionRoutine routine) {
   if (failStartTransfers) return false;
   return real_.StartWrite(device, data, length, io, routine);
 }
@@ -108,6 +108,8 @@ void TestOs::DebugOutput(const char* text) {
   if (text != nullptr) debugText += text;
   real_.DebugOutput(text);
 }
+
+bool TestOs::TraceEnabled() { return traceEnabled; }
 
 os::RegistryDword TestOs::ReadReservedKilobytes() {
   return registry ? *registry : real_.ReadReservedKilobytes();

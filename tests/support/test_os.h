@@ -35,6 +35,7 @@ class TestOs : public os::Os {
   bool fakeSleep = true;
   std::optional<os::PlatformVersion> platformVersion;
   std::optional<os::RegistryDword> registry;  // overrides the registry file
+  bool traceEnabled = false;                  // true: failure lines reach debugText
   // Overrides the result of alertable waits (after running the real one
   // with a zero limit) when set.
   std::function<std::optional<os::WaitResult>()> waitOverride;
@@ -74,6 +75,7 @@ class TestOs : public os::Os {
   void Sleep(uint32_t milliseconds) override;
   uint64_t MonotonicMilliseconds() override;
   void DebugOutput(const char* text) override;
+  bool TraceEnabled() override;
   os::RegistryDword ReadReservedKilobytes() override;
 
  private:

@@ -1,14 +1,16 @@
 // The OS seam on POSIX systems.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <new>
-#include <sstream>
+#include <optional>
 #include <thread>
 
 #include "platform/os.h"
@@ -25,12 +27,15 @@ struct LockObject {
 namespace {
 
 constexpr size_t kPageSize = 4096;
+constexpr off_t kMaxRegistryFileBytes = 1 << 20;
 
 class PosixOs final : public Os {
  public:
   // POSIX reports itself as the NT family, so device names take the
   // "TEMBROr" prefix as on every current Windows.
-  PlatformVersion GetPlatformVersion() override { return PlatformVersion{true, kPlatformNt, 10, 0}; }
+  PlatformVersion GetPlatformVersion() override {
+    return PlatformVersion{true, kPlatformNt, 10, 0};
+  }
 
   DeviceHandle OpenDevice(const char* name) override { return posix::OpenDevice(name); }
   bool CloseDevice(DeviceHandle device) override { return posix::CloseDevice(device); }
@@ -70,7 +75,7 @@ class PosixOs final : public Os {
   WaitResult WaitEvent(EventHandle event, uint32_t milliseconds) override {
     if (event == nullptr) return WaitResult::kFailed;
     return event->WaitUntil(PosixMonotonicMilliseconds() + milliseconds) ? WaitResult::kSignaled
-                                                                          : WaitResult::kTimeout;
+                                                                         : WaitResult::kTimeout;
   }
 
   // Page-aligned and zero-filled like VirtualAlloc; the exact size is asked
@@ -95,25 +100,43 @@ class PosixOs final : public Os {
   uint64_t MonotonicMilliseconds() override { return PosixMonotonicMilliseconds(); }
 
   void DebugOutput(const char* text) override {
-    const char* enabled = std::getenv("ORVIK_DEBUG");
-    if (text == nullptr || enabled == nullptr || enabled[0] == '\0' ||
-        std::strcmp(enabled, "0") == 0)
-      return;
+    if (text == nullptr || !TraceEnabled()) return;
     std::fputs(text, stderr);
     std::fflush(stderr);
   }
 
+  bool TraceEnabled() override {
+    const char* enabled = std::getenv("ORVIK_DEBUG");
+    return enabled != nullptr && enabled[0] != '\0' && std::strcmp(enabled, "0") != 0;
+  }
+
+  // Read through a fixed buffer: only a regular file of sensible size is
+  // read (a FIFO would block, a device never end), nothing is allocated.
   RegistryDword ReadReservedKilobytes() override {
-    std::string path = ReservationFilePath(std::getenv("ORVIK_REGISTRY"),
-                                           std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
-    if (path.empty()) return RegistryDword{};
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return RegistryDword{};
-    std::ostringstream text;
-    text << file.rdbuf();
-    auto value = QueryRegistryExport(text.str(), kReservationKey, kReservationValue);
-    if (!value) return RegistryDword{};
-    return RegistryDword{true, *value};
+    char path[4096];
+    if (!ReservationFilePath(std::getenv("ORVIK_REGISTRY"), std::getenv("XDG_CONFIG_HOME"),
+                             std::getenv("HOME"), path, sizeof path))
+      return RegistryDword{};
+    int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return RegistryDword{};
+    struct stat info {};
+    RegistryExportReader reader(kReservationKey, kReservationValue);
+    bool readable =
+        ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxRegistryFileBytes;
+    for (off_t total = 0; readable && total <= kMaxRegistryFileBytes;) {
+      char chunk[4096];
+      ssize_t got = ::read(fd, chunk, sizeof chunk);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        readable = got == 0;
+        break;
+      }
+      reader.Feed({chunk, static_cast<size_t>(got)});
+      total += got;
+    }
+    ::close(fd);
+    std::optional<uint32_t> value = readable ? reader.Finish() : std::nullopt;
+    return value ? RegistryDword{true, *value} : RegistryDword{};
   }
 };
 

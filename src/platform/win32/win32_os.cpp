@@ -97,6 +97,13 @@ class Win32Os final : public Os {
 
   void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }
   uint64_t MonotonicMilliseconds() override { return GetTickCount64(); }
+  bool TraceEnabled() override {
+    char value[8] = {};
+    DWORD length = GetEnvironmentVariableA("ORVIK_DEBUG", value, sizeof value);
+    if (length == 0) return false;
+    return length >= sizeof value || !(value[0] == '0' && value[1] == '\0');
+  }
+
   void DebugOutput(const char* text) override {
     if (text != nullptr) OutputDebugStringA(text);
   }
