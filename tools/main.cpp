@@ -177,6 +177,16 @@ int main(int argc, char** argv) {
   versions->add_option("--manifest", versionsManifest, "the firmware set's manifest.json")
       ->required();
 
+  std::string backupOutput;
+  CLI::App* backup = app.add_subcommand(
+      "backup", "Save the player's FAT volume as an image file (read by mtools, fsck.fat)");
+  backup->add_option("--output", backupOutput, "image file to write (must not exist)")->required();
+
+  std::string verifyManifest;
+  CLI::App* verify = app.add_subcommand(
+      "verify", "Compare the whole system area byte for byte with a firmware set");
+  verify->add_option("--manifest", verifyManifest, "the firmware set's manifest.json")->required();
+
   // --- firmware and formats ---
   UpdateOptions update;
   CLI::App* updateCommand =
@@ -186,6 +196,9 @@ int main(int argc, char** argv) {
   updateCommand->add_flag("--force", update.force, "write even when every version is up to date");
   updateCommand->add_option("--allow-removing", update.allowRemoving,
                             "let the update drop the player's file with this tag (repeatable)");
+  updateCommand->add_flag("--repair", update.repair,
+                          "repair an update that was cut off, taking the configured reservation "
+                          "as the one the player was laid out with (asks first)");
 
   ReflashOptions reflash;
   CLI::App* reflashCommand = app.add_subcommand(
@@ -381,6 +394,10 @@ int main(int argc, char** argv) {
       exitCode = RunBlocks(context, blocks);
     else if (versions->parsed())
       exitCode = RunVersions(context, versionsManifest);
+    else if (backup->parsed())
+      exitCode = RunBackup(context, backupOutput);
+    else if (verify->parsed())
+      exitCode = RunVerify(context, verifyManifest);
     else if (updateCommand->parsed())
       exitCode = RunUpdate(context, update);
     else if (reflashCommand->parsed())

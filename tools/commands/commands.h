@@ -22,12 +22,17 @@ struct BlocksOptions {
 };
 int RunBlocks(CommandContext& context, const BlocksOptions& options);
 int RunVersions(CommandContext& context, const std::string& manifest);
+// The FAT volume saved as a plain image (refuses an existing file).
+int RunBackup(CommandContext& context, const std::string& output);
+// The system area compared byte for byte with the set as prepared.
+int RunVerify(CommandContext& context, const std::string& manifest);
 
 // --- firmware and formats --------------------------------------------------
 struct UpdateOptions {
   std::string manifest;
   bool force = false;                      // write even when every stored version matches
   std::vector<std::string> allowRemoving;  // tags the set may drop from the player
+  bool repair = false;                     // take the configured reservation as the laid-out one
 };
 int RunUpdate(CommandContext& context, const UpdateOptions& options);
 struct ReflashOptions {

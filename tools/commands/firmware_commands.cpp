@@ -175,7 +175,7 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options) {
   PrintVersionTable(console, rows);
   FlashPages pages(TypeOf(flash));
   CheckSetMatchesPlayer(manifest, ReadStoredLayout(pages), options.allowRemoving);
-  if (AllUpToDate(rows) && !options.force) {
+  if (AllUpToDate(rows) && !options.force && !options.repair) {
     session->Close();
     context.result["updated"] = false;
     console.Line("Firmware already up to date: nothing to do (--force writes it anyway).");
@@ -187,7 +187,16 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options) {
     context.result["dryRun"] = DescribeUpdatePlan(context, manifest, plan, TypeOf(flash));
     return kExitDone;
   }
-  if (options.force)
+  if (options.repair)
+    Confirm(context, TargetText(session->Options()),
+            {"orvik update --repair",
+             fmt::format("repair the interrupted update, taking the reservation in {} ({} KB) as "
+                         "the one the player was laid out with",
+                         session->ReservationFile(), plan.kiloBytes),
+             "nothing if that is so (the files on the volume stay); if the reservation was "
+             "raised since, the blocks below the old system area",
+             ""});
+  else if (options.force)
     Confirm(context, TargetText(session->Options()),
             {"orvik update --force", "write the firmware again",
              "the firmware now on the player (the files on its volume stay)", ""});
@@ -196,7 +205,7 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options) {
   console.Line(console.Paint(Style::kBold, "Updating the firmware"));
   InterruptGuard guard;
   media.Scan(files);
-  media.Update(files, manifest);
+  media.Update(files, manifest, options.repair);
   StoredState after = media.ReadStoredVersions(files, manifest);
   std::vector<FileVersionRow> now = VersionRows(manifest, files.Record(), after.status);
   session->Close();

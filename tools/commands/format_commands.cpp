@@ -100,8 +100,8 @@ int RunFullFormat(CommandContext& context, const FullFormatOptions& options) {
   console.Line("The player has no file system yet: run `" + Command(*session, {"quick-format"}) +
                "` next" +
                (manifest ? std::string(".")
-                         : ", and write firmware with the full reflash (`orvik reflash "
-                           "--manifest` and the set's manifest)."));
+                         : ", or run the full reflash with a firmware set instead (orvik reflash "
+                           "--manifest and the set's manifest.json)."));
   return kExitDone;
 }
 

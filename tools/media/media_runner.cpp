@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "firmware/firmware_check.h"
+#include "media/update_repair.h"
 #include "protocol/flash_types.h"
 #include "protocol/media_state.h"
 #include "target/reservation_config.h"
@@ -86,12 +87,16 @@ void MediaRunner::FullFormat(HostFileSet& files, bool writeFiles, const Manifest
   }
 }
 
-void MediaRunner::Update(HostFileSet& files, const Manifest& manifest) {
+void MediaRunner::Update(HostFileSet& files, const Manifest& manifest,
+                         bool assumeLaidOutReservation) {
   ORVIK_ULONG types[1] = {Flash().type};
   ResetProgress();
   PhaseMonitor monitor(context_.console, PhaseNames::kUpdate);
-  int status = OrvikProgramPelkMedia(types, 0, files.Data(), files.Lengths(), files.PrefixData(),
-                                     files.PrefixLengths(), &files.Record(), monitor.Event());
+  int status =
+      assumeLaidOutReservation
+          ? ProgramAssumingLaidOutReservation(types[0], files, monitor.Event())
+          : OrvikProgramPelkMedia(types, 0, files.Data(), files.Lengths(), files.PrefixData(),
+                                  files.PrefixLengths(), &files.Record(), monitor.Event());
   monitor.Stop();
   context_.console.Step(fmt::format("OrvikProgramPelkMedia() -> {}", status));
   if (status != PROGRAM_MEDIA_DONE) {

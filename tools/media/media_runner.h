@@ -56,8 +56,9 @@ class MediaRunner {
   StoredState ReadStoredVersions(HostFileSet& files, const Manifest& manifest);
   // OrvikFatFormatEx.
   void FullFormat(HostFileSet& files, bool writeFiles, const Manifest* manifest);
-  // OrvikProgramPelkMedia.
-  void Update(HostFileSet& files, const Manifest& manifest);
+  // OrvikProgramPelkMedia; with assumeLaidOutReservation, the update that
+  // takes the configured reservation as the laid-out one (update_repair.h).
+  void Update(HostFileSet& files, const Manifest& manifest, bool assumeLaidOutReservation = false);
   // OrvikQuickFormatPelk.
   void QuickFormat(bool sizeFromRegistry);
   // OrvikFatEraseDataArea.
