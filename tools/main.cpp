@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/exit_codes.h"
+#include "cli/interruption.h"
 #include "commands/commands.h"
 #include "output/tool_error.h"
 #include "target/environment.h"
@@ -444,6 +445,12 @@ int main(int argc, char** argv) {
     internal.message = std::string("The tool failed unexpectedly: ") + failure.what();
     internal.action = "Run the command again with -v and report the output.";
     problem = internal;
+  }
+  if (problem && InterruptRequested() && problem->exitCode == kExitFailed) {
+    // The step that was running when Ctrl-C came failed on its own; its
+    // words say what state it left, and the run ends as interrupted.
+    problem->exitCode = kExitInterrupted;
+    problem->details["interrupted"] = true;
   }
   if (problem) exitCode = problem->exitCode;
 

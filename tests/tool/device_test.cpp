@@ -157,19 +157,8 @@ TEST_F(DeviceTest, AServedPlayerIsReachedAsADeviceObject) {
   const std::string sockets = scratch_ + "/sockets";
   const std::string log = scratch_ + "/serve.out";
   // The server runs beside the test; it is stopped by its own process id.
-  std::string tool = ToolPath();
-  std::vector<std::string> argvStrings = {tool,  "--json", "--player",     player_,
-                                          "sim", "serve",  "--device-dir", sockets};
-  std::vector<char*> argv;
-  for (std::string& arg : argvStrings) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t server = 0;
-  ASSERT_EQ(posix_spawn(&server, tool.c_str(), &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
+  pid_t server =
+      StartOrvik({"--json", "--player", player_, "sim", "serve", "--device-dir", sockets}, log);
   for (int tries = 0; tries < 500 && !fs::exists(sockets + "/TEMBROr0"); ++tries)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_TRUE(fs::exists(sockets + "/TEMBROr0")) << ReadFile(log);
@@ -182,10 +171,7 @@ TEST_F(DeviceTest, AServedPlayerIsReachedAsADeviceObject) {
       OrvikJson({"--yes", "--device", "card", "format"}, 0, {{"ORVIK_DEVICE_DIR", sockets}});
   EXPECT_EQ(card["result"]["format"]["fat"], "FAT12");
 
-  ASSERT_EQ(kill(server, SIGTERM), 0);
-  int status = 0;
-  ASSERT_EQ(waitpid(server, &status, 0), server);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(StopProgram(server, SIGTERM), 0);
   // With --json the server says nothing until it stops, then one document.
   nlohmann::json served = nlohmann::json::parse(ReadFile(log));
   EXPECT_EQ(served["command"], "sim serve");
