@@ -9,6 +9,7 @@
 
 #include "cli/exit_codes.h"
 #include "cli/interruption.h"
+#include "cli/shell_quote.h"
 #include "commands/commands.h"
 #include "output/tool_error.h"
 #include "target/environment.h"
@@ -369,6 +370,12 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
+  {
+    std::vector<std::string> words = {"orvik"};
+    for (int i = 1; i < argc; ++i)
+      if (std::strcmp(argv[i], "--json") != 0) words.push_back(argv[i]);
+    global.commandLine = ShellJoin(words);
+  }
   global.color = color == "always"  ? ColorMode::kAlways
                  : color == "never" ? ColorMode::kNever
                                     : ColorMode::kAuto;

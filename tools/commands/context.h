@@ -12,14 +12,15 @@
 namespace orvik::tool {
 
 struct GlobalOptions {
-  std::string player;     // --player (empty: the default folder)
-  bool device = false;    // --device
-  bool recovery = false;  // --recovery
-  int instance = -1;      // --instance
-  bool json = false;      // --json
-  int verbosity = 0;      // -v
-  bool yes = false;       // --yes: destructive commands go ahead without asking
-  bool dryRun = false;    // --dry-run: say what would be done, change nothing
+  std::string player;       // --player (empty: the default folder)
+  bool device = false;      // --device
+  bool recovery = false;    // --recovery
+  int instance = -1;        // --instance
+  bool json = false;        // --json
+  int verbosity = 0;        // -v
+  bool yes = false;         // --yes: destructive commands go ahead without asking
+  bool dryRun = false;      // --dry-run: say what would be done, change nothing
+  std::string commandLine;  // the command as given, quoted, for "run it again"
   ColorMode color = ColorMode::kAuto;
 
   TargetOptions Target() const;

@@ -206,13 +206,17 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options) {
   InterruptGuard guard;
   media.Scan(files);
   media.Update(files, manifest, options.repair);
-  StoredState after = media.ReadStoredVersions(files, manifest);
-  std::vector<FileVersionRow> now = VersionRows(manifest, files.Record(), after.status);
+  // The update is done; a read-back that fails only leaves the versions
+  // unconfirmed.
+  const int readBack = media.StoredVersions(files);
+  std::vector<FileVersionRow> now = VersionRows(manifest, files.Record(), readBack);
   session->Close();
   context.result["updated"] = true;
   context.result["after"] = VersionRowsJson(now);
-  if (after.status != PROGRAM_MEDIA_DONE)
-    console.Warn("the update finished, but the versions could not be read back: " + after.advice);
+  if (readBack != PROGRAM_MEDIA_DONE)
+    console.Warn(
+        fmt::format("the update finished, but the versions could not be read back (status {}, {})",
+                    readBack, StatusName(readBack)));
   else if (!AllUpToDate(now))
     console.Warn("the versions read back after the update do not all match the files");
   console.Line(
@@ -290,16 +294,18 @@ int RunReflash(CommandContext& context, const ReflashOptions& options) {
   }
 
   ScanFacts scan = media.LastScan();
-  StoredState after = media.ReadStoredVersions(files, manifest);
-  std::vector<FileVersionRow> rows = VersionRows(manifest, files.Record(), after.status);
+  const int readBack = media.StoredVersions(files);
+  std::vector<FileVersionRow> rows = VersionRows(manifest, files.Record(), readBack);
   session->Close();
   context.result["after"] = VersionRowsJson(rows);
   context.result["cisBlock"] = scan.cisBlock;
   context.result["systemBlockCount"] = scan.systemBlockCount;
   context.result["firstReservedBlock"] = scan.firstReservedBlock;
   PrintVersionTable(console, rows);
-  if (after.status != PROGRAM_MEDIA_DONE)
-    console.Warn("the reflash finished, but the versions could not be read back: " + after.advice);
+  if (readBack != PROGRAM_MEDIA_DONE)
+    console.Warn(
+        fmt::format("the reflash finished, but the versions could not be read back (status {}, {})",
+                    readBack, StatusName(readBack)));
   else if (!AllUpToDate(rows))
     console.Warn("the versions read back after the reflash do not all match the files");
   console.Line(console.Paint(Style::kGood, "Reflash done") +

@@ -6,6 +6,7 @@
 // block.
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -51,15 +52,19 @@ std::optional<Difference> CompareBlock(std::span<const uint8_t> raw,
                                        const uint8_t* expected, uint64_t writtenPages) {
   for (uint32_t page = 0; page < type.pagesPerBlock; ++page) {
     const uint8_t* data = raw.data() + size_t{page} * type.pageSize;
-    if (expected == nullptr || (page >= writtenPages && AllOnes(data, type.dataSize))) {
-      if (expected == nullptr && !AllOnes(data, type.dataSize))
-        for (uint32_t i = 0; i < type.dataSize; ++i)
-          if (data[i] != 0xFF) return Difference{0, "", page, i};
-      continue;
+    const uint8_t* want = expected == nullptr ? nullptr : expected + size_t{page} * type.dataSize;
+    // Pages past the file's data hold its zero padding or were never
+    // written; an unused block's pages are erased.
+    const bool mayBeErased = want == nullptr || page >= writtenPages;
+    if (mayBeErased && AllOnes(data, type.dataSize)) continue;
+    if (want != nullptr && std::equal(data, data + type.dataSize, want)) continue;
+    // The first byte that fits neither what is expected nor erased flash.
+    for (uint32_t i = 0; i < type.dataSize; ++i) {
+      const bool fitsExpected = want != nullptr && data[i] == want[i];
+      const bool fitsErased = mayBeErased && data[i] == 0xFF;
+      if (!fitsExpected && !fitsErased) return Difference{0, "", page, i};
     }
-    const uint8_t* want = expected + size_t{page} * type.dataSize;
-    for (uint32_t i = 0; i < type.dataSize; ++i)
-      if (data[i] != want[i]) return Difference{0, "", page, i};
+    return Difference{0, "", page, 0};
   }
   return std::nullopt;
 }

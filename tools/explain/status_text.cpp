@@ -157,7 +157,9 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
   const bool changesFlash =
       operation == MediaOperation::kUpdate || operation == MediaOperation::kFullFormat ||
       operation == MediaOperation::kQuickFormat || operation == MediaOperation::kEraseData;
-  const std::string runAgain = "Run the command again";
+  const std::string runAgain = context.commandLine.empty()
+                                   ? std::string("Run the command again")
+                                   : "Run `" + context.commandLine + "` again";
 
   switch (status) {
     case PROGRAM_MEDIA_NO_BUFFER:
@@ -182,7 +184,10 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
               ? "The block status scan failed: the player stopped answering (status 3)."
               : "The player did not answer (status 3).";
       problem.cause = "The player was unplugged or lost power, or its driver stopped responding.";
-      problem.action = "Reconnect the player and run the command again.";
+      problem.action = "Reconnect the player and " +
+                       (context.commandLine.empty() ? std::string("run the command again")
+                                                    : "run `" + context.commandLine + "` again") +
+                       ".";
       break;
     case PROGRAM_MEDIA_FORMAT_FAILED:
       if (operation == MediaOperation::kFullFormat) {

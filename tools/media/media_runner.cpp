@@ -206,6 +206,7 @@ StatusContext MediaRunner::ContextFor(const Manifest* manifest, const PhaseTrace
   }
   status.recovery = session_.Options().recovery;
   status.targetOptions = session_.CommandOptions();
+  status.commandLine = context_.global.commandLine;
   return status;
 }
 
