@@ -89,7 +89,8 @@ class RecoveryTest : public ToolTest {
 };
 
 // Follows the advice after a failure: runs the first command it suggests,
-// on a terminal that answers yes, until one succeeds (at most three).
+// on a terminal that answers yes, until one succeeds or finds nothing left
+// to do (at most three).
 void FollowAdvice(const std::string& failure, const std::string& where) {
   std::string output = failure;
   for (int step = 0; step < 3; ++step) {
@@ -97,7 +98,7 @@ void FollowAdvice(const std::string& failure, const std::string& where) {
     ASSERT_FALSE(suggested.empty()) << where << ": no command to follow in\n" << output;
     ProgramRun run = RunInTerminal(suggested.front(), "y\n", {});
     ASSERT_NE(run.exitCode, 64) << where << ": " << suggested.front() << "\n" << run.out;
-    if (run.exitCode == 0) return;
+    if (run.exitCode == 0 || run.exitCode == 2) return;
     output = run.out.substr(
         run.out.find("what to do:") == std::string::npos ? 0 : run.out.find("what to do:"));
   }

@@ -203,7 +203,7 @@ int ToolTest::StopProgram(pid_t pid, int signal) {
 }
 
 void ToolTest::MakeReflashedPlayer() {
-  ASSERT_EQ(Orvik({"sim", "create"}).exitCode, 0);
+  ASSERT_EQ(Orvik({"sim", "create", "--force"}).exitCode, 0);
   ProgramRun reflash = Orvik({"--yes", "reflash", "--manifest", SampleManifest()});
   ASSERT_EQ(reflash.exitCode, 0) << reflash.err;
 }

@@ -88,22 +88,24 @@ TEST_F(WorkflowTest, BlockMapCountsEachFilesBlocks) {
   EXPECT_EQ(result["counts"]["cis"], 1);
   EXPECT_EQ(result["counts"]["files"]["D"], 1);  // 7680 bytes: one 16 KB block
   EXPECT_EQ(result["counts"]["files"]["R"], 2);
-  // Low system blocks 1-3 and the reserved area's 'P' blocks.
-  EXPECT_EQ(result["counts"]["system"], 64);
+  EXPECT_EQ(result["counts"]["files"]["P"], 4);  // two copies of two blocks
+  // Low system blocks 1-3 and the reserved area: the blocks no file uses.
+  EXPECT_EQ(result["counts"]["system"], 67);
+  EXPECT_EQ(result["counts"]["systemUnused"], 60);
   const std::string map = result["map"];
   ASSERT_EQ(map.size(), 4096u);
-  EXPECT_EQ(map.substr(0, 5), "CSSS.");
-  EXPECT_EQ(map.substr(4032, 6), "SSDRRS");
+  EXPECT_EQ(map.substr(0, 5), "CPPSF");
+  EXPECT_EQ(map.substr(4032, 6), "PPDRRS");
   for (const nlohmann::json& block : result["badBlocks"]) EXPECT_EQ(map[block.get<size_t>()], 'X');
 
-  // Without a manifest the file blocks are plain system blocks.
-  nlohmann::json plain = OrvikJson({"blocks"}, 0);
-  EXPECT_EQ(plain["result"]["counts"]["system"], 67);
-  EXPECT_TRUE(plain["result"]["counts"]["files"].empty());
+  // sim inspect draws the same map with the same counts.
+  nlohmann::json inspect = OrvikJson({"sim", "inspect"}, 0);
+  EXPECT_EQ(inspect["result"]["map"], result["map"]);
+  EXPECT_EQ(inspect["result"]["counts"], result["counts"]);
 
   ProgramRun human = Orvik({"blocks", "--manifest", SampleManifest(), "--width", "128"});
   EXPECT_EQ(human.exitCode, 0);
-  EXPECT_NE(human.out.find("   0 CSSS...."), std::string::npos) << human.out;
+  EXPECT_NE(human.out.find("   0 CPPSFFFF..."), std::string::npos) << human.out;
   EXPECT_NE(human.out.find("R file R (2)"), std::string::npos) << human.out;
 }
 

@@ -29,7 +29,7 @@ void Confirm(const CommandContext& context, const std::string& targetText,
     Problem problem;
     problem.code = "confirmation-needed";
     problem.message = fmt::format(
-        "`{}` changes the player and asks first, but standard input "
+        "{} changes the player and asks first, but standard input "
         "is not a terminal to ask on.",
         destruction.command);
     problem.cause = summary;

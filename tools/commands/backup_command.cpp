@@ -3,9 +3,9 @@
 //
 // The flash's first zone (where the volume lives) is read raw through the
 // library's page reads, on a simulated player and a real one alike, into a
-// scratch copy of the flash; the volume is then rebuilt from the logical
-// block numbers of the pages' block-address fields, as a reader maps them
-// (the same code that `orvik sim export-fat` uses).
+// scratch copy of the flash (flash_copy.h); the volume is then rebuilt from
+// the logical block numbers of the pages' block-address fields, as a reader
+// maps them (the same code that `orvik sim export-fat` uses).
 #include <fmt/format.h>
 
 #include <filesystem>
@@ -13,7 +13,7 @@
 #include "cli/interruption.h"
 #include "cli/shell_quote.h"
 #include "commands/commands.h"
-#include "device/flash_pages.h"
+#include "device/flash_copy.h"
 #include "media/media_runner.h"
 #include "output/progress_monitor.h"
 #include "output/tool_error.h"
@@ -21,41 +21,8 @@
 #include "sim/inspect/volume_export.h"
 
 namespace orvik::tool {
-namespace {
 
 namespace fs = std::filesystem;
-
-// A flash of the same type holding the raw pages of the first zone.
-std::shared_ptr<sim::Player> CopyFirstZone(CommandContext& context,
-                                           const protocol::FlashTypeDescriptor& type) {
-  sim::PlayerConfig config;
-  config.flashType = type.typeIndex;
-  config.card.present = false;
-  config.card.capacityBlocks = 0;
-  std::shared_ptr<sim::Player> copy = sim::Player::Create(config);
-  FlashPages pages(type);
-  const uint32_t zoneBlocks = protocol::FirstZoneBlocks(type.typeIndex);
-  WorkBar bar(context.console, "Reading the volume");
-  for (uint32_t block = 0; block < zoneBlocks; ++block) {
-    std::span<const uint8_t> raw = pages.ReadBlock(block);
-    if (raw.empty())
-      Fail("no-answer", fmt::format("Reading block {} of the flash failed.", block),
-           "The player was unplugged or lost power, or its driver stopped responding.",
-           "Reconnect the player and run the backup again; nothing was changed.");
-    for (uint32_t page = 0; page < type.pagesPerBlock; ++page) {
-      sim::RawPage bytes;
-      std::copy_n(raw.data() + size_t{page} * type.pageSize, bytes.size(), bytes.begin());
-      copy->SetPageRaw(block * type.pagesPerBlock + page, bytes);
-    }
-    bar.Update(100.0 * (block + 1) / zoneBlocks);
-    ThrowIfInterrupted("A backup reads only; the player is as it was.",
-                       "Run the backup again to save the whole volume.");
-  }
-  bar.Finish();
-  return copy;
-}
-
-}  // namespace
 
 int RunBackup(CommandContext& context, const std::string& output) {
   std::error_code error;
@@ -69,7 +36,15 @@ int RunBackup(CommandContext& context, const std::string& output) {
   InterruptGuard guard;
   HostFileSet placeholder;
   media.Scan(placeholder);  // leaves the page buffer the reads go through
-  std::shared_ptr<sim::Player> copy = CopyFirstZone(context, type);
+  FlashPages pages(type);
+  WorkBar bar(context.console, "Reading the volume");
+  std::shared_ptr<sim::Player> copy = CopyBlocks(
+      pages, protocol::FirstZoneBlocks(type.typeIndex), [&](uint32_t block, uint32_t all) {
+        bar.Update(100.0 * (block + 1) / all);
+        ThrowIfInterrupted("A backup reads only; the player is as it was.",
+                           "Run the backup again to save the whole volume.");
+      });
+  bar.Finish();
   session->Close();
 
   const sim::inspect::VolumeExport saved = sim::inspect::ExportVolume(*copy, output);

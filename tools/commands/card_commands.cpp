@@ -178,7 +178,7 @@ int RunCardWrite(CommandContext& context, const CardOptions& options) {
 
 int RunCardErase(CommandContext& context, const CardOptions& options) {
   if (!options.all && !options.fileSystem && !options.blockGiven)
-    Fail("usage", "`orvik card erase` needs to be told what to erase.", {},
+    Fail("usage", "orvik card erase needs to be told what to erase.", {},
          "Give --block N (with --count K), --file-system, or --all.");
   OpenCard open = OpenWithCard(context, options.drive);
   Console& console = context.console;

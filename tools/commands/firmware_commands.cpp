@@ -122,7 +122,9 @@ int RunVersions(CommandContext& context, const std::string& manifestPath) {
   session->Close();
 
   std::vector<FileVersionRow> rows = VersionRows(manifest, files.Record(), stored.status);
-  const bool upToDate = AllUpToDate(rows);
+  // Versions written before an update was cut off read as new: the update
+  // is still not done.
+  const bool upToDate = AllUpToDate(rows) && stored.area != SystemArea::kInterrupted;
   context.result["files"] = VersionRowsJson(rows);
   context.result["upToDate"] = upToDate;
   context.result["systemArea"] = SystemAreaName(stored.area);
@@ -138,6 +140,10 @@ int RunVersions(CommandContext& context, const std::string& manifestPath) {
   switch (stored.area) {
     case SystemArea::kSound:
       context.console.Line("An update is available: run `" + update + "`.");
+      break;
+    case SystemArea::kInterrupted:
+      context.console.Line("An update was cut off part-way: run `" + update +
+                           "` to finish it (the files on the player stay).");
       break;
     case SystemArea::kNone:
       context.console.Line(
@@ -175,7 +181,10 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options) {
   PrintVersionTable(console, rows);
   FlashPages pages(TypeOf(flash));
   CheckSetMatchesPlayer(manifest, ReadStoredLayout(pages), options.allowRemoving);
-  if (AllUpToDate(rows) && !options.force && !options.repair) {
+  context.result["systemArea"] = SystemAreaName(stored.area);
+  const bool unfinished = stored.area == SystemArea::kInterrupted;
+  if (unfinished) console.Line("An earlier update was cut off part-way: this update finishes it.");
+  if (AllUpToDate(rows) && !unfinished && !options.force && !options.repair) {
     session->Close();
     context.result["updated"] = false;
     console.Line("Firmware already up to date: nothing to do (--force writes it anyway).");

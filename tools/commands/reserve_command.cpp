@@ -49,7 +49,8 @@ int RunReserve(CommandContext& context, const ReserveOptions& options) {
     Manifest manifest = LoadManifest(options.manifest);
     if (!manifest.totalKiloBytesReserved)
       Fail("manifest", options.manifest + ": totalKiloBytesReserved: is missing",
-           "The manifest names no reservation.", "Give the kilobytes: `orvik reserve KB`.");
+           "The manifest names no reservation.",
+           "Give the kilobytes instead: orvik reserve and the number.");
     wanted = manifest.totalKiloBytesReserved;
   }
   ReservationSetting before = ReadReservation(location);
@@ -74,7 +75,7 @@ int RunReserve(CommandContext& context, const ReserveOptions& options) {
                                InBlocks(*before.kiloBytes), location));
     else
       console.Line("No reservation configured (" + location +
-                   "). Set one with `orvik reserve KB`.");
+                   "). Set one with orvik reserve and the kilobytes.");
     return kExitDone;
   }
   if (*wanted == 0 || *wanted > kLargestKiloBytes)

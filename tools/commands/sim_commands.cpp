@@ -169,7 +169,7 @@ int RunSimServe(CommandContext& context, const std::string& deviceDirOption, boo
   if (!server.Listen(&error))
     Fail("serve", "The player cannot be served: " + error,
          error.find("in use") != std::string::npos
-             ? "Another `orvik sim serve` (or orvik-sim) serves a player of the same device "
+             ? "Another orvik sim serve (or orvik-sim) serves a player of the same device "
                "object name in this folder."
              : "The folder is not writable.",
          "Stop the other server, or give another --device-dir (or give each player its own "

@@ -142,6 +142,8 @@ const char* SystemAreaName(SystemArea area) {
       return "none";
     case SystemArea::kMismatch:
       return "mismatch";
+    case SystemArea::kInterrupted:
+      return "interrupted-update";
     case SystemArea::kUnknown:
       return "unknown";
   }
@@ -155,8 +157,10 @@ StoredState MediaRunner::ReadStoredVersions(HostFileSet& files, const Manifest& 
     FailWith(MediaOperation::kStoredVersions, stored.status, &manifest, nullptr);
   const ScanFacts scan = LastScan();
   const bool laidOut = scan.systemBlockCount > 0;
-  if (stored.status == PROGRAM_MEDIA_DONE ||
-      (stored.status == PROGRAM_MEDIA_WRITE_FAILED && laidOut)) {
+  if (laidOut && InterruptedUpdateFound()) {
+    stored.area = SystemArea::kInterrupted;
+  } else if (stored.status == PROGRAM_MEDIA_DONE ||
+             (stored.status == PROGRAM_MEDIA_WRITE_FAILED && laidOut)) {
     stored.area = SystemArea::kSound;
   } else if (!laidOut && (stored.status == PROGRAM_MEDIA_WRITE_FAILED ||
                           stored.status == PROGRAM_MEDIA_SYSTEM_MISMATCH)) {
@@ -164,7 +168,7 @@ StoredState MediaRunner::ReadStoredVersions(HostFileSet& files, const Manifest& 
   } else if (stored.status == PROGRAM_MEDIA_SYSTEM_MISMATCH) {
     stored.area = SystemArea::kMismatch;
   }
-  if (stored.area != SystemArea::kSound) {
+  if (stored.area != SystemArea::kSound && stored.area != SystemArea::kInterrupted) {
     Problem why = ExplainStatus(MediaOperation::kStoredVersions, stored.status,
                                 ContextFor(&manifest, nullptr));
     stored.advice = why.action;

@@ -23,12 +23,14 @@ struct ScanFacts {
 
 // What the version query found out about the system area.
 enum class SystemArea {
-  kSound,     // laid out for the configured reservation
-  kNone,      // no system blocks at all: never laid out
-  kMismatch,  // system blocks, but not as many as the reservation gives
-  kUnknown,   // the query failed otherwise
+  kSound,        // laid out for the configured reservation
+  kNone,         // no system blocks at all: never laid out
+  kMismatch,     // system blocks, but not as many as the reservation gives
+  kInterrupted,  // an update was cut off part-way: the next update finishes it
+  kUnknown,      // the query failed otherwise
 };
-const char* SystemAreaName(SystemArea area);  // "sound", "none", "mismatch", "unknown"
+// "sound", "none", "mismatch", "interrupted-update", "unknown"
+const char* SystemAreaName(SystemArea area);
 
 struct StoredState {
   int status = PROGRAM_MEDIA_DONE;  // OrvikGetFirmwareVersion's

@@ -127,9 +127,8 @@ ReservationPlan PlanUpdateReservation(const Manifest& manifest,
          fmt::format("No reservation is configured in {} and {} names none.", configured.location,
                      manifest.path),
          "The update must know the reservation the player was laid out with.",
-         "Set it with `orvik reserve KB " + targetOptions +
-             "` (the value the player was laid "
-             "out with).");
+         "Set the value the player was laid out with: orvik reserve, the kilobytes and " +
+             targetOptions + ".");
   }
   plan.blocks = ReservedBlocks(plan.kiloBytes, type.BlockBytes());
   const uint64_t needed = BlocksNeeded(manifest, type);

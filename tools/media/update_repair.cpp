@@ -68,6 +68,12 @@ void AdviseAfterRefusedUpdate(Problem& problem, const StatusContext& words) {
   }
 }
 
+bool InterruptedUpdateFound() {
+  const media::SystemAreaVerdict verdict = media::AssessSystemArea().verdict;
+  return verdict == media::SystemAreaVerdict::kInterruptedUpdate ||
+         verdict == media::SystemAreaVerdict::kUndecided;
+}
+
 int ProgramAssumingLaidOutReservation(unsigned long flashType, HostFileSet& files, void* event) {
   ORVIK_ULONG types[1] = {static_cast<ORVIK_ULONG>(flashType)};
   media::ProgramOptions options;

@@ -25,6 +25,12 @@ namespace orvik::tool {
 // "undecided", "sound".
 void AdviseAfterRefusedUpdate(Problem& problem, const StatusContext& words);
 
+// True when the system area holds what an update cut off part-way leaves
+// (blocks it erased and did not write again), from the last scan or version
+// query; the versions may all read as new then, but the update is not done.
+// Reads nothing on a sound flash.
+bool InterruptedUpdateFound();
+
 // OrvikProgramPelkMedia, with the laid-out reservation assumed.
 int ProgramAssumingLaidOutReservation(unsigned long flashType, HostFileSet& files, void* event);
 

@@ -31,10 +31,10 @@ namespace fs = std::filesystem;
   problem.message = fmt::format("The simulated player in {} is in use by another process{}.", dir,
                                 holder.empty() ? "" : " (pid " + holder + ")");
   problem.cause =
-      "Another orvik command or `orvik sim serve` works on this folder; two processes would "
+      "Another orvik command or orvik sim serve works on this folder; two processes would "
       "overwrite each other's changes.";
   problem.action =
-      "Wait for it to finish (stop a `sim serve` with Ctrl-C), or work through the server with "
+      "Wait for it to finish (stop a server with Ctrl-C), or work through the server with "
       "--device.";
   problem.details = {{"player", dir}, {"pid", holder}};
   throw ToolError(std::move(problem));

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "cli/shell_quote.h"
 #include "orvik/orvik.h"
@@ -19,6 +20,20 @@ namespace fs = std::filesystem;
 constexpr uint32_t kDefaultFlashType = 7;
 constexpr uint32_t kDefaultBadBlocks = 2;
 constexpr uint64_t kDefaultSeed = 1;
+
+// The first field every player.json the simulator writes holds but this one
+// lacks ("" when none is missing or the file is no JSON at all: the
+// simulator's reader then says what is wrong).
+std::string MissingPlayerFields(const std::string& dir) {
+  std::ifstream in(fs::path(dir) / "player.json");
+  nlohmann::json settings = nlohmann::json::parse(in, nullptr, false);
+  if (settings.is_discarded() || !settings.is_object()) return {};
+  for (const char* field : {"format", "flash", "card", "device"})
+    if (!settings.contains(field)) return std::string("\"") + field + "\" field";
+  if (!settings["flash"].is_object() || !settings["flash"].contains("type"))
+    return "\"flash.type\" field";
+  return {};
+}
 
 }  // namespace
 
@@ -63,6 +78,16 @@ std::shared_ptr<sim::Player> LoadPlayer(Console& console, const std::string& dir
   }
   std::string why;
   if (exists) {
+    // The simulator fills missing settings with defaults; a player.json
+    // without them was not written by it, and would silently become a
+    // default player.
+    if (std::string missing = MissingPlayerFields(dir); !missing.empty())
+      Fail("player-unreadable",
+           fmt::format("The simulated player in {} cannot be read: player.json has no {}.", dir,
+                       missing),
+           "The file was not written by orvik sim create, or was damaged.",
+           fmt::format("Create a new one with `orvik sim create --force --player {}`.",
+                       ShellQuote(dir)));
     std::shared_ptr<sim::Player> player = sim::Player::Load(dir, &why);
     if (player == nullptr)
       Fail("player-unreadable",
@@ -149,10 +174,8 @@ void Session::OpenLibrary() {
     if (config.recoveryMode && !options_.recovery) {
       problem.cause = "The player is in recovery mode: only its recovery device object " +
                       player_->ObjectName() + " is present.";
-      problem.action =
-          "Run the command with --recovery, e.g. the full reflash: `orvik reflash "
-          "--recovery --manifest MANIFEST " +
-          CommandOptions() + "`.";
+      problem.action = "Run the command with --recovery (after " + CommandOptions() +
+                       "), e.g. the full reflash with the set's manifest.";
     } else if (!config.recoveryMode && options_.recovery) {
       problem.cause = "The player is not in recovery mode, so it has no recovery device object.";
       problem.action =
