@@ -109,6 +109,35 @@ void WriteReservationIfNeeded(CommandContext& context, const Session& session,
       {"to", plan.kiloBytes}};
 }
 
+// The update's reservation; when the configured value is too small for the
+// set but the player was laid out with more (the setting was lowered since),
+// the way out is that value again, not the reflash.
+ReservationPlan PlanUpdateOrRestore(MediaRunner& media, HostFileSet& files,
+                                    const Manifest& manifest, const Session& session,
+                                    const protocol::FlashTypeDescriptor& type) {
+  try {
+    return PlanUpdateReservation(manifest, ReadReservation(session.ReservationFile()), type,
+                                 session.CommandOptions());
+  } catch (ToolError& failure) {
+    Problem& problem = failure.problem();
+    if (problem.code != "set-does-not-fit") throw;
+    media.Scan(files);  // read-only: how many system blocks the flash was laid out with
+    const uint64_t laidOut = media.LastScan().systemBlockCount;
+    const uint64_t needed = problem.details.value("blocksNeeded", uint64_t{0});
+    if (laidOut > needed && laidOut != problem.details.value("reservedBlocks", uint64_t{0})) {
+      const uint64_t kiloBytes = laidOut * type.BlockBytes() / 1024;
+      problem.cause = fmt::format(
+          "The player was laid out with {} system blocks ({} KB), which hold the set; the "
+          "reservation was lowered since.",
+          laidOut, kiloBytes);
+      problem.action = "Restore the reservation the player was laid out with: `" +
+                       Command(session, {"reserve", std::to_string(kiloBytes)}) +
+                       "`, then update again.";
+    }
+    throw;
+  }
+}
+
 }  // namespace
 
 int RunVersions(CommandContext& context, const std::string& manifestPath) {
@@ -170,9 +199,7 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options) {
   Console& console = context.console;
   MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();
-  const ReservationPlan plan =
-      PlanUpdateReservation(manifest, ReadReservation(session->ReservationFile()), TypeOf(flash),
-                            session->CommandOptions());
+  const ReservationPlan plan = PlanUpdateOrRestore(media, files, manifest, *session, TypeOf(flash));
   media.FileVersions(files, manifest);
   StoredState stored = ReadStored(media, files, manifest, *session);
   std::vector<FileVersionRow> rows = VersionRows(manifest, files.Record(), stored.status);

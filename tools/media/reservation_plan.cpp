@@ -138,9 +138,12 @@ ReservationPlan PlanUpdateReservation(const Manifest& manifest,
   Problem problem;
   problem.code = "set-does-not-fit";
   problem.message = fmt::format(
-      "The firmware set needs {}; the player's system area of {} KB holds {}, so it cannot be "
-      "updated in place.",
-      BlocksText(needed, type), plan.kiloBytes, BlocksText(plan.blocks, type));
+      "The firmware set needs {}; the reservation of {} KB ({}) holds {}, so the player cannot "
+      "be updated with it.",
+      BlocksText(needed, type), plan.kiloBytes,
+      plan.source == "configured" ? "configured in " + configured.location
+                                  : std::string("the manifest's"),
+      BlocksText(plan.blocks, type));
   problem.cause =
       "The system area must hold more blocks than the files need; only the full "
       "reflash lays it out larger, and the full reflash empties the file system.";
