@@ -57,7 +57,7 @@ TEST_F(ObservationsTest, O01ReservationAdviceLeadsOutInOneStep) {
   // A set larger than the flash can ever hold says so.
   const std::string huge = CopySamples("huge");
   WriteFile(huge + "/resources.bin",
-            std::string(50 << 20, 'r') + "Version" + std::string("\2\0\0\0\1\0\3\0", 8));
+            std::string(66 << 20, 'r') + "Version" + std::string("\2\0\0\0\1\0\3\0", 8));
   nlohmann::json tooLarge =
       OrvikJson({"--yes", "reflash", "--manifest", huge + "/manifest.json"}, 1);
   EXPECT_EQ(tooLarge["error"]["code"], "set-too-large");
@@ -65,7 +65,7 @@ TEST_F(ObservationsTest, O01ReservationAdviceLeadsOutInOneStep) {
             std::string::npos);
   // ... and the reservation command refuses what the flash cannot hold.
   nlohmann::json reserve = OrvikJson({"reserve", "82640"}, 64);
-  EXPECT_NE(Action(reserve).find("Give 1 to 49152 KB"), std::string::npos) << Action(reserve);
+  EXPECT_NE(Action(reserve).find("Give 1 to 65456 KB"), std::string::npos) << Action(reserve);
 }
 
 TEST_F(ObservationsTest, O03O09CommandLineMistakesExit64NamingTheWord) {
@@ -79,7 +79,8 @@ TEST_F(ObservationsTest, O03O09CommandLineMistakesExit64NamingTheWord) {
       {{"bogus"}, "\"bogus\" is not a command"},
       {{"sim", "bogus"}, "\"bogus\" is not a command (the commands are: create,"},
       {{"info", "--bogus"}, "--bogus"},
-      {{"sim", "create", "--player", scratch_ + "/x", "--flash-type", "36"}, "0 to 35"},
+      {{"sim", "create", "--player", scratch_ + "/x", "--flash-type", "36"}, "3 to 35"},
+      {{"sim", "create", "--player", scratch_ + "/x", "--flash-type", "1"}, "does not support"},
       {{"sim", "create", "--player", scratch_ + "/x", "--card-mib", "-4"}, "1 to 2048 MiB"},
       {{"sim", "create", "--player", scratch_ + "/x", "--bad-block-count", "5000"}, "0 to 4094"},
       {{"--instance", "100", "info"}, "100"},

@@ -34,7 +34,8 @@ void RefuseMoreThanTheFlashHolds(CommandContext& context, uint32_t kiloBytes) {
   Fail("usage",
        fmt::format("{} KB is more than the player's flash (type {}) can reserve.", kiloBytes,
                    type.typeIndex),
-       fmt::format("The system area lies above the flash's first zone: at most {} blocks of {} KB.",
+       fmt::format("Besides the CIS block, the low system blocks and one block for the file "
+                   "system, the flash has {} blocks of {} KB.",
                    most, type.BlockBytes() / 1024),
        fmt::format("Give 1 to {} KB.", uint64_t{most} * type.BlockBytes() / 1024));
 }

@@ -9,6 +9,7 @@
 #include "commands/commands.h"
 #include "device/device_queries.h"
 #include "output/tool_error.h"
+#include "protocol/flash_identification.h"
 #include "sim/geometry.h"
 #include "sim/program/fault_options.h"
 #include "target/folder_lock.h"
@@ -56,8 +57,17 @@ int RunSimCreate(CommandContext& context, const SimCreateOptions& options) {
                        dir);
   if (!sim::IsValidFlashType(options.flashType))
     Fail("usage", fmt::format("--flash-type: {} is not a flash type.", options.flashType), {},
-         fmt::format("Give a flash type from 0 to {} (7 is a 64 MB flash).",
+         fmt::format("Give a flash type from 3 to {} (7 is a 64 MB flash).",
                      sim::kFlashTypeCount - 1));
+  // The library identifies a flash by its maker and device codes; a type
+  // whose codes it does not know would make a player nothing can work on.
+  const sim::FlashIdCodes codes = sim::DefaultIdCodes(options.flashType);
+  if (protocol::FlashTypeForIdentification(codes.maker, codes.device) != options.flashType)
+    Fail("usage",
+         fmt::format("--flash-type: the library does not support flash type {} (its chip is not "
+                     "one the library identifies).",
+                     options.flashType),
+         {}, "Give a flash type from 3 to 35 (7 is a 64 MB flash).");
   const uint32_t blockCount = sim::GeometryOfFlashType(options.flashType).blockCount;
   if (options.badBlockCount && *options.badBlockCount > blockCount - 2)
     Fail("usage",

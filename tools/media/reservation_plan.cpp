@@ -8,6 +8,7 @@
 
 #include "cli/shell_quote.h"
 #include "firmware/firmware_check.h"
+#include "media/system_area.h"
 #include "output/tool_error.h"
 
 namespace orvik::tool {
@@ -34,7 +35,9 @@ std::string BlocksText(uint64_t blocks, const protocol::FlashTypeDescriptor& typ
       manifest.path, BlocksText(needed, type), type.typeIndex,
       KiloBytesOfBlocks(MaxReservableBlocks(type), type),
       BlocksText(MaxReservableBlocks(type), type));
-  problem.cause = "The system area lies above the flash's first zone; this set does not fit there.";
+  problem.cause =
+      "Besides the CIS block and the low system blocks the flash has no room for this set, "
+      "whatever the reservation.";
   problem.action = "Use a firmware set made for this player; nothing was sent to it.";
   problem.details = {{"blocksNeeded", needed}, {"maxBlocks", MaxReservableBlocks(type)}};
   throw ToolError(std::move(problem));
@@ -49,7 +52,10 @@ uint32_t KiloBytesToHold(uint64_t needed, const protocol::FlashTypeDescriptor& t
 }  // namespace
 
 uint32_t MaxReservableBlocks(const protocol::FlashTypeDescriptor& type) {
-  return type.blockCount - protocol::FirstZoneBlocks(type.typeIndex);
+  // Everything but the CIS block, the low system blocks and one block for
+  // the file system: the library shrinks the volume by the reservation.
+  const uint32_t kept = 1 + media::LOW_SYSTEM_BLOCKS + 1;
+  return type.blockCount > kept ? type.blockCount - kept : 0;
 }
 
 ReservationPlan PlanLayoutReservation(const Manifest& manifest,

@@ -29,8 +29,8 @@ struct ReservationPlan {
   bool NeedsWriting() const { return current != kiloBytes; }
 };
 
-// The most a flash of this type can reserve: the system area lies above
-// the first zone, which holds the CIS block and the file system's start.
+// The most a flash of this type can reserve: every block but the CIS block,
+// the low system blocks and one for the file system.
 uint32_t MaxReservableBlocks(const protocol::FlashTypeDescriptor& type);
 
 // For the commands that lay the system area out.  Throws ToolError when no
