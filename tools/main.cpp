@@ -11,6 +11,7 @@
 #include "cli/interruption.h"
 #include "cli/shell_quote.h"
 #include "commands/commands.h"
+#include "orvik/posix.h"
 #include "output/tool_error.h"
 #include "target/environment.h"
 
@@ -88,6 +89,14 @@ std::string CommandNames(const CLI::App& app) {
   return names;
 }
 
+// The tool's version (that of the headers it was built with) and the one the
+// library it runs reports, which a mismatched build would show apart.
+std::string VersionText() {
+  const ORVIK_ULONG library = OrvikPosixLibraryVersion();
+  return std::string("orvik ") + ORVIK_VERSION + "\nlibrary " + std::to_string(library >> 16) +
+         "." + std::to_string((library >> 8) & 0xFFu) + "." + std::to_string(library & 0xFFu);
+}
+
 bool ArgumentsAskForJson(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     if (std::strcmp(argv[i], "--json") == 0) return true;
@@ -138,6 +147,7 @@ int main(int argc, char** argv) {
   app.footer(kFooter);
   app.require_subcommand(1);
   app.fallthrough();
+  app.set_version_flag("--version", VersionText(), "print the tool's and the library's versions");
 
   GlobalOptions global;
   std::string color = "auto";
@@ -156,7 +166,6 @@ int main(int argc, char** argv) {
   app.add_flag("-y,--yes", global.yes, "go ahead with a command that destroys data without asking");
   app.add_flag("-n,--dry-run", global.dryRun,
                "show what the command would change, and change nothing");
-  // (orvik --version: the tool's and the library's version, goes here.)
 
   // --- the player ---
   uint32_t cardDrive = 0;
@@ -346,6 +355,8 @@ int main(int argc, char** argv) {
     return app.exit(help);
   } catch (const CLI::CallForAllHelp& help) {
     return app.exit(help);
+  } catch (const CLI::CallForVersion& version) {
+    return app.exit(version);
   } catch (const CLI::ParseError& parseFailure) {
     std::string what = parseFailure.what();
     const CLI::App* parent = &app;

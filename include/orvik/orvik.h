@@ -4,21 +4,125 @@
  * The library updates the firmware of a USB-attached flash-memory audio
  * player, formats its internal NAND flash (SmartMedia logical format) and the
  * MMC card in its slot, and manages the device through the player's
- * kernel-mode driver.  This header is the only one a host includes.
+ * kernel-mode driver.  This header is the one a host includes (on POSIX,
+ * orvik/posix.h adds the host event and the version query).
  *
  * Conventions of the whole interface:
  *  - every export has C linkage and the C calling convention;
  *  - ORVIK_ULONG is the interface's 32-bit word on every platform (it stands
  *    where the Win32 interface says "unsigned long");
- *  - results are int flags (1 success, 0 failure), queried values, or one of
- *    the three status enumerations below; nothing throws, no text is returned;
- *  - records have fixed little-endian layouts, checked at compile time.
+ *  - nothing throws and no text is returned; with ORVIK_DEBUG set (POSIX)
+ *    the library's debug texts go to standard error;
+ *  - records have fixed little-endian layouts, checked at compile time;
+ *  - success is not spelled the same way by every function: see the table.
+ *
+ * ------------------------------------------------------------------------
+ * What each function returns
+ * ------------------------------------------------------------------------
+ * "int 1/0": 1 success, 0 failure.  ACCESS: ACCESS_DEVICE_STATUS, where 0
+ * (ACCESS_DEVICE_ANSWERED) is success.  STATUS: PROGRAM_MEDIA_STATUS, where
+ * 0 (PROGRAM_MEDIA_DONE) is success and the numbers are the failures.
+ * Lock: L = takes the process-wide lock that serialises the operations;
+ * functions without it must not run beside another call on the session.
+ *
+ * Function                             Lock Success                     Failure
+ * OrvikOpenDriver, OrvikOpenDriverEx,  -    int 1                       0: no such device object
+ *   OrvikOpenDriverNoBlock[Ex]                                          (none of 0..99 when
+ *                                                                       scanning), no memory
+ * OrvikCloseDriver                     -    int 1                       0: no session open, or
+ *                                                                       the handle did not close
+ * OrvikDDOpenDriver[NoBlock]           -    int 1                       0, as the opens
+ * OrvikDDCloseDriver                   -    int 1                       0, as OrvikCloseDriver
+ * OrvikDDWrite, OrvikDDRead            -    int 1: every byte moved     0: failed, short, over
+ *                                                                       1000 ms, bad buffer/length
+ * OrvikDDGetStatus, OrvikDDSetStatus,  -    int 1                       0: the request failed
+ *   OrvikDDSetFormatStatus
+ * OrvikGetStatus, OrvikSetStatus       L    int 1                       0: the request failed
+ * OrvikDDGetDeviceVersion              -    unsigned char 1             0: the request failed
+ * OrvikGetDeviceVersion                L    int 1                       0: the request failed
+ * OrvikDDGetDeviceStatus               -    DEVICE_STATUS 1 normal,     0: the request failed,
+ * OrvikGetDeviceStatus                 L    2 recovery                  3: it returned no data
+ * OrvikDDReconfigure                   -    int 1                       0 after 11 tries (2.75 s)
+ * OrvikDDGetChipId                     -    the chip identifier         ORVIK_DEFAULT_CHIP_ID
+ * OrvikGetChipId(1)                    -    ORVIK_CHIP_MODEL_EARLY or   none (a device that
+ *                                           ORVIK_CHIP_MODEL_LATER      cannot be asked: LATER)
+ * OrvikGetChipId(other source)         L    the chip identifier         ORVIK_DEFAULT_CHIP_ID
+ * OrvikGetPowerStatus                  L    ACCESS 0, *power set        1: no answer
+ * OrvikGetFlashSizes                   L    ACCESS 0, *flashType 0..35  1: no answer, *failed 1
+ *                                           (36: no usable flash/card)
+ * OrvikFatPrepareSupported             -    1: drive 0, not a card      0: a card or other drive
+ * OrvikFreeMemoryDevice                -    int 1 always                -
+ * OrvikSetPhase, OrvikGetProgress,     -    int 1 always                -
+ *   OrvikSetProgress
+ * OrvikMMC... (all 14)                 -    int 1                       0: transfer failed, card
+ *                                                                       status byte not 0, null
+ *                                                                       required pointer, byte
+ *                                                                       address over 32 bits
+ * OrvikGetFileVersion                  -    STATUS 0                    2
+ * OrvikGetFirmwareVersion              L    STATUS 0                    3, 6, 8, 9
+ * OrvikBuildBlockStatus                -    STATUS 0 (also: card drive) 3
+ * OrvikFatEraseDataArea                L    STATUS 0 (also: card drive) 4, 8
+ * OrvikQuickFormatPelk                 L    STATUS 0                    3, 4, 8
+ * OrvikProgramPelkMedia                L    STATUS 0                    1, 2, 3, 6, 8, 9, 10
+ * OrvikFatFormatEx                     L    STATUS 0                    1, 2, 3, 4, 6, 8, 10
+ *
+ * The comment above each declaration says when each value comes; the
+ * meaning of each PROGRAM_MEDIA_STATUS number is beside its name below.
+ *
+ * ------------------------------------------------------------------------
+ * The order a host follows (a full reflash; examples/reflash.c does it)
+ * ------------------------------------------------------------------------
+ *  1. OrvikOpenDriver(DEVICE_STATUS_NORMAL)       opens the first device
+ *     object and reads the player's description (mode 1).
+ *  2. OrvikGetFlashSizes(&type, &failed)          flashTypes[0] = type; stop
+ *     when the result is 1 or the type is ORVIK_FLASH_TYPE_UNKNOWN.
+ *  3. OrvikSetPhase(ORVIK_PHASE_HOST_SCAN_REQUEST, 0, NULL), then
+ *     OrvikBuildBlockStatus(flashTypes, 0, 0, &files, event)
+ *                                                 the block scan (phase 2).
+ *  4. OrvikGetFileVersion(fileData, fileLengths, &files) and
+ *     OrvikGetFirmwareVersion(flashTypes, 0, &files)
+ *                                                 versions of the new files
+ *     and of the firmware on the player (9: none laid out for the current
+ *     reservation, as on a new player).
+ *  5. OrvikProgramPelkMedia(...)                  the firmware only (phases
+ *     5, 4), or OrvikFatFormatEx(flashTypes, 0, 1, ...) the full format
+ *     with the files (phases 3, 4, 5).
+ *  6. The scan again (as in 3).
+ *  7. OrvikQuickFormatPelk(flashTypes, 0, 0, &files, event)
+ *                                                 an empty FAT volume
+ *     (phases 8, 7); OrvikFatEraseDataArea optionally (phase 8).
+ *  8. OrvikFreeMemoryDevice(0), OrvikCloseDriver().
+ * The programming, the full format, the quick format of the flash and the
+ * data-area erase work on the table of the last scan: without one (no scan
+ * since load or since OrvikFreeMemoryDevice) they send nothing and answer 3
+ * (programming, full format) or 4 (quick format, data-area erase).
+ *
+ * ------------------------------------------------------------------------
+ * Phases and the host event
+ * ------------------------------------------------------------------------
+ * A long operation publishes a phase number (ORVIK_PHASE_...) and a
+ * percentage that another thread reads with OrvikGetProgress.  At each phase
+ * start (0%) and end (100%) the operation resets the host's event (its last
+ * argument) and then waits for the host to set it, at most 2000 ms; the
+ * operation goes on either way.  So:
+ *  - a NULL event means no wait at all;
+ *  - an event that nobody sets costs 2 s at every boundary (about 12 s for
+ *    a full format);
+ *  - a host that shows progress polls OrvikGetProgress every few
+ *    milliseconds and sets the event after every poll: a set that comes
+ *    before the operation's reset is lost, so setting it only once per new
+ *    phase can still wait out the 2 s.
+ * The event is a Win32 event handle on Windows and an OrvikPosixEvent from
+ * orvik/posix.h elsewhere.  The block scan reports progress (as phase 2)
+ * only when the host has set phase 1 before it; otherwise it reports none.
  */
 #ifndef ORVIK_ORVIK_H
 #define ORVIK_ORVIK_H
 
 #include <stddef.h>
 #include <stdint.h>
+
+#include "orvik/version.h"
 
 #if defined(_WIN32)
 #define ORVIK_CALL __cdecl
@@ -34,8 +138,13 @@
 #ifdef __cplusplus
 extern "C" {
 #define ORVIK_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
-#else
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #define ORVIK_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#else
+/* C99 has no static assertion: an array of negative size stops the build. */
+#define ORVIK_ASSERT_NAME_(line) orvik_layout_check_##line
+#define ORVIK_ASSERT_NAME(line) ORVIK_ASSERT_NAME_(line)
+#define ORVIK_STATIC_ASSERT(cond, msg) typedef char ORVIK_ASSERT_NAME(__LINE__)[(cond) ? 1 : -1]
 #endif
 
 /* The interface's 32-bit word ("unsigned long" of the Win32 interface). */
@@ -68,15 +177,15 @@ typedef enum ACCESS_DEVICE_STATUS {
 
 /* Result of the media and version operations. */
 typedef enum PROGRAM_MEDIA_STATUS {
-  PROGRAM_MEDIA_DONE = 0,              /* done, or nothing to do for a card drive */
-  PROGRAM_MEDIA_NO_BUFFER = 1,         /* a firmware write buffer could not be allocated */
-  PROGRAM_MEDIA_BAD_FILE = 2,          /* a firmware file (or the file arrays) is malformed */
-  PROGRAM_MEDIA_NO_DEVICE = 3,         /* no device-version answer, or the block scan failed */
-  PROGRAM_MEDIA_FORMAT_FAILED = 4,     /* a format stage failed */
-  PROGRAM_MEDIA_WRITE_FAILED = 6,      /* writing firmware failed / version block not found */
-  PROGRAM_MEDIA_NOT_FLASH = 8,         /* not the internal flash, or flash type above 35 */
-  PROGRAM_MEDIA_SYSTEM_MISMATCH = 9,   /* system blocks do not match the reservation */
-  PROGRAM_MEDIA_NO_ROOM = 10           /* files do not fit the reservation, or none configured */
+  PROGRAM_MEDIA_DONE = 0,            /* done, or nothing to do for a card drive */
+  PROGRAM_MEDIA_NO_BUFFER = 1,       /* a firmware write buffer could not be allocated */
+  PROGRAM_MEDIA_BAD_FILE = 2,        /* a firmware file (or the file arrays) is malformed */
+  PROGRAM_MEDIA_NO_DEVICE = 3,       /* no device-version answer, or the block scan failed */
+  PROGRAM_MEDIA_FORMAT_FAILED = 4,   /* a format stage failed */
+  PROGRAM_MEDIA_WRITE_FAILED = 6,    /* writing firmware failed / version block not found */
+  PROGRAM_MEDIA_NOT_FLASH = 8,       /* not the internal flash, or flash type above 35 */
+  PROGRAM_MEDIA_SYSTEM_MISMATCH = 9, /* system blocks do not match the reservation */
+  PROGRAM_MEDIA_NO_ROOM = 10         /* files do not fit the reservation, or none configured */
 } PROGRAM_MEDIA_STATUS;
 
 /* ------------------------------------------------------------------------ */
@@ -86,19 +195,34 @@ typedef enum PROGRAM_MEDIA_STATUS {
 /* Chip identifier reported when the driver's chip-id request fails: the
  * maker's USB vendor identifier (high 16 bits, the reserved value 0) and the
  * later chip's model code in hexadecimal digits (low 16 bits). */
-#define DEFAULT_CHIP_ID 0x00001002u
+#define ORVIK_DEFAULT_CHIP_ID 0x00001002u
 /* Chip model numbers returned by OrvikGetChipId(1). */
-#define CHIP_MODEL_EARLY 1001u
-#define CHIP_MODEL_LATER 1002u
+#define ORVIK_CHIP_MODEL_EARLY 1001u
+#define ORVIK_CHIP_MODEL_LATER 1002u
 /* Bits 8-23 of the chip-revision reply that identify the later model. */
-#define CHIP_REPLY_LATER 0x1002u
+#define ORVIK_CHIP_REPLY_LATER 0x1002u
 
 /* Flash type index meaning "no usable flash recognised". */
-#define FLASH_TYPE_UNKNOWN 36u
+#define ORVIK_FLASH_TYPE_UNKNOWN 36u
 /* Highest number of firmware files in one _BinaryFilesInformation record. */
-#define MAX_FILES 12
-#define FILE_KIND_RAW 0u
-#define FILE_KIND_SREC 1u
+#define ORVIK_MAX_FILES 12
+/* Kinds of firmware file (_BinaryFilesInformation.fileKinds). */
+#define ORVIK_FILE_KIND_RAW 0u
+#define ORVIK_FILE_KIND_SREC 1u
+
+/* The names these constants had before they took the ORVIK_ prefix.  Hosts
+ * written for them still compile; a host whose own names collide with them
+ * defines ORVIK_NO_LEGACY_NAMES before including this header. */
+#ifndef ORVIK_NO_LEGACY_NAMES
+#define DEFAULT_CHIP_ID ORVIK_DEFAULT_CHIP_ID
+#define CHIP_MODEL_EARLY ORVIK_CHIP_MODEL_EARLY
+#define CHIP_MODEL_LATER ORVIK_CHIP_MODEL_LATER
+#define CHIP_REPLY_LATER ORVIK_CHIP_REPLY_LATER
+#define FLASH_TYPE_UNKNOWN ORVIK_FLASH_TYPE_UNKNOWN
+#define MAX_FILES ORVIK_MAX_FILES
+#define FILE_KIND_RAW ORVIK_FILE_KIND_RAW
+#define FILE_KIND_SREC ORVIK_FILE_KIND_SREC
+#endif
 
 /* Phase numbers reported through OrvikGetProgress. */
 #define ORVIK_PHASE_HOST_SCAN_REQUEST 1u /* set by the host before a scan */
@@ -139,7 +263,7 @@ typedef struct _MMC_CSD {
  *
  * Accepted records (checked before anything is sent to the device by every
  * export that takes one):
- *  - fileCount lies between 1 and MAX_FILES;
+ *  - fileCount lies between 1 and ORVIK_MAX_FILES;
  *  - no two of the first fileCount tags are equal;
  *  - no tag is 0xFB..0xFF: their markers (tag + 4) would collide with block
  *    states of the block status table (good, bad, format-used, CIS) or with
@@ -150,12 +274,12 @@ typedef struct _MMC_CSD {
  * answer PROGRAM_MEDIA_BAD_FILE.  OrvikQuickFormatPelk does not read it.
  */
 typedef struct _BinaryFilesInformation {
-  ORVIK_ULONG fileCount;               /* offset 0 */
-  unsigned char hostData[6240];        /* offset 4, host data */
-  ORVIK_ULONG lowAreaFile;             /* offset 6244, 1-based file number */
-  unsigned char hostData2[8];          /* offset 6248, host data */
-  unsigned char fileTags[12];          /* offset 6256 */
-  ORVIK_ULONG fileKinds[12];           /* offset 6268, FILE_KIND_RAW / FILE_KIND_SREC */
+  ORVIK_ULONG fileCount;        /* offset 0 */
+  unsigned char hostData[6240]; /* offset 4, host data */
+  ORVIK_ULONG lowAreaFile;      /* offset 6244, 1-based file number */
+  unsigned char hostData2[8];   /* offset 6248, host data */
+  unsigned char fileTags[12];   /* offset 6256 */
+  ORVIK_ULONG fileKinds[12];    /* offset 6268, ORVIK_FILE_KIND_RAW / ORVIK_FILE_KIND_SREC */
   unsigned short deviceVersionB[12][2]; /* offset 6316, words 3 and 4 on the player */
   unsigned short deviceVersionA[12][2]; /* offset 6364, words 1 and 2 on the player */
   unsigned short fileVersionB[12][2];   /* offset 6412, words 3 and 4 of each file */
@@ -220,7 +344,7 @@ ORVIK_API int ORVIK_CALL OrvikDDSetFormatStatus(int status);
 ORVIK_API unsigned char ORVIK_CALL OrvikDDGetDeviceVersion(ORVIK_ULONG* version);
 /* Up to 11 attempts, 250 ms apart. */
 ORVIK_API int ORVIK_CALL OrvikDDReconfigure(void);
-/* The driver's chip identifier, or DEFAULT_CHIP_ID when the request fails or
+/* The driver's chip identifier, or ORVIK_DEFAULT_CHIP_ID when the request fails or
  * returns fewer than 4 bytes. */
 ORVIK_API ORVIK_ULONG ORVIK_CALL OrvikDDGetChipId(void);
 
@@ -250,12 +374,12 @@ ORVIK_API int ORVIK_CALL OrvikSetStatus(_USER_DATA* data);
 ORVIK_API DEVICE_STATUS ORVIK_CALL OrvikGetDeviceStatus(void);
 ORVIK_API int ORVIK_CALL OrvikGetDeviceVersion(ORVIK_ULONG* version);
 /*
- * source 1: the chip model number, CHIP_MODEL_EARLY or CHIP_MODEL_LATER.
- * CHIP_MODEL_LATER is answered when the description cannot be read, holds no
+ * source 1: the chip model number, ORVIK_CHIP_MODEL_EARLY or ORVIK_CHIP_MODEL_LATER.
+ * ORVIK_CHIP_MODEL_LATER is answered when the description cannot be read, holds no
  * tag-0 item, or its tag-0 value is 0x100 or less, and when the chip-revision
  * exchange fails (a device too old to answer it is not the early model's
  * firmware, which always answers).  Any other source: the driver's chip
- * identifier (DEFAULT_CHIP_ID when that request fails).
+ * identifier (ORVIK_DEFAULT_CHIP_ID when that request fails).
  */
 ORVIK_API ORVIK_ULONG ORVIK_CALL OrvikGetChipId(unsigned char source);
 ORVIK_API ACCESS_DEVICE_STATUS ORVIK_CALL OrvikGetPowerStatus(ORVIK_ULONG* power);
@@ -306,13 +430,11 @@ ORVIK_API int ORVIK_CALL OrvikMMCProgramCSD(unsigned char drive, _MMC_CSD* csd,
 ORVIK_API int ORVIK_CALL OrvikMMCReadBlock(unsigned char drive, ORVIK_ULONG block,
                                            unsigned char* data);
 ORVIK_API int ORVIK_CALL OrvikMMCReadMultipleBlock(unsigned char drive, ORVIK_ULONG block,
-                                                   unsigned short blockCount,
-                                                   unsigned char* data);
+                                                   unsigned short blockCount, unsigned char* data);
 ORVIK_API int ORVIK_CALL OrvikMMCWriteBlock(unsigned char drive, ORVIK_ULONG block,
                                             unsigned char* data);
 ORVIK_API int ORVIK_CALL OrvikMMCWriteMultipleBlock(unsigned char drive, ORVIK_ULONG block,
-                                                    unsigned short blockCount,
-                                                    unsigned char* data);
+                                                    unsigned short blockCount, unsigned char* data);
 ORVIK_API int ORVIK_CALL OrvikMMCErase(unsigned char drive, ORVIK_ULONG block,
                                        ORVIK_ULONG blockCount, unsigned char* cardStatus);
 ORVIK_API int ORVIK_CALL OrvikMMCEraseFileSystemSectors(unsigned char drive,
@@ -351,7 +473,12 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikGetFileVersion(unsigned char** co
  * Version words of the firmware stored on the player.  Only drive 0 is the
  * internal flash: any other drive number answers
  * PROGRAM_MEDIA_SYSTEM_MISMATCH (not the internal flash) without reading
- * flashTypes or sending anything.
+ * flashTypes or sending anything.  PROGRAM_MEDIA_NO_DEVICE also when the
+ * device stops answering during the query (it stops at once).  When an
+ * update was cut off while it rewrote the startup copy of file 0 (one of the
+ * low system blocks erased), file 0's words read 0 and the result is
+ * PROGRAM_MEDIA_WRITE_FAILED, the other files' words read as stored: the
+ * next OrvikProgramPelkMedia repairs it.
  */
 ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikGetFirmwareVersion(ORVIK_ULONG* flashTypes,
                                                                   unsigned char drive,
@@ -369,14 +496,18 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikBuildBlockStatus(ORVIK_ULONG* fla
                                                                 void* event);
 /*
  * Erases every good block beyond the first zone (phase 8); a block whose
- * erase fails becomes bad in the table and "Bad Block: erase failed \n" goes
- * to the debug output.  Phase 8 is announced with 0 first, then:
+ * erase fails becomes bad in the table, "Bad Block: erase failed \n" goes
+ * to the debug output, and the block is zero-filled with zero redundant
+ * areas, so that none of its old pages still claims a logical block.  Phase
+ * 8 is announced with 0 first, then:
  *  - PROGRAM_MEDIA_NOT_FLASH for a drive other than 0 (flashTypes is not
  *    read), a null flashTypes, a type above 35, or a media kind that is
  *    neither the flash nor a card;
  *  - PROGRAM_MEDIA_DONE at once for a card drive (nothing to do);
  *  - PROGRAM_MEDIA_FORMAT_FAILED, nothing sent, without a block status table
  *    or when the type is not the one the last scan recorded;
+ *  - PROGRAM_MEDIA_FORMAT_FAILED when a block can be neither erased nor
+ *    zero-filled, or the device stops answering (the erase stops there);
  *  - PROGRAM_MEDIA_DONE otherwise, with phase 8 at 100.
  */
 ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikFatEraseDataArea(ORVIK_ULONG* flashTypes,
@@ -398,7 +529,10 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikFatEraseDataArea(ORVIK_ULONG* fla
  *    than the flash);
  *  - PROGRAM_MEDIA_NO_DEVICE: the device-version request failed;
  *  - PROGRAM_MEDIA_FORMAT_FAILED after partial work: a failed erase stage
- *    (card), a failed transfer, no good block left in the first zone for the
+ *    (card; on the flash, a block of the first zone whose erase fails is
+ *    zero-filled so that the old volume cannot shadow the new one, and the
+ *    stage fails only when that fails too or the device stops answering),
+ *    a failed transfer, no good block left in the first zone for the
  *    CIS block or a logical block (pages that never verify), an erase that
  *    fails while a block that did not verify is invalidated (also when the
  *    request gets no answer: the format stops there), a failed card format,
@@ -424,7 +558,22 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikQuickFormatPelk(ORVIK_ULONG* flas
  * update's final clearing never reaches below the reserved area.  When the
  * update cannot allocate the clearing's buffer it answers
  * PROGRAM_MEDIA_WRITE_FAILED (the files are written; the unused system
- * blocks keep what they held).
+ * blocks keep what they held).  In the full format's erase, a block whose
+ * erase fails is zero-filled (it reads as bad from then on); the format
+ * answers PROGRAM_MEDIA_FORMAT_FAILED when that fails too or the device
+ * stops answering.
+ *
+ * An update cut off part-way (power lost, a failed transfer) leaves erased
+ * blocks in the system area.  The next update recognises them and writes
+ * them again (result 0, the FAT volume untouched).  A reservation raised
+ * since the layout is still refused with PROGRAM_MEDIA_SYSTEM_MISMATCH
+ * before anything is written.  One state cannot be told apart without
+ * reading the flash: a single erased block at the very bottom of the
+ * reserved area (an update cut off at its first erase there, or a
+ * reservation raised by one block); the update refuses it with
+ * PROGRAM_MEDIA_SYSTEM_MISMATCH and sends nothing.  A table that something
+ * other than the scan changed since (OrvikGetFirmwareVersion's file markers,
+ * an earlier update) has its marks read again before any file is placed.
  */
 ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikProgramPelkMedia(
     ORVIK_ULONG* flashTypes, unsigned char drive, unsigned char** const fileData,

@@ -3,7 +3,13 @@
 # What building and testing needs.
 ORVIK_TEST_PACKAGES=(
   cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libcli11-dev libfmt-dev dosfstools mtools srecord
+  nlohmann-json3-dev libcli11-dev libfmt-dev dosfstools mtools srecord help2man pkgconf
+)
+
+# What scripts/package-check needs beyond that: cpack's Debian generator
+# (dpkg-shlibdeps from dpkg-dev, file).  It also installs lintian when it can.
+ORVIK_PACKAGE_CHECK_PACKAGES=(
+  "${ORVIK_TEST_PACKAGES[@]}" dpkg-dev file
 )
 
 # Installs the missing packages when running as root; otherwise names them
