@@ -99,6 +99,14 @@ bool SocketServer::BindListener(std::string* error) {
   struct stat existing {};
   if (::lstat(socketPath_.c_str(), &existing) == 0) {
     if (!S_ISSOCK(existing.st_mode)) return fail(socketPath_ + " exists and is not a socket");
+    // A socket that answers belongs to a running server: taking its path
+    // over would cut its clients off from the player they work on.  Only a
+    // stale socket (its server gone) is replaced.
+    int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool live =
+        probe >= 0 && ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (probe >= 0) ::close(probe);
+    if (live) return fail(socketPath_ + " is in use: another server is listening on it");
     ::unlink(socketPath_.c_str());
   }
   listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);

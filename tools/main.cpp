@@ -8,6 +8,8 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/exit_codes.h"
+#include "cli/interruption.h"
+#include "cli/shell_quote.h"
 #include "commands/commands.h"
 #include "orvik/posix.h"
 #include "output/tool_error.h"
@@ -18,12 +20,19 @@ using namespace orvik::tool;
 namespace {
 
 const char* kFooter = R"(Targets: a simulated player kept in a folder is the default (--player DIR,
-made on first use; default $ORVIK_PLAYER or ~/.local/share/orvik/player).
+made by `orvik sim create`; without --player: $ORVIK_PLAYER or
+~/.local/share/orvik/player, made on first use).
 --device opens the platform's device objects instead (sockets in
 $ORVIK_DEVICE_DIR on POSIX, e.g. a player served by `orvik sim serve`).
 
+Commands that destroy data ask first on a terminal; --yes answers for
+them, and without a terminal they refuse unless --yes is given.
+--dry-run shows what a command would change and changes nothing.
+
 Exit codes: 0 done, 1 failed (the message says why and what to do),
-2 nothing to do (e.g. firmware already up to date), 64 wrong command line.
+2 nothing to do (e.g. firmware already up to date), 64 wrong command line
+(or a destructive command without --yes and no terminal), 130 stopped by
+Ctrl-C after the running step.
 
 Environment: ORVIK_PLAYER, ORVIK_DEVICE_DIR, ORVIK_REGISTRY (reservation file),
 NO_COLOR, ORVIK_DEBUG (library debug texts on standard error).)";
@@ -41,6 +50,43 @@ void AddFaultOptions(CLI::App* command, orvik::sim::program::FaultOptions* fault
   command->add_option("--power-cut-after", faults->powerCutAfter,
                       "power is lost after this many transfers");
   command->add_option("--card-fail", faults->cardFailures, "card command code (0..10) that fails");
+}
+
+// The word CLI11 could not place: the first word that is neither an
+// option, an option's value nor a known command, and the command whose
+// subcommands it should have named.  Empty when there is none.
+std::string UnknownCommandWord(const CLI::App& app, int argc, char** argv,
+                               const CLI::App** parent) {
+  const CLI::App* current = &app;
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word.rfind("-", 0) == 0) {
+      const bool takesValue = word == "--player" || word == "--instance" || word == "--color";
+      if (takesValue && word.find('=') == std::string::npos) ++i;
+      continue;
+    }
+    const std::vector<const CLI::App*> commands = current->get_subcommands({});
+    if (commands.empty()) return {};  // a command's own positional values
+    bool known = false;
+    for (const CLI::App* sub : commands)
+      if (sub->get_name() == word) {
+        current = sub;
+        known = true;
+        break;
+      }
+    if (!known) {
+      *parent = current;
+      return word;
+    }
+  }
+  return {};
+}
+
+std::string CommandNames(const CLI::App& app) {
+  std::string names;
+  for (const CLI::App* sub : app.get_subcommands({}))
+    names += (names.empty() ? "" : ", ") + sub->get_name();
+  return names;
 }
 
 // The tool's version (that of the headers it was built with) and the one the
@@ -92,6 +138,7 @@ TargetOptions GlobalOptions::Target() const {
   target.device = device;
   target.recovery = recovery;
   target.instance = instance;
+  target.defaultFolder = player.empty();
   return target;
 }
 
@@ -116,6 +163,9 @@ int main(int argc, char** argv) {
                "show each step (and a simulated player's exchanges) on standard error");
   app.add_option("--color", color, "colours: auto, always or never")
       ->check(CLI::IsMember({"auto", "always", "never"}));
+  app.add_flag("-y,--yes", global.yes, "go ahead with a command that destroys data without asking");
+  app.add_flag("-n,--dry-run", global.dryRun,
+               "show what the command would change, and change nothing");
 
   // --- the player ---
   uint32_t cardDrive = 0;
@@ -138,6 +188,16 @@ int main(int argc, char** argv) {
   versions->add_option("--manifest", versionsManifest, "the firmware set's manifest.json")
       ->required();
 
+  std::string backupOutput;
+  CLI::App* backup = app.add_subcommand(
+      "backup", "Save the player's FAT volume as an image file (read by mtools, fsck.fat)");
+  backup->add_option("--output", backupOutput, "image file to write (must not exist)")->required();
+
+  std::string verifyManifest;
+  CLI::App* verify = app.add_subcommand(
+      "verify", "Compare the whole system area byte for byte with a firmware set");
+  verify->add_option("--manifest", verifyManifest, "the firmware set's manifest.json")->required();
+
   // --- firmware and formats ---
   UpdateOptions update;
   CLI::App* updateCommand =
@@ -145,6 +205,11 @@ int main(int argc, char** argv) {
   updateCommand->add_option("--manifest", update.manifest, "the firmware set's manifest.json")
       ->required();
   updateCommand->add_flag("--force", update.force, "write even when every version is up to date");
+  updateCommand->add_option("--allow-removing", update.allowRemoving,
+                            "let the update drop the player's file with this tag (repeatable)");
+  updateCommand->add_flag("--repair", update.repair,
+                          "repair an update that was cut off, taking the configured reservation "
+                          "as the one the player was laid out with (asks first)");
 
   ReflashOptions reflash;
   CLI::App* reflashCommand = app.add_subcommand(
@@ -154,6 +219,11 @@ int main(int argc, char** argv) {
   reflashCommand->add_flag("--erase-data", reflash.eraseData, "also erase the data area");
   reflashCommand->add_flag("--size-from-registry", reflash.sizeFromRegistry,
                            "size the volume from the reservation, not the system blocks found");
+  uint32_t reflashReserve = 0;
+  auto* reflashReserveOption = reflashCommand->add_option(
+      "--reserve", reflashReserve,
+      "kilobytes to reserve for the firmware (instead of the manifest's), 1 to 4194303");
+  reflashReserveOption->check(CLI::Range(1u, 4194303u));
 
   bool quickSizeFromRegistry = false;
   CLI::App* quick =
@@ -161,12 +231,17 @@ int main(int argc, char** argv) {
   quick->add_flag("--size-from-registry", quickSizeFromRegistry,
                   "size the volume from the reservation, not the system blocks found");
 
-  std::string fullManifest;
+  FullFormatOptions fullOptions;
   CLI::App* full =
       app.add_subcommand("full-format",
                          "Erase the flash and lay the system area out anew (with --manifest: and "
                          "write the firmware)");
-  full->add_option("--manifest", fullManifest, "also write this firmware set");
+  full->add_option("--manifest", fullOptions.manifest, "also write this firmware set");
+  uint32_t fullReserve = 0;
+  auto* fullReserveOption = full->add_option(
+      "--reserve", fullReserve,
+      "kilobytes to reserve for the firmware (instead of the manifest's), 1 to 4194303");
+  fullReserveOption->check(CLI::Range(1u, 4194303u));
 
   CLI::App* eraseData =
       app.add_subcommand("erase-data", "Erase every good block after the first zone");
@@ -224,8 +299,9 @@ int main(int argc, char** argv) {
   auto* badCount = simCreate->add_option("--bad-block-count", badBlockCount,
                                          "factory bad blocks chosen at random (default 2)");
   (void)badList;
+  long long cardMiBValue = 0;
   auto* cardMiB =
-      simCreate->add_option("--card-mib", create.cardMiB, "card size in MiB (default 32)");
+      simCreate->add_option("--card-mib", cardMiBValue, "card size in MiB, 1 to 2048 (default 32)");
   auto* noCard = simCreate->add_flag("--no-card", create.noCard, "an empty card slot");
   cardMiB->excludes(noCard);
   simCreate->add_flag("--recovery", create.recovery, "start in recovery mode");
@@ -281,7 +357,13 @@ int main(int argc, char** argv) {
     return app.exit(help);
   } catch (const CLI::CallForVersion& version) {
     return app.exit(version);
-  } catch (const CLI::ParseError& failure) {
+  } catch (const CLI::ParseError& parseFailure) {
+    std::string what = parseFailure.what();
+    const CLI::App* parent = &app;
+    const std::string unknown = UnknownCommandWord(app, argc, argv, &parent);
+    if (!unknown.empty())
+      what =
+          "\"" + unknown + "\" is not a command (the commands are: " + CommandNames(*parent) + ")";
     if (jsonWanted) {
       nlohmann::json document = {
           {"command", nullptr},
@@ -289,22 +371,31 @@ int main(int argc, char** argv) {
           {"exitCode", kExitUsage},
           {"target", nullptr},
           {"result", nullptr},
-          {"error",
-           {{"code", "usage"}, {"message", failure.what()}, {"action", "See `orvik --help`."}}}};
+          {"error", {{"code", "usage"}, {"message", what}, {"action", "See `orvik --help`."}}}};
       std::cout << document.dump(2) << "\n";
     } else {
-      std::cerr << "orvik: " << failure.what()
+      std::cerr << "orvik: " << what
                 << "\nRun `orvik --help` (or `orvik COMMAND "
                    "--help`) to see the commands and options.\n";
     }
     return kExitUsage;
   }
 
+  {
+    std::vector<std::string> words = {"orvik"};
+    for (int i = 1; i < argc; ++i)
+      if (std::strcmp(argv[i], "--json") != 0) words.push_back(argv[i]);
+    global.commandLine = ShellJoin(words);
+  }
   global.color = color == "always"  ? ColorMode::kAlways
                  : color == "never" ? ColorMode::kNever
                                     : ColorMode::kAuto;
   create.badBlockCount =
       badCount->count() > 0 ? std::optional<uint32_t>(badBlockCount) : std::nullopt;
+  if (cardMiB->count() > 0) create.cardMiB = cardMiBValue;
+  cardOptions.blockGiven = eraseBlock->count() > 0;
+  if (reflashReserveOption->count() > 0) reflash.reserveKiloBytes = reflashReserve;
+  if (fullReserveOption->count() > 0) fullOptions.reserveKiloBytes = fullReserve;
   blocks.grid = !noGrid;
   if (global.verbosity > 0) SetProcessEnvironment("ORVIK_DEBUG", "1");
 
@@ -322,6 +413,10 @@ int main(int argc, char** argv) {
       exitCode = RunBlocks(context, blocks);
     else if (versions->parsed())
       exitCode = RunVersions(context, versionsManifest);
+    else if (backup->parsed())
+      exitCode = RunBackup(context, backupOutput);
+    else if (verify->parsed())
+      exitCode = RunVerify(context, verifyManifest);
     else if (updateCommand->parsed())
       exitCode = RunUpdate(context, update);
     else if (reflashCommand->parsed())
@@ -329,7 +424,7 @@ int main(int argc, char** argv) {
     else if (quick->parsed())
       exitCode = RunQuickFormat(context, quickSizeFromRegistry);
     else if (full->parsed())
-      exitCode = RunFullFormat(context, fullManifest);
+      exitCode = RunFullFormat(context, fullOptions);
     else if (eraseData->parsed())
       exitCode = RunEraseData(context);
     else if (cardInfo->parsed())
@@ -368,6 +463,12 @@ int main(int argc, char** argv) {
     internal.message = std::string("The tool failed unexpectedly: ") + failure.what();
     internal.action = "Run the command again with -v and report the output.";
     problem = internal;
+  }
+  if (problem && InterruptRequested() && problem->exitCode == kExitFailed) {
+    // The step that was running when Ctrl-C came failed on its own; its
+    // words say what state it left, and the run ends as interrupted.
+    problem->exitCode = kExitInterrupted;
+    problem->details["interrupted"] = true;
   }
   if (problem) exitCode = problem->exitCode;
 

@@ -501,7 +501,12 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikGetFileVersion(unsigned char** co
  * Version words of the firmware stored on the player.  Only drive 0 is the
  * internal flash: any other drive number answers
  * PROGRAM_MEDIA_SYSTEM_MISMATCH (not the internal flash) without reading
- * flashTypes or sending anything.
+ * flashTypes or sending anything.  PROGRAM_MEDIA_NO_DEVICE also when the
+ * device stops answering during the query (it stops at once).  When an
+ * update was cut off while it rewrote the startup copy of file 0 (one of the
+ * low system blocks erased), file 0's words read 0 and the result is
+ * PROGRAM_MEDIA_WRITE_FAILED, the other files' words read as stored: the
+ * next OrvikProgramPelkMedia repairs it.
  */
 ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikGetFirmwareVersion(ORVIK_ULONG* flashTypes,
                                                                   unsigned char drive,
@@ -520,14 +525,18 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikBuildBlockStatus(ORVIK_ULONG* fla
                                                                 void* event);
 /*
  * Erases every good block beyond the first zone (phase 8); a block whose
- * erase fails becomes bad in the table and "Bad Block: erase failed \n" goes
- * to the debug output.  Phase 8 is announced with 0 first, then:
+ * erase fails becomes bad in the table, "Bad Block: erase failed \n" goes
+ * to the debug output, and the block is zero-filled with zero redundant
+ * areas, so that none of its old pages still claims a logical block.  Phase
+ * 8 is announced with 0 first, then:
  *  - PROGRAM_MEDIA_NOT_FLASH for a drive other than 0 (flashTypes is not
  *    read), a null flashTypes, a type above 35, or a media kind that is
  *    neither the flash nor a card;
  *  - PROGRAM_MEDIA_DONE at once for a card drive (nothing to do);
  *  - PROGRAM_MEDIA_FORMAT_FAILED, nothing sent, without a block status table
  *    or when the type is not the one the last scan recorded;
+ *  - PROGRAM_MEDIA_FORMAT_FAILED when a block can be neither erased nor
+ *    zero-filled, or the device stops answering (the erase stops there);
  *  - PROGRAM_MEDIA_DONE otherwise, with phase 8 at 100.
  */
 ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikFatEraseDataArea(ORVIK_ULONG* flashTypes,
@@ -549,7 +558,10 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikFatEraseDataArea(ORVIK_ULONG* fla
  *    than the flash);
  *  - PROGRAM_MEDIA_NO_DEVICE: the device-version request failed;
  *  - PROGRAM_MEDIA_FORMAT_FAILED after partial work: a failed erase stage
- *    (card), a failed transfer, no good block left in the first zone for the
+ *    (card; on the flash, a block of the first zone whose erase fails is
+ *    zero-filled so that the old volume cannot shadow the new one, and the
+ *    stage fails only when that fails too or the device stops answering),
+ *    a failed transfer, no good block left in the first zone for the
  *    CIS block or a logical block (pages that never verify), an erase that
  *    fails while a block that did not verify is invalidated (also when the
  *    request gets no answer: the format stops there), a failed card format,
@@ -575,7 +587,22 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikQuickFormatPelk(ORVIK_ULONG* flas
  * update's final clearing never reaches below the reserved area.  When the
  * update cannot allocate the clearing's buffer it answers
  * PROGRAM_MEDIA_WRITE_FAILED (the files are written; the unused system
- * blocks keep what they held).
+ * blocks keep what they held).  In the full format's erase, a block whose
+ * erase fails is zero-filled (it reads as bad from then on); the format
+ * answers PROGRAM_MEDIA_FORMAT_FAILED when that fails too or the device
+ * stops answering.
+ *
+ * An update cut off part-way (power lost, a failed transfer) leaves erased
+ * blocks in the system area.  The next update recognises them and writes
+ * them again (result 0, the FAT volume untouched).  A reservation raised
+ * since the layout is still refused with PROGRAM_MEDIA_SYSTEM_MISMATCH
+ * before anything is written.  One state cannot be told apart without
+ * reading the flash: a single erased block at the very bottom of the
+ * reserved area (an update cut off at its first erase there, or a
+ * reservation raised by one block); the update refuses it with
+ * PROGRAM_MEDIA_SYSTEM_MISMATCH and sends nothing.  A table that something
+ * other than the scan changed since (OrvikGetFirmwareVersion's file markers,
+ * an earlier update) has its marks read again before any file is placed.
  */
 ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikProgramPelkMedia(
     ORVIK_ULONG* flashTypes, unsigned char drive, unsigned char** const fileData,

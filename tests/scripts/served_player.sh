@@ -36,7 +36,7 @@ grep -q '"ok": true' <<<"$info" || { echo "$info"; exit 1; }
 blocks=$("$tool" --device --json blocks)
 grep -q '"ok": true' <<<"$blocks" || { echo "$blocks"; exit 1; }
 
-format=$("$tool" --device --json quick-format)
+format=$("$tool" --device --json --yes quick-format)
 grep -q '"ok": true' <<<"$format" || { echo "$format"; exit 1; }
 
 kill -TERM "$server"

@@ -39,8 +39,8 @@ TEST_F(DemoTest, ReflashesAFreshPlayerAndShowsWhatAPersonChecks) {
             std::string::npos);
   // The block map shows the CIS block, the low system blocks and the
   // reserved area with the three files.
-  EXPECT_NE(out.find("     0 CSSS"), std::string::npos) << out;
-  EXPECT_NE(out.find("SSDRRSSSS"), std::string::npos) << out;  // from block 4032
+  EXPECT_NE(out.find("     0 CPPS"), std::string::npos) << out;
+  EXPECT_NE(out.find("PPDRRSSSS"), std::string::npos) << out;  // from block 4032
   EXPECT_NE(out.find("X bad (2)"), std::string::npos);
   // The stored versions are the files' versions: three rows up to date in
   // the reflash and three in the version listing.

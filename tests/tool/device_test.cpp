@@ -54,11 +54,12 @@ TEST_F(DeviceTest, CardBlocksRoundTripAndTheFormatIsReadable) {
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + 1);
   WriteFile(scratch_ + "/data.bin", data);
   // A file that is not whole blocks needs --pad.
-  ProgramRun refused = Orvik({"card", "write", "--block", "100", "--in", scratch_ + "/data.bin"});
-  EXPECT_EQ(refused.exitCode, 1);
+  ProgramRun refused =
+      Orvik({"--yes", "card", "write", "--block", "100", "--in", scratch_ + "/data.bin"});
+  EXPECT_EQ(refused.exitCode, 64);
   EXPECT_NE(refused.err.find("not a whole number of 512-byte blocks"), std::string::npos);
-  nlohmann::json written =
-      OrvikJson({"card", "write", "--block", "100", "--pad", "--in", scratch_ + "/data.bin"}, 0);
+  nlohmann::json written = OrvikJson(
+      {"--yes", "card", "write", "--block", "100", "--pad", "--in", scratch_ + "/data.bin"}, 0);
   EXPECT_EQ(written["result"]["written"]["blocks"], 4);
   nlohmann::json read = OrvikJson(
       {"card", "read", "--block", "100", "--count", "4", "--out", scratch_ + "/back.bin"}, 0);
@@ -68,7 +69,8 @@ TEST_F(DeviceTest, CardBlocksRoundTripAndTheFormatIsReadable) {
   EXPECT_EQ(back.substr(0, data.size()), data);
   EXPECT_EQ(back.substr(data.size()), std::string(4 * 512 - data.size(), '\0'));
 
-  nlohmann::json erased = OrvikJson({"card", "erase", "--block", "96", "--count", "32"}, 0);
+  nlohmann::json erased =
+      OrvikJson({"--yes", "card", "erase", "--block", "96", "--count", "32"}, 0);
   EXPECT_EQ(erased["result"]["erased"]["blocks"], 32);
   OrvikJson({"card", "read", "--block", "100", "--count", "1", "--out", scratch_ + "/gone.bin"}, 0);
   EXPECT_EQ(ReadFile(scratch_ + "/gone.bin"), std::string(512, '\0'));
@@ -77,15 +79,15 @@ TEST_F(DeviceTest, CardBlocksRoundTripAndTheFormatIsReadable) {
       {"card", "read", "--block", "65530", "--count", "10", "--out", scratch_ + "/x.bin"}, 1);
   EXPECT_EQ(beyond["error"]["code"], "out-of-range");
 
-  nlohmann::json format = OrvikJson({"card", "format"}, 0);
+  nlohmann::json format = OrvikJson({"--yes", "card", "format"}, 0);
   EXPECT_EQ(format["result"]["format"]["fat"], "FAT12");
   // The card image is a partitioned disk: its volume starts at block 1.
   ProgramRun listing =
       RunProgram("/usr/bin/mdir", {"-i", player_ + "/mmc.bin@@512", "::"}, {}, scratch_);
   EXPECT_EQ(listing.exitCode, 0) << listing.err;
   EXPECT_NE(listing.out.find("Directory for ::/"), std::string::npos) << listing.out;
-  EXPECT_TRUE(OrvikJson({"card", "erase", "--file-system"}, 0)["ok"].get<bool>());
-  EXPECT_TRUE(OrvikJson({"card", "erase", "--all"}, 0)["ok"].get<bool>());
+  EXPECT_TRUE(OrvikJson({"--yes", "card", "erase", "--file-system"}, 0)["ok"].get<bool>());
+  EXPECT_TRUE(OrvikJson({"--yes", "card", "erase", "--all"}, 0)["ok"].get<bool>());
   nlohmann::json info = OrvikJson({"card", "info"}, 0);
   EXPECT_EQ(info["result"]["card"]["eraseGroupBlocks"], 32);
 }
@@ -116,11 +118,11 @@ TEST_F(DeviceTest, ReservationIsWrittenAsARegistryExport) {
   EXPECT_NE(ReadFile(elsewhere).find("dword:00000800"), std::string::npos);
   EXPECT_TRUE(OrvikJson({"reserve", "--clear"}, 0)["result"]["kiloBytes"].is_null());
   EXPECT_FALSE(fs::exists(player_ + "/registry.reg"));
-  EXPECT_EQ(OrvikJson({"reserve", "0"}, 1)["error"]["code"], "usage");
+  EXPECT_EQ(OrvikJson({"reserve", "0"}, 64)["error"]["code"], "usage");
   // The library counts the reservation in bytes in 32 bits: 4 GB would wrap
   // to a reservation of 0, so it is refused.
   EXPECT_NE(
-      OrvikJson({"reserve", "4194304"}, 1)["error"]["action"].get<std::string>().find("4194303"),
+      OrvikJson({"reserve", "4194304"}, 64)["error"]["action"].get<std::string>().find("4194303"),
       std::string::npos);
 }
 
@@ -143,11 +145,11 @@ TEST_F(DeviceTest, SimulatedPlayersAreCreatedWithTheirSettings) {
   EXPECT_EQ(refused["error"]["code"], "no-device");
   EXPECT_NE(refused["error"]["cause"].get<std::string>().find("recovery mode"), std::string::npos);
   nlohmann::json recovered =
-      OrvikJson({"--recovery", "reflash", "--manifest", SampleManifest()}, 0);
+      OrvikJson({"--yes", "--recovery", "reflash", "--manifest", SampleManifest()}, 0);
   EXPECT_EQ(recovered["target"]["recovery"], true);
   EXPECT_EQ(recovered["result"]["after"][0]["state"], "up to date");
   EXPECT_EQ(OrvikJson({"sim", "mode", "--normal-mode"}, 0)["result"]["recoveryMode"], false);
-  EXPECT_EQ(OrvikJson({"versions", "--manifest", SampleManifest()}, 0)["result"]["upToDate"], true);
+  EXPECT_EQ(OrvikJson({"versions", "--manifest", SampleManifest()}, 2)["result"]["upToDate"], true);
 }
 
 TEST_F(DeviceTest, AServedPlayerIsReachedAsADeviceObject) {
@@ -155,19 +157,8 @@ TEST_F(DeviceTest, AServedPlayerIsReachedAsADeviceObject) {
   const std::string sockets = scratch_ + "/sockets";
   const std::string log = scratch_ + "/serve.out";
   // The server runs beside the test; it is stopped by its own process id.
-  std::string tool = ToolPath();
-  std::vector<std::string> argvStrings = {tool,  "--json", "--player",     player_,
-                                          "sim", "serve",  "--device-dir", sockets};
-  std::vector<char*> argv;
-  for (std::string& arg : argvStrings) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t server = 0;
-  ASSERT_EQ(posix_spawn(&server, tool.c_str(), &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
+  pid_t server =
+      StartOrvik({"--json", "--player", player_, "sim", "serve", "--device-dir", sockets}, log);
   for (int tries = 0; tries < 500 && !fs::exists(sockets + "/TEMBROr0"); ++tries)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_TRUE(fs::exists(sockets + "/TEMBROr0")) << ReadFile(log);
@@ -177,13 +168,10 @@ TEST_F(DeviceTest, AServedPlayerIsReachedAsADeviceObject) {
   EXPECT_EQ(info["result"]["flash"]["type"], 7);
   EXPECT_EQ(info["result"]["card"]["capacityBlocks"], 65536);
   nlohmann::json card =
-      OrvikJson({"--device", "card", "format"}, 0, {{"ORVIK_DEVICE_DIR", sockets}});
+      OrvikJson({"--yes", "--device", "card", "format"}, 0, {{"ORVIK_DEVICE_DIR", sockets}});
   EXPECT_EQ(card["result"]["format"]["fat"], "FAT12");
 
-  ASSERT_EQ(kill(server, SIGTERM), 0);
-  int status = 0;
-  ASSERT_EQ(waitpid(server, &status, 0), server);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(StopProgram(server, SIGTERM), 0);
   // With --json the server says nothing until it stops, then one document.
   nlohmann::json served = nlohmann::json::parse(ReadFile(log));
   EXPECT_EQ(served["command"], "sim serve");

@@ -1,5 +1,5 @@
-// The tool's parts that need no player: the manifest reader, the S-record
-// check that names a malformed line, the size a set needs, the words for
+// The tool's parts that need no player: the manifest reader, the firmware
+// check that names a flawed line, the size a set needs, the words for
 // every status, and the progress bar.
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "explain/status_text.h"
+#include "firmware/firmware_check.h"
 #include "firmware/manifest.h"
-#include "firmware/srecord_check.h"
 #include "firmware/srecord_image.h"
 #include "orvik/orvik.h"
 #include "output/progress_monitor.h"
@@ -41,26 +41,55 @@ TEST(ManifestTest, SampleSetReadsWithEveryField) {
   EXPECT_EQ(raw[raw.size() - 2], 3);
 }
 
-TEST(SRecordCheckTest, FindsTheFirstFlawedRecordAndItsLine) {
-  const std::string good = "S0030001FB\r\nS10600101234564D\r\nS9030000FC\r\n";
-  EXPECT_FALSE(FindSRecordFlaw(Bytes(good)).has_value());
+// Every way a firmware file is refused, with where and why, by the
+// library's own readers; and what passes is the length the library writes.
+TEST(FirmwareCheckTest, RefusesEachFlawWithItsLineOrOffset) {
+  const std::string good = "S0030001FB\r\nS10600101234564D\r\nS90B00000001000200030004EA\r\n";
+  struct Case {
+    std::string content;
+    uint32_t kind;
+    std::string where, problem;  // empty: accepted
+  };
   std::string badSum = good;
   badSum.replace(badSum.find("4D"), 2, "4C");
-  auto flaw = FindSRecordFlaw(Bytes(badSum));
-  ASSERT_TRUE(flaw.has_value());
-  EXPECT_EQ(flaw->line, 2u);
-  EXPECT_EQ(flaw->problem, "the checksum is 4C, the record's bytes need 4D");
-  auto shortLine = FindSRecordFlaw(Bytes("S0030001FB\nS1060010123456\n"));
-  ASSERT_TRUE(shortLine.has_value());
-  EXPECT_EQ(shortLine->line, 2u);
-  auto badDigit = FindSRecordFlaw(Bytes("S0030001FB\nS9030000FX\n"));
-  ASSERT_TRUE(badDigit.has_value());
-  EXPECT_NE(badDigit->problem.find("not a hex digit"), std::string::npos);
-  // Types the conversion ignores are not judged.
-  EXPECT_FALSE(FindSRecordFlaw(Bytes("S0030001FB\nS5ZZ\n")).has_value());
+  const std::string raw = std::string(600, 'x') + "Version" + std::string("\1\0\2\0\3\0\4\0", 8);
+  const Case cases[] = {
+      {good, FILE_KIND_SREC, "", ""},
+      {badSum, FILE_KIND_SREC, "line 2", "checksum"},
+      {"S0030001FB\nS1060010123456\n", FILE_KIND_SREC, "line 2", "ends inside a record"},
+      {"S10600101234564D\nS0030001FB\n", FILE_KIND_SREC, "line 1", "no memory space"},
+      {"S0030001FB\nS10600101234564D\n", FILE_KIND_SREC, "end of file", "no end record"},
+      {"S0030001FB\nS10600101234564D\nS9030000FC\n", FILE_KIND_SREC, "line 3", "no version words"},
+      {"S0030001FB\nS10600101234564D\nS2070000101234564C\nS90B00000001000200030004EA\n",
+       FILE_KIND_SREC, "line 3", "S2 data record"},
+      {raw, FILE_KIND_RAW, "", ""},
+      {std::string(600, 'x'), FILE_KIND_RAW, "offset 585", "\"Version\" trailer"},
+      {"root:x:0:0", FILE_KIND_RAW, "offset 0", "\"Version\" trailer"},
+  };
+  for (const Case& check : cases) {
+    Manifest manifest;
+    manifest.path = "set/manifest.json";
+    ManifestFile file;
+    file.tag = 'P';
+    file.kind = check.kind;
+    file.path = "file";
+    file.content = Bytes(check.content);
+    manifest.files.push_back(file);
+    try {
+      CheckFirmwareFiles(manifest);
+      EXPECT_TRUE(check.problem.empty()) << check.content << " was accepted";
+      EXPECT_EQ(manifest.files[0].version, (std::array<uint16_t, 4>{1, 2, 3, 4}));
+      EXPECT_GT(manifest.files[0].lengthToWrite, 0u);
+    } catch (const ToolError& refused) {
+      EXPECT_EQ(refused.problem().code, "firmware-file");
+      EXPECT_EQ(refused.problem().details["where"], check.where) << check.content;
+      EXPECT_NE(refused.problem().message.find(check.problem), std::string::npos)
+          << refused.problem().message;
+    }
+  }
 }
 
-TEST(SRecordCheckTest, ImageSizeIsTheLibrarysConversionLength) {
+TEST(FirmwareCheckTest, LengthToWriteIsTheLibrarysConversionLength) {
   Manifest manifest = LoadManifest(SampleManifest());
   for (const ManifestFile& file : manifest.files) {
     if (file.kind != FILE_KIND_SREC) continue;
@@ -69,8 +98,7 @@ TEST(SRecordCheckTest, ImageSizeIsTheLibrarysConversionLength) {
     firmware::ConversionResult converted =
         firmware::ConvertSRecordImage(file.content, file.prefix, output);
     ASSERT_TRUE(converted.ok()) << file.path;
-    EXPECT_EQ(SRecordImageBytes(file.content, file.prefix.size()), converted.imageLength)
-        << file.path;
+    EXPECT_EQ(file.lengthToWrite, converted.imageLength) << file.path;
   }
 }
 
@@ -107,7 +135,9 @@ TEST(StatusTextTest, StateAfterAFailureFollowsThePhaseItStoppedIn) {
   Problem writing = ExplainStatus(MediaOperation::kUpdate, 6, context);
   EXPECT_NE(writing.playerState.find("part of the new firmware and part of the old"),
             std::string::npos);
-  EXPECT_NE(writing.action.find("reflash --recovery"), std::string::npos);
+  // An update cut off part-way is repaired by the update, not the reflash.
+  EXPECT_NE(writing.action.find("`orvik update --manifest"), std::string::npos);
+  EXPECT_EQ(writing.action.find("reflash"), std::string::npos);
   context.lastPhase = ORVIK_PHASE_SYSTEM_LAYOUT;
   Problem clearing = ExplainStatus(MediaOperation::kUpdate, 6, context);
   EXPECT_NE(clearing.playerState.find("new firmware files were written"), std::string::npos);
@@ -132,7 +162,9 @@ TEST(StatusTextTest, RoomSuggestionIsOneBlockMoreThanTheNeed) {
   context.blockBytes = 16384;
   context.blocksNeeded = 5;
   Problem problem = ExplainStatus(MediaOperation::kUpdate, 10, context);
-  EXPECT_NE(problem.action.find("orvik reserve 96"), std::string::npos) << problem.action;
+  EXPECT_NE(problem.action.find("--reserve 96`"), std::string::npos) << problem.action;
+  EXPECT_NE(problem.action.find("totalKiloBytesReserved in the manifest to at least 96 KB"),
+            std::string::npos);
   EXPECT_EQ(KiloBytesForBlocks(5, 8192), 48u);
 }
 

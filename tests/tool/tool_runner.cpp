@@ -1,6 +1,9 @@
 #include "tool/tool_runner.h"
 
 #include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,6 +78,55 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
   return run;
 }
 
+ProgramRun RunInTerminal(const std::string& line, const std::string& answer,
+                         const std::map<std::string, std::string>& env) {
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry)
+    if (!ClearedVariable(*entry) && std::string(*entry).rfind("PATH=", 0) != 0)
+      environment.push_back(*entry);
+  const char* path = std::getenv("PATH");
+  environment.push_back("PATH=" + std::string(ORVIK_BINARY_DIR) + "/tools:" + (path ? path : ""));
+  environment.push_back("NO_COLOR=1");
+  for (const auto& [name, value] : env) environment.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
+  int terminal = -1;
+  pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (child == 0) {
+    const char* argv[] = {"/bin/sh", "-c", line.c_str(), nullptr};
+    execve("/bin/sh", const_cast<char**>(argv), envp.data());
+    _exit(127);
+  }
+  ProgramRun run;
+  if (child < 0) return run;
+  if (!answer.empty()) (void)!write(terminal, answer.data(), answer.size());
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = read(terminal, buffer, sizeof buffer);
+    if (got <= 0) break;  // EIO once the child side is closed
+    run.out.append(buffer, static_cast<size_t>(got));
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(terminal);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+std::vector<std::string> SuggestedCommands(const std::string& text) {
+  std::vector<std::string> commands;
+  for (size_t open = text.find('`'); open != std::string::npos; open = text.find('`', open + 1)) {
+    const size_t close = text.find('`', open + 1);
+    if (close == std::string::npos) break;
+    const std::string quoted = text.substr(open + 1, close - open - 1);
+    if (quoted.rfind("orvik ", 0) == 0) commands.push_back(quoted);
+    open = close;
+  }
+  return commands;
+}
+
 void ToolTest::SetUp() {
   std::string pattern = (fs::temp_directory_path() / "orvik-tool-test-XXXXXX").string();
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
@@ -96,11 +148,11 @@ std::string ToolTest::SampleManifest() {
 
 ProgramRun ToolTest::Orvik(std::vector<std::string> args,
                            const std::map<std::string, std::string>& env) {
-  bool hasTarget = false;
-  for (const std::string& arg : args)
-    if (arg == "--player" || arg == "--device") hasTarget = true;
-  if (!hasTarget) args.insert(args.begin(), {"--player", player_});
-  return RunProgram(ToolPath(), args, env, scratch_);
+  // The test's player is the default folder, so that the first command
+  // makes it as a first use would.
+  std::map<std::string, std::string> environment = env;
+  environment.emplace("ORVIK_PLAYER", player_);
+  return RunProgram(ToolPath(), args, environment, scratch_);
 }
 
 nlohmann::json ToolTest::OrvikJson(std::vector<std::string> args, int expectedExit,
@@ -112,6 +164,48 @@ nlohmann::json ToolTest::OrvikJson(std::vector<std::string> args, int expectedEx
   EXPECT_EQ(document.value("exitCode", -1), expectedExit);
   EXPECT_EQ(document.value("ok", expectedExit != 1), expectedExit != 1 && expectedExit != 64);
   return document;
+}
+
+pid_t ToolTest::StartOrvik(const std::vector<std::string>& args, const std::string& log,
+                           const std::map<std::string, std::string>& env) {
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry)
+    if (!ClearedVariable(*entry)) environment.push_back(*entry);
+  environment.push_back("NO_COLOR=1");
+  environment.push_back("ORVIK_PLAYER=" + player_);
+  for (const auto& [name, value] : env) environment.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argvStrings = {ToolPath()};
+  argvStrings.insert(argvStrings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : argvStrings) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, (log + ".err").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = 0;
+  EXPECT_EQ(posix_spawn(&pid, argvStrings[0].c_str(), &actions, nullptr, argv.data(), envp.data()),
+            0);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+int ToolTest::StopProgram(pid_t pid, int signal) {
+  if (signal != 0) kill(pid, signal);
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void ToolTest::MakeReflashedPlayer() {
+  ASSERT_EQ(Orvik({"sim", "create", "--force"}).exitCode, 0);
+  ProgramRun reflash = Orvik({"--yes", "reflash", "--manifest", SampleManifest()});
+  ASSERT_EQ(reflash.exitCode, 0) << reflash.err;
 }
 
 std::string ToolTest::CopySamples(const std::string& folder) {

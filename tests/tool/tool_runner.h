@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <map>
 #include <nlohmann/json.hpp>
@@ -27,6 +28,15 @@ struct ProgramRun {
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                       const std::map<std::string, std::string>& env, const std::string& scratch);
 
+// Runs a shell command line (as a person pastes it) on a terminal of its
+// own, typing `answer` into it; out holds everything the terminal showed.
+// The built orvik is first on PATH.
+ProgramRun RunInTerminal(const std::string& line, const std::string& answer,
+                         const std::map<std::string, std::string>& env);
+
+// Every `orvik ...` command quoted in backticks in the text.
+std::vector<std::string> SuggestedCommands(const std::string& text);
+
 class ToolTest : public ::testing::Test {
  public:
   static std::string ReadFile(const std::string& path);
@@ -38,12 +48,22 @@ class ToolTest : public ::testing::Test {
 
   static std::string ToolPath();
   static std::string SampleManifest();
-  // orvik with the arguments, on the test's player unless --player is given.
+  // orvik with the arguments, on the test's player (the default folder,
+  // ORVIK_PLAYER) unless --player is given.
   ProgramRun Orvik(std::vector<std::string> args,
                    const std::map<std::string, std::string>& env = {});
   // orvik with --json added; checks that standard output is one document.
   nlohmann::json OrvikJson(std::vector<std::string> args, int expectedExit,
                            const std::map<std::string, std::string>& env = {});
+  // orvik started beside the test (standard output into log); stopped by
+  // its process id with StopProgram.
+  pid_t StartOrvik(const std::vector<std::string>& args, const std::string& log,
+                   const std::map<std::string, std::string>& env = {});
+  // Sends the signal and waits: the exit code (128 + signal when killed).
+  static int StopProgram(pid_t pid, int signal);
+  // A simulated player in the test's folder holding the sample set and an
+  // empty volume.
+  void MakeReflashedPlayer();
   // A copy of the sample firmware set in the scratch folder, to spoil.
   std::string CopySamples(const std::string& folder);
 

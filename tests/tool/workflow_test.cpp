@@ -14,13 +14,13 @@ namespace fs = std::filesystem;
 class WorkflowTest : public ToolTest {
  protected:
   void Reflash() {
-    nlohmann::json done = OrvikJson({"reflash", "--manifest", SampleManifest()}, 0);
+    nlohmann::json done = OrvikJson({"--yes", "reflash", "--manifest", SampleManifest()}, 0);
     ASSERT_TRUE(done["ok"].get<bool>()) << done.dump(2);
   }
 };
 
 TEST_F(WorkflowTest, ReflashWritesTheSetAndTheVersionsMatchAfterwards) {
-  nlohmann::json reflash = OrvikJson({"reflash", "--manifest", SampleManifest()}, 0);
+  nlohmann::json reflash = OrvikJson({"--yes", "reflash", "--manifest", SampleManifest()}, 0);
   EXPECT_EQ(reflash["command"], "reflash");
   EXPECT_EQ(reflash["target"]["kind"], "simulator");
   EXPECT_EQ(reflash["target"]["player"], player_);
@@ -34,11 +34,8 @@ TEST_F(WorkflowTest, ReflashWritesTheSetAndTheVersionsMatchAfterwards) {
   EXPECT_EQ(result["after"][1]["storedVersion"]["a"], nlohmann::json({3, 1}));
   EXPECT_EQ(result["after"][2]["storedVersion"]["b"], nlohmann::json({1, 3}));
   for (const nlohmann::json& row : result["after"]) EXPECT_EQ(row["state"], "up to date");
-  // Before the reflash a fresh player holds no firmware of the set.
-  EXPECT_TRUE(result["before"][0]["storedVersion"].is_null());
-  EXPECT_EQ(result["storedVersionsUnknown"]["status"], 9);
 
-  nlohmann::json versions = OrvikJson({"versions", "--manifest", SampleManifest()}, 0);
+  nlohmann::json versions = OrvikJson({"versions", "--manifest", SampleManifest()}, 2);
   EXPECT_TRUE(versions["result"]["upToDate"].get<bool>());
 
   // Nothing to do: exit 2, and nothing written (the flash image is unchanged).
@@ -75,7 +72,8 @@ TEST_F(WorkflowTest, UpdateWritesNewerFirmwareAndKeepsTheFileSystem) {
   ASSERT_EQ(OrvikJson({"sim", "export-fat", "--out", scratch_ + "/after.img"}, 0)["ok"], true);
   EXPECT_TRUE(ReadFile(scratch_ + "/before.img") == ReadFile(scratch_ + "/after.img"));
   // --force writes an up-to-date set again.
-  nlohmann::json forced = OrvikJson({"update", "--force", "--manifest", set + "/manifest.json"}, 0);
+  nlohmann::json forced =
+      OrvikJson({"--yes", "update", "--force", "--manifest", set + "/manifest.json"}, 0);
   EXPECT_TRUE(forced["result"]["updated"].get<bool>());
 }
 
@@ -90,22 +88,24 @@ TEST_F(WorkflowTest, BlockMapCountsEachFilesBlocks) {
   EXPECT_EQ(result["counts"]["cis"], 1);
   EXPECT_EQ(result["counts"]["files"]["D"], 1);  // 7680 bytes: one 16 KB block
   EXPECT_EQ(result["counts"]["files"]["R"], 2);
-  // Low system blocks 1-3 and the reserved area's 'P' blocks.
-  EXPECT_EQ(result["counts"]["system"], 64);
+  EXPECT_EQ(result["counts"]["files"]["P"], 4);  // two copies of two blocks
+  // Low system blocks 1-3 and the reserved area: the blocks no file uses.
+  EXPECT_EQ(result["counts"]["system"], 67);
+  EXPECT_EQ(result["counts"]["systemUnused"], 60);
   const std::string map = result["map"];
   ASSERT_EQ(map.size(), 4096u);
-  EXPECT_EQ(map.substr(0, 5), "CSSS.");
-  EXPECT_EQ(map.substr(4032, 6), "SSDRRS");
+  EXPECT_EQ(map.substr(0, 5), "CPPSF");
+  EXPECT_EQ(map.substr(4032, 6), "PPDRRS");
   for (const nlohmann::json& block : result["badBlocks"]) EXPECT_EQ(map[block.get<size_t>()], 'X');
 
-  // Without a manifest the file blocks are plain system blocks.
-  nlohmann::json plain = OrvikJson({"blocks"}, 0);
-  EXPECT_EQ(plain["result"]["counts"]["system"], 67);
-  EXPECT_TRUE(plain["result"]["counts"]["files"].empty());
+  // sim inspect draws the same map with the same counts.
+  nlohmann::json inspect = OrvikJson({"sim", "inspect"}, 0);
+  EXPECT_EQ(inspect["result"]["map"], result["map"]);
+  EXPECT_EQ(inspect["result"]["counts"], result["counts"]);
 
   ProgramRun human = Orvik({"blocks", "--manifest", SampleManifest(), "--width", "128"});
   EXPECT_EQ(human.exitCode, 0);
-  EXPECT_NE(human.out.find("   0 CSSS...."), std::string::npos) << human.out;
+  EXPECT_NE(human.out.find("   0 CPPSFFFF..."), std::string::npos) << human.out;
   EXPECT_NE(human.out.find("R file R (2)"), std::string::npos) << human.out;
 }
 
@@ -171,9 +171,9 @@ TEST_F(WorkflowTest, StoredFilesAreReadBackAsTheyWereWritten) {
 
 TEST_F(WorkflowTest, FormatsAndInspection) {
   Reflash();
-  nlohmann::json quick = OrvikJson({"quick-format"}, 0);
+  nlohmann::json quick = OrvikJson({"--yes", "quick-format"}, 0);
   EXPECT_EQ(quick["result"]["cisBlock"], 0);
-  nlohmann::json erase = OrvikJson({"erase-data"}, 0);
+  nlohmann::json erase = OrvikJson({"--yes", "erase-data"}, 0);
   EXPECT_EQ(erase["command"], "erase-data");
 
   nlohmann::json inspect = OrvikJson({"sim", "inspect"}, 0);
@@ -190,7 +190,7 @@ TEST_F(WorkflowTest, FormatsAndInspection) {
   EXPECT_EQ(ecc["result"]["findings"].size(), 0u);
 
   // A full format without firmware: the system area is laid out, no file.
-  nlohmann::json full = OrvikJson({"full-format"}, 0);
+  nlohmann::json full = OrvikJson({"--yes", "full-format"}, 0);
   EXPECT_FALSE(full["result"]["firmwareWritten"].get<bool>());
   nlohmann::json after = OrvikJson({"sim", "files"}, 0);
   for (const nlohmann::json& file : after["result"]["files"]) EXPECT_TRUE(file["copies"].empty());

@@ -1,100 +1,51 @@
-// orvik blocks: the block status table the library builds, as a grid.
+// orvik blocks: the block map of the player's flash, drawn by the same code
+// as `orvik sim inspect` (output/block_view.h) from the marks read through
+// the library, so that the two agree on every letter and count.
 #include <fmt/format.h>
 
-#include <map>
-
+#include "cli/interruption.h"
 #include "commands/commands.h"
+#include "device/flash_copy.h"
 #include "media/media_runner.h"
-#include "output/block_grid.h"
-#include "protocol/media_state.h"
+#include "output/block_view.h"
+#include "output/progress_monitor.h"
+#include "protocol/flash_types.h"
 
 namespace orvik::tool {
-namespace {
-
-// Entries of the library's block status table.
-constexpr uint8_t kBad = 0x00;
-constexpr uint8_t kFormatUsed = 0x01;
-constexpr uint8_t kCis = 0x02;
-constexpr uint8_t kSystem = 0x03;
-constexpr uint8_t kGood = 0xFF;
-
-GridCell CellFor(uint8_t entry) {
-  switch (entry) {
-    case kBad:
-      return {'X', Style::kBad};
-    case kFormatUsed:
-      return {'F', Style::kAccent};
-    case kCis:
-      return {'C', Style::kMagenta};
-    case kSystem:
-      return {'S', Style::kWarn};
-    case kGood:
-      return {'.', Style::kDim};
-    default: {  // a file's marker: its tag + 4
-      char tag = static_cast<char>(entry - 4);
-      return {tag >= 0x21 && tag < 0x7F ? tag : '#', Style::kInfo};
-    }
-  }
-}
-
-bool HasTag(const std::optional<Manifest>& manifest, uint8_t tag) {
-  if (!manifest) return false;
-  for (const ManifestFile& file : manifest->files)
-    if (file.tag == tag) return true;
-  return false;
-}
-
-}  // namespace
 
 int RunBlocks(CommandContext& context, const BlocksOptions& options) {
-  std::optional<Manifest> manifest;
-  if (!options.manifest.empty()) manifest = LoadManifest(options.manifest);
+  // A manifest names the set whose files the map should show; its files are
+  // checked like every set's (the tags come from the flash's own marks).
+  if (!options.manifest.empty()) LoadManifest(options.manifest);
   std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();
-
-  if (manifest) {
-    // The version query scans and then gives each file's blocks its marker.
-    HostFileSet files(*manifest);
-    int status = media.StoredVersions(files);
-    if (status != PROGRAM_MEDIA_DONE && status != PROGRAM_MEDIA_WRITE_FAILED &&
-        status != PROGRAM_MEDIA_SYSTEM_MISMATCH)
-      media.FailWith(MediaOperation::kStoredVersions, status, &*manifest, nullptr);
-  } else {
-    HostFileSet placeholder;
-    media.Scan(placeholder);
-  }
-  ScanFacts scan = media.LastScan();
-  const protocol::DriveMediaState* drive = protocol::MediaStateFor(0);
-  std::vector<uint8_t> table(drive->blockStatus, drive->blockStatus + flash.blockCount);
+  const protocol::FlashTypeDescriptor& type = *protocol::FlashTypeFor(flash.type);
+  InterruptGuard guard;
+  HostFileSet placeholder;
+  const ScanFacts scan = media.Scan(placeholder);
+  FlashPages pages(type);
+  WorkBar bar(context.console, "Reading the block marks");
+  std::shared_ptr<sim::Player> copy = CopyForBlockMap(pages, [&](uint32_t block, uint32_t all) {
+    bar.Update(100.0 * (block + 1) / all);
+    ThrowIfInterrupted("Reading changes nothing on the player.", "Run the command again.");
+  });
+  bar.Finish();
   session->Close();
 
-  std::vector<GridCell> cells;
-  std::map<uint8_t, uint64_t> counts;
+  const sim::inspect::BlockMap map = sim::inspect::MapBlocks(*copy);
+  const BlockView view = ViewBlocks(map, FindSystemFiles(*copy, map));
   nlohmann::json bad = nlohmann::json::array();
-  for (uint32_t block = 0; block < table.size(); ++block) {
-    cells.push_back(CellFor(table[block]));
-    ++counts[table[block]];
-    if (table[block] == kBad) bad.push_back(block);
-  }
-  nlohmann::json files = nlohmann::json::object();
-  for (const auto& [entry, count] : counts)
-    if (entry != kBad && entry != kFormatUsed && entry != kCis && entry != kSystem &&
-        entry != kGood)
-      files[std::string(1, CellFor(entry).symbol)] = count;
+  for (uint32_t block = 0; block < map.blocks.size(); ++block)
+    if (map.blocks[block].role == sim::inspect::BlockRole::kBad) bad.push_back(block);
 
   context.result["flash"] = ToJson(flash);
   context.result["cisBlock"] = scan.cisBlock;
   context.result["systemBlockCount"] = scan.systemBlockCount;
   context.result["firstReservedBlock"] = scan.firstReservedBlock;
-  context.result["counts"] = {{"good", counts[kGood]},
-                              {"bad", counts[kBad]},
-                              {"cis", counts[kCis]},
-                              {"system", counts[kSystem]},
-                              {"formatUsed", counts[kFormatUsed]},
-                              {"files", files}};
+  context.result["counts"] = view.counts;
   context.result["badBlocks"] = bad;
-  context.result["map"] = GridString(cells);
+  context.result["map"] = GridString(view.cells);
 
   Console& console = context.console;
   console.Line(
@@ -102,19 +53,8 @@ int RunBlocks(CommandContext& context, const BlocksOptions& options) {
                   "reserved area from block {}.",
                   flash.blockCount, flash.BlockBytes() / 1024, flash.type, scan.cisBlock,
                   scan.systemBlockCount, scan.firstReservedBlock));
-  if (options.grid) PrintGrid(console, cells, options.perRow);
-  std::vector<LegendEntry> legend = {
-      {'.', Style::kDim, "good", counts[kGood]},
-      {'X', Style::kBad, "bad", counts[kBad]},
-      {'C', Style::kMagenta, "CIS", counts[kCis]},
-      {'S', Style::kWarn, HasTag(manifest, 'P') ? "system (file P)" : "system", counts[kSystem]},
-      {'F', Style::kAccent, "format-used", counts[kFormatUsed]}};
-  for (const auto& [entry, count] : counts)
-    if (entry != kBad && entry != kFormatUsed && entry != kCis && entry != kSystem &&
-        entry != kGood)
-      legend.push_back({CellFor(entry).symbol, Style::kInfo,
-                        std::string("file ") + CellFor(entry).symbol, count});
-  PrintLegend(console, legend);
+  if (options.grid) PrintGrid(console, view.cells, options.perRow);
+  PrintLegend(console, view.legend);
   if (!bad.empty()) {
     std::string list;
     for (const nlohmann::json& block : bad) list += (list.empty() ? "" : ", ") + block.dump();

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <vector>
 
+#include "cli/confirmation.h"
+#include "cli/interruption.h"
 #include "commands/commands.h"
 #include "device/device_queries.h"
 #include "output/progress_monitor.h"
@@ -56,6 +58,21 @@ void CheckRange(const CardFacts& card, uint64_t first, uint64_t count) {
        "Reconnect the player and run the command again; blocks before this one were done.");
 }
 
+// Asks before a command that overwrites card blocks, or says what it would
+// do with --dry-run (true: stop here).
+bool ConfirmCard(CommandContext& context, const OpenCard& open, const std::string& command,
+                 const std::string& what, const std::string& lost) {
+  context.result["dryRun"] = context.global.dryRun;
+  if (context.global.dryRun) {
+    context.console.Line(context.console.Paint(Style::kBold, "Dry run:") + " would " + what +
+                         "; lost: " + lost + ". Nothing was sent.");
+    open.session->Close();
+    return true;
+  }
+  Confirm(context, "card in the " + TargetText(open.session->Options()), {command, what, lost, ""});
+  return false;
+}
+
 }  // namespace
 
 int RunCardInfo(CommandContext& context, const CardOptions& options) {
@@ -85,6 +102,7 @@ int RunCardRead(CommandContext& context, const CardOptions& options) {
     Fail("io", fmt::format("{} cannot be written ({}).", options.file, std::strerror(errno)), {},
          "Give a file in a writable folder with --out.");
   std::vector<uint8_t> buffer(kBlocksPerTransfer * kBlockBytes);
+  InterruptGuard guard;
   WorkBar bar(context.console, "Reading card");
   for (uint64_t done = 0; done < count;) {
     const uint32_t blocks =
@@ -93,6 +111,8 @@ int RunCardRead(CommandContext& context, const CardOptions& options) {
     if (OrvikMMCReadMultipleBlock(options.drive, first, static_cast<unsigned short>(blocks),
                                   buffer.data()) != 1)
       TransferFailed("read", first);
+    ThrowIfInterrupted("Reading changes nothing on the card.",
+                       "Run the card read again to read the whole range.");
     out.write(reinterpret_cast<const char*>(buffer.data()), std::streamsize{blocks} * kBlockBytes);
     done += blocks;
     bar.Update(100.0 * static_cast<double>(done) / static_cast<double>(count));
@@ -126,6 +146,12 @@ int RunCardWrite(CommandContext& context, const CardOptions& options) {
   OpenCard open = OpenWithCard(context, options.drive);
   const uint64_t count = data.size() / kBlockBytes;
   CheckRange(open.card, options.block, count);
+  if (ConfirmCard(
+          context, open, "orvik card write",
+          fmt::format("write {} blocks from block {}", count, options.block),
+          fmt::format("what card blocks {} to {} hold", options.block, options.block + count - 1)))
+    return kExitDone;
+  InterruptGuard guard;
   WorkBar bar(context.console, "Writing card");
   for (uint64_t done = 0; done < count;) {
     const uint32_t blocks =
@@ -135,6 +161,10 @@ int RunCardWrite(CommandContext& context, const CardOptions& options) {
                                    data.data() + done * kBlockBytes) != 1)
       TransferFailed("write", first);
     done += blocks;
+    ThrowIfInterrupted(fmt::format("Card blocks {} to {} were written; the rest of the file was "
+                                   "not.",
+                                   options.block, options.block + done - 1),
+                       "Run the card write again to write the whole file.");
     bar.Update(100.0 * static_cast<double>(done) / static_cast<double>(count));
   }
   bar.Finish();
@@ -147,8 +177,23 @@ int RunCardWrite(CommandContext& context, const CardOptions& options) {
 }
 
 int RunCardErase(CommandContext& context, const CardOptions& options) {
+  if (!options.all && !options.fileSystem && !options.blockGiven)
+    Fail("usage", "orvik card erase needs to be told what to erase.", {},
+         "Give --block N (with --count K), --file-system, or --all.");
   OpenCard open = OpenWithCard(context, options.drive);
   Console& console = context.console;
+  const std::string what =
+      options.all ? std::string("erase every block")
+      : options.fileSystem
+          ? std::string("erase the file-system area")
+          : fmt::format("erase {} blocks from block {}", options.count.value_or(1), options.block);
+  if (!options.all && !options.fileSystem)
+    CheckRange(open.card, options.block, options.count.value_or(1));
+  if (ConfirmCard(
+          context, open, "orvik card erase", what,
+          options.all || options.fileSystem ? "every file on the card" : "what those blocks hold"))
+    return kExitDone;
+  InterruptGuard guard;
   double progress = 0.0;  // the library's own counter for the bulk erases
   if (options.all || options.fileSystem) {
     WorkBar bar(console, options.all ? "Erasing the whole card" : "Erasing the file-system area");
@@ -191,6 +236,10 @@ int RunCardErase(CommandContext& context, const CardOptions& options) {
 int RunCardFormat(CommandContext& context, const CardOptions& options) {
   OpenCard open = OpenWithCard(context, options.drive);
   Console& console = context.console;
+  if (ConfirmCard(context, open, "orvik card format", "write an empty FAT volume",
+                  "every file on the card"))
+    return kExitDone;
+  InterruptGuard guard;
   double progress = 0.0;
   WorkBar bar(console, "Formatting card");
   int done = OrvikMMCFormat(options.drive, open.card.capacityBlocks, &progress);

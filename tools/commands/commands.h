@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "commands/context.h"
 #include "sim/program/fault_options.h"
@@ -21,27 +22,39 @@ struct BlocksOptions {
 };
 int RunBlocks(CommandContext& context, const BlocksOptions& options);
 int RunVersions(CommandContext& context, const std::string& manifest);
+// The FAT volume saved as a plain image (refuses an existing file).
+int RunBackup(CommandContext& context, const std::string& output);
+// The system area compared byte for byte with the set as prepared.
+int RunVerify(CommandContext& context, const std::string& manifest);
 
 // --- firmware and formats --------------------------------------------------
 struct UpdateOptions {
   std::string manifest;
-  bool force = false;  // write even when every stored version matches
+  bool force = false;                      // write even when every stored version matches
+  std::vector<std::string> allowRemoving;  // tags the set may drop from the player
+  bool repair = false;                     // take the configured reservation as the laid-out one
 };
 int RunUpdate(CommandContext& context, const UpdateOptions& options);
 struct ReflashOptions {
   std::string manifest;
-  bool eraseData = false;         // also erase the data area at the end
-  bool sizeFromRegistry = false;  // size the volume from the reservation
+  bool eraseData = false;                    // also erase the data area at the end
+  bool sizeFromRegistry = false;             // size the volume from the reservation
+  std::optional<uint32_t> reserveKiloBytes;  // --reserve: instead of the manifest's
 };
 int RunReflash(CommandContext& context, const ReflashOptions& options);
 int RunQuickFormat(CommandContext& context, bool sizeFromRegistry);
-int RunFullFormat(CommandContext& context, const std::string& manifest);
+struct FullFormatOptions {
+  std::string manifest;                      // empty: lay out without firmware
+  std::optional<uint32_t> reserveKiloBytes;  // --reserve: instead of the manifest's
+};
+int RunFullFormat(CommandContext& context, const FullFormatOptions& options);
 int RunEraseData(CommandContext& context);
 
 // --- the card ---------------------------------------------------------------
 struct CardOptions {
   uint8_t drive = 0;              // the device-side drive number of the card
   uint32_t block = 0;             // first block
+  bool blockGiven = false;        // erase: --block was given
   std::optional<uint32_t> count;  // blocks (read, erase)
   std::string file;               // read: output, write: input
   bool all = false;               // erase: the whole card
@@ -67,7 +80,7 @@ struct SimCreateOptions {
   uint32_t flashType = 7;
   std::string badBlocks;  // "5,900"
   std::optional<uint32_t> badBlockCount;
-  long long cardMiB = -1;  // -1: default 32 MiB
+  std::optional<long long> cardMiB;  // nullopt: the default 32 MiB
   bool noCard = false;
   bool recovery = false;
   int instance = 0;

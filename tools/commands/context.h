@@ -12,12 +12,15 @@
 namespace orvik::tool {
 
 struct GlobalOptions {
-  std::string player;     // --player (empty: the default folder)
-  bool device = false;    // --device
-  bool recovery = false;  // --recovery
-  int instance = -1;      // --instance
-  bool json = false;      // --json
-  int verbosity = 0;      // -v
+  std::string player;       // --player (empty: the default folder)
+  bool device = false;      // --device
+  bool recovery = false;    // --recovery
+  int instance = -1;        // --instance
+  bool json = false;        // --json
+  int verbosity = 0;        // -v
+  bool yes = false;         // --yes: destructive commands go ahead without asking
+  bool dryRun = false;      // --dry-run: say what would be done, change nothing
+  std::string commandLine;  // the command as given, quoted, for "run it again"
   ColorMode color = ColorMode::kAuto;
 
   TargetOptions Target() const;
@@ -29,11 +32,22 @@ struct CommandContext {
   nlohmann::json& result;  // the command's findings ("result" of the JSON document)
   nlohmann::json& target;  // which player it worked on ("target")
 
-  // Opens the command's target and records it in the document.
+  // Opens the command's target (naming it on the first line of the
+  // output) and records it in the document.
   std::unique_ptr<Session> OpenTarget() {
     std::unique_ptr<Session> session = Session::Open(console, global.Target());
     target = session->Describe();
     return session;
+  }
+
+  // For the commands that work on a simulated player's folder directly:
+  // names the target, locks the folder and loads the player, which must be
+  // there.
+  std::shared_ptr<sim::Player> OpenPlayerFolder() {
+    const TargetOptions options = global.Target();
+    target = {{"kind", "simulator"}, {"player", options.playerDir}};
+    console.Line(console.Paint(Style::kBold, "Target:") + " " + TargetText(options));
+    return LoadPlayer(console, options.playerDir, false);
   }
 };
 

@@ -1,23 +1,56 @@
-// orvik quick-format, orvik full-format and orvik erase-data.
+// orvik quick-format, orvik full-format and orvik erase-data.  Each empties
+// the player's volume: it asks first (--yes answers), and --dry-run says
+// what it would do.
 #include <fmt/format.h>
 
+#include "cli/confirmation.h"
+#include "cli/interruption.h"
+#include "cli/shell_quote.h"
 #include "commands/commands.h"
+#include "commands/firmware_steps.h"
 #include "media/media_runner.h"
+#include "media/reservation_plan.h"
+#include "protocol/flash_types.h"
 
 namespace orvik::tool {
+namespace {
+
+std::string Command(const Session& session, std::vector<std::string> words) {
+  words.insert(words.begin(), "orvik");
+  for (const std::string& word : session.CommandWords()) words.push_back(word);
+  return ShellJoin(words);
+}
+
+void ConfirmEmptying(CommandContext& context, const Session& session, const std::string& command,
+                     const std::string& what) {
+  Confirm(context, TargetText(session.Options()),
+          {command, what, "every file on the player's volume",
+           Command(session, {"backup", "--output", "player-backup.img"})});
+}
+
+}  // namespace
 
 int RunQuickFormat(CommandContext& context, bool sizeFromRegistry) {
   std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();
+  context.result["flash"] = ToJson(flash);
+  context.result["sizeFromRegistry"] = sizeFromRegistry;
+  if (context.global.dryRun) {
+    SayDryRun(context);
+    context.console.Line(
+        "  would erase the first zone and write an empty file system; the firmware stays");
+    context.result["dryRun"] = {{"eraseBlocks", {{"from", "first zone"}}}, {"fileSystem", true}};
+    return kExitDone;
+  }
+  ConfirmEmptying(context, *session, "orvik quick-format", "write an empty file system");
+  InterruptGuard guard;
   HostFileSet placeholder;
   media.Scan(placeholder);
   media.QuickFormat(sizeFromRegistry);
   ScanFacts scan = media.LastScan();
   session->Close();
-  context.result["flash"] = ToJson(flash);
   context.result["cisBlock"] = scan.cisBlock;
-  context.result["sizeFromRegistry"] = sizeFromRegistry;
   context.console.Line(context.console.Paint(Style::kGood, "Quick format done") +
                        fmt::format(": an empty file system on the {} flash; the firmware was not "
                                    "touched.",
@@ -25,9 +58,9 @@ int RunQuickFormat(CommandContext& context, bool sizeFromRegistry) {
   return kExitDone;
 }
 
-int RunFullFormat(CommandContext& context, const std::string& manifestPath) {
+int RunFullFormat(CommandContext& context, const FullFormatOptions& options) {
   std::optional<Manifest> manifest;
-  if (!manifestPath.empty()) manifest = LoadManifest(manifestPath);
+  if (!options.manifest.empty()) manifest = LoadManifest(options.manifest);
   std::optional<HostFileSet> files;
   if (manifest)
     files.emplace(*manifest);
@@ -36,19 +69,39 @@ int RunFullFormat(CommandContext& context, const std::string& manifestPath) {
   std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();
-  if (manifest) ApplyManifestReservation(context, *session, *manifest, true);
+  const protocol::FlashTypeDescriptor& type = *protocol::FlashTypeFor(flash.type);
+  context.result["flash"] = ToJson(flash);
+  std::optional<ReservationPlan> plan;
+  if (manifest)
+    plan = PlanLayoutReservation(*manifest, options.reserveKiloBytes,
+                                 ReadReservation(session->ReservationFile()), type,
+                                 session->CommandOptions());
+  if (context.global.dryRun) {
+    context.result["dryRun"] = DescribeLayoutPlan(context, manifest ? &*manifest : nullptr,
+                                                  plan ? &*plan : nullptr, type, false, false);
+    return kExitDone;
+  }
+  ConfirmEmptying(context, *session, "orvik full-format",
+                  "erase the flash and lay the system area out anew");
+  if (plan && plan->NeedsWriting()) {
+    WriteReservation(session->ReservationFile(), plan->kiloBytes);
+    context.console.Line(fmt::format("Reservation set to {} KB in {}.", plan->kiloBytes,
+                                     session->ReservationFile()));
+  }
+  InterruptGuard guard;
   media.Scan(*files);
   media.FullFormat(*files, manifest.has_value(), manifest ? &*manifest : nullptr);
   session->Close();
-  context.result["flash"] = ToJson(flash);
   context.result["firmwareWritten"] = manifest.has_value();
   Console& console = context.console;
   console.Line(console.Paint(Style::kGood, "Full format done") +
                (manifest ? ": flash erased, system area laid out, firmware written."
                          : ": flash erased, system area laid out (no firmware written)."));
-  console.Line("The player has no file system yet: run `orvik quick-format " +
-               session->CommandOptions() + "` next" +
-               (manifest ? "." : ", and write firmware with `orvik update --force --manifest M`."));
+  console.Line("The player has no file system yet: run `" + Command(*session, {"quick-format"}) +
+               "` next" +
+               (manifest ? std::string(".")
+                         : ", or run the full reflash with a firmware set instead (orvik reflash "
+                           "--manifest and the set's manifest.json)."));
   return kExitDone;
 }
 
@@ -56,12 +109,19 @@ int RunEraseData(CommandContext& context) {
   std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();
+  context.result["flash"] = ToJson(flash);
+  if (context.global.dryRun) {
+    SayDryRun(context);
+    context.console.Line("  would erase every good block after the first zone");
+    context.result["dryRun"] = {{"eraseBlocks", {{"from", "after the first zone"}}}};
+    return kExitDone;
+  }
+  ConfirmEmptying(context, *session, "orvik erase-data", "erase the data area");
+  InterruptGuard guard;
   HostFileSet placeholder;
-  ScanFacts before = media.Scan(placeholder);
+  media.Scan(placeholder);
   media.EraseData();
   session->Close();
-  (void)before;
-  context.result["flash"] = ToJson(flash);
   context.console.Line(context.console.Paint(Style::kGood, "Data area erased") +
                        ": every good block after the first zone; blocks that failed to erase are "
                        "now marked bad.");

@@ -4,6 +4,8 @@
 
 #include "commands/commands.h"
 #include "firmware/manifest.h"
+#include "media/media_runner.h"
+#include "media/reservation_plan.h"
 #include "output/tool_error.h"
 #include "protocol/flash_types.h"
 #include "target/reservation_config.h"
@@ -20,6 +22,24 @@ std::string InBlocks(uint32_t kiloBytes) {
                      ReservedBlocks(kiloBytes, 16384), ReservedBlocks(kiloBytes, 8192));
 }
 
+// The player's flash decides how much can be reserved: asked through the
+// library, as every command asks it.
+void RefuseMoreThanTheFlashHolds(CommandContext& context, uint32_t kiloBytes) {
+  std::unique_ptr<Session> session = Session::Open(context.console, context.global.Target(), false);
+  MediaRunner media(context, *session);
+  const protocol::FlashTypeDescriptor& type = *protocol::FlashTypeFor(media.Flash().type);
+  session->Close();
+  const uint32_t most = MaxReservableBlocks(type);
+  if (ReservedBlocks(kiloBytes, type.BlockBytes()) <= most) return;
+  Fail("usage",
+       fmt::format("{} KB is more than the player's flash (type {}) can reserve.", kiloBytes,
+                   type.typeIndex),
+       fmt::format("Besides the CIS block, the low system blocks and one block for the file "
+                   "system, the flash has {} blocks of {} KB.",
+                   most, type.BlockBytes() / 1024),
+       fmt::format("Give 1 to {} KB.", uint64_t{most} * type.BlockBytes() / 1024));
+}
+
 }  // namespace
 
 int RunReserve(CommandContext& context, const ReserveOptions& options) {
@@ -30,11 +50,14 @@ int RunReserve(CommandContext& context, const ReserveOptions& options) {
     Manifest manifest = LoadManifest(options.manifest);
     if (!manifest.totalKiloBytesReserved)
       Fail("manifest", options.manifest + ": totalKiloBytesReserved: is missing",
-           "The manifest names no reservation.", "Give the kilobytes: `orvik reserve KB`.");
+           "The manifest names no reservation.",
+           "Give the kilobytes instead: orvik reserve and the number.");
     wanted = manifest.totalKiloBytesReserved;
   }
   ReservationSetting before = ReadReservation(location);
   context.target = {{"reservationFile", location}};
+  console.Line(console.Paint(Style::kBold, "Target:") + " reservation in " + location +
+               " for the " + TargetText(context.global.Target()));
   context.result["file"] = location;
   context.result["before"] = before.kiloBytes ? nlohmann::json(*before.kiloBytes) : nullptr;
 
@@ -53,12 +76,13 @@ int RunReserve(CommandContext& context, const ReserveOptions& options) {
                                InBlocks(*before.kiloBytes), location));
     else
       console.Line("No reservation configured (" + location +
-                   "). Set one with `orvik reserve KB`.");
+                   "). Set one with orvik reserve and the kilobytes.");
     return kExitDone;
   }
   if (*wanted == 0 || *wanted > kLargestKiloBytes)
     Fail("usage", fmt::format("{} KB cannot be reserved.", *wanted), {},
          fmt::format("Give 1 to {} KB (or --clear to remove the reservation).", kLargestKiloBytes));
+  if (before.kiloBytes != wanted) RefuseMoreThanTheFlashHolds(context, *wanted);
   context.result["kiloBytes"] = *wanted;
   if (before.kiloBytes == wanted) {
     console.Line(fmt::format("Already reserved: {} KB, in {}.", *wanted, location));
@@ -68,9 +92,10 @@ int RunReserve(CommandContext& context, const ReserveOptions& options) {
   console.Line(fmt::format("Reserved {} KB for the firmware ({}) in {}.", *wanted,
                            InBlocks(*wanted), location));
   if (before.kiloBytes)
-    console.Line(
-        "A player laid out for the old value must be reflashed (`orvik reflash`) before "
-        "it can be updated.");
+    console.Line(fmt::format(
+        "A player laid out for {} KB is updated only with that value again; the full reflash "
+        "lays it out for {} KB (and empties its file system).",
+        *before.kiloBytes, *wanted));
   return kExitDone;
 }
 

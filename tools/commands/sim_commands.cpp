@@ -9,7 +9,10 @@
 #include "commands/commands.h"
 #include "device/device_queries.h"
 #include "output/tool_error.h"
+#include "protocol/flash_identification.h"
+#include "sim/geometry.h"
 #include "sim/program/fault_options.h"
+#include "target/folder_lock.h"
 #ifndef _WIN32
 #include "sim/socket_server.h"
 #endif
@@ -18,6 +21,8 @@ namespace orvik::tool {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr long long kLargestCardMiB = 2048;
 
 #ifndef _WIN32
 sim::SocketServer* gServing = nullptr;
@@ -47,14 +52,41 @@ nlohmann::json PlayerJson(const sim::Player& player, const std::string& dir) {
 
 int RunSimCreate(CommandContext& context, const SimCreateOptions& options) {
   const std::string dir = PlayerDir(context);
+  context.target = {{"kind", "simulator"}, {"player", dir}};
+  context.console.Line(context.console.Paint(Style::kBold, "Target:") + " simulated player in " +
+                       dir);
+  if (!sim::IsValidFlashType(options.flashType))
+    Fail("usage", fmt::format("--flash-type: {} is not a flash type.", options.flashType), {},
+         fmt::format("Give a flash type from 3 to {} (7 is a 64 MB flash).",
+                     sim::kFlashTypeCount - 1));
+  // The library identifies a flash by its maker and device codes; a type
+  // whose codes it does not know would make a player nothing can work on.
+  const sim::FlashIdCodes codes = sim::DefaultIdCodes(options.flashType);
+  if (protocol::FlashTypeForIdentification(codes.maker, codes.device) != options.flashType)
+    Fail("usage",
+         fmt::format("--flash-type: the library does not support flash type {} (its chip is not "
+                     "one the library identifies).",
+                     options.flashType),
+         {}, "Give a flash type from 3 to 35 (7 is a 64 MB flash).");
+  const uint32_t blockCount = sim::GeometryOfFlashType(options.flashType).blockCount;
+  if (options.badBlockCount && *options.badBlockCount > blockCount - 2)
+    Fail("usage",
+         fmt::format("--bad-block-count: {} is out of range for flash type {}.",
+                     *options.badBlockCount, options.flashType),
+         {}, fmt::format("Give 0 to {} (the flash has {} blocks).", blockCount - 2, blockCount));
+  if (options.cardMiB && (*options.cardMiB < 1 || *options.cardMiB > kLargestCardMiB))
+    Fail("usage", fmt::format("--card-mib: {} is out of range.", *options.cardMiB), {},
+         fmt::format("Give 1 to {} MiB, or --no-card for an empty slot.", kLargestCardMiB));
   std::error_code error;
+  fs::create_directories(dir, error);
+  if (error)
+    Fail("player-unwritable", fmt::format("The folder {} cannot be made: {}", dir, error.message()),
+         "The path is not writable.", "Give a writable folder with --player.");
+  HoldFolderLockForThisRun(dir);
   if (fs::exists(fs::path(dir) / "player.json", error) && !options.force)
     Fail("player-exists", "A simulated player already exists in " + dir + ".",
          "Creating a player replaces its flash and card.",
          "Give --force to replace it, or another folder with --player.");
-  if (!sim::IsValidFlashType(options.flashType))
-    Fail("usage", fmt::format("Flash type {} does not exist.", options.flashType), {},
-         "Give a flash type from 0 to 35 (7 is a 64 MB flash).");
   sim::PlayerConfig config;
   config.flashType = options.flashType;
   config.seed = options.seed;
@@ -68,10 +100,8 @@ int RunSimCreate(CommandContext& context, const SimCreateOptions& options) {
     if (options.noCard) {
       config.card.present = false;
       config.card.capacityBlocks = 0;
-    } else if (options.cardMiB >= 0) {
-      if (options.cardMiB == 0 || options.cardMiB > 2048)
-        throw std::invalid_argument("card sizes run from 1 to 2048 MiB");
-      config.card.capacityBlocks = static_cast<uint32_t>(options.cardMiB * 2048);
+    } else if (options.cardMiB) {
+      config.card.capacityBlocks = static_cast<uint32_t>(*options.cardMiB * 2048);
     }
     sim::program::ApplyFaultOptions(options.faults, &config);
   } catch (const std::invalid_argument& bad) {
@@ -90,7 +120,6 @@ int RunSimCreate(CommandContext& context, const SimCreateOptions& options) {
     Fail("player-unwritable", "The player cannot be saved in " + dir + ": " + why,
          "The folder is not writable.", "Give a writable folder with --player.");
   context.result = PlayerJson(*player, dir);
-  context.target = {{"kind", "simulator"}, {"player", dir}};
   Console& console = context.console;
   console.Line(console.Paint(Style::kGood, "Created") +
                fmt::format(" a simulated player in {}: flash type {} ({} blocks of {} pages), {} "
@@ -116,7 +145,7 @@ int RunSimServe(CommandContext& context, const std::string& deviceDirOption, boo
        "Run the command with --player DIR instead of --device.");
 #else
   const std::string dir = PlayerDir(context);
-  std::shared_ptr<sim::Player> player = LoadPlayer(context.console, dir, false);
+  std::shared_ptr<sim::Player> player = context.OpenPlayerFolder();
   std::string deviceDir = deviceDirOption;
   if (deviceDir.empty()) {
     const char* fromEnvironment = std::getenv("ORVIK_DEVICE_DIR");
@@ -148,8 +177,13 @@ int RunSimServe(CommandContext& context, const std::string& deviceDirOption, boo
   active = &server;
   std::string error;
   if (!server.Listen(&error))
-    Fail("serve", "The player cannot be served: " + error, "The folder is not writable.",
-         "Give another --device-dir.");
+    Fail("serve", "The player cannot be served: " + error,
+         error.find("in use") != std::string::npos
+             ? "Another orvik sim serve (or orvik-sim) serves a player of the same device "
+               "object name in this folder."
+             : "The folder is not writable.",
+         "Stop the other server, or give another --device-dir (or give each player its own "
+         "--instance number when it is created).");
   gServing = &server;
   std::signal(SIGINT, StopServing);
   std::signal(SIGTERM, StopServing);
@@ -165,7 +199,6 @@ int RunSimServe(CommandContext& context, const std::string& deviceDirOption, boo
                     {"socket", server.SocketPath()},
                     {"saved", save},
                     {"powerLost", player->PowerLost()}};
-  context.target = {{"kind", "simulator"}, {"player", dir}};
   console.Line("Stopped serving" + std::string(save ? "; the player is saved." : "."));
   return kExitDone;
 #endif
@@ -173,7 +206,7 @@ int RunSimServe(CommandContext& context, const std::string& deviceDirOption, boo
 
 int RunSimFaults(CommandContext& context, bool clear, const sim::program::FaultOptions& faults) {
   const std::string dir = PlayerDir(context);
-  std::shared_ptr<sim::Player> player = LoadPlayer(context.console, dir, false);
+  std::shared_ptr<sim::Player> player = context.OpenPlayerFolder();
   sim::PlayerConfig config = player->Config();
   if (clear) {
     config.faults = sim::FaultConfig{};
@@ -197,7 +230,6 @@ int RunSimFaults(CommandContext& context, bool clear, const sim::program::FaultO
                          config.card.failingCommands.size();
   context.result = PlayerJson(*player, dir);
   context.result["pendingFaults"] = pending;
-  context.target = {{"kind", "simulator"}, {"player", dir}};
   context.console.Line(
       fmt::format("The player in {} has {} fault setting{} pending; transfer "
                   "numbers count from the next command.",
@@ -207,7 +239,7 @@ int RunSimFaults(CommandContext& context, bool clear, const sim::program::FaultO
 
 int RunSimMode(CommandContext& context, bool recovery) {
   const std::string dir = PlayerDir(context);
-  std::shared_ptr<sim::Player> player = LoadPlayer(context.console, dir, false);
+  std::shared_ptr<sim::Player> player = context.OpenPlayerFolder();
   const bool was = player->Config().recoveryMode;
   player->SetRecoveryMode(recovery);
   std::string why;
@@ -215,7 +247,6 @@ int RunSimMode(CommandContext& context, bool recovery) {
     Fail("player-unwritable", "The player cannot be saved in " + dir + ": " + why,
          "The folder is not writable.", "Give a writable folder with --player.");
   context.result = PlayerJson(*player, dir);
-  context.target = {{"kind", "simulator"}, {"player", dir}};
   context.console.Line(fmt::format("The player in {} {} in {} mode: its device object is {}.", dir,
                                    was == recovery ? "stays" : "is now",
                                    recovery ? "recovery" : "normal", player->ObjectName()));

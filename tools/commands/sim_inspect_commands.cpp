@@ -10,6 +10,7 @@
 #include "firmware/manifest.h"
 #include "inspect/system_files.h"
 #include "output/block_grid.h"
+#include "output/block_view.h"
 #include "output/tool_error.h"
 #include "sim/inspect/block_map.h"
 #include "sim/inspect/ecc_check.h"
@@ -24,31 +25,7 @@ using sim::inspect::BlockMap;
 using sim::inspect::BlockRole;
 using sim::inspect::EccVerdict;
 
-std::shared_ptr<sim::Player> Load(CommandContext& context) {
-  const std::string dir = context.global.Target().playerDir;
-  context.target = {{"kind", "simulator"}, {"player", dir}};
-  return LoadPlayer(context.console, dir, false);
-}
-
-GridCell CellFor(const sim::inspect::BlockEntry& entry) {
-  switch (entry.role) {
-    case BlockRole::kFree:
-      return {'.', Style::kDim};
-    case BlockRole::kBad:
-      return {'X', Style::kBad};
-    case BlockRole::kCis:
-      return {'C', Style::kMagenta};
-    case BlockRole::kSystem: {
-      uint8_t tag = entry.fileTag.value_or('S');
-      return {tag >= 0x21 && tag < 0x7F ? static_cast<char>(tag) : '#', Style::kWarn};
-    }
-    case BlockRole::kLogical:
-      return {entry.fieldsDisagree ? '!' : 'F', Style::kAccent};
-    case BlockRole::kUnassigned:
-      return {'?', Style::kBad};
-  }
-  return {'?', Style::kPlain};
-}
+std::shared_ptr<sim::Player> Load(CommandContext& context) { return context.OpenPlayerFolder(); }
 
 nlohmann::json EccJson(const sim::inspect::EccReport& report) {
   nlohmann::json findings = nlohmann::json::array();
@@ -123,20 +100,14 @@ int RunSimInspect(CommandContext& context, uint32_t perRow) {
   sim::inspect::EccReport ecc = sim::inspect::CheckDataPages(*player, map);
   ReservationSetting reservation = ReadReservation(ReservationFileFor(context.global.Target()));
 
-  std::vector<GridCell> cells;
-  for (const sim::inspect::BlockEntry& entry : map.blocks) cells.push_back(CellFor(entry));
+  const BlockView view = ViewBlocks(map, files);
   context.result["flash"] = {{"type", map.flashType},
                              {"blockCount", map.blocks.size()},
                              {"pagesPerBlock", map.pagesPerBlock}};
-  context.result["counts"] = {{"free", map.Count(BlockRole::kFree)},
-                              {"bad", map.Count(BlockRole::kBad)},
-                              {"cis", map.Count(BlockRole::kCis)},
-                              {"system", map.Count(BlockRole::kSystem)},
-                              {"formatUsed", map.Count(BlockRole::kLogical)},
-                              {"unassigned", map.Count(BlockRole::kUnassigned)}};
+  context.result["counts"] = view.counts;
   context.result["cisBlock"] = map.cisBlock ? nlohmann::json(*map.cisBlock) : nullptr;
   context.result["logicalBlocks"] = map.zone0.size();
-  context.result["map"] = GridString(cells);
+  context.result["map"] = GridString(view.cells);
   context.result["files"] = FilesJson(files);
   context.result["ecc"] = EccJson(ecc);
   context.result["reservationKiloBytes"] =
@@ -156,15 +127,8 @@ int RunSimInspect(CommandContext& context, uint32_t perRow) {
   console.Field("reserved", reservation.kiloBytes ? fmt::format("{} KB", *reservation.kiloBytes)
                                                   : std::string("none configured"));
   console.Line(console.Paint(Style::kBold, "Block map"));
-  PrintGrid(console, cells, perRow);
-  std::vector<LegendEntry> legend = {
-      {'.', Style::kDim, "free", map.Count(BlockRole::kFree)},
-      {'X', Style::kBad, "bad", map.Count(BlockRole::kBad)},
-      {'C', Style::kMagenta, "CIS", map.Count(BlockRole::kCis)},
-      {'P', Style::kWarn, "system (its file's tag)", map.Count(BlockRole::kSystem)},
-      {'F', Style::kAccent, "file system (format-used)", map.Count(BlockRole::kLogical)},
-      {'?', Style::kBad, "written, no block address", map.Count(BlockRole::kUnassigned)}};
-  PrintLegend(console, legend);
+  PrintGrid(console, view.cells, perRow);
+  PrintLegend(console, view.legend);
   console.Line(console.Paint(Style::kBold, "System area"));
   PrintFiles(console, files);
   console.Line(console.Paint(Style::kBold, "File system"));
@@ -194,7 +158,7 @@ int RunSimExportFat(CommandContext& context, const std::string& imagePath) {
     Fail("no-volume", "The player's FAT volume cannot be exported: " + exported.error + ".",
          "The flash has no file system (never formatted, or the format did not finish), or the "
          "image file cannot be written.",
-         "Write a file system with `orvik quick-format` (or the full reflash), then export again.");
+         "Write a file system with orvik quick-format (or the full reflash), then export again.");
   context.result = {{"image", imagePath},
                     {"partitionStart", exported.partitionStart},
                     {"partitionSectors", exported.partitionSectors},

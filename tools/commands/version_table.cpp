@@ -36,6 +36,12 @@ std::vector<FileVersionRow> VersionRows(const Manifest& manifest,
   return rows;
 }
 
+const char* FileVersionRow::State() const {
+  if (UpToDate()) return "up to date";
+  if (!storedKnown || StoredErased()) return "not on the player";
+  return "update available";
+}
+
 bool AllUpToDate(const std::vector<FileVersionRow>& rows) {
   for (const FileVersionRow& row : rows)
     if (!row.UpToDate()) return false;
@@ -46,13 +52,12 @@ void PrintVersionTable(Console& console, const std::vector<FileVersionRow>& rows
   console.Line(console.Paint(Style::kDim, fmt::format("  {:<4} {:<24} {:<18} {}", "tag", "file",
                                                       "file version", "on the player")));
   for (const FileVersionRow& row : rows) {
-    std::string verdict =
-        row.UpToDate()
-            ? console.Paint(Style::kGood, "up to date")
-            : console.Paint(Style::kWarn, row.storedKnown ? "update available"
-                                                          : "update available (not on the player)");
+    std::string verdict = console.Paint(row.UpToDate() ? Style::kGood : Style::kWarn, row.State());
+    const std::string stored = !row.storedKnown     ? std::string("-")
+                               : row.StoredErased() ? std::string("none")
+                                                    : row.stored.Text();
     console.Line(fmt::format("  {:<4} {:<24} {:<18} {:<18} {}", row.tag, row.path, row.file.Text(),
-                             row.storedKnown ? row.stored.Text() : std::string("-"), verdict));
+                             stored, verdict));
   }
 }
 
@@ -63,8 +68,9 @@ nlohmann::json VersionRowsJson(const std::vector<FileVersionRow>& rows) {
         {{"tag", row.tag},
          {"path", row.path},
          {"fileVersion", row.file.ToJson()},
-         {"storedVersion", row.storedKnown ? row.stored.ToJson() : nlohmann::json(nullptr)},
-         {"state", row.UpToDate() ? "up to date" : "update available"}});
+         {"storedVersion",
+          row.storedKnown && !row.StoredErased() ? row.stored.ToJson() : nlohmann::json(nullptr)},
+         {"state", row.State()}});
   return out;
 }
 

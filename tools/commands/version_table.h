@@ -24,7 +24,12 @@ struct FileVersionRow {
   VersionWords file;
   bool storedKnown = false;
   VersionWords stored;
-  bool UpToDate() const { return storedKnown && file == stored; }
+  // The stored words read as erased flash (all 0xFFFF): no version stored.
+  bool StoredErased() const { return stored == VersionWords{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}; }
+  bool UpToDate() const { return storedKnown && !StoredErased() && file == stored; }
+  // One of the fixed words of the JSON "state": "up to date",
+  // "update available", "not on the player".
+  const char* State() const;
 };
 
 // Rows from the record after OrvikGetFileVersion and (when storedStatus is

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "cli/shell_quote.h"
 #include "orvik/orvik.h"
 
 namespace orvik::tool {
@@ -14,13 +15,33 @@ std::string Suggest(const StatusContext& context, const std::string& command) {
 }
 
 std::string ManifestOption(const StatusContext& context) {
-  return "--manifest " +
-         (context.manifestPath.empty() ? std::string("MANIFEST") : context.manifestPath);
+  return "--manifest " + (context.manifestPath.empty() ? std::string("manifest.json")
+                                                       : ShellQuote(context.manifestPath));
 }
 
 std::string ReflashCommand(const StatusContext& context, bool recovery) {
   return Suggest(
       context, std::string("reflash ") + (recovery ? "--recovery " : "") + ManifestOption(context));
+}
+
+std::string BackupCommand(const StatusContext& context) {
+  return Suggest(context, "backup --output player-backup.img");
+}
+
+// The full reflash as the way out, always with what it costs and the
+// backup first.
+std::string ReflashWithBackup(const StatusContext& context) {
+  return "back the player's files up with " + BackupCommand(context) +
+         " and run the full reflash " + ReflashCommand(context, false) +
+         " (it empties the file system)";
+}
+
+// The reservation the flash was laid out with, from the system blocks the
+// scan found (0: unknown).
+uint32_t LaidOutKiloBytes(const StatusContext& context) {
+  if (context.systemBlocksFound <= 0 || context.blockBytes == 0) return 0;
+  return static_cast<uint32_t>(static_cast<uint64_t>(context.systemBlocksFound) *
+                               context.blockBytes / 1024);
 }
 
 std::string Blocks(int64_t count) {
@@ -36,7 +57,12 @@ const char* kUntouched = "Nothing was written: the player is as it was.";
 
 // What an update leaves behind when it fails with this status.
 std::string UpdateState(int status, const StatusContext& context) {
-  if (status != PROGRAM_MEDIA_WRITE_FAILED) return kUntouched;
+  // A player that stops answering after writing began leaves the same
+  // state as a failed write.
+  const bool writingBegan =
+      context.lastPhase == ORVIK_PHASE_FIRMWARE || context.lastPhase == ORVIK_PHASE_SYSTEM_LAYOUT;
+  if (status != PROGRAM_MEDIA_WRITE_FAILED && !(status == PROGRAM_MEDIA_NO_DEVICE && writingBegan))
+    return kUntouched;
   if (context.lastPhase == ORVIK_PHASE_SYSTEM_LAYOUT)
     return "The new firmware files were written, but clearing the system blocks they no longer "
            "use did not finish. The player should start with the new firmware; the file "
@@ -46,7 +72,9 @@ std::string UpdateState(int status, const StatusContext& context) {
 }
 
 std::string FullFormatState(int status, const StatusContext& context) {
-  (void)context;
+  if (status == PROGRAM_MEDIA_NO_DEVICE && context.lastPhase >= ORVIK_PHASE_FORMAT_ERASE)
+    return "The player stopped answering after the flash was being erased: the files on the "
+           "player are gone and it has no complete firmware and no file system.";
   if (status == PROGRAM_MEDIA_FORMAT_FAILED)
     return "The flash after the CIS block was erased (the files on the player are gone) and the "
            "system area is only partly laid out: the player has no firmware and no file system.";
@@ -129,7 +157,9 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
   const bool changesFlash =
       operation == MediaOperation::kUpdate || operation == MediaOperation::kFullFormat ||
       operation == MediaOperation::kQuickFormat || operation == MediaOperation::kEraseData;
-  const std::string runAgain = "Run the command again";
+  const std::string runAgain = context.commandLine.empty()
+                                   ? std::string("Run the command again")
+                                   : "Run `" + context.commandLine + "` again";
 
   switch (status) {
     case PROGRAM_MEDIA_NO_BUFFER:
@@ -154,7 +184,10 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
               ? "The block status scan failed: the player stopped answering (status 3)."
               : "The player did not answer (status 3).";
       problem.cause = "The player was unplugged or lost power, or its driver stopped responding.";
-      problem.action = "Reconnect the player and run the command again.";
+      problem.action = "Reconnect the player and " +
+                       (context.commandLine.empty() ? std::string("run the command again")
+                                                    : "run `" + context.commandLine + "` again") +
+                       ".";
       break;
     case PROGRAM_MEDIA_FORMAT_FAILED:
       if (operation == MediaOperation::kFullFormat) {
@@ -169,7 +202,8 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
       }
       problem.action = runAgain +
                        "; if it fails at the same place again, the flash is wearing "
-                       "out (see `orvik blocks` for bad blocks).";
+                       "out (see " +
+                       Suggest(context, "blocks") + " for bad blocks).";
       break;
     case PROGRAM_MEDIA_WRITE_FAILED:
       if (operation == MediaOperation::kStoredVersions) {
@@ -178,9 +212,8 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
             "The player's reserved area holds no block of one of the manifest's "
             "files: it was never programmed with this set, or programming was cut "
             "off.";
-        problem.action = "Update the player with " +
-                         Suggest(context, "update " + ManifestOption(context)) +
-                         ", or run the full reflash " + ReflashCommand(context, false) + ".";
+        problem.action =
+            "Update the player with " + Suggest(context, "update " + ManifestOption(context)) + ".";
       } else {
         problem.message = "Writing the firmware to the flash failed (status 6).";
         problem.cause =
@@ -194,9 +227,10 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
       problem.cause =
           "The flash identification gave no known flash type: the flash did not "
           "answer, or the chip is not supported.";
-      problem.action = "Check `orvik info`; reconnect the player and try again.";
+      problem.action =
+          "Check " + Suggest(context, "info") + "; reconnect the player and try again.";
       break;
-    case PROGRAM_MEDIA_SYSTEM_MISMATCH:
+    case PROGRAM_MEDIA_SYSTEM_MISMATCH: {
       problem.message =
           "The player's system area does not match the configured reservation "
           "(status 9).";
@@ -207,11 +241,17 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
                : std::string("The number of system blocks on the flash differs from ")) +
           "the reservation is " + Reservation(context) +
           ": the player was laid out with another reservation, or has no system area yet.";
-      problem.action =
-          "Set the reservation the player was laid out with (`orvik reserve KB`), "
-          "or lay the system area out anew with the full reflash " +
-          ReflashCommand(context, false) + " (it also writes the firmware).";
+      const uint32_t laidOut = LaidOutKiloBytes(context);
+      if (laidOut > 0)
+        problem.action = fmt::format(
+            "Restore the reservation the player was laid out with: {}, then run the command "
+            "again; or, to lay the system area out for the new value, {}.",
+            Suggest(context, fmt::format("reserve {}", laidOut)), ReflashWithBackup(context));
+      else
+        problem.action = "The player has no system area: " + ReflashWithBackup(context) +
+                         ", which lays one out and writes the firmware.";
       break;
+    }
     case PROGRAM_MEDIA_NO_ROOM:
       if (context.reservedKiloBytes == 0) {
         problem.message = "No reservation is configured for the firmware (status 10).";
@@ -219,8 +259,8 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
             "TotalKiloBytesReserved is not set" +
             (context.registryPath.empty() ? std::string(".") : " in " + context.registryPath + ".");
         problem.action =
-            "Set it with `orvik reserve KB`, or give totalKiloBytesReserved in the "
-            "manifest.";
+            "Give totalKiloBytesReserved in the manifest, or set the value the player was laid "
+            "out with (orvik reserve and the kilobytes).";
       } else {
         problem.message = "The firmware files do not fit into the reserved area (status 10).";
         problem.cause =
@@ -230,10 +270,15 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
             " and must hold more blocks than the files need.";
         uint32_t wanted = KiloBytesForBlocks(context.blocksNeeded, context.blockBytes);
         problem.action =
-            (wanted > 0 ? fmt::format("Reserve at least {} KB (`orvik reserve {}`)", wanted, wanted)
-                        : std::string("Reserve more room (`orvik reserve KB`)")) +
-            " and run the full reflash " + ReflashCommand(context, false) +
-            ", which lays the system area out for it.";
+            wanted > 0 ? fmt::format(
+                             "Raise totalKiloBytesReserved in the manifest to at least {} KB, "
+                             "or back the player's files up with {} and run {}, which lays the "
+                             "system area out for it (and empties the file system).",
+                             wanted, BackupCommand(context),
+                             Suggest(context, "reflash " + ManifestOption(context) +
+                                                  fmt::format(" --reserve {}", wanted)))
+                       : "Raise totalKiloBytesReserved in the manifest and run the full reflash " +
+                             ReflashCommand(context, false) + ".";
       }
       break;
     default:
@@ -247,19 +292,18 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
   switch (operation) {
     case MediaOperation::kUpdate:
       problem.playerState = UpdateState(status, context);
-      if (status == PROGRAM_MEDIA_WRITE_FAILED)
+      if (status == PROGRAM_MEDIA_WRITE_FAILED || status == PROGRAM_MEDIA_NO_DEVICE)
         problem.action =
-            "An interrupted update leaves the system area incomplete, and the update refuses an "
-            "incomplete system area (status 9), so rebuild it with the full reflash: " +
-            ReflashCommand(context, false) +
-            " (it also empties the file system: copy your files off the player first). If the "
-            "player no longer appears as a normal device, run it through its recovery device "
-            "object: " +
-            ReflashCommand(context, true) + ".";
+            "Run the update again: " + Suggest(context, "update " + ManifestOption(context)) +
+            ". It repairs an update that was cut off part-way and keeps the files on the "
+            "player. If the player no longer appears as a normal device, run it through its "
+            "recovery device object: " +
+            Suggest(context, "update --recovery " + ManifestOption(context)) + ".";
       break;
     case MediaOperation::kFullFormat:
       problem.playerState = FullFormatState(status, context);
-      if (status == PROGRAM_MEDIA_FORMAT_FAILED || status == PROGRAM_MEDIA_WRITE_FAILED)
+      if (status == PROGRAM_MEDIA_FORMAT_FAILED || status == PROGRAM_MEDIA_WRITE_FAILED ||
+          (status == PROGRAM_MEDIA_NO_DEVICE && context.lastPhase >= ORVIK_PHASE_FORMAT_ERASE))
         problem.action =
             "Run the full reflash again: " + ReflashCommand(context, context.recovery) +
             ". If the player no longer appears as a normal device, run it through "

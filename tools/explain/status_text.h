@@ -38,6 +38,7 @@ struct StatusContext {
   double lastPercent = 0.0;
   bool recovery = false;      // the command ran through the recovery object
   std::string targetOptions;  // e.g. "--player DIR", appended to suggested commands
+  std::string commandLine;    // the command as it was given, to run again (quoted)
 };
 
 // The problem for a failed status (status != 0), with cause, action and, for

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -9,7 +10,10 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "firmware/firmware_check.h"
+#include "firmware/srecord_record.h"
 #include "output/tool_error.h"
+#include "protocol/flash_types.h"
 
 namespace orvik::tool {
 namespace {
@@ -18,7 +22,14 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 constexpr uint8_t kFirstRefusedTag = 0xFB;  // markers of 0xFB..0xFF collide with block states
-constexpr uint64_t kLargestFile = 0xFFFFFFFEull;
+// No file larger than the largest flash's data can be written to any
+// player (the player's own flash is checked once it is known).
+uint64_t LargestFlashBytes() {
+  uint64_t largest = 0;
+  for (const protocol::FlashTypeDescriptor& type : protocol::kFlashTypes)
+    largest = std::max<uint64_t>(largest, uint64_t{type.blockCount} * type.BlockBytes());
+  return largest;
+}
 
 [[noreturn]] void Bad(const std::string& manifest, const std::string& field,
                       const std::string& problem) {
@@ -37,12 +48,24 @@ constexpr uint64_t kLargestFile = 0xFFFFFFFEull;
 std::vector<uint8_t> ReadWholeFile(const std::string& manifest, const std::string& field,
                                    const std::string& path) {
   std::error_code error;
-  if (fs::is_directory(path, error)) Bad(manifest, field, path + " is a folder, not a file");
+  const fs::file_status status = fs::status(path, error);
+  if (error || !fs::exists(status))
+    Bad(manifest, field, fmt::format("{} cannot be read ({})", path, std::strerror(ENOENT)));
+  if (fs::is_directory(status)) Bad(manifest, field, path + " is a folder, not a file");
+  if (!fs::is_regular_file(status))
+    Bad(manifest, field,
+        path + " is not a regular file (a pipe, socket or device): firmware is read from files");
+  const uint64_t size = fs::file_size(path, error);
+  if (!error && size > LargestFlashBytes())
+    Bad(manifest, field,
+        fmt::format("{} is {} bytes, larger than the largest flash ({} bytes)", path, size,
+                    LargestFlashBytes()));
   std::ifstream in(path, std::ios::binary);
   if (!in) Bad(manifest, field, fmt::format("{} cannot be read ({})", path, std::strerror(errno)));
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-  if (bytes.size() > kLargestFile) Bad(manifest, field, path + " is larger than 4 GB");
+  std::vector<uint8_t> bytes(static_cast<size_t>(error ? 0 : size));
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (static_cast<uint64_t>(in.gcount()) != bytes.size() || in.peek() != EOF)
+    Bad(manifest, field, path + " changed while it was read");
   return bytes;
 }
 
@@ -71,12 +94,34 @@ void RefuseUnknownFields(const std::string& manifest, const std::string& where, 
   }
 }
 
-// An S-record text holds at least one S1 record at the start of a line; a
-// binary read as S-record text would convert to a firmware without code.
+bool IsLoadType(uint8_t type) { return type == '1'; }
+
+// An S-record text holds at least one S1 record; a binary read as S-record
+// text would convert to a firmware without code.
 bool HoldsLoadRecord(const std::vector<uint8_t>& text) {
-  for (size_t i = 0; i + 1 < text.size(); ++i)
-    if (text[i] == 'S' && text[i + 1] == '1' && (i == 0 || text[i - 1] == '\n')) return true;
+  for (size_t at = firmware::FindRecordStart(text, 0, IsLoadType); at < text.size();
+       at = firmware::FindRecordStart(text, at + 1, IsLoadType))
+    if (at == 0 || text[at - 1] == '\n') return true;  // "S1" inside binary bytes is no record
   return false;
+}
+
+// Refuses an object that names one key twice: JSON readers disagree on
+// which one counts, so the set would not mean one thing.
+json ParseRefusingDuplicates(const std::string& manifest, const std::string& text) {
+  std::vector<std::set<std::string>> keys;
+  std::string duplicate;
+  json::parser_callback_t watch = [&](int, json::parse_event_t event, json& parsed) {
+    if (event == json::parse_event_t::object_start) keys.emplace_back();
+    if (event == json::parse_event_t::object_end && !keys.empty()) keys.pop_back();
+    if (event == json::parse_event_t::key && !keys.empty() &&
+        !keys.back().insert(parsed.get<std::string>()).second && duplicate.empty())
+      duplicate = parsed.get<std::string>();
+    return true;
+  };
+  json document = json::parse(text, watch);
+  if (!duplicate.empty())
+    Bad(manifest, duplicate, "is given twice in one object; give each field once");
+  return document;
 }
 
 uint8_t ParseTag(const std::string& manifest, const std::string& field, const json& value) {
@@ -178,7 +223,7 @@ Manifest LoadManifest(const std::string& path) {
   std::string text(bytes.begin(), bytes.end());
   json document;
   try {
-    document = json::parse(text);
+    document = ParseRefusingDuplicates(path, text);
   } catch (const json::parse_error& failure) {
     std::string what = failure.what();
     size_t detail = what.find("parse error");
@@ -229,6 +274,7 @@ Manifest LoadManifest(const std::string& path) {
           "must be a number of kilobytes above 0 (at most 4194303)");
     manifest.totalKiloBytesReserved = reserved.get<uint32_t>();
   }
+  CheckFirmwareFiles(manifest);
   return manifest;
 }
 

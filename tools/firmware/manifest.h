@@ -20,6 +20,7 @@
 // whose message names the manifest, the field and what is wrong with it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -38,6 +39,9 @@ struct ManifestFile {
   std::string prefixFullPath;
   std::vector<uint8_t> content;
   std::vector<uint8_t> prefix;
+  // Filled by the firmware check: what the library will write.
+  uint64_t lengthToWrite = 0;         // converted image, or 512 bytes per raw page
+  std::array<uint16_t, 4> version{};  // words A1, A2, B1, B2
 };
 
 struct Manifest {
@@ -48,7 +52,10 @@ struct Manifest {
   std::vector<ManifestFile> files;
 };
 
-// Reads the manifest and every file it names.
+// Reads the manifest and every file it names, and checks every file with
+// the library's readers (see firmware_check.h), before anything is opened.
+// Files that are not regular files, or larger than any flash, are refused
+// from their size before they are read.
 Manifest LoadManifest(const std::string& path);
 
 // "P" for printable tags, else "0x07".

@@ -2,7 +2,8 @@
 
 #include <fmt/format.h>
 
-#include "firmware/srecord_check.h"
+#include "firmware/firmware_check.h"
+#include "media/update_repair.h"
 #include "protocol/flash_types.h"
 #include "protocol/media_state.h"
 #include "target/reservation_config.h"
@@ -10,38 +11,13 @@
 namespace orvik::tool {
 namespace {
 
-// Blocks the fit check counts for the files: each file's length to write
-// (its converted image, or 512 bytes per 510-byte piece of a raw file),
-// taken 510 to 512 once more and rounded up to whole blocks.
-int64_t BlocksNeeded(uint32_t blockBytes, const Manifest& manifest) {
-  if (blockBytes == 0) return -1;
-  int64_t blocks = 0;
-  for (const ManifestFile& file : manifest.files) {
-    uint64_t length = file.kind == FILE_KIND_SREC
-                          ? SRecordImageBytes(file.content, file.prefix.size())
-                          : (file.content.size() + 509) / 510 * 512;
-    if (file.content.empty()) length = 0;
-    const uint64_t padded = (length + 509) / 510 * 512;
-    blocks += static_cast<int64_t>((padded + blockBytes - 1) / blockBytes);
-  }
-  return blocks;
-}
-
-// Names the malformed file behind a status 2, with the line and the flaw.
-void DescribeMalformedFile(const Manifest& manifest, Problem& problem) {
-  for (const ManifestFile& file : manifest.files) {
-    if (file.kind != FILE_KIND_SREC) continue;
-    if (std::optional<SRecordFlaw> flaw = FindSRecordFlaw(file.content)) {
-      problem.message += fmt::format(" {} line {}: {}.", file.path, flaw->line, flaw->problem);
-      problem.details["file"] = file.path;
-      problem.details["tag"] = TagText(file.tag);
-      problem.details["line"] = flaw->line;
-      problem.details["problem"] = flaw->problem;
-      problem.action = "Rebuild " + file.path + " (or fetch it again), then run the command again.";
-      return;
-    }
-  }
-  problem.message += " The tool's own check found no flawed record; the library refused the set.";
+// A status 2 after the tool's own check passed the set: the library and the
+// check disagree, which only a rebuilt tool can mend.
+void DescribeMalformedFile(Problem& problem) {
+  problem.message += " The tool's check of the files (with the library's readers) passed them.";
+  problem.action =
+      "Rebuild the tool and the library from the same sources, then run the "
+      "command again.";
 }
 
 }  // namespace
@@ -111,12 +87,16 @@ void MediaRunner::FullFormat(HostFileSet& files, bool writeFiles, const Manifest
   }
 }
 
-void MediaRunner::Update(HostFileSet& files, const Manifest& manifest) {
+void MediaRunner::Update(HostFileSet& files, const Manifest& manifest,
+                         bool assumeLaidOutReservation) {
   ORVIK_ULONG types[1] = {Flash().type};
   ResetProgress();
   PhaseMonitor monitor(context_.console, PhaseNames::kUpdate);
-  int status = OrvikProgramPelkMedia(types, 0, files.Data(), files.Lengths(), files.PrefixData(),
-                                     files.PrefixLengths(), &files.Record(), monitor.Event());
+  int status =
+      assumeLaidOutReservation
+          ? ProgramAssumingLaidOutReservation(types[0], files, monitor.Event())
+          : OrvikProgramPelkMedia(types, 0, files.Data(), files.Lengths(), files.PrefixData(),
+                                  files.PrefixLengths(), &files.Record(), monitor.Event());
   monitor.Stop();
   context_.console.Step(fmt::format("OrvikProgramPelkMedia() -> {}", status));
   if (status != PROGRAM_MEDIA_DONE) {
@@ -154,6 +134,48 @@ void MediaRunner::EraseData() {
   }
 }
 
+const char* SystemAreaName(SystemArea area) {
+  switch (area) {
+    case SystemArea::kSound:
+      return "sound";
+    case SystemArea::kNone:
+      return "none";
+    case SystemArea::kMismatch:
+      return "mismatch";
+    case SystemArea::kInterrupted:
+      return "interrupted-update";
+    case SystemArea::kUnknown:
+      return "unknown";
+  }
+  return "unknown";
+}
+
+StoredState MediaRunner::ReadStoredVersions(HostFileSet& files, const Manifest& manifest) {
+  StoredState stored;
+  stored.status = StoredVersions(files);
+  if (stored.status == PROGRAM_MEDIA_NO_DEVICE || stored.status == PROGRAM_MEDIA_NOT_FLASH)
+    FailWith(MediaOperation::kStoredVersions, stored.status, &manifest, nullptr);
+  const ScanFacts scan = LastScan();
+  const bool laidOut = scan.systemBlockCount > 0;
+  if (laidOut && InterruptedUpdateFound()) {
+    stored.area = SystemArea::kInterrupted;
+  } else if (stored.status == PROGRAM_MEDIA_DONE ||
+             (stored.status == PROGRAM_MEDIA_WRITE_FAILED && laidOut)) {
+    stored.area = SystemArea::kSound;
+  } else if (!laidOut && (stored.status == PROGRAM_MEDIA_WRITE_FAILED ||
+                          stored.status == PROGRAM_MEDIA_SYSTEM_MISMATCH)) {
+    stored.area = SystemArea::kNone;
+  } else if (stored.status == PROGRAM_MEDIA_SYSTEM_MISMATCH) {
+    stored.area = SystemArea::kMismatch;
+  }
+  if (stored.area != SystemArea::kSound && stored.area != SystemArea::kInterrupted) {
+    Problem why = ExplainStatus(MediaOperation::kStoredVersions, stored.status,
+                                ContextFor(&manifest, nullptr));
+    stored.advice = why.action;
+  }
+  return stored;
+}
+
 ScanFacts MediaRunner::LastScan() const {
   // The library keeps what the scan found in drive 0's state; a host has no
   // export for it, so the tool (linked with the library) reads it there.
@@ -177,7 +199,9 @@ StatusContext MediaRunner::ContextFor(const Manifest* manifest, const PhaseTrace
     const protocol::DriveMediaState* drive = protocol::MediaStateFor(0);
     if (drive != nullptr && drive->blockStatus != nullptr)
       status.systemBlocksFound = drive->systemBlockCount;
-    if (manifest != nullptr) status.blocksNeeded = BlocksNeeded(flash_.BlockBytes(), *manifest);
+    if (manifest != nullptr)
+      if (const protocol::FlashTypeDescriptor* type = protocol::FlashTypeFor(flash_.type))
+        status.blocksNeeded = static_cast<int64_t>(BlocksNeeded(*manifest, *type));
   }
   if (manifest != nullptr) status.manifestPath = manifest->path;
   if (trace != nullptr) {
@@ -186,6 +210,7 @@ StatusContext MediaRunner::ContextFor(const Manifest* manifest, const PhaseTrace
   }
   status.recovery = session_.Options().recovery;
   status.targetOptions = session_.CommandOptions();
+  status.commandLine = context_.global.commandLine;
   return status;
 }
 
@@ -193,8 +218,7 @@ void MediaRunner::FailWith(MediaOperation operation, int status, const Manifest*
                            const PhaseTrace* trace) {
   StatusContext words = ContextFor(manifest, trace);
   Problem problem = ExplainStatus(operation, status, words);
-  if (status == PROGRAM_MEDIA_BAD_FILE && manifest != nullptr)
-    DescribeMalformedFile(*manifest, problem);
+  if (status == PROGRAM_MEDIA_BAD_FILE && manifest != nullptr) DescribeMalformedFile(problem);
   if (trace != nullptr) {
     nlohmann::json phases = nlohmann::json::array();
     for (uint32_t phase : trace->phases) phases.push_back(phase);
@@ -206,29 +230,6 @@ void MediaRunner::FailWith(MediaOperation operation, int status, const Manifest*
   if (words.systemBlocksFound >= 0) problem.details["systemBlocksFound"] = words.systemBlocksFound;
   if (words.blocksNeeded >= 0) problem.details["blocksNeeded"] = words.blocksNeeded;
   throw ToolError(std::move(problem));
-}
-
-uint32_t ApplyManifestReservation(CommandContext& context, const Session& session,
-                                  const Manifest& manifest, bool overwrite) {
-  ReservationSetting current = ReadReservation(session.ReservationFile());
-  if (!manifest.totalKiloBytesReserved) return current.kiloBytes.value_or(0);
-  const uint32_t wanted = *manifest.totalKiloBytesReserved;
-  if (current.kiloBytes == wanted) return wanted;
-  if (current.kiloBytes && !overwrite) {
-    context.console.Warn(fmt::format(
-        "the manifest asks for {} KB reserved, but {} KB is configured in {}; the configured "
-        "value is used (`orvik reserve {}` changes it, and the full reflash lays the player out "
-        "for it)",
-        wanted, *current.kiloBytes, session.ReservationFile(), wanted));
-    return *current.kiloBytes;
-  }
-  WriteReservation(session.ReservationFile(), wanted);
-  context.console.Line(fmt::format("Reservation set to {} KB in {} (asked for by the manifest).",
-                                   wanted, session.ReservationFile()));
-  context.result["reservationChanged"] = {
-      {"from", current.kiloBytes ? nlohmann::json(*current.kiloBytes) : nlohmann::json(nullptr)},
-      {"to", wanted}};
-  return wanted;
 }
 
 }  // namespace orvik::tool

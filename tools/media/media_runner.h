@@ -21,6 +21,23 @@ struct ScanFacts {
   uint32_t firstReservedBlock = 0;
 };
 
+// What the version query found out about the system area.
+enum class SystemArea {
+  kSound,        // laid out for the configured reservation
+  kNone,         // no system blocks at all: never laid out
+  kMismatch,     // system blocks, but not as many as the reservation gives
+  kInterrupted,  // an update was cut off part-way: the next update finishes it
+  kUnknown,      // the query failed otherwise
+};
+// "sound", "none", "mismatch", "interrupted-update", "unknown"
+const char* SystemAreaName(SystemArea area);
+
+struct StoredState {
+  int status = PROGRAM_MEDIA_DONE;  // OrvikGetFirmwareVersion's
+  SystemArea area = SystemArea::kUnknown;
+  std::string advice;  // what to do when the area is not sound
+};
+
 class MediaRunner {
  public:
   MediaRunner(CommandContext& context, Session& session);
@@ -36,10 +53,14 @@ class MediaRunner {
   // OrvikGetFirmwareVersion; returns its status (the caller decides what a
   // failure means: for an update it only means the versions are unknown).
   int StoredVersions(HostFileSet& files);
+  // The same, with what the status says about the system area and what to
+  // do about it; fails only when the player does not answer.
+  StoredState ReadStoredVersions(HostFileSet& files, const Manifest& manifest);
   // OrvikFatFormatEx.
   void FullFormat(HostFileSet& files, bool writeFiles, const Manifest* manifest);
-  // OrvikProgramPelkMedia.
-  void Update(HostFileSet& files, const Manifest& manifest);
+  // OrvikProgramPelkMedia; with assumeLaidOutReservation, the update that
+  // takes the configured reservation as the laid-out one (update_repair.h).
+  void Update(HostFileSet& files, const Manifest& manifest, bool assumeLaidOutReservation = false);
   // OrvikQuickFormatPelk.
   void QuickFormat(bool sizeFromRegistry);
   // OrvikFatEraseDataArea.
@@ -61,12 +82,5 @@ class MediaRunner {
   bool flashQueried_ = false;
   FlashFacts flash_;
 };
-
-// Makes the configured reservation agree with the manifest's, when the
-// manifest names one: written when none is configured, or (overwrite) when
-// it differs; otherwise a difference is only warned about.  Returns the
-// reservation in force afterwards (0: none).
-uint32_t ApplyManifestReservation(CommandContext& context, const Session& session,
-                                  const Manifest& manifest, bool overwrite);
 
 }  // namespace orvik::tool

@@ -24,6 +24,9 @@ void Fail(std::string code, std::string message, std::string cause, std::string 
   problem.message = std::move(message);
   problem.cause = std::move(cause);
   problem.action = std::move(action);
+  // A wrong value on the command line is the user's to fix, like a wrong
+  // option: the documented exit code for it.
+  if (problem.code == "usage") problem.exitCode = kExitUsage;
   throw ToolError(std::move(problem));
 }
 

@@ -4,9 +4,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
+#include "cli/shell_quote.h"
 #include "orvik/orvik.h"
 #include "output/tool_error.h"
+#include "target/folder_lock.h"
 #include "target/reservation_config.h"
 
 namespace orvik::tool {
@@ -18,8 +21,18 @@ constexpr uint32_t kDefaultFlashType = 7;
 constexpr uint32_t kDefaultBadBlocks = 2;
 constexpr uint64_t kDefaultSeed = 1;
 
-std::string Quoted(const std::string& text) {
-  return text.find_first_of(" \t'\"$") == std::string::npos ? text : "'" + text + "'";
+// The first field every player.json the simulator writes holds but this one
+// lacks ("" when none is missing or the file is no JSON at all: the
+// simulator's reader then says what is wrong).
+std::string MissingPlayerFields(const std::string& dir) {
+  std::ifstream in(fs::path(dir) / "player.json");
+  nlohmann::json settings = nlohmann::json::parse(in, nullptr, false);
+  if (settings.is_discarded() || !settings.is_object()) return {};
+  for (const char* field : {"format", "flash", "card", "device"})
+    if (!settings.contains(field)) return std::string("\"") + field + "\" field";
+  if (!settings["flash"].is_object() || !settings["flash"].contains("type"))
+    return "\"flash.type\" field";
+  return {};
 }
 
 }  // namespace
@@ -46,6 +59,10 @@ sim::PlayerConfig DefaultPlayerConfig() {
 std::shared_ptr<sim::Player> LoadPlayer(Console& console, const std::string& dir, bool create) {
   std::error_code error;
   const bool exists = fs::exists(fs::path(dir) / "player.json", error);
+  if (exists || create) {
+    if (create) fs::create_directories(dir, error);
+    HoldFolderLockForThisRun(dir);
+  }
   if (!exists && !create) {
     Problem problem;
     problem.code = "no-player";
@@ -55,30 +72,54 @@ std::shared_ptr<sim::Player> LoadPlayer(Console& console, const std::string& dir
     problem.action = fmt::format(
         "Create one with `orvik sim create --player {}`, or give the "
         "folder of an existing player with --player.",
-        Quoted(dir));
+        ShellQuote(dir));
     problem.details = {{"player", dir}};
     throw ToolError(std::move(problem));
   }
   std::string why;
   if (exists) {
+    // The simulator fills missing settings with defaults; a player.json
+    // without them was not written by it, and would silently become a
+    // default player.
+    if (std::string missing = MissingPlayerFields(dir); !missing.empty())
+      Fail("player-unreadable",
+           fmt::format("The simulated player in {} cannot be read: player.json has no {}.", dir,
+                       missing),
+           "The file was not written by orvik sim create, or was damaged.",
+           fmt::format("Create a new one with `orvik sim create --force --player {}`.",
+                       ShellQuote(dir)));
     std::shared_ptr<sim::Player> player = sim::Player::Load(dir, &why);
     if (player == nullptr)
       Fail("player-unreadable",
            fmt::format("The simulated player in {} cannot be read: {}", dir, why),
            "Its files were damaged or written by another version.",
            fmt::format("Create a new one with `orvik sim create --force --player {}`.",
-                       Quoted(dir)));
+                       ShellQuote(dir)));
     return player;
   }
   std::shared_ptr<sim::Player> player = sim::Player::Create(DefaultPlayerConfig());
-  fs::create_directories(dir, error);
   if (!player->Save(dir, &why))
     Fail("player-unwritable",
          fmt::format("A new simulated player cannot be saved in {}: {}", dir, why),
          "The folder is not writable.", "Give a writable folder with --player.");
   console.Line(console.Paint(Style::kInfo, "Created a new simulated player in " + dir) +
-               " (64 MB flash, type 7, 2 factory bad blocks, 32 MiB card).");
+               " (first use of the default folder: 64 MB flash, type 7, 2 factory bad blocks, "
+               "32 MiB card).");
   return player;
+}
+
+std::string TargetText(const TargetOptions& options) {
+  if (!options.device) return "simulated player in " + options.playerDir;
+  const std::string objects = options.recovery ? "OrvikRecDevice" : "TEMBROr";
+  std::string text =
+      "device \\\\.\\" + objects +
+      (options.instance < 0 ? std::string("0 to 99") : std::to_string(options.instance));
+#ifndef _WIN32
+  const char* deviceDir = std::getenv("ORVIK_DEVICE_DIR");
+  if (deviceDir != nullptr && deviceDir[0] != '\0')
+    text += std::string(" (sockets in ") + deviceDir + ")";
+#endif
+  return text;
 }
 
 std::string ReservationFileFor(const TargetOptions& options) {
@@ -88,10 +129,12 @@ std::string ReservationFileFor(const TargetOptions& options) {
 Session::Session(Console& console, TargetOptions options)
     : console_(console), options_(std::move(options)) {}
 
-std::unique_ptr<Session> Session::Open(Console& console, const TargetOptions& options) {
+std::unique_ptr<Session> Session::Open(Console& console, const TargetOptions& options,
+                                       bool announce) {
   std::unique_ptr<Session> session(new Session(console, options));
+  if (announce) console.Line(console.Paint(Style::kBold, "Target:") + " " + TargetText(options));
   if (!options.device) {
-    session->player_ = LoadPlayer(console, options.playerDir, true);
+    session->player_ = LoadPlayer(console, options.playerDir, options.defaultFolder);
     if (console.Verbose())
       session->player_->SetTrace([&console](const sim::TraceEvent& event) {
         console.Step("player: " + sim::FormatTraceEvent(event));
@@ -131,16 +174,14 @@ void Session::OpenLibrary() {
     if (config.recoveryMode && !options_.recovery) {
       problem.cause = "The player is in recovery mode: only its recovery device object " +
                       player_->ObjectName() + " is present.";
-      problem.action =
-          "Run the command with --recovery, e.g. the full reflash: `orvik reflash "
-          "--recovery --manifest MANIFEST " +
-          CommandOptions() + "`.";
+      problem.action = "Run the command with --recovery (after " + CommandOptions() +
+                       "), e.g. the full reflash with the set's manifest.";
     } else if (!config.recoveryMode && options_.recovery) {
       problem.cause = "The player is not in recovery mode, so it has no recovery device object.";
       problem.action =
-          "Leave out --recovery (or put the simulated player in recovery mode with "
-          "`orvik sim mode --recovery " +
-          CommandOptions() + "`).";
+          "Leave out --recovery, or put the simulated player in recovery mode with "
+          "`orvik sim mode --recovery-mode " +
+          CommandOptions() + "`.";
     } else if (options_.instance >= 0 && options_.instance != config.instance) {
       problem.cause = "The player's device object is " + player_->ObjectName() + ".";
       problem.action =
@@ -149,7 +190,8 @@ void Session::OpenLibrary() {
       problem.cause =
           "The player refuses to be opened (its driver refuses opens, or it lost power).";
       problem.action = "Check its fault settings with `orvik sim inspect " + CommandOptions() +
-                       "`, or create a new player with `orvik sim create --force`.";
+                       "`, or create a new player with `orvik sim create --force " +
+                       CommandOptions() + "`.";
     }
   } else {
     problem.message = "No player found: none of the device objects " + range + " could be opened.";
@@ -200,9 +242,19 @@ void Session::Close() {
   console_.Step("saved the simulated player in " + options_.playerDir);
 }
 
-std::string Session::CommandOptions() const {
-  if (options_.device) return "--device";
-  return "--player " + Quoted(options_.playerDir);
+std::string Session::CommandOptions() const { return ShellJoin(CommandWords()); }
+
+std::vector<std::string> Session::CommandWords() const {
+  std::vector<std::string> words;
+  if (options_.device)
+    words.push_back("--device");
+  else
+    words = {"--player", options_.playerDir};
+  if (options_.instance >= 0) {
+    words.push_back("--instance");
+    words.push_back(std::to_string(options_.instance));
+  }
+  return words;
 }
 
 nlohmann::json Session::Describe() const {

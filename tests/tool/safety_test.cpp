@@ -1,0 +1,136 @@
+// The tool is safe by default: destructive commands ask first (and refuse
+// without a terminal), --dry-run changes nothing, one process works on a
+// player folder at a time, Ctrl-C lets the running step end and says what
+// is left, and the target is always named.
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "tool/tool_runner.h"
+
+namespace orvik::tool::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SafetyTest : public ToolTest {
+ protected:
+  // The player's files as they are now, to show that nothing changed.
+  std::string Snapshot() {
+    return ReadFile(player_ + "/nand.bin") + ReadFile(player_ + "/mmc.bin") +
+           ReadFile(player_ + "/registry.reg");
+  }
+  bool WaitFor(const std::string& path) {
+    for (int tries = 0; tries < 500 && !fs::exists(path); ++tries)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return fs::exists(path);
+  }
+};
+
+TEST_F(SafetyTest, DestructiveCommandsAskRefuseWithoutATerminalAndDryRunChangesNothing) {
+  MakeReflashedPlayer();
+  WriteFile(scratch_ + "/blocks.bin", std::string(1024, 'x'));
+  const std::vector<std::vector<std::string>> commands = {
+      {"reflash", "--manifest", SampleManifest()},
+      {"full-format", "--manifest", SampleManifest()},
+      {"quick-format"},
+      {"erase-data"},
+      {"update", "--force", "--manifest", SampleManifest()},
+      {"card", "erase", "--all"},
+      {"card", "format"},
+      {"card", "write", "--block", "8", "--in", scratch_ + "/blocks.bin"},
+  };
+  const std::string before = Snapshot();
+  for (const std::vector<std::string>& command : commands) {
+    const std::string name = command.front();
+    nlohmann::json refused = OrvikJson(command, 64);
+    EXPECT_EQ(refused["error"]["code"], "confirmation-needed") << name;
+    EXPECT_NE(refused["error"]["action"].get<std::string>().find("--yes"), std::string::npos);
+    std::vector<std::string> dry = command;
+    dry.insert(dry.begin(), "--dry-run");
+    nlohmann::json plan = OrvikJson(dry, 0);
+    EXPECT_FALSE(plan["result"]["dryRun"].is_null()) << name;
+    ASSERT_TRUE(Snapshot() == before) << name << " changed the player";
+  }
+  // What empties the volume offers the backup, naming the target.
+  ProgramRun human = Orvik({"reflash", "--manifest", SampleManifest()});
+  EXPECT_NE(human.err.find("orvik backup --output player-backup.img --player " + player_),
+            std::string::npos)
+      << human.err;
+  EXPECT_NE(human.out.find("Target: simulated player in " + player_), std::string::npos);
+
+  // On a terminal the user is asked; anything but yes cancels.
+  const std::string line = "orvik --player " + player_ + " quick-format";
+  ProgramRun declined = RunInTerminal(line, "n\n", {});
+  EXPECT_EQ(declined.exitCode, 1) << declined.out;
+  EXPECT_NE(declined.out.find("every file on the player's volume"), std::string::npos);
+  EXPECT_NE(declined.out.find("Cancelled: nothing was changed."), std::string::npos);
+  EXPECT_TRUE(Snapshot() == before);
+  ProgramRun agreed = RunInTerminal(line, "y\n", {});
+  EXPECT_EQ(agreed.exitCode, 0) << agreed.out;
+  EXPECT_NE(agreed.out.find("Quick format done"), std::string::npos);
+}
+
+TEST_F(SafetyTest, TwoProcessesOnOnePlayerFolder) {
+  MakeReflashedPlayer();
+  const std::string sockets = scratch_ + "/sockets";
+  pid_t server = StartOrvik({"sim", "serve", "--device-dir", sockets}, scratch_ + "/serve.log");
+  ASSERT_TRUE(WaitFor(sockets + "/TEMBROr0")) << ReadFile(scratch_ + "/serve.log.err");
+
+  // The folder is the server's: a second process is refused, naming it.
+  nlohmann::json busy = OrvikJson({"--yes", "reflash", "--manifest", SampleManifest()}, 1);
+  EXPECT_EQ(busy["error"]["code"], "player-busy");
+  EXPECT_EQ(busy["error"]["details"]["pid"], std::to_string(server));
+  EXPECT_EQ(OrvikJson({"sim", "serve", "--device-dir", sockets}, 1)["error"]["code"],
+            "player-busy");
+  // Another player cannot take over the live socket of the same name.
+  const std::string other = scratch_ + "/other";
+  ASSERT_EQ(Orvik({"--player", other, "sim", "create"}).exitCode, 0);
+  nlohmann::json taken = OrvikJson({"--player", other, "sim", "serve", "--device-dir", sockets}, 1);
+  EXPECT_NE(taken["error"]["message"].get<std::string>().find("in use"), std::string::npos);
+  // Through the server the player is reached as a device.
+  nlohmann::json served = OrvikJson({"--device", "versions", "--manifest", SampleManifest()}, 2,
+                                    {{"ORVIK_DEVICE_DIR", sockets}});
+  EXPECT_EQ(served["target"]["kind"], "device");
+
+  EXPECT_EQ(StopProgram(server, SIGTERM), 0);
+  EXPECT_FALSE(fs::exists(sockets + "/TEMBROr0")) << "the server removes its socket";
+  // Nothing was lost: the firmware is still there.
+  EXPECT_EQ(OrvikJson({"versions", "--manifest", SampleManifest()}, 2)["result"]["upToDate"], true);
+}
+
+TEST_F(SafetyTest, CtrlCLetsTheRunningStepEndAndSaysWhatIsLeft) {
+  // A late answer holds the reflash inside a step long enough to press Ctrl-C.
+  ASSERT_EQ(Orvik({"sim", "create", "--fail-transfer", "300:late:2500"}).exitCode, 0);
+  const std::string log = scratch_ + "/reflash.log";
+  pid_t run = StartOrvik({"--yes", "reflash", "--manifest", SampleManifest()}, log);
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  EXPECT_EQ(StopProgram(run, SIGINT), 130);
+  const std::string err = ReadFile(log + ".err");
+  EXPECT_NE(err.find("stopping after the running step"), std::string::npos) << err;
+  EXPECT_NE(err.find("  player: "), std::string::npos) << err;
+  EXPECT_NE(err.find("  what to do: "), std::string::npos) << err;
+  EXPECT_FALSE(SuggestedCommands(err).empty()) << err;
+}
+
+TEST_F(SafetyTest, TheTargetIsNamedAndOnlyTheDefaultFolderIsMadeOnFirstUse) {
+  const std::string typo = scratch_ + "/no/such/player";
+  nlohmann::json missing = OrvikJson({"--player", typo, "info"}, 1);
+  EXPECT_EQ(missing["error"]["code"], "no-player");
+  EXPECT_NE(missing["error"]["action"].get<std::string>().find("orvik sim create --player " + typo),
+            std::string::npos);
+  EXPECT_FALSE(fs::exists(scratch_ + "/no"));
+  // The default folder (ORVIK_PLAYER here) is made on first use, saying so.
+  ProgramRun first = Orvik({"info"});
+  EXPECT_EQ(first.exitCode, 0);
+  EXPECT_EQ(first.out.rfind("Target: simulated player in " + player_ + "\n", 0), 0u) << first.out;
+  EXPECT_NE(first.out.find("first use of the default folder"), std::string::npos);
+  nlohmann::json json = OrvikJson({"blocks", "--no-grid"}, 0);
+  EXPECT_EQ(json["target"]["kind"], "simulator");
+  EXPECT_EQ(json["target"]["player"], player_);
+}
+
+}  // namespace
+}  // namespace orvik::tool::testing

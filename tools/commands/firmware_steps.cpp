@@ -1,0 +1,82 @@
+#include "commands/firmware_steps.h"
+
+#include <fmt/format.h>
+
+#include "firmware/file_sizes.h"
+
+namespace orvik::tool {
+namespace {
+
+nlohmann::json FilesToWrite(CommandContext& context, const Manifest& manifest,
+                            const protocol::FlashTypeDescriptor& type) {
+  nlohmann::json files = nlohmann::json::array();
+  for (const ManifestFile& file : manifest.files) {
+    const uint64_t blocks =
+        firmware::BlockRoundedFileSize(file.lengthToWrite, type) / type.BlockBytes();
+    files.push_back({{"tag", TagText(file.tag)},
+                     {"path", file.path},
+                     {"bytes", file.lengthToWrite},
+                     {"blocks", blocks}});
+    context.console.Line(fmt::format("  would write file {} ({}): {} bytes in {} block{}",
+                                     TagText(file.tag), file.path, file.lengthToWrite, blocks,
+                                     blocks == 1 ? "" : "s"));
+  }
+  return files;
+}
+
+nlohmann::json ReservationStep(CommandContext& context, const ReservationPlan& plan) {
+  if (plan.NeedsWriting())
+    context.console.Line(
+        fmt::format("  would set the reservation to {} KB (now {})", plan.kiloBytes,
+                    plan.current ? fmt::format("{} KB", *plan.current) : std::string("not set")));
+  return {{"kiloBytes", plan.kiloBytes},
+          {"blocks", plan.blocks},
+          {"source", plan.source},
+          {"changes", plan.NeedsWriting()}};
+}
+
+}  // namespace
+
+void SayDryRun(CommandContext& context) {
+  context.console.Line(context.console.Paint(Style::kBold, "Dry run:") +
+                       " nothing that changes the player or its settings is sent or written.");
+}
+
+nlohmann::json DescribeUpdatePlan(CommandContext& context, const Manifest& manifest,
+                                  const ReservationPlan& plan,
+                                  const protocol::FlashTypeDescriptor& type) {
+  SayDryRun(context);
+  nlohmann::json out;
+  out["reservation"] = ReservationStep(context, plan);
+  out["files"] = FilesToWrite(context, manifest, type);
+  out["eraseBlocks"] = nlohmann::json::array();
+  context.console.Line("  the file system would not be touched");
+  return out;
+}
+
+nlohmann::json DescribeLayoutPlan(CommandContext& context, const Manifest* manifest,
+                                  const ReservationPlan* plan,
+                                  const protocol::FlashTypeDescriptor& type, bool quickFormat,
+                                  bool eraseData) {
+  SayDryRun(context);
+  nlohmann::json out;
+  context.console.Line(fmt::format(
+      "  would erase every good block after the CIS block (of blocks 0 to {}): the files on "
+      "the player's volume would be lost",
+      type.blockCount - 1));
+  out["eraseBlocks"] = {{"from", "after the CIS block"}, {"to", type.blockCount - 1}};
+  if (plan != nullptr) {
+    out["reservation"] = ReservationStep(context, *plan);
+    context.console.Line(
+        fmt::format("  would lay out {} system blocks at the top of the flash", plan->blocks));
+  }
+  out["files"] =
+      manifest != nullptr ? FilesToWrite(context, *manifest, type) : nlohmann::json::array();
+  out["fileSystem"] = quickFormat;
+  if (quickFormat) context.console.Line("  would write an empty file system");
+  out["eraseData"] = eraseData;
+  if (eraseData) context.console.Line("  would erase the data area after the first zone");
+  return out;
+}
+
+}  // namespace orvik::tool

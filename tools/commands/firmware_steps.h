@@ -1,0 +1,28 @@
+// What --dry-run prints for the commands that write firmware: the blocks
+// that would be erased, the reservation that would be set, the files that
+// would be written; returned also as the "dryRun" object of the JSON result.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include "commands/context.h"
+#include "firmware/manifest.h"
+#include "media/reservation_plan.h"
+#include "protocol/flash_types.h"
+
+namespace orvik::tool {
+
+nlohmann::json DescribeUpdatePlan(CommandContext& context, const Manifest& manifest,
+                                  const ReservationPlan& plan,
+                                  const protocol::FlashTypeDescriptor& type);
+
+// The full reflash (quickFormat) or the full format with firmware (not).
+nlohmann::json DescribeLayoutPlan(CommandContext& context, const Manifest* manifest,
+                                  const ReservationPlan* plan,
+                                  const protocol::FlashTypeDescriptor& type, bool quickFormat,
+                                  bool eraseData);
+
+// One line saying that this was a dry run.
+void SayDryRun(CommandContext& context);
+
+}  // namespace orvik::tool
