@@ -1,4 +1,6 @@
 // The version query of the firmware stored on a simulated player.
+#include <chrono>
+
 #include "media/block_status.h"
 #include "protocol/media_state.h"
 #include "support/firmware_set.h"
@@ -50,6 +52,20 @@ TEST_F(FirmwareVersionTest, ReadsTheWordsOfEveryStoredFile) {
   EXPECT_EQ(files.hostData[0], 0xAB);
   EXPECT_EQ(files.hostData[6239], 0xCD);
   EXPECT_EQ(files.hostData2[7], 0xEF);
+}
+
+// A device that stops answering while the system blocks are recognised
+// ends the query at once as "no device", instead of one transfer limit per
+// system block.
+TEST_F(FirmwareVersionTest, DeviceThatFallsSilentEndsTheQueryAtOnce) {
+  uint64_t start = player_->TransferCount();
+  ASSERT_EQ(set_.Scan(3), PROGRAM_MEDIA_DONE);
+  const uint64_t scan = player_->TransferCount() - start;
+  player_->AddTransferFault({scan + 2, sim::TransferFault::Kind::kStall});
+  auto began = std::chrono::steady_clock::now();
+  EXPECT_EQ(set_.FirmwareVersions(3), PROGRAM_MEDIA_NO_DEVICE);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(3));
+  EXPECT_EQ(player_->TransferCount() - start, 2 * scan + 2);  // nothing after the silent one
 }
 
 TEST_F(FirmwareVersionTest, UnknownTypeAndOtherDrivesSendNothing) {
