@@ -227,7 +227,6 @@ void FuzzMedia(uint8_t operations, uint32_t flashType, AnswerLog& log, FileSet& 
     }
   }
   if (operations & kVersionQuery) {
-    std::memset(files.deviceVersionA, 0xA5, sizeof files.deviceVersionA);
     PROGRAM_MEDIA_STATUS status = OrvikGetFirmwareVersion(types, 0, &files);
     FUZZ_CHECK(status == PROGRAM_MEDIA_DONE || status == PROGRAM_MEDIA_NO_DEVICE ||
                status == PROGRAM_MEDIA_SYSTEM_MISMATCH || status == PROGRAM_MEDIA_WRITE_FAILED ||
