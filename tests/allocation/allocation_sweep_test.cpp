@@ -192,5 +192,45 @@ TEST_P(AllocationSweepTest, EveryFailedAllocationGivesADocumentedResult) {
 INSTANTIATE_TEST_SUITE_P(Calls, AllocationSweepTest, ::testing::ValuesIn(kOperations),
                          [](const auto& param) { return std::string(param.param.name); });
 
+// A driver that runs out of memory itself: the request fails, and the
+// exception stays in the seam.
+class ExhaustedConnection : public os::DeviceConnection {
+ public:
+  os::DeviceAnswer Write(const uint8_t*, uint32_t) override { throw std::bad_alloc(); }
+  os::DeviceAnswer Read(uint8_t*, uint32_t) override { throw std::bad_alloc(); }
+  os::DeviceAnswer Control(uint32_t, const uint8_t*, uint32_t, uint8_t*, uint32_t) override {
+    throw std::bad_alloc();
+  }
+};
+
+class ExhaustedPlayer : public os::DeviceDriver {
+ public:
+  explicit ExhaustedPlayer(bool opens) : opens_(opens) {}
+  std::unique_ptr<os::DeviceConnection> Open() override {
+    if (!opens_) throw std::bad_alloc();
+    return std::make_unique<ExhaustedConnection>();
+  }
+
+ private:
+  bool opens_;
+};
+
+TEST(ExhaustedDriver, FailsTheCallWithoutThrowing) {
+  SweepOs os;
+  os.registry = os::RegistryDword{true, 0};
+  os::RegisterDevice("TEMBROr0", std::make_shared<ExhaustedPlayer>(false));
+  EXPECT_NO_THROW(EXPECT_EQ(OrvikOpenDriverEx(0, DEVICE_STATUS_NORMAL), 0));
+
+  os::RegisterDevice("TEMBROr0", std::make_shared<ExhaustedPlayer>(true));
+  EXPECT_NO_THROW({
+    EXPECT_EQ(OrvikOpenDriverEx(0, DEVICE_STATUS_NORMAL), 1);  // the description is optional
+    ORVIK_ULONG version = 7;
+    EXPECT_EQ(OrvikGetDeviceVersion(&version), 0);
+    EXPECT_EQ(Scan(), PROGRAM_MEDIA_NO_DEVICE);
+    OrvikCloseDriver();
+  });
+  os::UnregisterDevice("TEMBROr0");
+}
+
 }  // namespace
 }  // namespace orvik::testing

@@ -143,15 +143,15 @@ class InProcessChannel : public Channel {
     }
     std::vector<uint8_t> buffer;
     DeviceAnswer answer;
-    if (isWrite) {
-      answer = connection_->Write(data, transfer.length);
-    } else {
-      try {
+    try {
+      if (isWrite) {
+        answer = connection_->Write(data, transfer.length);
+      } else {
         buffer.assign(transfer.length, 0);
-      } catch (const std::bad_alloc&) {
-        return false;  // not started: the device was not asked
+        answer = connection_->Read(buffer.data(), transfer.length);
       }
-      answer = connection_->Read(buffer.data(), transfer.length);
+    } catch (const std::bad_alloc&) {
+      return false;  // no memory here or in the driver: not started
     }
     Completion completion;
     completion.error = answer.error;
@@ -184,8 +184,12 @@ class InProcessChannel : public Channel {
     {
       std::lock_guard<std::mutex> guard(mutex);
       if (closed || broken_) return false;
-      answer = connection_->Control(code, static_cast<const uint8_t*>(in), inLength,
-                                    static_cast<uint8_t*>(out), outLength);
+      try {
+        answer = connection_->Control(code, static_cast<const uint8_t*>(in), inLength,
+                                      static_cast<uint8_t*>(out), outLength);
+      } catch (const std::bad_alloc&) {
+        return false;  // the driver ran out of memory
+      }
       if (answer.timing == DeviceAnswer::Timing::kDisconnect) {
         broken_ = true;
         return false;

@@ -60,8 +60,13 @@ bool StartInProcess(DeviceObject* device, bool isWrite, const void* data, uint8_
       DiscardTransfer(record);
       return false;
     }
-    answer = isWrite ? device->connection->Write(record->staging.data(), length)
-                     : device->connection->Read(record->staging.data(), length);
+    try {
+      answer = isWrite ? device->connection->Write(record->staging.data(), length)
+                       : device->connection->Read(record->staging.data(), length);
+    } catch (const std::bad_alloc&) {
+      DiscardTransfer(record);  // the driver ran out of memory: not started
+      return false;
+    }
     if (answer.timing == DeviceAnswer::Timing::kDisconnect) device->broken = true;
   }
   uint64_t now = GetTickCount64();
@@ -97,8 +102,12 @@ bool ControlInProcess(DeviceObject* device, uint32_t code, const void* in, uint3
   {
     std::lock_guard<std::mutex> guard(device->mutex);
     if (device->connection == nullptr || device->broken) return false;
-    answer = device->connection->Control(code, static_cast<const uint8_t*>(in), inLength,
-                                         answered.data(), outLength);
+    try {
+      answer = device->connection->Control(code, static_cast<const uint8_t*>(in), inLength,
+                                           answered.data(), outLength);
+    } catch (const std::bad_alloc&) {
+      return false;  // the driver ran out of memory
+    }
     if (answer.timing == DeviceAnswer::Timing::kDisconnect) {
       device->broken = true;
       return false;
