@@ -3,6 +3,7 @@
 #include "api/progress.h"
 #include "mmc/card_blocks.h"
 #include "orvik/orvik.h"
+#include "platform/trace.h"
 
 using namespace orvik;
 
@@ -37,14 +38,20 @@ ORVIK_API int ORVIK_CALL OrvikMMCErase(unsigned char drive, ORVIK_ULONG block,
 ORVIK_API int ORVIK_CALL OrvikMMCEraseFileSystemSectors(unsigned char drive,
                                                         ORVIK_ULONG capacityBlocks,
                                                         double* progress) {
-  if (progress == nullptr) return 0;
+  if (progress == nullptr) {
+    os::TraceFailure("card erase of the file-system area: no progress pointer given");
+    return 0;
+  }
   api::HostProgress target(progress);
   return mmc::EraseFileSystemArea(drive, capacityBlocks, target) ? 1 : 0;
 }
 
 ORVIK_API int ORVIK_CALL OrvikMMCEraseAllBlocks(unsigned char drive, ORVIK_ULONG capacityBlocks,
                                                 double* progress) {
-  if (progress == nullptr) return 0;
+  if (progress == nullptr) {
+    os::TraceFailure("card erase of all blocks: no progress pointer given");
+    return 0;
+  }
   api::HostProgress target(progress);
   return mmc::EraseLeadingBlocks(drive, capacityBlocks, target) ? 1 : 0;
 }

@@ -6,6 +6,7 @@
 #include "mmc/mmc_frame.h"
 #include "orvik/orvik.h"
 #include "platform/page_buffer.h"
+#include "platform/trace.h"
 #include "protocol/byte_order.h"
 #include "transport/exchange_guard.h"
 #include "transport/session.h"
@@ -29,6 +30,28 @@ bool SendBlockFrame(uint8_t code, uint8_t drive, uint32_t block, uint32_t count,
   return transport::WriteToDevice(frame, multiple ? kMultipleFrameLength : kSingleFrameLength);
 }
 
+// The failure line of a block transfer or erase: the step, the run of
+// blocks and the cause.
+void TraceRun(const char* step, uint32_t block, uint64_t count, const char* what,
+              const char* cause) {
+  uint64_t last = count == 0 ? block : block + count - 1;
+  os::TraceFailure("card %s of blocks %u to %llu: %s%s", step, block,
+                   static_cast<unsigned long long>(last), what, cause);
+}
+
+// Checks the run and the buffer of a block transfer, tracing a refusal.
+bool TransferAllowed(const char* step, uint32_t block, uint32_t count, const void* data) {
+  if (data == nullptr) {
+    TraceRun(step, block, count, "no data buffer given", "");
+    return false;
+  }
+  if (!RunIsAddressable(block, count)) {
+    TraceRun(step, block, count, "beyond the 4 GiB a byte address reaches", "");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool RunIsAddressable(uint64_t first, uint64_t count) {
@@ -47,38 +70,55 @@ uint32_t FileSystemAreaBlocks(uint32_t capacityBlocks) {
 }
 
 bool ReadBlocks(uint8_t drive, uint32_t block, uint32_t count, bool multiple, uint8_t* data) {
-  if (data == nullptr) return false;
-  if (multiple && count == 0) return true;
-  if (!RunIsAddressable(block, count)) return false;
+  if (data != nullptr && multiple && count == 0) return true;
+  if (!TransferAllowed("read", block, count, data)) return false;
   uint8_t code = multiple ? CMD_MMC_READ_MULTIPLE_BLOCK : CMD_MMC_READ_BLOCK;
   transport::ExchangeGuard exchange;  // the frame and its blocks
-  if (!SendBlockFrame(code, drive, block, count, multiple)) return false;
-  return transport::ReadFromDevice(data, count * kMmcBlockSize);
+  if (!SendBlockFrame(code, drive, block, count, multiple)) {
+    TraceRun("read", block, count, "sending the frame failed: ", transport::LastFailureCause());
+    return false;
+  }
+  if (transport::ReadFromDevice(data, count * kMmcBlockSize)) return true;
+  TraceRun("read", block, count, "reading the data failed: ", transport::LastFailureCause());
+  return false;
 }
 
 bool WriteBlocks(uint8_t drive, uint32_t block, uint32_t count, bool multiple,
                  const uint8_t* data) {
-  if (data == nullptr) return false;
-  if (multiple && count == 0) return true;
-  if (!RunIsAddressable(block, count)) return false;
+  if (data != nullptr && multiple && count == 0) return true;
+  if (!TransferAllowed("write", block, count, data)) return false;
   uint8_t code = multiple ? CMD_MMC_WRITE_MULTIPLE_BLOCK : CMD_MMC_WRITE_BLOCK;
   transport::ExchangeGuard exchange;  // the frame and its blocks
-  if (!SendBlockFrame(code, drive, block, count, multiple)) return false;
-  return transport::WriteToDevice(data, count * kMmcBlockSize);
+  if (!SendBlockFrame(code, drive, block, count, multiple)) {
+    TraceRun("write", block, count, "sending the frame failed: ", transport::LastFailureCause());
+    return false;
+  }
+  if (transport::WriteToDevice(data, count * kMmcBlockSize)) return true;
+  TraceRun("write", block, count, "writing the data failed: ", transport::LastFailureCause());
+  return false;
 }
 
 bool EraseBlocks(uint8_t drive, uint32_t block, uint32_t count, unsigned char* cardStatus) {
   if (count == 0) return true;
   if (cardStatus != nullptr) *cardStatus = 0;
-  if (!RunIsAddressable(block, count)) return false;
+  if (!RunIsAddressable(block, count)) {
+    TraceRun("erase", block, count, "beyond the 4 GiB a byte address reaches", "");
+    return false;
+  }
   uint8_t frame[kEraseFrameLength] = {};
   BuildMmcFrame(frame, CMD_MMC_ERASE, drive);
   protocol::PutLittleEndian32(&frame[6], block * kMmcBlockSize);
   protocol::PutLittleEndian32(&frame[12], (block + count - 1) * kMmcBlockSize);
   uint8_t reply[3] = {};
-  if (!MmcExchange(frame, sizeof frame, reply, sizeof reply)) return false;
+  if (!MmcExchange(frame, sizeof frame, reply, sizeof reply)) {
+    TraceRun("erase", block, count, "the exchange failed: ", transport::LastFailureCause());
+    return false;
+  }
   if (cardStatus != nullptr) *cardStatus = reply[0];
-  return reply[0] == 0;
+  if (reply[0] == 0) return true;
+  os::TraceFailure("card erase of blocks %u to %u: the card reported status 0x%02X", block,
+                   block + count - 1, reply[0]);
+  return false;
 }
 
 bool EraseLeadingBlocks(uint8_t drive, uint32_t n, api::ProgressTarget& progress) {
@@ -99,6 +139,9 @@ bool EraseLeadingBlocks(uint8_t drive, uint32_t n, api::ProgressTarget& progress
   if (ok && remainder > 0) {
     os::PageBuffer zeros;
     ok = zeros.Allocate(kMmcBlockSize);
+    if (!ok)
+      os::TraceFailure("card erase: no memory for the zero block of blocks %u to %u",
+                       groups * group, n - 1);
     for (uint32_t block = groups * group; ok && block < n; ++block)
       ok = WriteBlocks(drive, block, 1, false, zeros.data());
   }

@@ -3,18 +3,25 @@
 
 #include <optional>
 
-#include "platform/page_buffer.h"
 #include "mmc/card_blocks.h"
 #include "mmc/card_layout.h"
 #include "orvik/orvik.h"
+#include "platform/page_buffer.h"
+#include "platform/trace.h"
 
 namespace orvik::mmc {
 
 bool FormatCard(uint8_t drive, uint32_t capacityBlocks, api::ProgressTarget& progress) {
   std::optional<CardLayout> layout = PlanCardLayout(capacityBlocks);
-  if (!layout) return false;
+  if (!layout) {
+    os::TraceFailure("card format: a card of %u blocks holds no FAT volume", capacityBlocks);
+    return false;
+  }
   os::PageBuffer block;
-  if (!block.Allocate(kCardBlockBytes)) return false;
+  if (!block.Allocate(kCardBlockBytes)) {
+    os::TraceFailure("card format: no memory for a block");
+    return false;
+  }
 
   bool ok = true;
   const uint32_t writes = CardFormatWriteCount(*layout);
@@ -38,7 +45,10 @@ extern "C" {
 // card operations.
 ORVIK_API int ORVIK_CALL OrvikMMCFormat(unsigned char drive, ORVIK_ULONG capacityBlocks,
                                         double* progress) {
-  if (progress == nullptr) return 0;
+  if (progress == nullptr) {
+    os::TraceFailure("card format: no progress pointer given");
+    return 0;
+  }
   api::HostProgress target(progress);
   return mmc::FormatCard(drive, capacityBlocks, target) ? 1 : 0;
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvik::os {
@@ -62,14 +63,17 @@ class DeviceDriver {
 
 // Registers a device object under its name (what follows "\\.\", e.g.
 // "TEMBROr0").  A later registration of the same name replaces the earlier.
+// Registration is for the simulator, the host tool and tests: it may
+// allocate (and throw); the lookup an open makes never does.
 void RegisterDevice(const std::string& name, std::shared_ptr<DeviceDriver> driver);
 void UnregisterDevice(const std::string& name);
-// The driver registered under name, or nullptr.
-std::shared_ptr<DeviceDriver> FindRegisteredDevice(const std::string& name);
+// The driver registered under name, or nullptr.  Allocates nothing.
+std::shared_ptr<DeviceDriver> FindRegisteredDevice(std::string_view name) noexcept;
 // Names currently registered (for diagnostics).
 std::vector<std::string> RegisteredDeviceNames();
 
 // The object name within a full device name: "\\.\TEMBROr0" -> "TEMBROr0".
-std::string DeviceObjectName(const char* fullName);
+// A view into fullName; empty for a null name.
+std::string_view DeviceObjectName(const char* fullName) noexcept;
 
 }  // namespace orvik::os

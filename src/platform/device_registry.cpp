@@ -1,6 +1,7 @@
 // Registry of in-process device objects, shared by every platform.
 #include <map>
 #include <mutex>
+#include <new>
 
 #include "platform/device_driver.h"
 
@@ -9,11 +10,15 @@ namespace {
 
 struct Registry {
   std::mutex mutex;
-  std::map<std::string, std::shared_ptr<DeviceDriver>> drivers;
+  // std::less<> lets an open look a name up as a view, without a string.
+  std::map<std::string, std::shared_ptr<DeviceDriver>, std::less<>> drivers;
 };
 
+// Built in static storage and never destroyed: usable during exit, and the
+// first lookup (an open with nothing registered) allocates nothing.
 Registry& TheRegistry() {
-  static Registry* registry = new Registry;  // never destroyed: usable during exit
+  alignas(Registry) static unsigned char storage[sizeof(Registry)];
+  static Registry* registry = new (storage) Registry;
   return *registry;
 }
 
@@ -31,7 +36,7 @@ void UnregisterDevice(const std::string& name) {
   registry.drivers.erase(name);
 }
 
-std::shared_ptr<DeviceDriver> FindRegisteredDevice(const std::string& name) {
+std::shared_ptr<DeviceDriver> FindRegisteredDevice(std::string_view name) noexcept {
   Registry& registry = TheRegistry();
   std::lock_guard<std::mutex> guard(registry.mutex);
   auto found = registry.drivers.find(name);
@@ -46,10 +51,10 @@ std::vector<std::string> RegisteredDeviceNames() {
   return names;
 }
 
-std::string DeviceObjectName(const char* fullName) {
-  std::string name = fullName == nullptr ? "" : fullName;
-  static const std::string kPrefix = "\\\\.\\";
-  if (name.compare(0, kPrefix.size(), kPrefix) == 0) name.erase(0, kPrefix.size());
+std::string_view DeviceObjectName(const char* fullName) noexcept {
+  std::string_view name = fullName == nullptr ? std::string_view() : fullName;
+  constexpr std::string_view kPrefix = "\\\\.\\";
+  if (name.substr(0, kPrefix.size()) == kPrefix) name.remove_prefix(kPrefix.size());
   return name;
 }
 

@@ -11,12 +11,12 @@ const char* DeviceNamePrefix(const os::PlatformVersion& version) {
   return ntFamily || windowsMe ? "TEMBROr" : "TEMBROu";
 }
 
-std::string DeviceName(const char* prefix, int instance, bool recovery) {
-  char name[64];  // the name is built in a 64-byte buffer
+DeviceNameText DeviceName(const char* prefix, int instance, bool recovery) {
+  DeviceNameText name;
   if (recovery)
-    std::snprintf(name, sizeof name, "\\\\.\\OrvikRecDevice%d", instance);
+    std::snprintf(name.text, sizeof name.text, "\\\\.\\OrvikRecDevice%d", instance);
   else
-    std::snprintf(name, sizeof name, "\\\\.\\%s%d", prefix, instance);
+    std::snprintf(name.text, sizeof name.text, "\\\\.\\%s%d", prefix, instance);
   return name;
 }
 

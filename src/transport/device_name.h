@@ -1,8 +1,6 @@
 // Names of the player's device objects.
 #pragma once
 
-#include <string>
-
 #include "platform/os.h"
 
 namespace orvik::transport {
@@ -13,8 +11,16 @@ inline constexpr int kInstanceScanCount = 100;  // instances 0 to 99
 // "TEMBROu" on Windows 95 and 98 and on any other platform id.
 const char* DeviceNamePrefix(const os::PlatformVersion& version);
 
+// A device object's full name, in the 64-byte buffer it is built in: the
+// open allocates nothing for it ("\\.\OrvikRecDevice99" would not fit a
+// string's small buffer).
+struct DeviceNameText {
+  char text[64] = {};
+  const char* c_str() const { return text; }
+};
+
 // "\\.\<prefix><n>" for the normal object, "\\.\OrvikRecDevice<n>" for the
 // recovery object; n is the signed 8-bit instance number in decimal.
-std::string DeviceName(const char* prefix, int instance, bool recovery);
+DeviceNameText DeviceName(const char* prefix, int instance, bool recovery);
 
 }  // namespace orvik::transport

@@ -17,7 +17,6 @@
 #include "transport/session.h"
 
 #include <cstring>
-#include <string>
 
 #include "transport/control_requests.h"
 #include "transport/device_name.h"
@@ -181,7 +180,7 @@ bool OpenSession(char instance, bool search, DEVICE_STATUS mode, OpenKind kind) 
   int first = search ? 0 : static_cast<signed char>(instance);
   int attempts = search ? kInstanceScanCount : 1;
   OpenReport report;
-  std::string name;
+  DeviceNameText name;
   for (int n = 0; n < attempts && gSession.device == nullptr; ++n) {
     name = DeviceName(prefix, first + n, recovery);
     gSession.device = os.OpenDevice(name.c_str());

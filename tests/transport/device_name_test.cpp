@@ -1,7 +1,7 @@
 // Device object names by platform and instance.
-#include <gtest/gtest.h>
-
 #include "transport/device_name.h"
+
+#include <gtest/gtest.h>
 
 namespace orvik::transport {
 namespace {
@@ -23,11 +23,11 @@ TEST(DeviceNamePrefix, FollowsThePlatformFamily) {
 }
 
 TEST(DeviceName, FormatsNormalAndRecoveryObjects) {
-  EXPECT_EQ(DeviceName("TEMBROr", 0, false), "\\\\.\\TEMBROr0");
-  EXPECT_EQ(DeviceName("TEMBROu", 0, false), "\\\\.\\TEMBROu0");
-  EXPECT_EQ(DeviceName("TEMBROr", 99, false), "\\\\.\\TEMBROr99");
-  EXPECT_EQ(DeviceName("TEMBROr", 3, true), "\\\\.\\OrvikRecDevice3");
-  EXPECT_EQ(DeviceName("TEMBROr", -5, false), "\\\\.\\TEMBROr-5");
+  EXPECT_STREQ(DeviceName("TEMBROr", 0, false).c_str(), "\\\\.\\TEMBROr0");
+  EXPECT_STREQ(DeviceName("TEMBROu", 0, false).c_str(), "\\\\.\\TEMBROu0");
+  EXPECT_STREQ(DeviceName("TEMBROr", 99, false).c_str(), "\\\\.\\TEMBROr99");
+  EXPECT_STREQ(DeviceName("TEMBROr", 3, true).c_str(), "\\\\.\\OrvikRecDevice3");
+  EXPECT_STREQ(DeviceName("TEMBROr", -5, false).c_str(), "\\\\.\\TEMBROr-5");
 }
 
 }  // namespace

@@ -1,4 +1,10 @@
 // Device objects on POSIX: in-process drivers and socket devices.
+//
+// Nothing here lets an exception out: the seam's calls report a failure
+// instead.  Transfers are kept in a per-thread list linked through the
+// records themselves, the records and channels are taken without throwing,
+// and the few containers left (read data, a socket's queues) catch a
+// failed allocation and fail the transfer or end the connection.
 #include "platform/posix/device_channel.h"
 
 #include <fcntl.h>
@@ -10,15 +16,19 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/device_driver.h"
@@ -57,9 +67,26 @@ struct Transfer {
   bool ready = false;  // completion known; runs at readyAt
   uint64_t readyAt = 0;
   Completion completion;
+  Transfer* next = nullptr;  // the next of the thread's transfers
 };
 
-thread_local std::vector<std::unique_ptr<Transfer>> tTransfers;
+// The transfers this thread started whose routines have not run, oldest
+// first.  Linked through the records: keeping one allocates nothing.  The
+// records left when the thread ends (transfers that never completed) go
+// with it.
+struct ThreadTransfers {
+  Transfer* first = nullptr;
+  ~ThreadTransfers() {
+    while (first != nullptr) delete std::exchange(first, first->next);
+  }
+};
+thread_local ThreadTransfers tThreadTransfers;
+
+void AppendTransfer(Transfer* transfer) {
+  Transfer** end = &tThreadTransfers.first;
+  while (*end != nullptr) end = &(*end)->next;
+  *end = transfer;
+}
 
 uint64_t Now() { return PosixMonotonicMilliseconds(); }
 
@@ -116,11 +143,15 @@ class InProcessChannel : public Channel {
     }
     std::vector<uint8_t> buffer;
     DeviceAnswer answer;
-    if (isWrite) {
-      answer = connection_->Write(data, transfer.length);
-    } else {
-      buffer.assign(transfer.length, 0);
-      answer = connection_->Read(buffer.data(), transfer.length);
+    try {
+      if (isWrite) {
+        answer = connection_->Write(data, transfer.length);
+      } else {
+        buffer.assign(transfer.length, 0);
+        answer = connection_->Read(buffer.data(), transfer.length);
+      }
+    } catch (const std::bad_alloc&) {
+      return false;  // no memory here or in the driver: not started
     }
     Completion completion;
     completion.error = answer.error;
@@ -153,8 +184,12 @@ class InProcessChannel : public Channel {
     {
       std::lock_guard<std::mutex> guard(mutex);
       if (closed || broken_) return false;
-      answer = connection_->Control(code, static_cast<const uint8_t*>(in), inLength,
-                                    static_cast<uint8_t*>(out), outLength);
+      try {
+        answer = connection_->Control(code, static_cast<const uint8_t*>(in), inLength,
+                                      static_cast<uint8_t*>(out), outLength);
+      } catch (const std::bad_alloc&) {
+        return false;  // the driver ran out of memory
+      }
       if (answer.timing == DeviceAnswer::Timing::kDisconnect) {
         broken_ = true;
         return false;
@@ -461,7 +496,12 @@ class SocketChannel : public Channel {
     if (broken_) return;
     broken_ = true;
     for (auto& entry : outstanding_) {
-      if (entry.second.wanted) arrived_[entry.first] = NotConnected();
+      if (!entry.second.wanted) continue;
+      try {
+        arrived_[entry.first] = NotConnected();
+      } catch (const std::bad_alloc&) {
+        // No memory to say so: the transfer ends at its limit instead.
+      }
     }
     outstanding_.clear();
     inbox_.clear();
@@ -482,57 +522,95 @@ class SocketChannel : public Channel {
   std::map<uint32_t, Completion> arrived_;
 };
 
-thread_local std::string tOpenFailure;
+// Why the thread's last open failed, in a fixed buffer: an open never
+// allocates for its explanation.
+thread_local char tOpenFailure[512];
 
-std::nullptr_t OpenFailed(std::string reason) {
-  tOpenFailure = std::move(reason);
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+std::nullptr_t
+OpenFailed(const char* format, ...) {
+  std::va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(tOpenFailure, sizeof tOpenFailure, format, arguments);
+  va_end(arguments);
   return nullptr;
 }
 
-std::shared_ptr<Channel> ConnectSocket(const std::string& objectName) {
+// The text of an errno value, copied into buffer (the message may allocate).
+const char* ErrorText(int error, char (&buffer)[128]) {
+  try {
+    std::snprintf(buffer, sizeof buffer, "%s", std::generic_category().message(error).c_str());
+  } catch (const std::bad_alloc&) {
+    std::snprintf(buffer, sizeof buffer, "error %d", error);
+  }
+  return buffer;
+}
+
+// A channel object, or nullptr when there is no memory for it.
+template <typename ChannelType, typename Argument>
+std::shared_ptr<Channel> NewChannel(Argument&& argument) {
+  try {
+    return std::make_shared<ChannelType>(std::forward<Argument>(argument));
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+std::shared_ptr<Channel> ConnectSocket(std::string_view objectName) {
   const char* directory = std::getenv("ORVIK_DEVICE_DIR");
   if (directory == nullptr || directory[0] == '\0')
     return OpenFailed("no such device object in this process, and ORVIK_DEVICE_DIR is not set");
-  if (objectName.empty() || objectName.find('/') != std::string::npos)
+  if (objectName.empty() || objectName.find('/') != std::string_view::npos)
     return OpenFailed("not a name a socket device can have");
-  std::string path = std::string(directory) + "/" + objectName;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path)
-    return OpenFailed("the socket path in ORVIK_DEVICE_DIR=" + std::string(directory) +
-                      " is too long");
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  int length = std::snprintf(address.sun_path, sizeof address.sun_path, "%s/%.*s", directory,
+                             static_cast<int>(objectName.size()), objectName.data());
+  if (length < 0 || static_cast<size_t>(length) >= sizeof address.sun_path)
+    return OpenFailed("the socket path in ORVIK_DEVICE_DIR=%s is too long", directory);
+  char why[128];
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return OpenFailed("no socket: " + std::generic_category().message(errno));
+  if (fd < 0) return OpenFailed("no socket: %s", ErrorText(errno, why));
   if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     int error = errno;
     ::close(fd);
-    if (error == ENOENT)
-      return OpenFailed("no socket device in ORVIK_DEVICE_DIR=" + std::string(directory));
-    return OpenFailed("the socket " + path +
-                      " refused the connection: " + std::generic_category().message(error));
+    if (error == ENOENT) return OpenFailed("no socket device in ORVIK_DEVICE_DIR=%s", directory);
+    return OpenFailed("the socket %s refused the connection: %s", address.sun_path,
+                      ErrorText(error, why));
   }
-  return std::make_shared<SocketChannel>(fd);
+  std::shared_ptr<Channel> channel = NewChannel<SocketChannel>(fd);
+  if (channel == nullptr) {
+    ::close(fd);
+    return OpenFailed("out of memory");
+  }
+  return channel;
 }
 
 bool Start(DeviceHandle device, bool isWrite, const uint8_t* writeData, uint8_t* readTarget,
            uint32_t length, AsyncIo* io, CompletionRoutine routine) {
   if (device == nullptr || device->channel == nullptr || io == nullptr || routine == nullptr)
     return false;
-  auto transfer = std::make_unique<Transfer>();
+  auto* transfer = new (std::nothrow) Transfer;
+  if (transfer == nullptr) return false;
   transfer->channel = device->channel;
   transfer->io = io;
   transfer->routine = routine;
   transfer->target = readTarget;
   transfer->length = length;
-  if (!device->channel->Submit(*transfer, isWrite, writeData)) return false;
-  tTransfers.push_back(std::move(transfer));
+  if (!device->channel->Submit(*transfer, isWrite, writeData)) {
+    delete transfer;
+    return false;
+  }
+  AppendTransfer(transfer);
   return true;
 }
 
 // Runs the completion routines of this thread's transfers that are due.
 bool RunDueCompletions() {
-  for (auto& transfer : tTransfers) {
+  for (Transfer* transfer = tThreadTransfers.first; transfer != nullptr;
+       transfer = transfer->next) {
     if (transfer->ready) continue;
     if (transfer->channel->closed) {
       MarkReady(*transfer, Completion{kErrorOperationAborted, 0, {}}, Now());
@@ -541,38 +619,53 @@ bool RunDueCompletions() {
     transfer->channel->Pump();
     transfer->channel->Collect(*transfer);
   }
+  // Takes the due transfers out of the list first: a routine may start
+  // another transfer, which joins the list.
   uint64_t now = Now();
-  std::vector<std::unique_ptr<Transfer>> due;
-  for (auto it = tTransfers.begin(); it != tTransfers.end();) {
-    if ((*it)->ready && (*it)->readyAt <= now) {
-      due.push_back(std::move(*it));
-      it = tTransfers.erase(it);
+  Transfer* due = nullptr;
+  Transfer** dueEnd = &due;
+  for (Transfer** link = &tThreadTransfers.first; *link != nullptr;) {
+    Transfer* transfer = *link;
+    if (transfer->ready && transfer->readyAt <= now) {
+      *link = transfer->next;
+      transfer->next = nullptr;
+      *dueEnd = transfer;
+      dueEnd = &transfer->next;
     } else {
-      ++it;
+      link = &transfer->next;
     }
   }
-  for (auto& transfer : due) {
+  bool ran = due != nullptr;
+  while (due != nullptr) {
+    std::unique_ptr<Transfer> transfer(due);
+    due = due->next;
     Completion& completion = transfer->completion;
     if (!transfer->cancelled && transfer->target != nullptr && !completion.data.empty())
       std::memcpy(transfer->target, completion.data.data(),
                   std::min<size_t>(completion.data.size(), transfer->length));
     transfer->routine(completion.error, completion.count, transfer->io);
   }
-  return !due.empty();
+  return ran;
 }
 
 }  // namespace
 
-const char* LastOpenFailure() { return tOpenFailure.c_str(); }
+const char* LastOpenFailure() { return tOpenFailure; }
 
 DeviceHandle OpenDevice(const char* name) {
-  tOpenFailure.clear();
-  std::string objectName = DeviceObjectName(name);
+  tOpenFailure[0] = '\0';
+  std::string_view objectName = DeviceObjectName(name);
   std::shared_ptr<Channel> channel;
   if (auto driver = FindRegisteredDevice(objectName)) {
-    std::unique_ptr<DeviceConnection> connection = driver->Open();
+    std::unique_ptr<DeviceConnection> connection;
+    try {
+      connection = driver->Open();
+    } catch (const std::bad_alloc&) {
+      return OpenFailed("out of memory");  // in the driver of the device object
+    }
     if (connection == nullptr) return OpenFailed("the device object refused the open");
-    channel = std::make_shared<InProcessChannel>(std::move(connection));
+    channel = NewChannel<InProcessChannel>(std::move(connection));
+    if (channel == nullptr) return OpenFailed("out of memory");
   } else {
     channel = ConnectSocket(objectName);
   }
@@ -605,7 +698,8 @@ bool StartRead(DeviceHandle device, void* data, uint32_t length, AsyncIo* io,
 
 bool CancelIo(DeviceHandle device) {
   if (device == nullptr) return false;
-  for (auto& transfer : tTransfers) {
+  for (Transfer* transfer = tThreadTransfers.first; transfer != nullptr;
+       transfer = transfer->next) {
     if (transfer->channel != device->channel || transfer->cancelled) continue;
     transfer->cancelled = true;
     device->channel->Abandon(*transfer);
@@ -630,21 +724,25 @@ WaitResult WaitAlertable(EventHandle event, uint32_t milliseconds) {
     uint64_t now = Now();
     if (now >= deadline) return WaitResult::kTimeout;
     uint64_t wake = deadline;
-    std::vector<pollfd> sockets;
-    for (auto& transfer : tTransfers) {
+    // A thread has a few transfers in flight (the session keeps four
+    // slots); beyond this many, the others are looked at after each slice.
+    pollfd sockets[16];
+    nfds_t polled = 0;
+    for (Transfer* transfer = tThreadTransfers.first; transfer != nullptr;
+         transfer = transfer->next) {
       pollfd request{};
       if (transfer->ready) {
         wake = std::min(wake, transfer->readyAt);
-      } else if (transfer->channel->PollRequest(&request)) {
-        sockets.push_back(request);
+      } else if (polled < std::size(sockets) && transfer->channel->PollRequest(&request)) {
+        sockets[polled++] = request;
       }
     }
     if (wake <= now) continue;
-    if (!sockets.empty()) {
+    if (polled != 0) {
       // Completion routines only run on this thread, so the event can only
       // change under us through another thread: look at it now and then.
       uint64_t slice = std::min<uint64_t>(wake - now, 20);
-      ::poll(sockets.data(), sockets.size(), static_cast<int>(slice));
+      ::poll(sockets, polled, static_cast<int>(slice));
     } else {
       event->WaitUntil(wake);
     }

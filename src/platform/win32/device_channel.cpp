@@ -28,8 +28,8 @@ HANDLE OpenDeviceObject(const char* name) {
 }
 
 // Tests serve a device object from a named pipe; one read takes one reply.
-HANDLE OpenRedirectedPipe(const std::string& pipeName) {
-  HANDLE handle = OpenDeviceObject(pipeName.c_str());
+HANDLE OpenRedirectedPipe(const char* pipeName) {
+  HANDLE handle = OpenDeviceObject(pipeName);
   if (handle == INVALID_HANDLE_VALUE) return handle;
   DWORD mode = PIPE_READMODE_MESSAGE;
   SetNamedPipeHandleState(handle, &mode, nullptr, nullptr);
@@ -127,8 +127,9 @@ DeviceHandle OpenDevice(const char* name) {
     DeviceHandle device = OpenInProcess(*driver);
     return device != nullptr ? device : OpenFailed("the device object refused the open");
   }
-  std::string pipeName = RedirectedPipeName(name);
-  HANDLE handle = pipeName.empty() ? OpenDeviceObject(name) : OpenRedirectedPipe(pipeName);
+  char pipeName[512];
+  bool redirected = RedirectedPipeName(name, pipeName, sizeof pipeName);
+  HANDLE handle = redirected ? OpenRedirectedPipe(pipeName) : OpenDeviceObject(name);
   if (handle == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
     std::snprintf(tOpenFailure, sizeof tOpenFailure, "%s (Win32 error %lu)",

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <vector>
 
@@ -26,7 +27,12 @@ void QueueToThisThread(TransferRecord* record) {
 }  // namespace
 
 DeviceHandle OpenInProcess(DeviceDriver& driver) {
-  std::unique_ptr<DeviceConnection> connection = driver.Open();
+  std::unique_ptr<DeviceConnection> connection;
+  try {
+    connection = driver.Open();
+  } catch (const std::bad_alloc&) {
+    return nullptr;  // the driver of the device object ran out of memory
+  }
   if (connection == nullptr) return nullptr;
   auto* device = new (std::nothrow) DeviceObject;
   if (device == nullptr) return nullptr;
@@ -54,8 +60,13 @@ bool StartInProcess(DeviceObject* device, bool isWrite, const void* data, uint8_
       DiscardTransfer(record);
       return false;
     }
-    answer = isWrite ? device->connection->Write(record->staging.data(), length)
-                     : device->connection->Read(record->staging.data(), length);
+    try {
+      answer = isWrite ? device->connection->Write(record->staging.data(), length)
+                       : device->connection->Read(record->staging.data(), length);
+    } catch (const std::bad_alloc&) {
+      DiscardTransfer(record);  // the driver ran out of memory: not started
+      return false;
+    }
     if (answer.timing == DeviceAnswer::Timing::kDisconnect) device->broken = true;
   }
   uint64_t now = GetTickCount64();
@@ -81,13 +92,22 @@ void CancelInProcess(DeviceObject* device) { GiveUpTransfers(device); }
 
 bool ControlInProcess(DeviceObject* device, uint32_t code, const void* in, uint32_t inLength,
                       void* out, uint32_t outLength, uint32_t* returned) {
-  std::vector<uint8_t> answered(std::max<uint32_t>(outLength, 1), 0);
+  std::vector<uint8_t> answered;
+  try {
+    answered.assign(std::max<uint32_t>(outLength, 1), 0);
+  } catch (const std::bad_alloc&) {
+    return false;  // not sent: the device was not asked
+  }
   DeviceAnswer answer;
   {
     std::lock_guard<std::mutex> guard(device->mutex);
     if (device->connection == nullptr || device->broken) return false;
-    answer = device->connection->Control(code, static_cast<const uint8_t*>(in), inLength,
-                                         answered.data(), outLength);
+    try {
+      answer = device->connection->Control(code, static_cast<const uint8_t*>(in), inLength,
+                                           answered.data(), outLength);
+    } catch (const std::bad_alloc&) {
+      return false;  // the driver ran out of memory
+    }
     if (answer.timing == DeviceAnswer::Timing::kDisconnect) {
       device->broken = true;
       return false;
@@ -108,8 +128,13 @@ bool ControlInProcess(DeviceObject* device, uint32_t code, const void* in, uint3
 }
 
 uint64_t QueueDueInProcessCompletions() {
-  for (TransferRecord* record : TakeDueInProcessTransfers(GetTickCount64()))
-    QueueToThisThread(record);
+  TransferRecord* due[16];
+  uint64_t now = GetTickCount64();
+  for (;;) {
+    size_t taken = TakeDueInProcessTransfers(now, due, std::size(due));
+    for (size_t i = 0; i < taken; ++i) QueueToThisThread(due[i]);
+    if (taken < std::size(due)) break;
+  }
   return NextInProcessCompletion();
 }
 

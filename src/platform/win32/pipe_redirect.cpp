@@ -1,7 +1,10 @@
 // The named-pipe redirect of device objects (tests only).
 #include "platform/win32/pipe_redirect.h"
 
+#include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <new>
 
 namespace orvik::os::win32 {
 namespace {
@@ -14,8 +17,10 @@ struct Redirect {
   std::string pipePrefix;
 };
 
+// In static storage, never destroyed: the first open allocates nothing.
 Redirect& TheRedirect() {
-  static Redirect* redirect = new Redirect;
+  alignas(Redirect) static unsigned char storage[sizeof(Redirect)];
+  static Redirect* redirect = new (storage) Redirect;
   return *redirect;
 }
 
@@ -27,17 +32,19 @@ void RedirectDevicesToPipes(const std::string& pipePrefix) {
   redirect.pipePrefix = pipePrefix;
 }
 
-std::string RedirectedPipeName(const char* deviceName) {
-  if (deviceName == nullptr) return std::string();
-  std::string name = deviceName;
-  const std::string device = kDevicePrefix;
-  const std::string pipe = kPipePrefix;
-  if (name.compare(0, device.size(), device) != 0 || name.compare(0, pipe.size(), pipe) == 0)
-    return std::string();
+bool RedirectedPipeName(const char* deviceName, char* pipeName, size_t size) {
+  if (deviceName == nullptr || pipeName == nullptr || size == 0) return false;
+  const size_t device = sizeof kDevicePrefix - 1;
+  const size_t pipe = sizeof kPipePrefix - 1;
+  if (std::strncmp(deviceName, kDevicePrefix, device) != 0 ||
+      std::strncmp(deviceName, kPipePrefix, pipe) == 0)
+    return false;
   Redirect& redirect = TheRedirect();
   std::lock_guard<std::mutex> guard(redirect.mutex);
-  if (redirect.pipePrefix.empty()) return std::string();
-  return pipe + redirect.pipePrefix + name.substr(device.size());
+  if (redirect.pipePrefix.empty()) return false;
+  int written = std::snprintf(pipeName, size, "%s%s%s", kPipePrefix, redirect.pipePrefix.c_str(),
+                              deviceName + device);
+  return written > 0 && static_cast<size_t>(written) < size;
 }
 
 }  // namespace orvik::os::win32

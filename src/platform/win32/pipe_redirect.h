@@ -10,6 +10,7 @@
 // given.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace orvik::os::win32 {
@@ -17,9 +18,11 @@ namespace orvik::os::win32 {
 // Sets the pipe name prefix; an empty prefix ends the redirect.
 void RedirectDevicesToPipes(const std::string& pipePrefix);
 
-// The pipe name that stands for deviceName, or "" when nothing is redirected
-// (no redirect set, or not a "\\.\" device name).
-std::string RedirectedPipeName(const char* deviceName);
+// Writes the pipe name that stands for deviceName into pipeName (size
+// bytes): true when the name is redirected, false when it is opened as given
+// (no redirect set, not a "\\.\" device name, or no room for the pipe's
+// name).  Allocates nothing: it is on every open's path.
+bool RedirectedPipeName(const char* deviceName, char* pipeName, size_t size);
 
 // Sets a redirect for the lifetime of the object.
 class ScopedPipeRedirect {

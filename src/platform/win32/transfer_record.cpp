@@ -19,8 +19,11 @@ struct InFlight {
   std::list<TransferRecord*> records;
 };
 
+// In static storage, never destroyed: APCs may run during exit, and the
+// first transfer allocates nothing for it.
 InFlight& TheInFlight() {
-  static InFlight* inFlight = new InFlight;  // never destroyed: APCs may run during exit
+  alignas(InFlight) static unsigned char storage[sizeof(InFlight)];
+  static InFlight* inFlight = new (storage) InFlight;
   return *inFlight;
 }
 
@@ -113,19 +116,20 @@ void DetachTransfers(DeviceObject* device) {
   }
 }
 
-std::vector<TransferRecord*> TakeDueInProcessTransfers(uint64_t now) {
+size_t TakeDueInProcessTransfers(uint64_t now, TransferRecord** due, size_t capacity) {
   DWORD thread = GetCurrentThreadId();
-  std::vector<TransferRecord*> due;
+  size_t taken = 0;
   InFlight& inFlight = TheInFlight();
   std::lock_guard<std::mutex> guard(inFlight.mutex);
   for (TransferRecord* record : inFlight.records) {
+    if (taken == capacity) break;
     if (!record->inProcess || record->queued || record->thread != thread) continue;
     if (record->givenUp || record->readyAt <= now) {
       record->queued = true;
-      due.push_back(record);
+      due[taken++] = record;
     }
   }
-  return due;
+  return taken;
 }
 
 uint64_t NextInProcessCompletion() {

@@ -62,9 +62,10 @@ void GiveUpTransfers(DeviceObject* device);
 // Gives up every transfer on the device, of any thread (the device closes).
 void DetachTransfers(DeviceObject* device);
 
-// In-process transfers of the calling thread whose answer is due (or that
-// were given up) and that are not queued yet; they are marked queued.
-std::vector<TransferRecord*> TakeDueInProcessTransfers(uint64_t now);
+// Up to capacity in-process transfers of the calling thread whose answer is
+// due (or that were given up) and that are not queued yet, into due; they
+// are marked queued.  Returns how many were taken.
+size_t TakeDueInProcessTransfers(uint64_t now, TransferRecord** due, size_t capacity);
 // The earliest completion time of the calling thread's unqueued in-process
 // transfers, kNever when there is none.
 uint64_t NextInProcessCompletion();
