@@ -517,8 +517,7 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikGetFirmwareVersion(ORVIK_ULONG* f
  * 3 when the scan fails, for a drive other than 0 (flashTypes is not read),
  * a refused record, or a flash on which no block qualifies as the CIS block
  * (nothing is written then).  An erase in front of the CIS block that gets
- * no answer fails the scan.  A scan that fails part-way leaves no table:
- * the operations that need one answer as after OrvikFreeMemoryDevice.
+ * no answer fails the scan.
  */
 ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikBuildBlockStatus(ORVIK_ULONG* flashTypes,
                                                                 unsigned char drive, int flag,

@@ -219,12 +219,7 @@ bool ScanBlockStatus(uint32_t flashType, uint8_t drive, const _BinaryFilesInform
   }
 
   Scan scan(*state, *type, drive, files, reportProgress, marks);
-  if (!scan.Run()) {
-    // A table the scan did not finish has no CIS block, or a stale one, and
-    // unclassified blocks: no later operation may choose blocks from it.
-    protocol::ReleaseDriveBuffers(*state);
-    return false;
-  }
+  if (!scan.Run()) return false;
   CountSystemArea(*state, *type);
   state->tableFresh = true;
   return true;

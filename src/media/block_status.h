@@ -27,8 +27,7 @@ bool QualifiesAsCisBlock(uint8_t dataStatus, uint8_t blockStatus);
 // Builds drive 0's table for flashType.  A type of 36 or more is recorded
 // and nothing else happens.  false on any failure: another drive, an
 // allocation, a marks read, an invalidation, or no block that qualifies as
-// the CIS block (the flash is then left untouched).  A failed scan leaves
-// no table: the drive is then as after OrvikFreeMemoryDevice.
+// the CIS block (the flash is then left untouched).
 //
 // An erase request in front of the CIS block that fails as a transfer marks
 // the block bad and fails the scan: a device that stops answering is not
