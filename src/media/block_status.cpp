@@ -201,6 +201,7 @@ bool ScanBlockStatus(uint32_t flashType, uint8_t drive, const _BinaryFilesInform
   state->flashType = flashType;
   state->systemBlockCount = 0;
   state->tableFresh = false;
+  state->scanComplete = false;
   const FlashTypeDescriptor* type = protocol::FlashTypeFor(flashType);
   if (type == nullptr) return true;
 
@@ -222,6 +223,7 @@ bool ScanBlockStatus(uint32_t flashType, uint8_t drive, const _BinaryFilesInform
   if (!scan.Run()) return false;
   CountSystemArea(*state, *type);
   state->tableFresh = true;
+  state->scanComplete = true;
   return true;
 }
 

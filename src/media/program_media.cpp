@@ -68,7 +68,15 @@ PROGRAM_MEDIA_STATUS ProgramMedia(ORVIK_ULONG* flashTypes, unsigned char drive,
   // A table changed since the scan (a version query's file markers, an
   // earlier programming call) would send files to blocks chosen from stale
   // entries: the marks are read again first.
-  if (!state.tableFresh && !RereadBlockMarks(drive, *files)) return PROGRAM_MEDIA_NO_DEVICE;
+  if (!state.tableFresh) {
+    // After a scan that failed part-way there is nothing sound to read
+    // again from: the update refuses as the unfinished count makes it.
+    if (!state.scanComplete) {
+      os::TraceFailure("update: the last block scan did not finish; nothing was written");
+      return PROGRAM_MEDIA_SYSTEM_MISMATCH;
+    }
+    if (!RereadBlockMarks(drive, *files)) return PROGRAM_MEDIA_NO_DEVICE;
+  }
   RepairPlan plan;
   if (!PrepareUpdate(area, options.assumeLaidOutReservation, &plan))
     return PROGRAM_MEDIA_SYSTEM_MISMATCH;

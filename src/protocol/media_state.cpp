@@ -16,6 +16,7 @@ void SetDriveMediaKind(int32_t kind) { gDrive0.mediaKind = kind; }
 
 void ReleaseDriveBuffers(DriveMediaState& state) {
   state.tableFresh = false;
+  state.scanComplete = false;
   os::Os& os = os::TheOs();
   if (state.pageBuffer != nullptr) {
     os.FreePages(state.pageBuffer);

@@ -29,6 +29,9 @@ struct DriveMediaState {
   // format) clears it, and the firmware update then reads the marks again
   // rather than choose blocks from stale entries.
   bool tableFresh = false;
+  // True when the last scan finished: a scan that failed part-way leaves
+  // the entries it wrote so far, and its CIS block may be an earlier scan's.
+  bool scanComplete = false;
 };
 
 // The state of drive 0; nullptr for any other drive number.

@@ -28,6 +28,13 @@ const Failure kFailures[] = {
        return set.Program(kType);
      },
      PROGRAM_MEDIA_SYSTEM_MISMATCH, "orvik: update: 0 system blocks at the top of the flash, 8"},
+    {"update after a scan that failed part-way",
+     [](FirmwareSet& set, sim::Player& player) {
+       player.AddTransferFault({2, sim::TransferFault::Kind::kError});  // the marks' reply
+       set.Scan(kType);
+       return set.Program(kType);
+     },
+     PROGRAM_MEDIA_SYSTEM_MISMATCH, "orvik: update: the last block scan did not finish"},
     {"full format whose first erase gets an error",
      [](FirmwareSet& set, sim::Player& player) {
        set.Scan(kType);
