@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "media/cis_page.h"
+#include "sim/inspect/cis.h"
 #include "sim/inspect/page_check.h"
 
 namespace orvik::sim::inspect {
@@ -17,10 +17,6 @@ uint32_t ZoneBlocks(uint32_t flashType) {
   if (flashType <= 1) return 256;
   if (flashType == 2) return 512;
   return 1024;
-}
-
-bool HoldsCis(const RawPage& page0) {
-  return std::equal(media::kCisBlock.begin(), media::kCisBlock.end(), page0.begin());
 }
 
 BlockEntry Classify(const Player& player, uint32_t block, bool cisFound, bool* isCis) {
@@ -41,7 +37,7 @@ BlockEntry Classify(const Player& player, uint32_t block, bool cisFound, bool* i
     entry.role = BlockRole::kBad;
     return entry;
   }
-  if (!cisFound && HoldsCis(page0)) {
+  if (!cisFound && HoldsCis(page0.data())) {
     entry.role = BlockRole::kCis;
     *isCis = true;
     return entry;
