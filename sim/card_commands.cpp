@@ -112,7 +112,7 @@ class CardCommand {
   CommandOutcome Detect() {
     std::vector<uint8_t> reply = StatusOnly(15);
     if (Serves()) {
-      PutLittle32(reply, 3, state_.card.CapacityBlocks());
+      PutLittleEndian(&reply[3], 4, state_.card.CapacityBlocks());
       reply[9] = state_.card.Config().attribute;
       reply[12] = state_.card.Config().eraseGroupBlocks;
     }

@@ -19,17 +19,17 @@ std::vector<uint8_t> DeviceInfoRecord(const PlayerConfig& config) {
   items.insert(items.end(), config.extraInfoItems.begin(), config.extraInfoItems.end());
   if (items.size() > kMaxInfoItems) items.resize(kMaxInfoItems);
   std::vector<uint8_t> record(kDeviceInfoBytes, 0);
-  PutWord24(record, 0, static_cast<uint32_t>(items.size()));
+  PutLittleEndian(&record[0], 3, items.size());
   for (size_t i = 0; i < items.size(); ++i) {
-    PutWord24(record, static_cast<uint32_t>(3 + 6 * i), items[i].first & 0xFFFFFF);
-    PutWord24(record, static_cast<uint32_t>(6 + 6 * i), items[i].second & 0xFFFFFF);
+    PutLittleEndian(&record[3 + 6 * i], 3, items[i].first);
+    PutLittleEndian(&record[6 + 6 * i], 3, items[i].second);
   }
   return record;
 }
 
 std::vector<uint8_t> OneWord(uint32_t value) {
   std::vector<uint8_t> reply(3, 0);
-  PutWord24(reply, 0, value & 0xFFFFFF);
+  PutLittleEndian(&reply[0], 3, value);
   return reply;
 }
 

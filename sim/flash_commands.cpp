@@ -113,9 +113,9 @@ class FlashCommand {
     std::vector<uint8_t> reply(6, 0);
     if (chip == 0) {
       FlashIdCodes codes = state_.IdCodes();
-      PutWord24(reply, 3, uint32_t{codes.maker} | uint32_t{codes.device} << 8);
+      PutLittleEndian(&reply[3], 3, uint32_t{codes.maker} | uint32_t{codes.device} << 8);
     } else {
-      PutWord24(reply, 0, 1);  // no such chip
+      PutLittleEndian(&reply[0], 3, 1);  // no such chip
     }
     return CommandOutcome::Reply("flash read ID chip " + std::to_string(chip), std::move(reply));
   }
@@ -251,7 +251,7 @@ class FlashCommand {
     auto block = static_cast<uint32_t>(address / geometry.BlockDataBytes());
     std::vector<uint8_t> reply(6, 0);
     if (state_.faults.EraseFails(block, state_.transferCount)) {
-      PutWord24(reply, 0, 1);
+      PutLittleEndian(&reply[0], 3, 1);
       reply[3] = kNandStatusFailed;
     } else {
       state_.nand.EraseBlock(block);
