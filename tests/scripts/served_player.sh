@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# A simulated player served on a Unix socket by `orvik-sim serve`, reached
+# A simulated player served on a Unix socket by `orvik-sim serve` (the
+# simulator's name for `orvik sim serve`), reached
 # by the library's device session through $ORVIK_DEVICE_DIR (the host tool
 # with --device): device queries, a block scan, a quick format, and the
 # player saved when the server stops.

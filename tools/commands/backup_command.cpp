@@ -21,6 +21,7 @@
 #include "sim/inspect/volume_export.h"
 
 namespace orvik::tool {
+namespace {
 
 namespace fs = std::filesystem;
 
@@ -67,6 +68,16 @@ int RunBackup(CommandContext& context, const std::string& output) {
   context.console.Line(
       fmt::format("Read it with standard tools, e.g. `mdir -i {} ::`.", ShellQuote(output)));
   return kExitDone;
+}
+
+}  // namespace
+
+void RegisterBackupCommand(CommandTable& table, CLI::App& app) {
+  auto output = std::make_shared<std::string>();
+  CLI::App* backup = table.Add(
+      app, "backup", "Save the player's FAT volume as an image file (read by mtools, fsck.fat)",
+      [output](CommandContext& context) { return RunBackup(context, *output); });
+  backup->add_option("--output", *output, "image file to write (must not exist)")->required();
 }
 
 }  // namespace orvik::tool

@@ -16,6 +16,17 @@
 namespace orvik::tool {
 namespace {
 
+struct CardOptions {
+  uint8_t drive = 0;                  // the device-side drive number of the card
+  uint32_t block = 0;                 // first block
+  CLI::Option* blockGiven = nullptr;  // erase: whether --block was given
+  std::optional<uint32_t> count;      // blocks (read, erase)
+  std::string file;                   // read: output, write: input
+  bool all = false;                   // erase: the whole card
+  bool fileSystem = false;            // erase: the file-system area only
+  bool pad = false;                   // write: pad a short last block with zeros
+};
+
 constexpr uint32_t kBlockBytes = 512;
 constexpr uint32_t kBlocksPerTransfer = 128;  // 64 KB per library call
 
@@ -72,8 +83,6 @@ bool ConfirmCard(CommandContext& context, const OpenCard& open, const std::strin
   Confirm(context, "card in the " + TargetText(open.session->Options()), {command, what, lost, ""});
   return false;
 }
-
-}  // namespace
 
 int RunCardInfo(CommandContext& context, const CardOptions& options) {
   std::unique_ptr<Session> session = context.OpenTarget();
@@ -177,7 +186,7 @@ int RunCardWrite(CommandContext& context, const CardOptions& options) {
 }
 
 int RunCardErase(CommandContext& context, const CardOptions& options) {
-  if (!options.all && !options.fileSystem && !options.blockGiven)
+  if (!options.all && !options.fileSystem && options.blockGiven->count() == 0)
     Fail("usage", "orvik card erase needs to be told what to erase.", {},
          "Give --block N (with --count K), --file-system, or --all.");
   OpenCard open = OpenWithCard(context, options.drive);
@@ -265,6 +274,40 @@ int RunCardFormat(CommandContext& context, const CardOptions& options) {
                fmt::format(": one {} partition of {} blocks.", fat16 ? "FAT16" : "FAT12",
                            open.card.capacityBlocks - 1));
   return kExitDone;
+}
+
+}  // namespace
+
+void RegisterCardCommands(CommandTable& table, CLI::App& app) {
+  CLI::App* card = app.add_subcommand("card", "The MMC card in the player's slot");
+  card->require_subcommand(1);
+  auto options = std::make_shared<CardOptions>();
+  auto add = [&](const char* name, const char* description,
+                 int (*run)(CommandContext&, const CardOptions&)) {
+    CLI::App* command =
+        table.Add(*card, name, description,
+                  [options, run](CommandContext& context) { return run(context, *options); });
+    command->add_option("--drive", options->drive, "device-side drive number (default 0)");
+    return command;
+  };
+  add("info", "Capacity and registers (CID, CSD, OCR)", RunCardInfo);
+  CLI::App* read = add("read", "Read blocks into a file", RunCardRead);
+  read->add_option("--block", options->block, "first block (default 0)");
+  read->add_option("--count", options->count, "blocks (default: to the end of the card)");
+  read->add_option("--out", options->file, "file to write")->required();
+  CLI::App* write = add("write", "Write a file to blocks", RunCardWrite);
+  write->add_option("--block", options->block, "first block (default 0)");
+  write->add_option("--in", options->file, "file to write to the card")->required();
+  write->add_flag("--pad", options->pad, "fill a short last block with zeros");
+  CLI::App* erase = add("erase", "Erase blocks, the file-system area or all", RunCardErase);
+  options->blockGiven = erase->add_option("--block", options->block, "first block");
+  erase->add_option("--count", options->count, "blocks (default 1)")->needs(options->blockGiven);
+  CLI::Option* all = erase->add_flag("--all", options->all, "the whole card");
+  CLI::Option* fileSystem =
+      erase->add_flag("--file-system", options->fileSystem, "the file-system area only");
+  all->excludes(fileSystem)->excludes(options->blockGiven);
+  fileSystem->excludes(options->blockGiven);
+  add("format", "Write an empty FAT volume on the card", RunCardFormat);
 }
 
 }  // namespace orvik::tool

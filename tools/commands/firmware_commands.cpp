@@ -24,6 +24,20 @@
 namespace orvik::tool {
 namespace {
 
+struct UpdateOptions {
+  std::string manifest;
+  bool force = false;                      // write even when every stored version matches
+  std::vector<std::string> allowRemoving;  // tags the set may drop from the player
+  bool repair = false;                     // take the configured reservation as the laid-out one
+};
+
+struct ReflashOptions {
+  std::string manifest;
+  bool eraseData = false;                    // also erase the data area at the end
+  bool sizeFromRegistry = false;             // size the volume from the reservation
+  std::optional<uint32_t> reserveKiloBytes;  // --reserve: instead of the manifest's
+};
+
 const protocol::FlashTypeDescriptor& TypeOf(const FlashFacts& flash) {
   return *protocol::FlashTypeFor(flash.type);  // Flash() refused unknown types
 }
@@ -137,8 +151,6 @@ ReservationPlan PlanUpdateOrRestore(MediaRunner& media, HostFileSet& files,
     throw;
   }
 }
-
-}  // namespace
 
 int RunVersions(CommandContext& context, const std::string& manifestPath) {
   Manifest manifest = LoadManifest(manifestPath);
@@ -350,6 +362,43 @@ int RunReflash(CommandContext& context, const ReflashOptions& options) {
                            scan.systemBlockCount, scan.firstReservedBlock, manifest.files.size(),
                            options.eraseData ? ", data area erased" : ""));
   return kExitDone;
+}
+
+}  // namespace
+
+void RegisterVersionsCommand(CommandTable& table, CLI::App& app) {
+  auto manifest = std::make_shared<std::string>();
+  CLI::App* versions =
+      table.Add(app, "versions", "Versions of a firmware set against those stored on the player",
+                [manifest](CommandContext& context) { return RunVersions(context, *manifest); });
+  versions->add_option("--manifest", *manifest, "the firmware set's manifest.json")->required();
+}
+
+void RegisterUpdateCommands(CommandTable& table, CLI::App& app) {
+  auto update = std::make_shared<UpdateOptions>();
+  CLI::App* updateCommand =
+      table.Add(app, "update", "Update the firmware without formatting (keeps the files)",
+                [update](CommandContext& context) { return RunUpdate(context, *update); });
+  updateCommand->add_option("--manifest", update->manifest, "the firmware set's manifest.json")
+      ->required();
+  updateCommand->add_flag("--force", update->force, "write even when every version is up to date");
+  updateCommand->add_option("--allow-removing", update->allowRemoving,
+                            "let the update drop the player's file with this tag (repeatable)");
+  updateCommand->add_flag("--repair", update->repair,
+                          "repair an update that was cut off, taking the configured reservation "
+                          "as the one the player was laid out with (asks first)");
+
+  auto reflash = std::make_shared<ReflashOptions>();
+  CLI::App* reflashCommand =
+      table.Add(app, "reflash",
+                "Full reflash: lay out the flash anew, write the firmware and an empty volume",
+                [reflash](CommandContext& context) { return RunReflash(context, *reflash); });
+  reflashCommand->add_option("--manifest", reflash->manifest, "the firmware set's manifest.json")
+      ->required();
+  reflashCommand->add_flag("--erase-data", reflash->eraseData, "also erase the data area");
+  reflashCommand->add_flag("--size-from-registry", reflash->sizeFromRegistry,
+                           "size the volume from the reservation, not the system blocks found");
+  AddReserveOption(*reflashCommand, reflash->reserveKiloBytes);
 }
 
 }  // namespace orvik::tool

@@ -15,6 +15,11 @@
 namespace orvik::tool {
 namespace {
 
+struct FullFormatOptions {
+  std::string manifest;                      // empty: lay out without firmware
+  std::optional<uint32_t> reserveKiloBytes;  // --reserve: instead of the manifest's
+};
+
 std::string Command(const Session& session, std::vector<std::string> words) {
   words.insert(words.begin(), "orvik");
   for (const std::string& word : session.CommandWords()) words.push_back(word);
@@ -27,8 +32,6 @@ void ConfirmEmptying(CommandContext& context, const Session& session, const std:
           {command, what, "every file on the player's volume",
            Command(session, {"backup", "--output", "player-backup.img"})});
 }
-
-}  // namespace
 
 int RunQuickFormat(CommandContext& context, bool sizeFromRegistry) {
   std::unique_ptr<Session> session = context.OpenTarget();
@@ -126,6 +129,30 @@ int RunEraseData(CommandContext& context) {
                        ": every good block after the first zone; blocks that failed to erase are "
                        "now marked bad.");
   return kExitDone;
+}
+
+}  // namespace
+
+void RegisterFormatCommands(CommandTable& table, CLI::App& app) {
+  auto quickSizeFromRegistry = std::make_shared<bool>(false);
+  CLI::App* quick =
+      table.Add(app, "quick-format", "Write an empty file system (the firmware stays)",
+                [quickSizeFromRegistry](CommandContext& context) {
+                  return RunQuickFormat(context, *quickSizeFromRegistry);
+                });
+  quick->add_flag("--size-from-registry", *quickSizeFromRegistry,
+                  "size the volume from the reservation, not the system blocks found");
+
+  auto full = std::make_shared<FullFormatOptions>();
+  CLI::App* fullCommand =
+      table.Add(app, "full-format",
+                "Erase the flash and lay the system area out anew (with "
+                "--manifest: and write the firmware)",
+                [full](CommandContext& context) { return RunFullFormat(context, *full); });
+  fullCommand->add_option("--manifest", full->manifest, "also write this firmware set");
+  AddReserveOption(*fullCommand, full->reserveKiloBytes);
+
+  table.Add(app, "erase-data", "Erase every good block after the first zone", RunEraseData);
 }
 
 }  // namespace orvik::tool

@@ -69,8 +69,6 @@ std::optional<Difference> CompareBlock(std::span<const uint8_t> raw,
   return std::nullopt;
 }
 
-}  // namespace
-
 int RunVerify(CommandContext& context, const std::string& manifestPath) {
   Manifest manifest = LoadManifest(manifestPath);
   HostFileSet files(manifest);
@@ -195,6 +193,16 @@ int RunVerify(CommandContext& context, const std::string& manifestPath) {
                                    "every byte as prepared.",
                                    system.size(), expected.size()));
   return kExitDone;
+}
+
+}  // namespace
+
+void RegisterVerifyCommand(CommandTable& table, CLI::App& app) {
+  auto manifest = std::make_shared<std::string>();
+  CLI::App* verify =
+      table.Add(app, "verify", "Compare the whole system area byte for byte with a firmware set",
+                [manifest](CommandContext& context) { return RunVerify(context, *manifest); });
+  verify->add_option("--manifest", *manifest, "the firmware set's manifest.json")->required();
 }
 
 }  // namespace orvik::tool
