@@ -7,9 +7,9 @@
 namespace orvik::sim {
 namespace {
 
-constexpr uint32_t kOpDeviceInfo = 0x03;
-constexpr uint32_t kOpPowerStatus = 0x0A;
-constexpr uint32_t kOpChipRevision = 0x0C;
+constexpr uint32_t CMD_GET_DEVICE_INFO = 0x0003;
+constexpr uint32_t CMD_GET_POWER_STATUS = 0x000A;
+constexpr uint32_t CMD_GET_CHIP_REVISION = 0x000C;
 constexpr uint32_t kDeviceInfoBytes = 64;
 constexpr size_t kMaxInfoItems = 10;
 
@@ -42,12 +42,12 @@ CommandOutcome HandleDeviceCommand(PlayerState& state, const Frame& frame) {
   if (frame.Length() != 3)
     return CommandOutcome::Violation("device command " + Hex(frame.CommandWord()) + " of " +
                                      std::to_string(frame.Length()) + " bytes, not 3");
-  switch (frame.Operation()) {
-    case kOpDeviceInfo:
+  switch (frame.Command()) {
+    case CMD_GET_DEVICE_INFO:
       return CommandOutcome::Reply("device information", DeviceInfoRecord(state.config));
-    case kOpPowerStatus:
+    case CMD_GET_POWER_STATUS:
       return CommandOutcome::Reply("power status", OneWord(state.config.powerWord));
-    case kOpChipRevision:
+    case CMD_GET_CHIP_REVISION:
       return CommandOutcome::Reply("chip revision", OneWord(state.config.chipRevision));
     default:
       return CommandOutcome::Violation("unknown device command " + Hex(frame.CommandWord()));

@@ -8,8 +8,9 @@
 
 namespace orvik::sim {
 
-inline constexpr uint32_t kDirFromDevice = 0x800000;
-inline constexpr uint32_t kDirToDevice = 0x400000;
+// The direction bits of a command word.
+inline constexpr uint32_t DIR_FROM_DEVICE = 0x800000;
+inline constexpr uint32_t DIR_TO_DEVICE = 0x400000;
 inline constexpr uint32_t kClassDevice = 0;
 inline constexpr uint32_t kClassFlash = 1;
 inline constexpr uint32_t kClassCard = 2;
@@ -31,7 +32,8 @@ class Frame {
     return true;
   }
   uint32_t CommandWord() const { return Word(0); }
-  uint32_t Operation() const { return Word(0) & 0xFF; }
+  // The command word without its direction bits: class and operation.
+  uint32_t Command() const { return Word(0) & 0xFFFF; }
   uint32_t Class() const { return (Word(0) >> 8) & 0xFF; }
   uint32_t Direction() const { return Word(0) & 0xFF0000; }
 

@@ -17,4 +17,9 @@ enum SpareByte : uint32_t {
   kSpareEccLow = 13,      // the 3-byte ECC of data bytes 0-255
 };
 
+// The marks of system blocks in the block-address field, read as a
+// little-endian word: "QV" on page 0, 'M' and the file's tag on page 1.
+inline constexpr uint16_t SYSTEM_MARK = 0x5651;
+inline constexpr uint8_t FILE_MARK = 0x4D;
+
 }  // namespace orvik::sim

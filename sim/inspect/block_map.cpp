@@ -4,14 +4,12 @@
 #include <algorithm>
 #include <sstream>
 
+#include "sim/byte_order.h"
 #include "sim/inspect/cis.h"
 #include "sim/inspect/page_check.h"
 
 namespace orvik::sim::inspect {
 namespace {
-
-constexpr uint8_t kSystemMark[2] = {'Q', 'V'};
-constexpr uint8_t kFileMark = 'M';
 
 uint32_t ZoneBlocks(uint32_t flashType) {
   if (flashType <= 1) return 256;
@@ -26,10 +24,10 @@ BlockEntry Classify(const Player& player, uint32_t block, bool cisFound, bool* i
   BlockEntry entry;
   *isCis = false;
   if (spare[kSpareBlockStatus] == 0x00 && spare[kSpareDataStatus] == 0x00 &&
-      spare[kSpareAddress1] == kSystemMark[0] && spare[kSpareAddress1 + 1] == kSystemMark[1]) {
+      GetLittleEndian(&spare[kSpareAddress1], 2) == SYSTEM_MARK) {
     entry.role = BlockRole::kSystem;
     const RawPage page1 = player.ReadPage(block * pagesPerBlock + 1);
-    if (page1[kPageDataBytes + kSpareAddress1] == kFileMark)
+    if (page1[kPageDataBytes + kSpareAddress1] == FILE_MARK)
       entry.fileTag = page1[kPageDataBytes + kSpareAddress1 + 1];
     return entry;
   }
