@@ -32,11 +32,9 @@ int RunBackup(CommandContext& context, const std::string& output) {
          "Give another file name with --output, or remove the old one first.");
   std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context, *session);
-  const FlashFacts& flash = media.Flash();
-  const protocol::FlashTypeDescriptor& type = *protocol::FlashTypeFor(flash.type);
+  const protocol::FlashTypeDescriptor& type = media.FlashType();
   InterruptGuard guard;
-  HostFileSet placeholder;
-  media.Scan(placeholder);  // leaves the page buffer the reads go through
+  media.Scan();  // leaves the page buffer the reads go through
   FlashPages pages(type);
   WorkBar bar(context.console, "Reading the volume");
   std::shared_ptr<sim::Player> copy = CopyBlocks(

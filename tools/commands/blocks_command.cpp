@@ -27,10 +27,9 @@ int RunBlocks(CommandContext& context, const BlocksOptions& options) {
   std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();
-  const protocol::FlashTypeDescriptor& type = *protocol::FlashTypeFor(flash.type);
+  const protocol::FlashTypeDescriptor& type = media.FlashType();
   InterruptGuard guard;
-  HostFileSet placeholder;
-  const ScanFacts scan = media.Scan(placeholder);
+  const ScanFacts scan = media.Scan();
   FlashPages pages(type);
   WorkBar bar(context.console, "Reading the block marks");
   std::shared_ptr<sim::Player> copy = CopyForBlockMap(pages, [&](uint32_t block, uint32_t all) {

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <vector>
 
 #include "cli/confirmation.h"
@@ -69,6 +70,20 @@ void CheckRange(const CardFacts& card, uint64_t first, uint64_t count) {
        "Reconnect the player and run the command again; blocks before this one were done.");
 }
 
+// Runs transfer(first block, blocks, blocks done before) over count blocks
+// from firstBlock, at most kBlocksPerTransfer a call, moving the bar.
+void InTransfers(WorkBar& bar, uint32_t firstBlock, uint64_t count,
+                 const std::function<void(uint32_t, uint32_t, uint64_t)>& transfer) {
+  for (uint64_t done = 0; done < count;) {
+    const uint32_t blocks =
+        static_cast<uint32_t>(std::min<uint64_t>(kBlocksPerTransfer, count - done));
+    transfer(static_cast<uint32_t>(firstBlock + done), blocks, done);
+    done += blocks;
+    bar.Update(100.0 * static_cast<double>(done) / static_cast<double>(count));
+  }
+  bar.Finish();
+}
+
 // Asks before a command that overwrites card blocks, or says what it would
 // do with --dry-run (true: stop here).
 bool ConfirmCard(CommandContext& context, const OpenCard& open, const std::string& command,
@@ -113,20 +128,14 @@ int RunCardRead(CommandContext& context, const CardOptions& options) {
   std::vector<uint8_t> buffer(kBlocksPerTransfer * kBlockBytes);
   InterruptGuard guard;
   WorkBar bar(context.console, "Reading card");
-  for (uint64_t done = 0; done < count;) {
-    const uint32_t blocks =
-        static_cast<uint32_t>(std::min<uint64_t>(kBlocksPerTransfer, count - done));
-    const uint32_t first = static_cast<uint32_t>(options.block + done);
+  InTransfers(bar, options.block, count, [&](uint32_t first, uint32_t blocks, uint64_t) {
     if (OrvikMMCReadMultipleBlock(options.drive, first, static_cast<unsigned short>(blocks),
                                   buffer.data()) != 1)
       TransferFailed("read", first);
     ThrowIfInterrupted("Reading changes nothing on the card.",
                        "Run the card read again to read the whole range.");
     out.write(reinterpret_cast<const char*>(buffer.data()), std::streamsize{blocks} * kBlockBytes);
-    done += blocks;
-    bar.Update(100.0 * static_cast<double>(done) / static_cast<double>(count));
-  }
-  bar.Finish();
+  });
   if (!out.flush())
     Fail("io", options.file + " could not be written completely.", {}, "Free some space.");
   open.session->Close();
@@ -162,21 +171,15 @@ int RunCardWrite(CommandContext& context, const CardOptions& options) {
     return kExitDone;
   InterruptGuard guard;
   WorkBar bar(context.console, "Writing card");
-  for (uint64_t done = 0; done < count;) {
-    const uint32_t blocks =
-        static_cast<uint32_t>(std::min<uint64_t>(kBlocksPerTransfer, count - done));
-    const uint32_t first = static_cast<uint32_t>(options.block + done);
+  InTransfers(bar, options.block, count, [&](uint32_t first, uint32_t blocks, uint64_t before) {
     if (OrvikMMCWriteMultipleBlock(options.drive, first, static_cast<unsigned short>(blocks),
-                                   data.data() + done * kBlockBytes) != 1)
+                                   data.data() + before * kBlockBytes) != 1)
       TransferFailed("write", first);
-    done += blocks;
-    ThrowIfInterrupted(fmt::format("Card blocks {} to {} were written; the rest of the file was "
-                                   "not.",
-                                   options.block, options.block + done - 1),
-                       "Run the card write again to write the whole file.");
-    bar.Update(100.0 * static_cast<double>(done) / static_cast<double>(count));
-  }
-  bar.Finish();
+    ThrowIfInterrupted(
+        fmt::format("Card blocks {} to {} were written; the rest of the file was not.",
+                    options.block, first + blocks - 1),
+        "Run the card write again to write the whole file.");
+  });
   open.session->Close();
   context.result["written"] = {
       {"firstBlock", options.block}, {"blocks", count}, {"file", options.file}};

@@ -153,10 +153,8 @@ ReservationPlan PlanUpdateOrRestore(MediaRunner& media, HostFileSet& files,
 }
 
 int RunVersions(CommandContext& context, const std::string& manifestPath) {
-  Manifest manifest = LoadManifest(manifestPath);
-  HostFileSet files(manifest);
-  std::unique_ptr<Session> session = context.OpenTarget();
-  MediaRunner media(context, *session);
+  FirmwareSetStart opened(context, manifestPath);
+  auto& [manifest, files, session, media] = opened;
   media.Flash();
   media.FileVersions(files, manifest);
   StoredState stored = ReadStored(media, files, manifest, *session);
@@ -205,11 +203,9 @@ int RunVersions(CommandContext& context, const std::string& manifestPath) {
 }
 
 int RunUpdate(CommandContext& context, const UpdateOptions& options) {
-  Manifest manifest = LoadManifest(options.manifest);
-  HostFileSet files(manifest);
-  std::unique_ptr<Session> session = context.OpenTarget();
+  FirmwareSetStart opened(context, options.manifest);
+  auto& [manifest, files, session, media] = opened;
   Console& console = context.console;
-  MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();
   const ReservationPlan plan = PlanUpdateOrRestore(media, files, manifest, *session, TypeOf(flash));
   media.FileVersions(files, manifest);
@@ -276,11 +272,9 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options) {
 }
 
 int RunReflash(CommandContext& context, const ReflashOptions& options) {
-  Manifest manifest = LoadManifest(options.manifest);
-  HostFileSet files(manifest);
-  std::unique_ptr<Session> session = context.OpenTarget();
+  FirmwareSetStart opened(context, options.manifest);
+  auto& [manifest, files, session, media] = opened;
   Console& console = context.console;
-  MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();
   context.result["flash"] = ToJson(flash);
   const ReservationPlan plan = PlanLayoutReservation(manifest, options.reserveKiloBytes,

@@ -48,8 +48,7 @@ int RunQuickFormat(CommandContext& context, bool sizeFromRegistry) {
   }
   ConfirmEmptying(context, *session, "orvik quick-format", "write an empty file system");
   InterruptGuard guard;
-  HostFileSet placeholder;
-  media.Scan(placeholder);
+  media.Scan();
   media.QuickFormat(sizeFromRegistry);
   ScanFacts scan = media.LastScan();
   session->Close();
@@ -72,7 +71,7 @@ int RunFullFormat(CommandContext& context, const FullFormatOptions& options) {
   std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();
-  const protocol::FlashTypeDescriptor& type = *protocol::FlashTypeFor(flash.type);
+  const protocol::FlashTypeDescriptor& type = media.FlashType();
   context.result["flash"] = ToJson(flash);
   std::optional<ReservationPlan> plan;
   if (manifest)
@@ -121,8 +120,7 @@ int RunEraseData(CommandContext& context) {
   }
   ConfirmEmptying(context, *session, "orvik erase-data", "erase the data area");
   InterruptGuard guard;
-  HostFileSet placeholder;
-  media.Scan(placeholder);
+  media.Scan();
   media.EraseData();
   session->Close();
   context.console.Line(context.console.Paint(Style::kGood, "Data area erased") +

@@ -70,12 +70,9 @@ std::optional<Difference> CompareBlock(std::span<const uint8_t> raw,
 }
 
 int RunVerify(CommandContext& context, const std::string& manifestPath) {
-  Manifest manifest = LoadManifest(manifestPath);
-  HostFileSet files(manifest);
-  std::unique_ptr<Session> session = context.OpenTarget();
-  MediaRunner media(context, *session);
-  const FlashFacts& flash = media.Flash();
-  const protocol::FlashTypeDescriptor& type = *protocol::FlashTypeFor(flash.type);
+  FirmwareSetStart opened(context, manifestPath);
+  auto& [manifest, files, session, media] = opened;
+  const protocol::FlashTypeDescriptor& type = media.FlashType();
   ReservationSetting configured = ReadReservation(session->ReservationFile());
   RunReservation scoped(configured.kiloBytes ? 0 : manifest.totalKiloBytesReserved.value_or(0),
                         session->ReservationFile());
