@@ -13,16 +13,16 @@ inline constexpr uint32_t kCisBytes = 112;
 
 // Tuple codes of the chain.
 enum CisTupleCode : uint8_t {
-  kTupleDevice = 0x01,
-  kTupleNoLink = 0x14,
-  kTupleVersion1 = 0x15,
-  kTupleJedecCommon = 0x18,
-  kTupleConfig = 0x1A,
-  kTupleConfigEntry = 0x1B,
-  kTupleMaker = 0x20,
-  kTupleFunction = 0x21,
-  kTupleFunctionExtension = 0x22,
-  kTupleEnd = 0xFF,
+  kTupleDevice = 0x01,             // device type, access time and size
+  kTupleNoLink = 0x14,             // no chain to a further structure
+  kTupleVersion1 = 0x15,           // version and the maker, product and revision texts
+  kTupleJedecCommon = 0x18,        // the JEDEC identifier of the device
+  kTupleConfig = 0x1A,             // where the configuration registers lie
+  kTupleConfigEntry = 0x1B,        // one configuration the card offers
+  kTupleMaker = 0x20,              // maker and card identifiers
+  kTupleFunction = 0x21,           // what the card is
+  kTupleFunctionExtension = 0x22,  // more about it
+  kTupleEnd = 0xFF,                // the end of the chain
 };
 
 // The 112 bytes, laid out from the tuples.
