@@ -6,7 +6,7 @@
 # player saved when the server stops.
 set -euo pipefail
 build_dir=$1
-sim="$build_dir/sim/orvik-sim"
+sim="$build_dir/tools/orvik-sim"
 tool="$build_dir/tools/orvik"
 [ -x "$sim" ] && [ -x "$tool" ] || { echo "orvik-sim or orvik not built"; exit 1; }
 

@@ -71,7 +71,7 @@ int RunBackup(CommandContext& context, const std::string& output) {
 }  // namespace
 
 void RegisterBackupCommand(CommandTable& table, CLI::App& app) {
-  auto output = std::make_shared<std::string>();
+  auto output = table.Hold<std::string>();
   CLI::App* backup = table.Add(
       app, "backup", "Save the player's FAT volume as an image file (read by mtools, fsck.fat)",
       [output](CommandContext& context) { return RunBackup(context, *output); });

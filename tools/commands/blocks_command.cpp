@@ -72,7 +72,7 @@ int RunBlocks(CommandContext& context, const BlocksOptions& options) {
 }  // namespace
 
 void RegisterBlocksCommand(CommandTable& table, CLI::App& app) {
-  auto options = std::make_shared<BlocksOptions>();
+  auto options = table.Hold<BlocksOptions>();
   CLI::App* blocks =
       table.Add(app, "blocks", "Block map of the flash: good, bad, CIS and system blocks",
                 [options](CommandContext& context) { return RunBlocks(context, *options); });

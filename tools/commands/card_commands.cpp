@@ -284,7 +284,7 @@ int RunCardFormat(CommandContext& context, const CardOptions& options) {
 void RegisterCardCommands(CommandTable& table, CLI::App& app) {
   CLI::App* card = app.add_subcommand("card", "The MMC card in the player's slot");
   card->require_subcommand(1);
-  auto options = std::make_shared<CardOptions>();
+  auto options = table.Hold<CardOptions>();
   auto add = [&](const char* name, const char* description,
                  int (*run)(CommandContext&, const CardOptions&)) {
     CLI::App* command =

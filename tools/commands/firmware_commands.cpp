@@ -361,7 +361,7 @@ int RunReflash(CommandContext& context, const ReflashOptions& options) {
 }  // namespace
 
 void RegisterVersionsCommand(CommandTable& table, CLI::App& app) {
-  auto manifest = std::make_shared<std::string>();
+  auto manifest = table.Hold<std::string>();
   CLI::App* versions =
       table.Add(app, "versions", "Versions of a firmware set against those stored on the player",
                 [manifest](CommandContext& context) { return RunVersions(context, *manifest); });
@@ -369,7 +369,7 @@ void RegisterVersionsCommand(CommandTable& table, CLI::App& app) {
 }
 
 void RegisterUpdateCommands(CommandTable& table, CLI::App& app) {
-  auto update = std::make_shared<UpdateOptions>();
+  auto update = table.Hold<UpdateOptions>();
   CLI::App* updateCommand =
       table.Add(app, "update", "Update the firmware without formatting (keeps the files)",
                 [update](CommandContext& context) { return RunUpdate(context, *update); });
@@ -382,7 +382,7 @@ void RegisterUpdateCommands(CommandTable& table, CLI::App& app) {
                           "repair an update that was cut off, taking the configured reservation "
                           "as the one the player was laid out with (asks first)");
 
-  auto reflash = std::make_shared<ReflashOptions>();
+  auto reflash = table.Hold<ReflashOptions>();
   CLI::App* reflashCommand =
       table.Add(app, "reflash",
                 "Full reflash: lay out the flash anew, write the firmware and an empty volume",

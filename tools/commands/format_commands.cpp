@@ -132,7 +132,7 @@ int RunEraseData(CommandContext& context) {
 }  // namespace
 
 void RegisterFormatCommands(CommandTable& table, CLI::App& app) {
-  auto quickSizeFromRegistry = std::make_shared<bool>(false);
+  auto quickSizeFromRegistry = table.Hold<bool>(false);
   CLI::App* quick =
       table.Add(app, "quick-format", "Write an empty file system (the firmware stays)",
                 [quickSizeFromRegistry](CommandContext& context) {
@@ -141,7 +141,7 @@ void RegisterFormatCommands(CommandTable& table, CLI::App& app) {
   quick->add_flag("--size-from-registry", *quickSizeFromRegistry,
                   "size the volume from the reservation, not the system blocks found");
 
-  auto full = std::make_shared<FullFormatOptions>();
+  auto full = table.Hold<FullFormatOptions>();
   CLI::App* fullCommand =
       table.Add(app, "full-format",
                 "Erase the flash and lay the system area out anew (with "

@@ -103,7 +103,7 @@ int RunInfo(CommandContext& context, uint8_t cardDrive) {
 }  // namespace
 
 void RegisterInfoCommand(CommandTable& table, CLI::App& app) {
-  auto cardDrive = std::make_shared<uint32_t>(0);
+  auto cardDrive = table.Hold<uint32_t>(0);
   CLI::App* info = table.Add(app, "info", "Device, flash, card and reservation of the player",
                              [cardDrive](CommandContext& context) {
                                return RunInfo(context, static_cast<uint8_t>(*cardDrive));

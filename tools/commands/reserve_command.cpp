@@ -115,7 +115,7 @@ void AddReserveOption(CLI::App& command, std::optional<uint32_t>& kiloBytes) {
 }
 
 void RegisterReserveCommand(CommandTable& table, CLI::App& app) {
-  auto options = std::make_shared<ReserveOptions>();
+  auto options = table.Hold<ReserveOptions>();
   CLI::App* reserve =
       table.Add(app, "reserve",
                 "Show or set the flash space reserved for the firmware (TotalKiloBytesReserved)",

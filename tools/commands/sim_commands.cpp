@@ -102,7 +102,7 @@ void RegisterSimSettingsCommands(CommandTable& table, CLI::App& sim) {
     bool clear = false;
     FaultOptions faults;
   };
-  auto faults = std::make_shared<FaultsLine>();
+  auto faults = table.Hold<FaultsLine>();
   CLI::App* faultsCommand =
       table.Add(sim, "faults",
                 "Set faults for the next commands (failing erases, weak pages, transfer faults)",
@@ -112,13 +112,17 @@ void RegisterSimSettingsCommands(CommandTable& table, CLI::App& sim) {
   faultsCommand->add_flag("--clear", faults->clear, "remove every fault setting first");
   AddFaultOptions(*faultsCommand, faults->faults);
 
-  auto toRecovery = std::make_shared<bool>(false);
-  auto toNormal = std::make_shared<bool>(false);
-  CLI::App* mode =
-      table.Add(sim, "mode", "Put the player in recovery or normal mode",
-                [toRecovery](CommandContext& context) { return RunSimMode(context, *toRecovery); });
-  CLI::Option* recoveryFlag = mode->add_flag("--recovery-mode", *toRecovery, "recovery mode");
-  CLI::Option* normalFlag = mode->add_flag("--normal-mode", *toNormal, "normal mode");
+  struct ModeLine {
+    bool recovery = false;
+    bool normal = false;  // the other choice: only its presence counts
+  };
+  auto modeLine = table.Hold<ModeLine>();
+  CLI::App* mode = table.Add(
+      sim, "mode", "Put the player in recovery or normal mode",
+      [modeLine](CommandContext& context) { return RunSimMode(context, modeLine->recovery); });
+  CLI::Option* recoveryFlag =
+      mode->add_flag("--recovery-mode", modeLine->recovery, "recovery mode");
+  CLI::Option* normalFlag = mode->add_flag("--normal-mode", modeLine->normal, "normal mode");
   recoveryFlag->excludes(normalFlag);
   mode->require_option(1);
 

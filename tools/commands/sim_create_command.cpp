@@ -173,7 +173,7 @@ int RunSimCreate(CommandContext& context, const SimCreateOptions& options) {
 }  // namespace
 
 void RegisterSimCreateCommand(CommandTable& table, CLI::App& sim) {
-  auto options = std::make_shared<SimCreateOptions>();
+  auto options = table.Hold<SimCreateOptions>();
   CLI::App* create =
       table.Add(sim, "create", "Create a new simulated player",
                 [options](CommandContext& context) { return RunSimCreate(context, *options); });

@@ -236,13 +236,13 @@ int RunSimFiles(CommandContext& context, const std::string& extractDir) {
 }  // namespace
 
 void RegisterSimInspectCommands(CommandTable& table, CLI::App& sim) {
-  auto perRow = std::make_shared<uint32_t>(64);
+  auto perRow = table.Hold<uint32_t>(64);
   CLI::App* inspect = table.Add(
       sim, "inspect", "Block map, system-area files, file system and ECC of the player's flash",
       [perRow](CommandContext& context) { return RunSimInspect(context, *perRow); });
   inspect->add_option("--width", *perRow, "blocks per row (default 64)")->check(CLI::Range(8, 256));
 
-  auto imagePath = std::make_shared<std::string>();
+  auto imagePath = table.Hold<std::string>();
   CLI::App* exportFat = table.Add(
       sim, "export-fat", "Export the flash's FAT volume as a plain image for standard FAT tools",
       [imagePath](CommandContext& context) { return RunSimExportFat(context, *imagePath); });
@@ -250,7 +250,7 @@ void RegisterSimInspectCommands(CommandTable& table, CLI::App& sim) {
 
   table.Add(sim, "ecc", "ECC check of every data page", RunSimEcc);
 
-  auto extractDir = std::make_shared<std::string>();
+  auto extractDir = table.Hold<std::string>();
   CLI::App* files = table.Add(
       sim, "files", "Firmware files in the system area: tags, blocks, stored versions",
       [extractDir](CommandContext& context) { return RunSimFiles(context, *extractDir); });

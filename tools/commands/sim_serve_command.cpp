@@ -106,7 +106,7 @@ int RunSimServe(CommandContext& context, const std::string& deviceDirOption, boo
 }  // namespace
 
 void RegisterSimServeCommand(CommandTable& table, CLI::App& sim) {
-  auto options = std::make_shared<ServeOptions>();
+  auto options = table.Hold<ServeOptions>();
   CLI::App* serve = table.Add(sim, "serve", "Serve the player as a device object until stopped",
                               [options](CommandContext& context) {
                                 return RunSimServe(context, options->deviceDir, !options->noSave);

@@ -195,7 +195,7 @@ int RunVerify(CommandContext& context, const std::string& manifestPath) {
 }  // namespace
 
 void RegisterVerifyCommand(CommandTable& table, CLI::App& app) {
-  auto manifest = std::make_shared<std::string>();
+  auto manifest = table.Hold<std::string>();
   CLI::App* verify =
       table.Add(app, "verify", "Compare the whole system area byte for byte with a firmware set",
                 [manifest](CommandContext& context) { return RunVerify(context, *manifest); });
