@@ -31,6 +31,7 @@ elseif(NOT ORVIK_HELP2MAN OR NOT ORVIK_GZIP)
   return()
 endif()
 orvik_add_man_page(orvik_tool orvik "inspect, update and format a flash-memory audio player")
-# orvik-sim has no --version of its own: the project's version stands in.
-orvik_add_man_page(orvik-sim orvik-sim "serve and describe simulated players for orvik"
+# orvik-sim is `orvik sim` under the simulator's name: its page is the
+# group's help, which lists every command and option of simulated players.
+orvik_add_man_page(orvik-sim orvik-sim "create, serve and inspect simulated players (orvik sim)"
                    --version-string=${PROJECT_VERSION})

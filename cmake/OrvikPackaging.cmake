@@ -53,8 +53,8 @@ set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION
     "Host tool and player simulator of the Orvik library
 orvik inspects, updates and formats a flash-memory audio player, or a
-simulated one kept in a folder; orvik-sim creates and serves simulated
-players over Unix sockets.")
+simulated one kept in a folder; `orvik sim` (also installed as
+orvik-sim) creates, serves and inspects simulated players.")
 
 # Debian's per-package documents, installed only into the packages (a
 # plain `cmake --install` leaves them out).

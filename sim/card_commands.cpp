@@ -10,42 +10,44 @@
 namespace orvik::sim {
 namespace {
 
+// The card commands by the code in byte 0 of their frame.
 enum CardCode : uint8_t {
-  kDetect = 0,
-  kReadStatus = 1,
-  kReadCid = 2,
-  kReadOcr = 3,
-  kReadCsd = 4,
-  kProgramCsd = 5,
-  kReadBlock = 6,
-  kReadMultiple = 7,
-  kWriteBlock = 8,
-  kWriteMultiple = 9,
-  kErase = 10,
+  CMD_MMC_DETECT_MEDIA,
+  CMD_MMC_READ_STATUS,
+  CMD_MMC_READ_CID,
+  CMD_MMC_READ_OCR,
+  CMD_MMC_READ_CSD,
+  CMD_MMC_PROGRAM_CSD,
+  CMD_MMC_READ_BLOCK,
+  CMD_MMC_READ_MULTIPLE_BLOCK,
+  CMD_MMC_WRITE_BLOCK,
+  CMD_MMC_WRITE_MULTIPLE_BLOCK,
+  CMD_MMC_ERASE,
 };
 
-constexpr std::array<const char*, 11> kNames = {
-    "detect",     "read status", "read CID",    "read OCR",     "read CSD", "program CSD",
-    "read block", "read blocks", "write block", "write blocks", "erase"};
-constexpr std::array<uint32_t, 11> kFrameLength = {6, 6, 6, 6, 6, 24, 12, 15, 12, 15, 18};
+// The direction byte (byte 2) of commands that read and that write.
+constexpr uint8_t kFromCard = DIR_FROM_DEVICE >> 16;
+constexpr uint8_t kToCard = DIR_TO_DEVICE >> 16;
 
-uint8_t DirectionOf(uint8_t code) {
-  switch (code) {
-    case kReadCid:
-    case kReadOcr:
-    case kReadCsd:
-    case kReadBlock:
-    case kReadMultiple:
-      return 0x80;
-    case kProgramCsd:
-    case kWriteBlock:
-    case kWriteMultiple:
-    case kErase:
-      return 0x40;
-    default:
-      return 0;
-  }
-}
+// What a frame of each command must look like, by code.
+struct CardCommandShape {
+  const char* name;
+  uint32_t frameLength;
+  uint8_t direction;
+};
+constexpr std::array<CardCommandShape, CMD_MMC_ERASE + 1> kShapes = {{
+    {"detect", 6, 0},
+    {"read status", 6, 0},
+    {"read CID", 6, kFromCard},
+    {"read OCR", 6, kFromCard},
+    {"read CSD", 6, kFromCard},
+    {"program CSD", 24, kToCard},
+    {"read block", 12, kFromCard},
+    {"read blocks", 15, kFromCard},
+    {"write block", 12, kToCard},
+    {"write blocks", 15, kToCard},
+    {"erase", 18, kToCard},
+}};
 
 class CardCommand {
  public:
@@ -53,13 +55,15 @@ class CardCommand {
       : state_(state), frame_(frame), code_(frame.Byte(0)), drive_(frame.Byte(3)) {}
 
   CommandOutcome Run() {
-    if (code_ > kErase) return CommandOutcome::Violation("unknown card command " + Hex(code_));
-    name_ = std::string("card ") + kNames[code_];
-    if (frame_.Byte(2) != DirectionOf(code_))
+    if (code_ > CMD_MMC_ERASE)
+      return CommandOutcome::Violation("unknown card command " + Hex(code_));
+    const CardCommandShape& shape = kShapes[code_];
+    name_ = std::string("card ") + shape.name;
+    if (frame_.Byte(2) != shape.direction)
       return CommandOutcome::Violation(name_ + " with direction byte " + Hex(frame_.Byte(2)));
-    if (frame_.Length() != kFrameLength[code_])
+    if (frame_.Length() != shape.frameLength)
       return CommandOutcome::Violation(name_ + " frame of " + std::to_string(frame_.Length()) +
-                                       " bytes, not " + std::to_string(kFrameLength[code_]));
+                                       " bytes, not " + std::to_string(shape.frameLength));
     if (!frame_.BytesZero(4, 6))
       return CommandOutcome::Violation(name_ + " with reserved bytes set");
     name_ += " drive " + std::to_string(drive_);
@@ -74,27 +78,26 @@ class CardCommand {
  private:
   CommandOutcome Dispatch() {
     switch (code_) {
-      case kDetect:
+      case CMD_MMC_DETECT_MEDIA:
         return Detect();
-      case kReadStatus:
+      case CMD_MMC_READ_STATUS:
         return ReadStatus();
-      case kReadCid:
+      case CMD_MMC_READ_CID:
         return RegisterReply(21, state_.card.Config().cid.data(), 18);
-      case kReadOcr: {
+      case CMD_MMC_READ_OCR: {
         uint8_t ocr[4];
-        for (int i = 0; i < 4; ++i)
-          ocr[i] = static_cast<uint8_t>(state_.card.Config().ocr >> (8 * i));
+        PutLittleEndian(ocr, 4, state_.card.Config().ocr);
         return RegisterReply(9, ocr, 4);
       }
-      case kReadCsd:
+      case CMD_MMC_READ_CSD:
         return RegisterReply(21, state_.card.Csd().data(), 16);
-      case kProgramCsd:
+      case CMD_MMC_PROGRAM_CSD:
         return ProgramCsd();
-      case kReadBlock:
-      case kReadMultiple:
+      case CMD_MMC_READ_BLOCK:
+      case CMD_MMC_READ_MULTIPLE_BLOCK:
         return ReadBlocks();
-      case kWriteBlock:
-      case kWriteMultiple:
+      case CMD_MMC_WRITE_BLOCK:
+      case CMD_MMC_WRITE_MULTIPLE_BLOCK:
         return WriteBlocks();
       default:
         return Erase();
@@ -112,7 +115,7 @@ class CardCommand {
   CommandOutcome Detect() {
     std::vector<uint8_t> reply = StatusOnly(15);
     if (Serves()) {
-      PutLittle32(reply, 3, state_.card.CapacityBlocks());
+      PutLittleEndian(&reply[3], 4, state_.card.CapacityBlocks());
       reply[9] = state_.card.Config().attribute;
       reply[12] = state_.card.Config().eraseGroupBlocks;
     }
@@ -164,7 +167,7 @@ class CardCommand {
 
   // The block count of a single or multiple block transfer.
   bool TransferCount(uint32_t* count, std::string* wrong) const {
-    bool multiple = code_ == kReadMultiple || code_ == kWriteMultiple;
+    bool multiple = code_ == CMD_MMC_READ_MULTIPLE_BLOCK || code_ == CMD_MMC_WRITE_MULTIPLE_BLOCK;
     *count = multiple ? frame_.Little16(12) : 1;
     if (!frame_.BytesZero(10, 12) || (multiple && !frame_.BytesZero(14, 15))) {
       *wrong = name_ + " with reserved bytes set";

@@ -7,9 +7,9 @@
 namespace orvik::sim {
 namespace {
 
-constexpr uint32_t kOpDeviceInfo = 0x03;
-constexpr uint32_t kOpPowerStatus = 0x0A;
-constexpr uint32_t kOpChipRevision = 0x0C;
+constexpr uint32_t CMD_GET_DEVICE_INFO = 0x0003;
+constexpr uint32_t CMD_GET_POWER_STATUS = 0x000A;
+constexpr uint32_t CMD_GET_CHIP_REVISION = 0x000C;
 constexpr uint32_t kDeviceInfoBytes = 64;
 constexpr size_t kMaxInfoItems = 10;
 
@@ -19,17 +19,17 @@ std::vector<uint8_t> DeviceInfoRecord(const PlayerConfig& config) {
   items.insert(items.end(), config.extraInfoItems.begin(), config.extraInfoItems.end());
   if (items.size() > kMaxInfoItems) items.resize(kMaxInfoItems);
   std::vector<uint8_t> record(kDeviceInfoBytes, 0);
-  PutWord24(record, 0, static_cast<uint32_t>(items.size()));
+  PutLittleEndian(&record[0], 3, items.size());
   for (size_t i = 0; i < items.size(); ++i) {
-    PutWord24(record, static_cast<uint32_t>(3 + 6 * i), items[i].first & 0xFFFFFF);
-    PutWord24(record, static_cast<uint32_t>(6 + 6 * i), items[i].second & 0xFFFFFF);
+    PutLittleEndian(&record[3 + 6 * i], 3, items[i].first);
+    PutLittleEndian(&record[6 + 6 * i], 3, items[i].second);
   }
   return record;
 }
 
 std::vector<uint8_t> OneWord(uint32_t value) {
   std::vector<uint8_t> reply(3, 0);
-  PutWord24(reply, 0, value & 0xFFFFFF);
+  PutLittleEndian(&reply[0], 3, value);
   return reply;
 }
 
@@ -42,12 +42,12 @@ CommandOutcome HandleDeviceCommand(PlayerState& state, const Frame& frame) {
   if (frame.Length() != 3)
     return CommandOutcome::Violation("device command " + Hex(frame.CommandWord()) + " of " +
                                      std::to_string(frame.Length()) + " bytes, not 3");
-  switch (frame.Operation()) {
-    case kOpDeviceInfo:
+  switch (frame.Command()) {
+    case CMD_GET_DEVICE_INFO:
       return CommandOutcome::Reply("device information", DeviceInfoRecord(state.config));
-    case kOpPowerStatus:
+    case CMD_GET_POWER_STATUS:
       return CommandOutcome::Reply("power status", OneWord(state.config.powerWord));
-    case kOpChipRevision:
+    case CMD_GET_CHIP_REVISION:
       return CommandOutcome::Reply("chip revision", OneWord(state.config.chipRevision));
     default:
       return CommandOutcome::Violation("unknown device command " + Hex(frame.CommandWord()));

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "sim/byte_order.h"
+
 namespace orvik::sim {
 namespace {
 
@@ -27,16 +29,8 @@ const ControlShape* FindControl(uint32_t code) {
   return nullptr;
 }
 
-void PutLittle32(uint8_t* out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint32_t GetLittle32(const uint8_t* in) {
-  return uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16 | uint32_t{in[3]} << 24;
-}
-
 os::DeviceAnswer Word(uint8_t* out, uint32_t value) {
-  PutLittle32(out, value);
+  PutLittleEndian(out, 4, value);
   return os::DeviceAnswer::Done(4);
 }
 
@@ -61,15 +55,15 @@ os::DeviceAnswer HandleControl(PlayerState& state, uint32_t code, const uint8_t*
   switch (code) {
     case kIoctlGetUserData: {
       const _USER_DATA& data = state.userData;
-      PutLittle32(out, data.ownerFlag);
-      PutLittle32(out + 4, data.formatStatus);
-      PutLittle32(out + 8, data.blockingFlag);
-      PutLittle32(out + 12, data.reservedWord);
+      PutLittleEndian(out, 4, data.ownerFlag);
+      PutLittleEndian(out + 4, 4, data.formatStatus);
+      PutLittleEndian(out + 8, 4, data.blockingFlag);
+      PutLittleEndian(out + 12, 4, data.reservedWord);
       return os::DeviceAnswer::Done(16);
     }
     case kIoctlSetUserData:
-      state.userData = _USER_DATA{GetLittle32(in), GetLittle32(in + 4), GetLittle32(in + 8),
-                                  GetLittle32(in + 12)};
+      state.userData = _USER_DATA{GetLittleEndian32(in), GetLittleEndian32(in + 4),
+                                  GetLittleEndian32(in + 8), GetLittleEndian32(in + 12)};
       return os::DeviceAnswer::Done(0);
     case kIoctlReconfigure:
       if (driver.reconfigureRefusals > 0) {

@@ -9,12 +9,12 @@
 namespace orvik::sim {
 namespace {
 
-constexpr uint32_t kOpWritePage = 0x00;
-constexpr uint32_t kOpWritePages = 0x01;
-constexpr uint32_t kOpReadPages = 0x03;
-constexpr uint32_t kOpEraseBlock = 0x04;
-constexpr uint32_t kOpReadId = 0x06;
-constexpr uint32_t kOpReadBlockMarks = 0x0C;
+constexpr uint32_t CMD_FLASH_WRITE_PAGE = 0x0100;
+constexpr uint32_t CMD_FLASH_WRITE_PAGES = 0x0101;
+constexpr uint32_t CMD_FLASH_READ_PAGES = 0x0103;
+constexpr uint32_t CMD_FLASH_ERASE_BLOCK = 0x0104;
+constexpr uint32_t CMD_FLASH_READ_ID = 0x0106;
+constexpr uint32_t CMD_FLASH_READ_BLOCK_MARKS = 0x010C;
 
 constexpr uint32_t kHalfPageBytes = 264;  // 256 data + 8 spare bytes of a small-page chip
 constexpr uint32_t kMarksPerBlock = 6;    // spare bytes 4..9 of the block's first page
@@ -26,12 +26,12 @@ uint32_t Packets(uint64_t bytes) { return static_cast<uint32_t>((bytes + 63) / 6
 
 uint32_t ExpectedDirection(uint32_t op) {
   switch (op) {
-    case kOpReadPages:
-    case kOpReadId:
-    case kOpReadBlockMarks:
-      return kDirFromDevice;
+    case CMD_FLASH_READ_PAGES:
+    case CMD_FLASH_READ_ID:
+    case CMD_FLASH_READ_BLOCK_MARKS:
+      return DIR_FROM_DEVICE;
     default:
-      return kDirToDevice;
+      return DIR_TO_DEVICE;
   }
 }
 
@@ -52,23 +52,23 @@ class FlashCommand {
   FlashCommand(PlayerState& state, const Frame& frame) : state_(state), frame_(frame) {}
 
   CommandOutcome Run() {
-    uint32_t op = frame_.Operation();
-    if (op != kOpWritePage && op != kOpWritePages && op != kOpReadPages && op != kOpEraseBlock &&
-        op != kOpReadId && op != kOpReadBlockMarks)
+    uint32_t op = frame_.Command();
+    if (op != CMD_FLASH_WRITE_PAGE && op != CMD_FLASH_WRITE_PAGES && op != CMD_FLASH_READ_PAGES &&
+        op != CMD_FLASH_ERASE_BLOCK && op != CMD_FLASH_READ_ID && op != CMD_FLASH_READ_BLOCK_MARKS)
       return CommandOutcome::Violation("unknown flash command " + Hex(frame_.CommandWord()));
     if (frame_.Direction() != 0 && frame_.Direction() != ExpectedDirection(op))
       return CommandOutcome::Violation("flash command " + Hex(frame_.CommandWord()) +
                                        " with wrong direction bits");
     switch (op) {
-      case kOpReadId:
+      case CMD_FLASH_READ_ID:
         return ReadId();
-      case kOpReadPages:
+      case CMD_FLASH_READ_PAGES:
         return ReadPages();
-      case kOpReadBlockMarks:
+      case CMD_FLASH_READ_BLOCK_MARKS:
         return ReadBlockMarks();
-      case kOpWritePage:
+      case CMD_FLASH_WRITE_PAGE:
         return WritePage();
-      case kOpWritePages:
+      case CMD_FLASH_WRITE_PAGES:
         return WritePages();
       default:
         return EraseBlock();
@@ -113,9 +113,9 @@ class FlashCommand {
     std::vector<uint8_t> reply(6, 0);
     if (chip == 0) {
       FlashIdCodes codes = state_.IdCodes();
-      PutWord24(reply, 3, uint32_t{codes.maker} | uint32_t{codes.device} << 8);
+      PutLittleEndian(&reply[3], 3, uint32_t{codes.maker} | uint32_t{codes.device} << 8);
     } else {
-      PutWord24(reply, 0, 1);  // no such chip
+      PutLittleEndian(&reply[0], 3, 1);  // no such chip
     }
     return CommandOutcome::Reply("flash read ID chip " + std::to_string(chip), std::move(reply));
   }
@@ -251,7 +251,7 @@ class FlashCommand {
     auto block = static_cast<uint32_t>(address / geometry.BlockDataBytes());
     std::vector<uint8_t> reply(6, 0);
     if (state_.faults.EraseFails(block, state_.transferCount)) {
-      PutWord24(reply, 0, 1);
+      PutLittleEndian(&reply[0], 3, 1);
       reply[3] = kNandStatusFailed;
     } else {
       state_.nand.EraseBlock(block);

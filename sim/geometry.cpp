@@ -3,6 +3,8 @@
 #include <array>
 #include <stdexcept>
 
+#include "orvik/orvik.h"
+
 namespace orvik::sim {
 namespace {
 
@@ -52,12 +54,12 @@ uint32_t FlashTypeForIdCodes(FlashIdCodes codes) {
   if (codes.maker != 0) {
     for (const MakerCode& entry : kStandardMakerCodes)
       if (entry.device == codes.device) return entry.type;
-    return kUnknownFlashType;
+    return FLASH_TYPE_UNKNOWN;
   }
   if (codes.device == 2) return 3;
   if (codes.device != 0 && codes.device % 4 == 0 && codes.device <= 128)
     return codes.device / 4u + 3u;
-  return kUnknownFlashType;
+  return FLASH_TYPE_UNKNOWN;
 }
 
 }  // namespace orvik::sim

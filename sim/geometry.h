@@ -14,7 +14,6 @@ inline constexpr uint32_t kPageDataBytes = 512;
 inline constexpr uint32_t kPageSpareBytes = 16;
 inline constexpr uint32_t kPageBytes = kPageDataBytes + kPageSpareBytes;  // 528
 inline constexpr uint32_t kFlashTypeCount = 36;                           // types 0..35
-inline constexpr uint32_t kUnknownFlashType = 36;
 
 struct FlashGeometry {
   uint32_t pagesPerBlock = 0;
@@ -39,7 +38,8 @@ bool UsesHalfPages(uint32_t type);
 // capacity code for types 3..35; types 0..2 have no code of their own and
 // answer maker 0, device 0, which identifies no known chip.
 FlashIdCodes DefaultIdCodes(uint32_t type);
-// The flash type a host derives from identification codes (36 unknown).
+// The flash type a host derives from identification codes
+// (FLASH_TYPE_UNKNOWN of the public header when none).
 uint32_t FlashTypeForIdCodes(FlashIdCodes codes);
 
 }  // namespace orvik::sim

@@ -9,12 +9,13 @@
 #include "sim/player_connection.h"
 #include "sim/player_state.h"
 #include "sim/random.h"
+#include "sim/spare_area.h"
 
 namespace orvik::sim {
 namespace {
 
 constexpr size_t kTraceHeadBytes = 32;
-constexpr uint32_t kFactoryBadMarkOffset = kPageDataBytes + 5;  // spare byte 5: block status
+constexpr uint32_t kFactoryBadMarkOffset = kPageDataBytes + kSpareBlockStatus;
 
 os::DeviceAnswer Dropped() {
   return os::DeviceAnswer{os::kErrorGeneralFailure, 0, os::DeviceAnswer::Timing::kDisconnect, 0};

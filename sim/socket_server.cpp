@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/device_driver.h"
+#include "sim/byte_order.h"
 #include "sim/player.h"
 
 namespace orvik::sim {
@@ -33,14 +34,6 @@ uint64_t NowMs() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                    std::chrono::steady_clock::now().time_since_epoch())
                                    .count());
-}
-
-uint32_t GetWord(const uint8_t* at) {
-  return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
-}
-
-void PutWord(uint8_t* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
 void SetNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
@@ -180,10 +173,10 @@ void SocketServer::Accept() {
 
 bool SocketServer::HandleRequest(Client& client, const uint8_t* header, const uint8_t* payload) {
   uint8_t op = header[0];
-  uint32_t id = GetWord(header + 4);
-  uint32_t code = GetWord(header + 8);
-  uint32_t inLength = GetWord(header + 12);
-  uint32_t outLength = GetWord(header + 16);
+  uint32_t id = GetLittleEndian32(header + 4);
+  uint32_t code = GetLittleEndian32(header + 8);
+  uint32_t inLength = GetLittleEndian32(header + 12);
+  uint32_t outLength = GetLittleEndian32(header + 16);
   std::vector<uint8_t> output;
   os::DeviceAnswer answer;
   switch (op) {
@@ -210,9 +203,9 @@ bool SocketServer::HandleRequest(Client& client, const uint8_t* header, const ui
   if (!client.answers.empty()) pending.due = std::max(pending.due, client.answers.back().due);
   size_t payloadBytes = op == kOpWrite ? 0 : count;
   pending.bytes.resize(kAnswerHeaderBytes + payloadBytes);
-  PutWord(pending.bytes.data(), id);
-  PutWord(pending.bytes.data() + 4, answer.error);
-  PutWord(pending.bytes.data() + 8, count);
+  PutLittleEndian(pending.bytes.data(), 4, id);
+  PutLittleEndian(pending.bytes.data() + 4, 4, answer.error);
+  PutLittleEndian(pending.bytes.data() + 8, 4, count);
   if (payloadBytes != 0)
     std::memcpy(pending.bytes.data() + kAnswerHeaderBytes, output.data(), payloadBytes);
   client.answers.push_back(std::move(pending));
@@ -235,8 +228,8 @@ bool SocketServer::ReadRequests(Client& client) {
   bool alive = true;
   while (alive && client.inbox.size() - at >= kRequestHeaderBytes) {
     const uint8_t* header = client.inbox.data() + at;
-    uint32_t inLength = GetWord(header + 12);
-    uint32_t outLength = GetWord(header + 16);
+    uint32_t inLength = GetLittleEndian32(header + 12);
+    uint32_t outLength = GetLittleEndian32(header + 16);
     if (header[0] < kOpWrite || header[0] > kOpControl || inLength > kMaxPayload ||
         outLength > kMaxPayload) {
       alive = false;

@@ -4,23 +4,17 @@
 #include <algorithm>
 #include <sstream>
 
-#include "media/cis_page.h"
+#include "sim/byte_order.h"
+#include "sim/inspect/cis.h"
 #include "sim/inspect/page_check.h"
 
 namespace orvik::sim::inspect {
 namespace {
 
-constexpr uint8_t kSystemMark[2] = {'Q', 'V'};
-constexpr uint8_t kFileMark = 'M';
-
 uint32_t ZoneBlocks(uint32_t flashType) {
   if (flashType <= 1) return 256;
   if (flashType == 2) return 512;
   return 1024;
-}
-
-bool HoldsCis(const RawPage& page0) {
-  return std::equal(media::kCisBlock.begin(), media::kCisBlock.end(), page0.begin());
 }
 
 BlockEntry Classify(const Player& player, uint32_t block, bool cisFound, bool* isCis) {
@@ -30,10 +24,10 @@ BlockEntry Classify(const Player& player, uint32_t block, bool cisFound, bool* i
   BlockEntry entry;
   *isCis = false;
   if (spare[kSpareBlockStatus] == 0x00 && spare[kSpareDataStatus] == 0x00 &&
-      spare[kSpareAddress1] == kSystemMark[0] && spare[kSpareAddress1 + 1] == kSystemMark[1]) {
+      GetLittleEndian(&spare[kSpareAddress1], 2) == SYSTEM_MARK) {
     entry.role = BlockRole::kSystem;
     const RawPage page1 = player.ReadPage(block * pagesPerBlock + 1);
-    if (page1[kPageDataBytes + kSpareAddress1] == kFileMark)
+    if (page1[kPageDataBytes + kSpareAddress1] == FILE_MARK)
       entry.fileTag = page1[kPageDataBytes + kSpareAddress1 + 1];
     return entry;
   }
@@ -41,7 +35,7 @@ BlockEntry Classify(const Player& player, uint32_t block, bool cisFound, bool* i
     entry.role = BlockRole::kBad;
     return entry;
   }
-  if (!cisFound && HoldsCis(page0)) {
+  if (!cisFound && HoldsCis(page0.data())) {
     entry.role = BlockRole::kCis;
     *isCis = true;
     return entry;

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <bit>
 
-#include "protocol/ecc.h"
+#include "sim/inspect/page_ecc.h"
 
 namespace orvik::sim::inspect {
 namespace {
@@ -21,7 +21,7 @@ bool Bit(const uint8_t* diff, uint32_t lineParity) {
 
 EccCheck CheckEcc256(uint8_t* data, const uint8_t* storedCode) {
   uint8_t computed[3];
-  protocol::ComputeEcc256(data, computed);
+  ComputeEcc256(data, computed);
   const uint8_t diff[3] = {static_cast<uint8_t>(storedCode[0] ^ computed[0]),
                            static_cast<uint8_t>(storedCode[1] ^ computed[1]),
                            static_cast<uint8_t>((storedCode[2] ^ computed[2]) & kColumnMask)};

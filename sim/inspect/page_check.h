@@ -6,18 +6,9 @@
 #include <optional>
 
 #include "sim/geometry.h"
+#include "sim/spare_area.h"
 
 namespace orvik::sim::inspect {
-
-// Positions in the 16 spare bytes of a page (the same for every flash type
-// of the simulator: chips of types 0 to 2 keep the two 8-byte halves of
-// their 256-byte pages one after the other).
-inline constexpr uint32_t kSpareDataStatus = 4;
-inline constexpr uint32_t kSpareBlockStatus = 5;
-inline constexpr uint32_t kSpareAddress1 = 6;
-inline constexpr uint32_t kSpareEccHigh = 8;  // ECC of data bytes 256-511
-inline constexpr uint32_t kSpareAddress2 = 11;
-inline constexpr uint32_t kSpareEccLow = 13;  // ECC of data bytes 0-255
 
 enum class EccVerdict {
   kClean,          // data and code agree

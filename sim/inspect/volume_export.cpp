@@ -6,14 +6,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include "sim/byte_order.h"
+
 namespace orvik::sim::inspect {
 namespace {
 
 constexpr uint32_t kChunkSectors = 2048;  // 1 MiB per write
-
-uint32_t LittleEndian32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
 
 VolumeExport Failed(VolumeExport result, std::string error) {
   result.ok = false;
@@ -54,8 +52,8 @@ VolumeExport ExportVolume(const Player& player, const std::string& imagePath,
   if (mbr[510] != 0x55 || mbr[511] != 0xAA)
     return Failed(std::move(result), "logical sector 0 has no 55 AA signature");
   const uint8_t* entry = mbr + 446;
-  result.partitionStart = LittleEndian32(entry + 8);
-  result.partitionSectors = LittleEndian32(entry + 12);
+  result.partitionStart = GetLittleEndian32(entry + 8);
+  result.partitionSectors = GetLittleEndian32(entry + 12);
   if (entry[4] == 0 || result.partitionSectors == 0 || result.partitionStart == 0)
     return Failed(std::move(result), "the master boot record holds no first partition");
 

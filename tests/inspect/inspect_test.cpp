@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "inspect_fixture.h"
-#include "tests/layout/fat_tool_judge.h"
+#include "support/fat_tool_judge.h"
 
 namespace orvik::testing {
 namespace {

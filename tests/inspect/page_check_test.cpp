@@ -1,12 +1,17 @@
-// The inspection tools' page checks: ECC verdicts and block-address fields.
+// The inspection tools' own knowledge of the pages: the ECC and the card
+// information structure, held to fixed vectors, then the ECC verdicts and
+// block-address fields.
 #include "sim/inspect/page_check.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 #include <random>
 
 #include "protocol/ecc.h"
+#include "sim/inspect/cis.h"
+#include "sim/inspect/page_ecc.h"
 #include "tests/ecc/bitwise_ecc.h"
 
 namespace orvik::sim::inspect {
@@ -17,6 +22,57 @@ std::array<uint8_t, 256> RandomHalf(uint32_t seed) {
   std::array<uint8_t, 256> data;
   for (uint8_t& b : data) b = static_cast<uint8_t>(random());
   return data;
+}
+
+using Code = std::array<uint8_t, 3>;
+
+Code EccOf(const std::array<uint8_t, 256>& data) {
+  Code code{0x5A, 0x5A, 0x5A};  // no possible code: each case must overwrite it
+  ComputeEcc256(data.data(), code.data());
+  return code;
+}
+
+TEST(PageEccTest, KnownHalvesGiveTheirCodesAndRandomOnesTheReferences) {
+  struct Case {
+    const char* what;
+    std::array<uint8_t, 256> data;
+    Code code;
+  };
+  std::array<uint8_t, 256> ones, zeros{}, firstBit{}, abc{}, lastBit{};
+  ones.fill(0xFF);
+  firstBit[0] = 0x01;
+  std::memcpy(abc.data(), "abc", 3);
+  lastBit[255] = 0x80;
+  const Case cases[] = {{"all ones", ones, {0xFF, 0xFF, 0xFF}},
+                        {"all zeros", zeros, {0xFF, 0xFF, 0xFF}},
+                        {"bit 0 of byte 0", firstBit, {0xAA, 0xAA, 0xAB}},
+                        {"\"abc\"", abc, {0xFC, 0xFF, 0xC3}},
+                        {"bit 7 of byte 255", lastBit, {0x55, 0x55, 0x57}}};
+  for (const Case& c : cases) EXPECT_EQ(EccOf(c.data), c.code) << c.what;
+  for (uint32_t seed = 1; seed <= 20; ++seed) {
+    const auto data = RandomHalf(seed);
+    Code reference;
+    testing::BitwiseEcc256(data.data(), reference.data());
+    EXPECT_EQ(EccOf(data), reference) << "seed " << seed;
+  }
+}
+
+TEST(CisTest, TheTuplesLayOutTheStructureTheFormatWrites) {
+  const std::array<uint8_t, kCisBytes> written = {
+      0x01, 0x03, 0xD9, 0x01, 0xFF, 0x18, 0x02, 0xDF, 0x01, 0x20, 0x04, 0x00, 0x00, 0x00,
+      0x00, 0x21, 0x02, 0x04, 0x01, 0x22, 0x02, 0x01, 0x01, 0x22, 0x03, 0x02, 0x04, 0x07,
+      0x1A, 0x05, 0x01, 0x03, 0x00, 0x02, 0x0F, 0x1B, 0x08, 0xC0, 0xC0, 0xA1, 0x01, 0x55,
+      0x08, 0x00, 0x20, 0x1B, 0x0A, 0xC1, 0x41, 0x99, 0x01, 0x55, 0x64, 0xF0, 0xFF, 0xFF,
+      0x20, 0x1B, 0x0C, 0x82, 0x41, 0x18, 0xEA, 0x61, 0xF0, 0x01, 0x07, 0xF6, 0x03, 0x01,
+      0xEE, 0x1B, 0x0C, 0x83, 0x41, 0x18, 0xEA, 0x61, 0x70, 0x01, 0x07, 0x76, 0x03, 0x01,
+      0xEE, 0x15, 0x14, 0x05, 0x00, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x20, 0x00, 0x20,
+      0x20, 0x20, 0x20, 0x00, 0x30, 0x2E, 0x30, 0x00, 0xFF, 0x14, 0x00, 0xFF, 0x00, 0x00};
+  EXPECT_EQ(CisBytes(), written);
+  std::array<uint8_t, 512> page{};
+  std::memcpy(page.data(), written.data(), kCisBytes);
+  EXPECT_TRUE(HoldsCis(page.data()));
+  page[kCisBytes - 3] = 0x00;  // the end tuple missing
+  EXPECT_FALSE(HoldsCis(page.data()));
 }
 
 TEST(EccCheckTest, EverySingleDataBitIsFoundAndPutRight) {

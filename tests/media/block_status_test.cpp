@@ -1,5 +1,6 @@
 // The block status scan against a simulated player.
 #include "media/block_status.h"
+
 #include "protocol/flash_types.h"
 #include "protocol/media_state.h"
 #include "support/sim_fixture.h"
@@ -8,10 +9,6 @@ namespace orvik::testing {
 namespace {
 
 using namespace media;
-
-constexpr uint32_t kReadMarks = 0x10C;
-constexpr uint32_t kErase = 0x104;
-constexpr uint32_t kWritePages = 0x101;
 
 class BlockStatusTest : public SimPlayerTest {
  protected:
@@ -33,7 +30,7 @@ TEST_F(BlockStatusTest, FreshFlashHasItsCisBlockFirstAndEraseNothing) {
   EXPECT_EQ(Drive().cisBlock, 0u);
   EXPECT_EQ(Entry(0), BLOCK_CIS);
   for (uint32_t block = 1; block < 2048; ++block) ASSERT_EQ(Entry(block), BLOCK_GOOD) << block;
-  EXPECT_EQ(Frames(kReadMarks), 8u);
+  EXPECT_EQ(Frames(CMD_FLASH_READ_BLOCK_MARKS), 8u);
   EXPECT_EQ(player_->Stats().exchanges, 8u);
   EXPECT_EQ(Drive().systemBlockCount, 0u);
   EXPECT_EQ(Drive().firstReservedBlock, 2047u);
@@ -50,8 +47,8 @@ TEST_F(BlockStatusTest, BlocksInFrontOfTheCisBlockAreInvalidated) {
   EXPECT_EQ(Entry(1), BLOCK_BAD);
   EXPECT_EQ(Entry(2), BLOCK_CIS);
   EXPECT_EQ(Entry(700), BLOCK_BAD);
-  EXPECT_EQ(Frames(kErase), 2u);
-  EXPECT_EQ(Frames(kWritePages), 2u);
+  EXPECT_EQ(Frames(CMD_FLASH_ERASE_BLOCK), 2u);
+  EXPECT_EQ(Frames(CMD_FLASH_WRITE_PAGES), 2u);
   for (uint32_t block : {0u, 1u})
     for (uint32_t page = 0; page < 32; ++page)
       ASSERT_EQ(Page(block, page), sim::RawPage{}) << block << "/" << page;
@@ -59,18 +56,18 @@ TEST_F(BlockStatusTest, BlocksInFrontOfTheCisBlockAreInvalidated) {
   player_->ResetStats();
   ASSERT_EQ(Scan(5), PROGRAM_MEDIA_DONE);
   EXPECT_EQ(Drive().cisBlock, 2u);
-  EXPECT_EQ(Frames(kErase), 2u);
+  EXPECT_EQ(Frames(CMD_FLASH_ERASE_BLOCK), 2u);
   EXPECT_EQ(player_->Stats().protocolViolations, 0u);
 }
 
 TEST_F(BlockStatusTest, SystemMarksCountOnlyAfterTheCisBlock) {
   StartPlayer(4);
-  MarkBlock(0, 0x00, 0x00, 'Q', 'V');   // a system block in front: invalidated
-  MarkBlock(5, 0x00, 0x00, 'Q', 'V');   // after the CIS block: a system block
-  MarkBlock(6, 0x00, 0x00, 'M', 'R');   // a listed tag
-  MarkBlock(7, 0x00, 0x00, 'M', 'Z');   // a tag of no file: bad
-  MarkBlock(8, 0x12, 0x00, 'Q', 'V');   // data status is not looked at
-  MarkBlock(9, 0xFF, 0x01, 'Q', 'V');   // only 0x00 can be a system block
+  MarkBlock(0, 0x00, 0x00, 'Q', 'V');  // a system block in front: invalidated
+  MarkBlock(5, 0x00, 0x00, 'Q', 'V');  // after the CIS block: a system block
+  MarkBlock(6, 0x00, 0x00, 'M', 'R');  // a listed tag
+  MarkBlock(7, 0x00, 0x00, 'M', 'Z');  // a tag of no file: bad
+  MarkBlock(8, 0x12, 0x00, 'Q', 'V');  // data status is not looked at
+  MarkBlock(9, 0xFF, 0x01, 'Q', 'V');  // only 0x00 can be a system block
   ASSERT_EQ(Scan(4, Files("PR")), PROGRAM_MEDIA_DONE);
   EXPECT_EQ(Entry(0), BLOCK_BAD);
   EXPECT_EQ(Drive().cisBlock, 1u);
@@ -105,9 +102,9 @@ TEST_F(BlockStatusTest, SystemBlocksAreCountedDownToTheFirstGoodBlock) {
 
 TEST_F(BlockStatusTest, ReservedAreaCountsGoodAndSystemBlocksFromTheTop) {
   StartPlayer(4);
-  MarkBlock(1023, 0xFF, 0x00);          // bad
-  MarkBlock(1022, 0, 0, 'Q', 'V');      // system
-  Reserve(2 * 16);                      // two blocks of 16 KiB
+  MarkBlock(1023, 0xFF, 0x00);      // bad
+  MarkBlock(1022, 0, 0, 'Q', 'V');  // system
+  Reserve(2 * 16);                  // two blocks of 16 KiB
   ASSERT_EQ(Scan(4), PROGRAM_MEDIA_DONE);
   EXPECT_EQ(Drive().firstReservedBlock, 1021u);
   Reserve(0);
@@ -172,9 +169,9 @@ TEST_F(BlockStatusTest, FlashWithoutAnyUsableBlockIsLeftUntouched) {
   StartPlayer(config);
   player_->ResetStats();
   EXPECT_EQ(Scan(3), PROGRAM_MEDIA_NO_DEVICE);
-  EXPECT_EQ(Frames(kReadMarks), 4u);
-  EXPECT_EQ(Frames(kErase), 0u);
-  EXPECT_EQ(Frames(kWritePages), 0u);
+  EXPECT_EQ(Frames(CMD_FLASH_READ_BLOCK_MARKS), 4u);
+  EXPECT_EQ(Frames(CMD_FLASH_ERASE_BLOCK), 0u);
+  EXPECT_EQ(Frames(CMD_FLASH_WRITE_PAGES), 0u);
 }
 
 TEST_F(BlockStatusTest, CisBlockBeyondTheFirstGroupIsFoundBeforeAnythingIsErased) {
@@ -184,8 +181,8 @@ TEST_F(BlockStatusTest, CisBlockBeyondTheFirstGroupIsFoundBeforeAnythingIsErased
   StartPlayer(config);
   ASSERT_EQ(Scan(5), PROGRAM_MEDIA_DONE);
   EXPECT_EQ(Drive().cisBlock, 300u);
-  EXPECT_EQ(Frames(kErase), 300u);
-  EXPECT_EQ(Frames(kReadMarks), 8u);
+  EXPECT_EQ(Frames(CMD_FLASH_ERASE_BLOCK), 300u);
+  EXPECT_EQ(Frames(CMD_FLASH_READ_BLOCK_MARKS), 8u);
   EXPECT_EQ(Entry(299), BLOCK_BAD);
   EXPECT_EQ(Entry(301), BLOCK_GOOD);
 }
@@ -209,7 +206,7 @@ TEST_F(BlockStatusTest, EraseThatGetsNoAnswerFailsTheScanAndMarksTheBlockBad) {
   player_->AddTransferFault({4, sim::TransferFault::Kind::kError});
   EXPECT_EQ(Scan(5), PROGRAM_MEDIA_NO_DEVICE);
   EXPECT_EQ(Entry(0), BLOCK_BAD);
-  EXPECT_EQ(Frames(kWritePages), 0u);
+  EXPECT_EQ(Frames(CMD_FLASH_WRITE_PAGES), 0u);
 }
 
 TEST_F(BlockStatusTest, EveryFlashTypeScansWithOneMarksRequestPer256Blocks) {
@@ -218,7 +215,7 @@ TEST_F(BlockStatusTest, EveryFlashTypeScansWithOneMarksRequestPer256Blocks) {
     player_->ResetStats();
     ASSERT_EQ(Scan(type), PROGRAM_MEDIA_DONE) << type;
     uint32_t blocks = protocol::kFlashTypes[type].blockCount;
-    EXPECT_EQ(Frames(kReadMarks), (blocks + 255) / 256) << type;
+    EXPECT_EQ(Frames(CMD_FLASH_READ_BLOCK_MARKS), (blocks + 255) / 256) << type;
     EXPECT_EQ(player_->Stats().exchanges, (blocks + 255) / 256) << type;
     EXPECT_EQ(Entry(blocks - 1), BLOCK_GOOD) << type;
     EXPECT_EQ(player_->Stats().protocolViolations, 0u) << type;

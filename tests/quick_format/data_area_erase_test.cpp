@@ -53,7 +53,7 @@ TEST_F(DataAreaEraseTest, Type1ErasesTheBlocksBeyondTheFirst256) {
   ASSERT_EQ(Scan(1), PROGRAM_MEDIA_DONE);
   player_->ResetStats();
   ASSERT_EQ(EraseDataArea(1), PROGRAM_MEDIA_DONE);
-  EXPECT_EQ(Frames(kErase), 256u);
+  EXPECT_EQ(Frames(CMD_FLASH_ERASE_BLOCK), 256u);
   EXPECT_TRUE(Scribbled(10));
   EXPECT_TRUE(Scribbled(255));
   EXPECT_FALSE(Scribbled(256));
@@ -72,7 +72,7 @@ TEST_F(DataAreaEraseTest, Type5ErasesBlocks1024To2047ButNeverASystemBlock) {
   player_->ResetStats();
   os_.debugText.clear();
   ASSERT_EQ(EraseDataArea(5), PROGRAM_MEDIA_DONE);
-  EXPECT_EQ(Frames(kErase), 1024u - 2);
+  EXPECT_EQ(Frames(CMD_FLASH_ERASE_BLOCK), 1024u - 2);
   EXPECT_TRUE(Scribbled(1023));
   EXPECT_FALSE(Scribbled(1024));
   EXPECT_FALSE(Scribbled(2047));
@@ -93,7 +93,7 @@ TEST_F(DataAreaEraseTest, FailedErasesBecomeBadBlocksWithADebugTextEach) {
   EXPECT_EQ(Entry(2000), BLOCK_BAD);
   EXPECT_EQ(Entry(1101), BLOCK_GOOD);
   EXPECT_EQ(os_.debugText, "Bad Block: erase failed \nBad Block: erase failed \n");
-  EXPECT_EQ(Frames(kErase), 1024u);  // the pass went on to the end
+  EXPECT_EQ(Frames(CMD_FLASH_ERASE_BLOCK), 1024u);  // the pass went on to the end
   ExpectProgress(ORVIK_PHASE_ERASE, 100.0);
 }
 

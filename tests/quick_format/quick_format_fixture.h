@@ -17,11 +17,6 @@
 
 namespace orvik::testing {
 
-inline constexpr uint32_t kWritePage = 0x100;
-inline constexpr uint32_t kWritePages = 0x101;
-inline constexpr uint32_t kReadPages = 0x103;
-inline constexpr uint32_t kErase = 0x104;
-
 // The block-address word of a logical block, from its definition: low byte
 // 0 0 0 1 0 BA9 BA8 BA7, high byte BA6..BA0 P, even parity over 16 bits.
 inline std::pair<uint8_t, uint8_t> AddressField(uint32_t logicalBlock) {

@@ -9,16 +9,13 @@
 #include "protocol/ecc.h"
 #include "quick_format_fixture.h"
 #include "sim/inspect/volume_export.h"
+#include "support/fat_tool_judge.h"
 #include "support/flash_snapshot.h"
-#include "tests/layout/fat_tool_judge.h"
 
 namespace orvik::testing {
 namespace {
 
 constexpr uint32_t kType = 0;
-const std::vector<std::string> kLabelRemarks = {"Label '' stored in boot sector is not valid.",
-                                                "Auto-removing label from boot sector."};
-
 class QuickFormatSweepTest : public QuickFormatTest {
  protected:
   // Rewrites a logical sector of the volume in place, with its ECC.
@@ -55,7 +52,7 @@ class QuickFormatSweepTest : public QuickFormatTest {
     const std::string image = dir.File("volume.img");
     sim::inspect::VolumeExport exported = sim::inspect::ExportVolume(*player_, image);
     if (!exported.ok) return "export: " + exported.error;
-    FsckReport fsck = CheckWithFsck(image, kLabelRemarks);
+    FsckReport fsck = CheckWithFsck(image);
     if (!fsck.unexpectedLines.empty()) return "fsck.fat: " + fsck.output;
     ToolRun list = RunTool("MTOOLS_NO_VFAT=1 mdir -i '" + image + "' ::");
     if (list.output.find("No files") == std::string::npos) return "mdir: " + list.output;

@@ -26,7 +26,7 @@ TEST_F(QuickFormatTest, Type0WithTheCisAtBlock0PutsLogicalBlocks0To3InBlocks1To4
   EXPECT_EQ(Entry(5), BLOCK_GOOD);
   EXPECT_EQ(PartitionSizeAt(1), 1987u);
   // Each 512-byte sector went as two half pages.
-  EXPECT_EQ(Frames(kWritePage), 2u * (1 + 32));
+  EXPECT_EQ(Frames(CMD_FLASH_WRITE_PAGE), 2u * (1 + 32));
   EXPECT_EQ(player_->Stats().protocolViolations, 0u);
 }
 
@@ -45,10 +45,10 @@ TEST_F(QuickFormatTest, EveryPageCarriesItsLogicalBlockAndEcc) {
   EXPECT_EQ(Entry(3), BLOCK_BAD);
   EXPECT_EQ(Entry(5), BLOCK_GOOD);
   EXPECT_EQ(PartitionSizeAt(1), 63965u);
-  EXPECT_EQ(Frames(kWritePage), 1u + 96);
-  EXPECT_EQ(Frames(kReadPages), 96u);
+  EXPECT_EQ(Frames(CMD_FLASH_WRITE_PAGE), 1u + 96);
+  EXPECT_EQ(Frames(CMD_FLASH_READ_PAGES), 96u);
   // The first zone's good blocks were erased, nothing beyond it.
-  EXPECT_EQ(Frames(kErase), (1023u - 2) + 1);  // and the CIS block
+  EXPECT_EQ(Frames(CMD_FLASH_ERASE_BLOCK), (1023u - 2) + 1);  // and the CIS block
   EXPECT_EQ(player_->UserData().formatStatus, 1u);
   EXPECT_EQ(player_->Stats().protocolViolations, 0u);
 }
@@ -63,7 +63,7 @@ TEST_F(QuickFormatTest, PageThatDoesNotVerifyMovesItsLogicalBlock) {
   ExpectLogicalBlockAt(3, 2, 4, 15975);
   ExpectLogicalBlockAt(3, 3, 5, 15975);
   // Sectors 32-40 went to block 3 first, then all of logical block 2 again.
-  EXPECT_EQ(Frames(kWritePage), 1u + 64 + 9);
+  EXPECT_EQ(Frames(CMD_FLASH_WRITE_PAGE), 1u + 64 + 9);
   // A later scan finds the invalidated block bad.
   ASSERT_EQ(Scan(3), PROGRAM_MEDIA_DONE);
   EXPECT_EQ(Entry(3), BLOCK_BAD);
@@ -78,7 +78,7 @@ TEST_F(QuickFormatTest, FailureOnTheLastSectorStillRewritesItsBlock) {
   ASSERT_EQ(QuickFormat(3), PROGRAM_MEDIA_DONE);
   ExpectInvalidated(4);
   ExpectLogicalBlockAt(3, 3, 5, 15975);
-  EXPECT_EQ(Frames(kWritePage), 1u + 64 + 16);
+  EXPECT_EQ(Frames(CMD_FLASH_WRITE_PAGE), 1u + 64 + 16);
 }
 
 TEST_F(QuickFormatTest, BlockWhoseEraseFailsIsPassedOver) {
@@ -126,7 +126,7 @@ TEST_F(QuickFormatTest, PageThatNeverVerifiesFailsWhenTheFirstZoneIsUsedUp) {
     ASSERT_EQ(Entry(block), BLOCK_GOOD) << block;
     ASSERT_TRUE(player_->IsBlockErased(block)) << block;
   }
-  EXPECT_EQ(Frames(kWritePage), 1u + 1023);
+  EXPECT_EQ(Frames(CMD_FLASH_WRITE_PAGE), 1u + 1023);
   EXPECT_EQ(player_->UserData().formatStatus, 0u);
 }
 
@@ -138,7 +138,7 @@ TEST_F(QuickFormatTest, EraseThatFailsDuringInvalidationFailsTheFormat) {
   StartScanned(config);
   EXPECT_EQ(QuickFormat(3), PROGRAM_MEDIA_FORMAT_FAILED);
   EXPECT_EQ(Entry(3), BLOCK_BAD);
-  EXPECT_EQ(Frames(kWritePages), 0u);
+  EXPECT_EQ(Frames(CMD_FLASH_WRITE_PAGES), 0u);
   EXPECT_EQ(player_->UserData().formatStatus, 0u);
 }
 
@@ -164,7 +164,7 @@ TEST_F(QuickFormatTest, EraseRequestWithoutAnswerDuringInvalidationStopsTheForma
   ASSERT_TRUE(armed);
   EXPECT_EQ(player_->TransferCount(), transfersAtFault);
   EXPECT_EQ(Entry(3), BLOCK_BAD);
-  EXPECT_EQ(Frames(kWritePages), 0u);
+  EXPECT_EQ(Frames(CMD_FLASH_WRITE_PAGES), 0u);
   EXPECT_EQ(player_->UserData().formatStatus, 0u);
 }
 
@@ -216,7 +216,7 @@ TEST_F(QuickFormatTest, FailedAllocationsFailTheFormatAndLeakNothing) {
     os_.FailAllocationNumber(failing);
     EXPECT_EQ(QuickFormat(3), PROGRAM_MEDIA_FORMAT_FAILED);
     EXPECT_EQ(os_.LiveAllocations(), live);
-    EXPECT_EQ(Frames(kWritePage), 0u);
+    EXPECT_EQ(Frames(CMD_FLASH_WRITE_PAGE), 0u);
     os_.FailAllocationNumber(0);
     OrvikFreeMemoryDevice(0);
     OrvikCloseDriver();

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# A simulated player served on a Unix socket by `orvik-sim serve`, reached
+# A simulated player served on a Unix socket by `orvik-sim serve` (the
+# simulator's name for `orvik sim serve`), reached
 # by the library's device session through $ORVIK_DEVICE_DIR (the host tool
 # with --device): device queries, a block scan, a quick format, and the
 # player saved when the server stops.
 set -euo pipefail
 build_dir=$1
-sim="$build_dir/sim/orvik-sim"
+sim="$build_dir/tools/orvik-sim"
 tool="$build_dir/tools/orvik"
 [ -x "$sim" ] && [ -x "$tool" ] || { echo "orvik-sim or orvik not built"; exit 1; }
 

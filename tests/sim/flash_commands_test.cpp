@@ -208,7 +208,7 @@ TEST(FlashCommands, ReadIdAnswersTheCodesThatMapToEachType) {
     EXPECT_EQ(reply[0] | reply[1] | reply[2], 0) << "type " << type;
     FlashIdCodes codes{reply[3], reply[4]};
     EXPECT_EQ(reply[5], 0);
-    EXPECT_EQ(FlashTypeForIdCodes(codes), type <= 2 ? kUnknownFlashType : type) << type;
+    EXPECT_EQ(FlashTypeForIdCodes(codes), type <= 2 ? FLASH_TYPE_UNKNOWN : type) << type;
   }
   struct Standard {
     uint8_t device;

@@ -14,6 +14,14 @@
 
 namespace orvik::testing {
 
+// The flash commands as Frames counts them: class and operation, without
+// the direction bits.
+inline constexpr uint32_t CMD_FLASH_WRITE_PAGE = 0x0100;
+inline constexpr uint32_t CMD_FLASH_WRITE_PAGES = 0x0101;
+inline constexpr uint32_t CMD_FLASH_READ_PAGES = 0x0103;
+inline constexpr uint32_t CMD_FLASH_ERASE_BLOCK = 0x0104;
+inline constexpr uint32_t CMD_FLASH_READ_BLOCK_MARKS = 0x010C;
+
 class SimPlayerTest : public ::testing::Test {
  protected:
   ~SimPlayerTest() override {
@@ -49,7 +57,8 @@ class SimPlayerTest : public ::testing::Test {
     return files;
   }
 
-  // Frames received of a command (class and operation, e.g. 0x10C).
+  // Frames received of a command (class and operation, e.g.
+  // CMD_FLASH_READ_BLOCK_MARKS).
   uint64_t Frames(uint32_t operation) const {
     auto stats = player_->Stats();
     uint64_t count = 0;

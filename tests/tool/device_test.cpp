@@ -152,6 +152,67 @@ TEST_F(DeviceTest, SimulatedPlayersAreCreatedWithTheirSettings) {
   EXPECT_EQ(OrvikJson({"versions", "--manifest", SampleManifest()}, 2)["result"]["upToDate"], true);
 }
 
+// One command line for simulated players: `orvik sim` offers every option,
+// and orvik-sim is the same command line under the simulator's name.
+TEST_F(DeviceTest, OrvikSimIsTheSimulatorCommandLineUnderItsOwnName) {
+  const std::string alias = std::string(ORVIK_BINARY_DIR) + "/tools/orvik-sim";
+  const ProgramRun help = Orvik({"sim", "--help"});
+  ASSERT_EQ(help.exitCode, 0) << help.err;
+  for (const char* option : {"--flash-type",
+                             "--maker-code",
+                             "--device-code",
+                             "--bad-blocks",
+                             "--bad-block-count",
+                             "--card-mib",
+                             "--card-blocks",
+                             "--no-card",
+                             "--dcc-version",
+                             "--info-tag0",
+                             "--info-tag2",
+                             "--seed",
+                             "--erase-fail",
+                             "--weak-page",
+                             "--bit-flip-probability",
+                             "--fail-transfer",
+                             "--power-cut-after",
+                             "--card-fail",
+                             "--reconfigure-refusals",
+                             "--device-dir",
+                             "--no-save",
+                             "--clear",
+                             "--recovery-mode",
+                             "--normal-mode",
+                             "--extract",
+                             "--player"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  EXPECT_EQ(RunProgram(alias, {"--help"}, {}, scratch_).out, help.out);
+
+  const ProgramRun created =
+      RunProgram(alias,
+                 {"create", "--player", player_, "--dcc-version", "0x100", "--maker-code", "0",
+                  "--device-code", "16", "--card-blocks", "5000", "--bad-blocks", "9",
+                  "--reconfigure-refusals", "2"},
+                 {}, scratch_);
+  ASSERT_EQ(created.exitCode, 0) << created.err;
+  nlohmann::json settings = OrvikJson({"sim", "info"}, 0)["result"];
+  EXPECT_EQ(settings["settings"]["firmware"]["dccVersion"], 0x100);
+  EXPECT_EQ(settings["settings"]["flash"]["device"], 16);
+  EXPECT_EQ(settings["typeFromCodes"], 7);
+  EXPECT_EQ(settings["factoryBadBlocks"], nlohmann::json({9}));
+  EXPECT_EQ(settings["pendingFaults"], 1);  // the reconfigure refusals
+  // The library sees what the player was made with.
+  nlohmann::json info = OrvikJson({"info"}, 0)["result"];
+  EXPECT_EQ(info["device"]["dccVersion"], 0x100);
+  EXPECT_EQ(info["card"]["capacityBlocks"], 5000);
+  // --clear takes every fault back, the driver's refusals too.
+  const ProgramRun cleared =
+      RunProgram(alias, {"--json", "faults", "--player", player_, "--clear"}, {}, scratch_);
+  ASSERT_EQ(cleared.exitCode, 0) << cleared.err;
+  EXPECT_EQ(cleared.Json()["result"]["pendingFaults"], 0);
+  EXPECT_EQ(OrvikJson({"sim", "info"}, 0)["result"]["settings"]["driver"]["reconfigureRefusals"],
+            0);
+}
+
 TEST_F(DeviceTest, AServedPlayerIsReachedAsADeviceObject) {
   ASSERT_EQ(Orvik({"sim", "create"}).exitCode, 0);
   const std::string sockets = scratch_ + "/sockets";

@@ -21,6 +21,7 @@
 #include "sim/inspect/volume_export.h"
 
 namespace orvik::tool {
+namespace {
 
 namespace fs = std::filesystem;
 
@@ -31,11 +32,9 @@ int RunBackup(CommandContext& context, const std::string& output) {
          "Give another file name with --output, or remove the old one first.");
   std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context, *session);
-  const FlashFacts& flash = media.Flash();
-  const protocol::FlashTypeDescriptor& type = *protocol::FlashTypeFor(flash.type);
+  const protocol::FlashTypeDescriptor& type = media.FlashType();
   InterruptGuard guard;
-  HostFileSet placeholder;
-  media.Scan(placeholder);  // leaves the page buffer the reads go through
+  media.Scan();  // leaves the page buffer the reads go through
   FlashPages pages(type);
   WorkBar bar(context.console, "Reading the volume");
   std::shared_ptr<sim::Player> copy = CopyBlocks(
@@ -67,6 +66,16 @@ int RunBackup(CommandContext& context, const std::string& output) {
   context.console.Line(
       fmt::format("Read it with standard tools, e.g. `mdir -i {} ::`.", ShellQuote(output)));
   return kExitDone;
+}
+
+}  // namespace
+
+void RegisterBackupCommand(CommandTable& table, CLI::App& app) {
+  auto output = table.Hold<std::string>();
+  CLI::App* backup = table.Add(
+      app, "backup", "Save the player's FAT volume as an image file (read by mtools, fsck.fat)",
+      [output](CommandContext& context) { return RunBackup(context, *output); });
+  backup->add_option("--output", *output, "image file to write (must not exist)")->required();
 }
 
 }  // namespace orvik::tool

@@ -12,6 +12,13 @@
 #include "protocol/flash_types.h"
 
 namespace orvik::tool {
+namespace {
+
+struct BlocksOptions {
+  std::string manifest;  // optional: recognise each file's blocks by its tag
+  uint32_t perRow = 64;
+  bool noGrid = false;  // only the counts
+};
 
 int RunBlocks(CommandContext& context, const BlocksOptions& options) {
   // A manifest names the set whose files the map should show; its files are
@@ -20,10 +27,9 @@ int RunBlocks(CommandContext& context, const BlocksOptions& options) {
   std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();
-  const protocol::FlashTypeDescriptor& type = *protocol::FlashTypeFor(flash.type);
+  const protocol::FlashTypeDescriptor& type = media.FlashType();
   InterruptGuard guard;
-  HostFileSet placeholder;
-  const ScanFacts scan = media.Scan(placeholder);
+  const ScanFacts scan = media.Scan();
   FlashPages pages(type);
   WorkBar bar(context.console, "Reading the block marks");
   std::shared_ptr<sim::Player> copy = CopyForBlockMap(pages, [&](uint32_t block, uint32_t all) {
@@ -53,7 +59,7 @@ int RunBlocks(CommandContext& context, const BlocksOptions& options) {
                   "reserved area from block {}.",
                   flash.blockCount, flash.BlockBytes() / 1024, flash.type, scan.cisBlock,
                   scan.systemBlockCount, scan.firstReservedBlock));
-  if (options.grid) PrintGrid(console, view.cells, options.perRow);
+  if (!options.noGrid) PrintGrid(console, view.cells, options.perRow);
   PrintLegend(console, view.legend);
   if (!bad.empty()) {
     std::string list;
@@ -61,6 +67,19 @@ int RunBlocks(CommandContext& context, const BlocksOptions& options) {
     console.Line("  bad blocks: " + list);
   }
   return kExitDone;
+}
+
+}  // namespace
+
+void RegisterBlocksCommand(CommandTable& table, CLI::App& app) {
+  auto options = table.Hold<BlocksOptions>();
+  CLI::App* blocks =
+      table.Add(app, "blocks", "Block map of the flash: good, bad, CIS and system blocks",
+                [options](CommandContext& context) { return RunBlocks(context, *options); });
+  blocks->add_option("--manifest", options->manifest, "also find each file's blocks by its tag");
+  blocks->add_option("--width", options->perRow, "blocks per row (default 64)")
+      ->check(CLI::Range(8, 256));
+  blocks->add_flag("--no-grid", options->noGrid, "only the counts");
 }
 
 }  // namespace orvik::tool

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <vector>
 
 #include "cli/confirmation.h"
@@ -15,6 +16,17 @@
 
 namespace orvik::tool {
 namespace {
+
+struct CardOptions {
+  uint8_t drive = 0;                  // the device-side drive number of the card
+  uint32_t block = 0;                 // first block
+  CLI::Option* blockGiven = nullptr;  // erase: whether --block was given
+  std::optional<uint32_t> count;      // blocks (read, erase)
+  std::string file;                   // read: output, write: input
+  bool all = false;                   // erase: the whole card
+  bool fileSystem = false;            // erase: the file-system area only
+  bool pad = false;                   // write: pad a short last block with zeros
+};
 
 constexpr uint32_t kBlockBytes = 512;
 constexpr uint32_t kBlocksPerTransfer = 128;  // 64 KB per library call
@@ -58,6 +70,20 @@ void CheckRange(const CardFacts& card, uint64_t first, uint64_t count) {
        "Reconnect the player and run the command again; blocks before this one were done.");
 }
 
+// Runs transfer(first block, blocks, blocks done before) over count blocks
+// from firstBlock, at most kBlocksPerTransfer a call, moving the bar.
+void InTransfers(WorkBar& bar, uint32_t firstBlock, uint64_t count,
+                 const std::function<void(uint32_t, uint32_t, uint64_t)>& transfer) {
+  for (uint64_t done = 0; done < count;) {
+    const uint32_t blocks =
+        static_cast<uint32_t>(std::min<uint64_t>(kBlocksPerTransfer, count - done));
+    transfer(static_cast<uint32_t>(firstBlock + done), blocks, done);
+    done += blocks;
+    bar.Update(100.0 * static_cast<double>(done) / static_cast<double>(count));
+  }
+  bar.Finish();
+}
+
 // Asks before a command that overwrites card blocks, or says what it would
 // do with --dry-run (true: stop here).
 bool ConfirmCard(CommandContext& context, const OpenCard& open, const std::string& command,
@@ -72,8 +98,6 @@ bool ConfirmCard(CommandContext& context, const OpenCard& open, const std::strin
   Confirm(context, "card in the " + TargetText(open.session->Options()), {command, what, lost, ""});
   return false;
 }
-
-}  // namespace
 
 int RunCardInfo(CommandContext& context, const CardOptions& options) {
   std::unique_ptr<Session> session = context.OpenTarget();
@@ -104,20 +128,14 @@ int RunCardRead(CommandContext& context, const CardOptions& options) {
   std::vector<uint8_t> buffer(kBlocksPerTransfer * kBlockBytes);
   InterruptGuard guard;
   WorkBar bar(context.console, "Reading card");
-  for (uint64_t done = 0; done < count;) {
-    const uint32_t blocks =
-        static_cast<uint32_t>(std::min<uint64_t>(kBlocksPerTransfer, count - done));
-    const uint32_t first = static_cast<uint32_t>(options.block + done);
+  InTransfers(bar, options.block, count, [&](uint32_t first, uint32_t blocks, uint64_t) {
     if (OrvikMMCReadMultipleBlock(options.drive, first, static_cast<unsigned short>(blocks),
                                   buffer.data()) != 1)
       TransferFailed("read", first);
     ThrowIfInterrupted("Reading changes nothing on the card.",
                        "Run the card read again to read the whole range.");
     out.write(reinterpret_cast<const char*>(buffer.data()), std::streamsize{blocks} * kBlockBytes);
-    done += blocks;
-    bar.Update(100.0 * static_cast<double>(done) / static_cast<double>(count));
-  }
-  bar.Finish();
+  });
   if (!out.flush())
     Fail("io", options.file + " could not be written completely.", {}, "Free some space.");
   open.session->Close();
@@ -153,21 +171,15 @@ int RunCardWrite(CommandContext& context, const CardOptions& options) {
     return kExitDone;
   InterruptGuard guard;
   WorkBar bar(context.console, "Writing card");
-  for (uint64_t done = 0; done < count;) {
-    const uint32_t blocks =
-        static_cast<uint32_t>(std::min<uint64_t>(kBlocksPerTransfer, count - done));
-    const uint32_t first = static_cast<uint32_t>(options.block + done);
+  InTransfers(bar, options.block, count, [&](uint32_t first, uint32_t blocks, uint64_t before) {
     if (OrvikMMCWriteMultipleBlock(options.drive, first, static_cast<unsigned short>(blocks),
-                                   data.data() + done * kBlockBytes) != 1)
+                                   data.data() + before * kBlockBytes) != 1)
       TransferFailed("write", first);
-    done += blocks;
-    ThrowIfInterrupted(fmt::format("Card blocks {} to {} were written; the rest of the file was "
-                                   "not.",
-                                   options.block, options.block + done - 1),
-                       "Run the card write again to write the whole file.");
-    bar.Update(100.0 * static_cast<double>(done) / static_cast<double>(count));
-  }
-  bar.Finish();
+    ThrowIfInterrupted(
+        fmt::format("Card blocks {} to {} were written; the rest of the file was not.",
+                    options.block, first + blocks - 1),
+        "Run the card write again to write the whole file.");
+  });
   open.session->Close();
   context.result["written"] = {
       {"firstBlock", options.block}, {"blocks", count}, {"file", options.file}};
@@ -177,7 +189,7 @@ int RunCardWrite(CommandContext& context, const CardOptions& options) {
 }
 
 int RunCardErase(CommandContext& context, const CardOptions& options) {
-  if (!options.all && !options.fileSystem && !options.blockGiven)
+  if (!options.all && !options.fileSystem && options.blockGiven->count() == 0)
     Fail("usage", "orvik card erase needs to be told what to erase.", {},
          "Give --block N (with --count K), --file-system, or --all.");
   OpenCard open = OpenWithCard(context, options.drive);
@@ -265,6 +277,40 @@ int RunCardFormat(CommandContext& context, const CardOptions& options) {
                fmt::format(": one {} partition of {} blocks.", fat16 ? "FAT16" : "FAT12",
                            open.card.capacityBlocks - 1));
   return kExitDone;
+}
+
+}  // namespace
+
+void RegisterCardCommands(CommandTable& table, CLI::App& app) {
+  CLI::App* card = app.add_subcommand("card", "The MMC card in the player's slot");
+  card->require_subcommand(1);
+  auto options = table.Hold<CardOptions>();
+  auto add = [&](const char* name, const char* description,
+                 int (*run)(CommandContext&, const CardOptions&)) {
+    CLI::App* command =
+        table.Add(*card, name, description,
+                  [options, run](CommandContext& context) { return run(context, *options); });
+    command->add_option("--drive", options->drive, "device-side drive number (default 0)");
+    return command;
+  };
+  add("info", "Capacity and registers (CID, CSD, OCR)", RunCardInfo);
+  CLI::App* read = add("read", "Read blocks into a file", RunCardRead);
+  read->add_option("--block", options->block, "first block (default 0)");
+  read->add_option("--count", options->count, "blocks (default: to the end of the card)");
+  read->add_option("--out", options->file, "file to write")->required();
+  CLI::App* write = add("write", "Write a file to blocks", RunCardWrite);
+  write->add_option("--block", options->block, "first block (default 0)");
+  write->add_option("--in", options->file, "file to write to the card")->required();
+  write->add_flag("--pad", options->pad, "fill a short last block with zeros");
+  CLI::App* erase = add("erase", "Erase blocks, the file-system area or all", RunCardErase);
+  options->blockGiven = erase->add_option("--block", options->block, "first block");
+  erase->add_option("--count", options->count, "blocks (default 1)")->needs(options->blockGiven);
+  CLI::Option* all = erase->add_flag("--all", options->all, "the whole card");
+  CLI::Option* fileSystem =
+      erase->add_flag("--file-system", options->fileSystem, "the file-system area only");
+  all->excludes(fileSystem)->excludes(options->blockGiven);
+  fileSystem->excludes(options->blockGiven);
+  add("format", "Write an empty FAT volume on the card", RunCardFormat);
 }
 
 }  // namespace orvik::tool

@@ -24,6 +24,20 @@
 namespace orvik::tool {
 namespace {
 
+struct UpdateOptions {
+  std::string manifest;
+  bool force = false;                      // write even when every stored version matches
+  std::vector<std::string> allowRemoving;  // tags the set may drop from the player
+  bool repair = false;                     // take the configured reservation as the laid-out one
+};
+
+struct ReflashOptions {
+  std::string manifest;
+  bool eraseData = false;                    // also erase the data area at the end
+  bool sizeFromRegistry = false;             // size the volume from the reservation
+  std::optional<uint32_t> reserveKiloBytes;  // --reserve: instead of the manifest's
+};
+
 const protocol::FlashTypeDescriptor& TypeOf(const FlashFacts& flash) {
   return *protocol::FlashTypeFor(flash.type);  // Flash() refused unknown types
 }
@@ -138,13 +152,9 @@ ReservationPlan PlanUpdateOrRestore(MediaRunner& media, HostFileSet& files,
   }
 }
 
-}  // namespace
-
 int RunVersions(CommandContext& context, const std::string& manifestPath) {
-  Manifest manifest = LoadManifest(manifestPath);
-  HostFileSet files(manifest);
-  std::unique_ptr<Session> session = context.OpenTarget();
-  MediaRunner media(context, *session);
+  FirmwareSetStart opened(context, manifestPath);
+  auto& [manifest, files, session, media] = opened;
   media.Flash();
   media.FileVersions(files, manifest);
   StoredState stored = ReadStored(media, files, manifest, *session);
@@ -193,11 +203,9 @@ int RunVersions(CommandContext& context, const std::string& manifestPath) {
 }
 
 int RunUpdate(CommandContext& context, const UpdateOptions& options) {
-  Manifest manifest = LoadManifest(options.manifest);
-  HostFileSet files(manifest);
-  std::unique_ptr<Session> session = context.OpenTarget();
+  FirmwareSetStart opened(context, options.manifest);
+  auto& [manifest, files, session, media] = opened;
   Console& console = context.console;
-  MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();
   const ReservationPlan plan = PlanUpdateOrRestore(media, files, manifest, *session, TypeOf(flash));
   media.FileVersions(files, manifest);
@@ -264,11 +272,9 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options) {
 }
 
 int RunReflash(CommandContext& context, const ReflashOptions& options) {
-  Manifest manifest = LoadManifest(options.manifest);
-  HostFileSet files(manifest);
-  std::unique_ptr<Session> session = context.OpenTarget();
+  FirmwareSetStart opened(context, options.manifest);
+  auto& [manifest, files, session, media] = opened;
   Console& console = context.console;
-  MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();
   context.result["flash"] = ToJson(flash);
   const ReservationPlan plan = PlanLayoutReservation(manifest, options.reserveKiloBytes,
@@ -350,6 +356,43 @@ int RunReflash(CommandContext& context, const ReflashOptions& options) {
                            scan.systemBlockCount, scan.firstReservedBlock, manifest.files.size(),
                            options.eraseData ? ", data area erased" : ""));
   return kExitDone;
+}
+
+}  // namespace
+
+void RegisterVersionsCommand(CommandTable& table, CLI::App& app) {
+  auto manifest = table.Hold<std::string>();
+  CLI::App* versions =
+      table.Add(app, "versions", "Versions of a firmware set against those stored on the player",
+                [manifest](CommandContext& context) { return RunVersions(context, *manifest); });
+  versions->add_option("--manifest", *manifest, "the firmware set's manifest.json")->required();
+}
+
+void RegisterUpdateCommands(CommandTable& table, CLI::App& app) {
+  auto update = table.Hold<UpdateOptions>();
+  CLI::App* updateCommand =
+      table.Add(app, "update", "Update the firmware without formatting (keeps the files)",
+                [update](CommandContext& context) { return RunUpdate(context, *update); });
+  updateCommand->add_option("--manifest", update->manifest, "the firmware set's manifest.json")
+      ->required();
+  updateCommand->add_flag("--force", update->force, "write even when every version is up to date");
+  updateCommand->add_option("--allow-removing", update->allowRemoving,
+                            "let the update drop the player's file with this tag (repeatable)");
+  updateCommand->add_flag("--repair", update->repair,
+                          "repair an update that was cut off, taking the configured reservation "
+                          "as the one the player was laid out with (asks first)");
+
+  auto reflash = table.Hold<ReflashOptions>();
+  CLI::App* reflashCommand =
+      table.Add(app, "reflash",
+                "Full reflash: lay out the flash anew, write the firmware and an empty volume",
+                [reflash](CommandContext& context) { return RunReflash(context, *reflash); });
+  reflashCommand->add_option("--manifest", reflash->manifest, "the firmware set's manifest.json")
+      ->required();
+  reflashCommand->add_flag("--erase-data", reflash->eraseData, "also erase the data area");
+  reflashCommand->add_flag("--size-from-registry", reflash->sizeFromRegistry,
+                           "size the volume from the reservation, not the system blocks found");
+  AddReserveOption(*reflashCommand, reflash->reserveKiloBytes);
 }
 
 }  // namespace orvik::tool

@@ -15,6 +15,11 @@
 namespace orvik::tool {
 namespace {
 
+struct FullFormatOptions {
+  std::string manifest;                      // empty: lay out without firmware
+  std::optional<uint32_t> reserveKiloBytes;  // --reserve: instead of the manifest's
+};
+
 std::string Command(const Session& session, std::vector<std::string> words) {
   words.insert(words.begin(), "orvik");
   for (const std::string& word : session.CommandWords()) words.push_back(word);
@@ -27,8 +32,6 @@ void ConfirmEmptying(CommandContext& context, const Session& session, const std:
           {command, what, "every file on the player's volume",
            Command(session, {"backup", "--output", "player-backup.img"})});
 }
-
-}  // namespace
 
 int RunQuickFormat(CommandContext& context, bool sizeFromRegistry) {
   std::unique_ptr<Session> session = context.OpenTarget();
@@ -45,8 +48,7 @@ int RunQuickFormat(CommandContext& context, bool sizeFromRegistry) {
   }
   ConfirmEmptying(context, *session, "orvik quick-format", "write an empty file system");
   InterruptGuard guard;
-  HostFileSet placeholder;
-  media.Scan(placeholder);
+  media.Scan();
   media.QuickFormat(sizeFromRegistry);
   ScanFacts scan = media.LastScan();
   session->Close();
@@ -69,7 +71,7 @@ int RunFullFormat(CommandContext& context, const FullFormatOptions& options) {
   std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();
-  const protocol::FlashTypeDescriptor& type = *protocol::FlashTypeFor(flash.type);
+  const protocol::FlashTypeDescriptor& type = media.FlashType();
   context.result["flash"] = ToJson(flash);
   std::optional<ReservationPlan> plan;
   if (manifest)
@@ -118,14 +120,37 @@ int RunEraseData(CommandContext& context) {
   }
   ConfirmEmptying(context, *session, "orvik erase-data", "erase the data area");
   InterruptGuard guard;
-  HostFileSet placeholder;
-  media.Scan(placeholder);
+  media.Scan();
   media.EraseData();
   session->Close();
   context.console.Line(context.console.Paint(Style::kGood, "Data area erased") +
                        ": every good block after the first zone; blocks that failed to erase are "
                        "now marked bad.");
   return kExitDone;
+}
+
+}  // namespace
+
+void RegisterFormatCommands(CommandTable& table, CLI::App& app) {
+  auto quickSizeFromRegistry = table.Hold<bool>(false);
+  CLI::App* quick =
+      table.Add(app, "quick-format", "Write an empty file system (the firmware stays)",
+                [quickSizeFromRegistry](CommandContext& context) {
+                  return RunQuickFormat(context, *quickSizeFromRegistry);
+                });
+  quick->add_flag("--size-from-registry", *quickSizeFromRegistry,
+                  "size the volume from the reservation, not the system blocks found");
+
+  auto full = table.Hold<FullFormatOptions>();
+  CLI::App* fullCommand =
+      table.Add(app, "full-format",
+                "Erase the flash and lay the system area out anew (with "
+                "--manifest: and write the firmware)",
+                [full](CommandContext& context) { return RunFullFormat(context, *full); });
+  fullCommand->add_option("--manifest", full->manifest, "also write this firmware set");
+  AddReserveOption(*fullCommand, full->reserveKiloBytes);
+
+  table.Add(app, "erase-data", "Erase every good block after the first zone", RunEraseData);
 }
 
 }  // namespace orvik::tool

@@ -60,8 +60,6 @@ void ShowCard(Console& console, const CardFacts& card) {
   ShowCardDetails(console, card);
 }
 
-}  // namespace
-
 int RunInfo(CommandContext& context, uint8_t cardDrive) {
   std::unique_ptr<Session> session = context.OpenTarget();
   DeviceFacts device = QueryDevice(context.console);
@@ -100,6 +98,17 @@ int RunInfo(CommandContext& context, uint8_t cardDrive) {
   else
     console.Field("reserved", "none configured (" + reservation.location + ")");
   return kExitDone;
+}
+
+}  // namespace
+
+void RegisterInfoCommand(CommandTable& table, CLI::App& app) {
+  auto cardDrive = table.Hold<uint32_t>(0);
+  CLI::App* info = table.Add(app, "info", "Device, flash, card and reservation of the player",
+                             [cardDrive](CommandContext& context) {
+                               return RunInfo(context, static_cast<uint8_t>(*cardDrive));
+                             });
+  info->add_option("--card-drive", *cardDrive, "device-side drive number of the card (default 0)");
 }
 
 }  // namespace orvik::tool

@@ -13,6 +13,12 @@
 namespace orvik::tool {
 namespace {
 
+struct ReserveOptions {
+  std::optional<uint32_t> kiloBytes;
+  std::string manifest;  // take the manifest's value
+  bool clear = false;
+};
+
 constexpr uint32_t kLargestKiloBytes = 0x3FFFFF;  // the library counts bytes in 32 bits
 
 // What a reservation means on the common flash sizes (blocks of 16 KB from
@@ -39,8 +45,6 @@ void RefuseMoreThanTheFlashHolds(CommandContext& context, uint32_t kiloBytes) {
                    most, type.BlockBytes() / 1024),
        fmt::format("Give 1 to {} KB.", uint64_t{most} * type.BlockBytes() / 1024));
 }
-
-}  // namespace
 
 int RunReserve(CommandContext& context, const ReserveOptions& options) {
   const std::string location = ReservationFileFor(context.global.Target());
@@ -97,6 +101,29 @@ int RunReserve(CommandContext& context, const ReserveOptions& options) {
         "lays it out for {} KB (and empties its file system).",
         *before.kiloBytes, *wanted));
   return kExitDone;
+}
+
+}  // namespace
+
+void AddReserveOption(CLI::App& command, std::optional<uint32_t>& kiloBytes) {
+  command
+      .add_option("--reserve", kiloBytes,
+                  fmt::format("kilobytes to reserve for the firmware (instead of the manifest's), "
+                              "1 to {}",
+                              kLargestKiloBytes))
+      ->check(CLI::Range(1u, kLargestKiloBytes));
+}
+
+void RegisterReserveCommand(CommandTable& table, CLI::App& app) {
+  auto options = table.Hold<ReserveOptions>();
+  CLI::App* reserve =
+      table.Add(app, "reserve",
+                "Show or set the flash space reserved for the firmware (TotalKiloBytesReserved)",
+                [options](CommandContext& context) { return RunReserve(context, *options); });
+  reserve->add_option("kilobytes", options->kiloBytes, "kilobytes to reserve");
+  CLI::Option* fromManifest =
+      reserve->add_option("--manifest", options->manifest, "take the manifest's value");
+  reserve->add_flag("--clear", options->clear, "remove the setting")->excludes(fromManifest);
 }
 
 }  // namespace orvik::tool

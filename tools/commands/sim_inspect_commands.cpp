@@ -90,8 +90,6 @@ void PrintFiles(Console& console, const std::vector<StoredFile>& files) {
   }
 }
 
-}  // namespace
-
 int RunSimInspect(CommandContext& context, uint32_t perRow) {
   std::shared_ptr<sim::Player> player = Load(context);
   const sim::PlayerConfig config = player->Config();
@@ -233,6 +231,30 @@ int RunSimFiles(CommandContext& context, const std::string& extractDir) {
   context.result["extracted"] = written;
   console.Line(fmt::format("Extracted {} images into {}.", written.size(), extractDir));
   return kExitDone;
+}
+
+}  // namespace
+
+void RegisterSimInspectCommands(CommandTable& table, CLI::App& sim) {
+  auto perRow = table.Hold<uint32_t>(64);
+  CLI::App* inspect = table.Add(
+      sim, "inspect", "Block map, system-area files, file system and ECC of the player's flash",
+      [perRow](CommandContext& context) { return RunSimInspect(context, *perRow); });
+  inspect->add_option("--width", *perRow, "blocks per row (default 64)")->check(CLI::Range(8, 256));
+
+  auto imagePath = table.Hold<std::string>();
+  CLI::App* exportFat = table.Add(
+      sim, "export-fat", "Export the flash's FAT volume as a plain image for standard FAT tools",
+      [imagePath](CommandContext& context) { return RunSimExportFat(context, *imagePath); });
+  exportFat->add_option("--out", *imagePath, "image file to write")->required();
+
+  table.Add(sim, "ecc", "ECC check of every data page", RunSimEcc);
+
+  auto extractDir = table.Hold<std::string>();
+  CLI::App* files = table.Add(
+      sim, "files", "Firmware files in the system area: tags, blocks, stored versions",
+      [extractDir](CommandContext& context) { return RunSimFiles(context, *extractDir); });
+  files->add_option("--extract", *extractDir, "write each stored copy's image into this folder");
 }
 
 }  // namespace orvik::tool

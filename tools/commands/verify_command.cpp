@@ -69,15 +69,10 @@ std::optional<Difference> CompareBlock(std::span<const uint8_t> raw,
   return std::nullopt;
 }
 
-}  // namespace
-
 int RunVerify(CommandContext& context, const std::string& manifestPath) {
-  Manifest manifest = LoadManifest(manifestPath);
-  HostFileSet files(manifest);
-  std::unique_ptr<Session> session = context.OpenTarget();
-  MediaRunner media(context, *session);
-  const FlashFacts& flash = media.Flash();
-  const protocol::FlashTypeDescriptor& type = *protocol::FlashTypeFor(flash.type);
+  FirmwareSetStart opened(context, manifestPath);
+  auto& [manifest, files, session, media] = opened;
+  const protocol::FlashTypeDescriptor& type = media.FlashType();
   ReservationSetting configured = ReadReservation(session->ReservationFile());
   RunReservation scoped(configured.kiloBytes ? 0 : manifest.totalKiloBytesReserved.value_or(0),
                         session->ReservationFile());
@@ -195,6 +190,16 @@ int RunVerify(CommandContext& context, const std::string& manifestPath) {
                                    "every byte as prepared.",
                                    system.size(), expected.size()));
   return kExitDone;
+}
+
+}  // namespace
+
+void RegisterVerifyCommand(CommandTable& table, CLI::App& app) {
+  auto manifest = table.Hold<std::string>();
+  CLI::App* verify =
+      table.Add(app, "verify", "Compare the whole system area byte for byte with a firmware set",
+                [manifest](CommandContext& context) { return RunVerify(context, *manifest); });
+  verify->add_option("--manifest", *manifest, "the firmware set's manifest.json")->required();
 }
 
 }  // namespace orvik::tool

@@ -2,32 +2,29 @@
 
 #include <fmt/format.h>
 
+#include "protocol/command_frame.h"
+#include "protocol/device_queries.h"
 #include "protocol/flash_types.h"
 
 namespace orvik::tool {
 namespace {
 
-constexpr uint8_t kDeviceInfoCommand = 0x03;  // class 0, no direction bits
-constexpr uint32_t kDescriptionBytes = 64;
-constexpr uint32_t kDescriptionItems = 10;
-
-uint32_t Word24(const uint8_t* bytes) {
-  return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16;
-}
-
 // The player's description, read as the library reads it at open (the
-// library keeps only the DCC version, so the tool asks once more).
+// library keeps only the DCC version, so the tool asks once more, through
+// the exported transfers, and reads the record with the library's reader).
 void ReadDescription(Console& console, DeviceFacts& facts) {
-  uint8_t frame[3] = {kDeviceInfoCommand, 0, 0};
-  uint8_t reply[kDescriptionBytes] = {};
+  uint8_t frame[3] = {};
+  protocol::PutWord24(frame, protocol::kCmdGetDeviceInfo);
+  uint8_t reply[protocol::kDeviceInfoLength] = {};
   if (OrvikDDWrite(frame, sizeof frame) != 1 || OrvikDDRead(reply, sizeof reply) != 1) {
     console.Step("device information exchange -> failed");
     return;
   }
   facts.descriptionRead = true;
-  const uint32_t count = std::min(Word24(reply), kDescriptionItems);
+  const uint32_t count = protocol::DeviceInfoItemCount(reply);
   for (uint32_t i = 0; i < count; ++i)
-    facts.description.emplace_back(Word24(reply + 3 + 6 * i), Word24(reply + 6 + 6 * i));
+    facts.description.emplace_back(protocol::DeviceInfoTag(reply, i),
+                                   protocol::DeviceInfoValue(reply, i));
   console.Step(fmt::format("device information exchange -> {} items", count));
 }
 

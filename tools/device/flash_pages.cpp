@@ -1,5 +1,6 @@
 #include "device/flash_pages.h"
 
+#include "protocol/byte_order.h"
 #include "protocol/flash_commands.h"
 #include "protocol/media_state.h"
 
@@ -19,8 +20,7 @@ std::span<const uint8_t> FlashPages::Read(uint32_t block, uint32_t page, uint32_
 uint16_t SpareWord(std::span<const uint8_t> pages, const protocol::FlashTypeDescriptor& type,
                    uint32_t page) {
   const uint8_t* spare = pages.data() + size_t{page} * type.pageSize + type.dataSize;
-  return static_cast<uint16_t>(spare[protocol::kSpareAddress1] | spare[protocol::kSpareAddress1 + 1]
-                                                                     << 8);
+  return protocol::GetLittleEndian16(&spare[protocol::kSpareAddress1]);
 }
 
 }  // namespace orvik::tool

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "protocol/byte_order.h"
 #include "sim/inspect/page_check.h"
 
 namespace orvik::tool {
@@ -15,7 +16,7 @@ constexpr uint32_t kVersionPages = 4;
 constexpr uint8_t kSystemModeStatus = 0x00;  // data-status and block-status bytes of system pages
 
 bool PageWrittenInSystemMode(const sim::RawPage& page) {
-  return page[sim::kPageDataBytes + sim::inspect::kSpareBlockStatus] == kSystemModeStatus &&
+  return page[sim::kPageDataBytes + sim::kSpareBlockStatus] == kSystemModeStatus &&
          !sim::inspect::PageIsErased(page.data());
 }
 
@@ -25,8 +26,7 @@ bool DataAllOnes(const sim::RawPage& page) {
 }
 
 uint16_t SpareWord(const sim::RawPage& page) {
-  const uint8_t* spare = page.data() + sim::kPageDataBytes + sim::inspect::kSpareAddress1;
-  return static_cast<uint16_t>(spare[0] | spare[1] << 8);
+  return protocol::GetLittleEndian16(&page[sim::kPageDataBytes + sim::kSpareAddress1]);
 }
 
 struct BlockContent {

@@ -25,6 +25,12 @@ void DescribeMalformedFile(Problem& problem) {
 MediaRunner::MediaRunner(CommandContext& context, Session& session)
     : context_(context), session_(session) {}
 
+FirmwareSetStart::FirmwareSetStart(CommandContext& context, const std::string& manifestPath)
+    : manifest(LoadManifest(manifestPath)),
+      files(manifest),
+      session(context.OpenTarget()),
+      media(context, *session) {}
+
 const FlashFacts& MediaRunner::Flash() {
   if (flashQueried_) return flash_;
   flash_ = QueryFlash(context_.console);
@@ -42,6 +48,15 @@ const FlashFacts& MediaRunner::Flash() {
 }
 
 void MediaRunner::ResetProgress() { OrvikSetPhase(0, 0.0, nullptr); }
+
+const protocol::FlashTypeDescriptor& MediaRunner::FlashType() {
+  return *protocol::FlashTypeFor(Flash().type);
+}
+
+ScanFacts MediaRunner::Scan() {
+  HostFileSet none;
+  return Scan(none);
+}
 
 ScanFacts MediaRunner::Scan(HostFileSet& files) {
   ORVIK_ULONG types[1] = {Flash().type};

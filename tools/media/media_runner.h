@@ -11,6 +11,7 @@
 #include "firmware/host_file_set.h"
 #include "firmware/manifest.h"
 #include "output/progress_monitor.h"
+#include "protocol/flash_types.h"
 #include "target/session.h"
 
 namespace orvik::tool {
@@ -45,9 +46,14 @@ class MediaRunner {
   // The flash type and geometry (OrvikGetFlashSizes, asked once).  Fails
   // when the player does not answer or its flash is of no known type.
   const FlashFacts& Flash();
+  // The library's descriptor of that flash type.
+  const protocol::FlashTypeDescriptor& FlashType();
 
   // OrvikBuildBlockStatus with the scan's progress shown.
   ScanFacts Scan(HostFileSet& files);
+  // The same for a command that brings no firmware set (the scan then
+  // recognises no file's blocks).
+  ScanFacts Scan();
   // OrvikGetFileVersion: the files' own version words.
   void FileVersions(HostFileSet& files, const Manifest& manifest);
   // OrvikGetFirmwareVersion; returns its status (the caller decides what a
@@ -81,6 +87,21 @@ class MediaRunner {
   Session& session_;
   bool flashQueried_ = false;
   FlashFacts flash_;
+};
+
+// How every command that takes a firmware set starts: the set read and
+// checked before the player is opened (a bad set changes nothing), then the
+// target opened and named.  Taken apart with a structured binding:
+//   auto& [manifest, files, session, media] = opened;
+struct FirmwareSetStart {
+  FirmwareSetStart(CommandContext& context, const std::string& manifestPath);
+  FirmwareSetStart(const FirmwareSetStart&) = delete;
+  FirmwareSetStart& operator=(const FirmwareSetStart&) = delete;
+
+  Manifest manifest;
+  HostFileSet files;  // refers to manifest
+  std::unique_ptr<Session> session;
+  MediaRunner media;  // refers to session
 };
 
 }  // namespace orvik::tool

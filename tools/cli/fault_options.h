@@ -1,12 +1,16 @@
-// Command-line spellings of fault settings, shared by `create` and `faults`.
+// The command-line spelling of a simulated player's fault settings, shared
+// by `orvik sim create` and `orvik sim faults`: the options, their parsing
+// into the player's settings, and the count of settings still pending.
 #pragma once
 
+#include <CLI/CLI.hpp>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "sim/player_config.h"
 
-namespace orvik::sim::program {
+namespace orvik::tool {
 
 struct FaultOptions {
   std::vector<std::string> eraseFailures;   // BLOCK[:AFTER]
@@ -18,6 +22,9 @@ struct FaultOptions {
   long long reconfigureRefusals = -1;       // < 0: not given
 };
 
+// Adds the fault options to a command.
+void AddFaultOptions(CLI::App& command, FaultOptions& faults);
+
 // A number in decimal or with a 0x prefix; throws std::invalid_argument.
 unsigned long long ParseNumber(const std::string& text, const char* what);
 // "5,9,100" -> {5, 9, 100}.
@@ -25,6 +32,12 @@ std::vector<uint32_t> ParseNumberList(const std::string& text, const char* what)
 
 // Applies the options given to the settings; throws std::invalid_argument
 // with a message for the user on a malformed value.
-void ApplyFaultOptions(const FaultOptions& options, PlayerConfig* config);
+void ApplyFaultOptions(const FaultOptions& options, sim::PlayerConfig* config);
 
-}  // namespace orvik::sim::program
+// Removes every fault setting: flash, transfer, card and driver faults.
+void ClearFaults(sim::PlayerConfig* config);
+
+// How many fault settings are still to strike.
+size_t PendingFaultCount(const sim::PlayerConfig& config);
+
+}  // namespace orvik::tool

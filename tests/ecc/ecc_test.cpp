@@ -1,4 +1,6 @@
 // The page ECC and the block-address word.
+#include "protocol/ecc.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -7,7 +9,6 @@
 #include <cstring>
 #include <random>
 
-#include "protocol/ecc.h"
 #include "tests/ecc/bitwise_ecc.h"
 
 namespace orvik::protocol {

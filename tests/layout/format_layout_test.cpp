@@ -1,10 +1,11 @@
 // The per-type layout table and the partition size.
+#include "media/format_layout.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <limits>
 
-#include "media/format_layout.h"
 #include "protocol/flash_types.h"
 
 namespace orvik::media {

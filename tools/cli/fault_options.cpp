@@ -1,10 +1,10 @@
-#include "sim/program/fault_options.h"
+#include "cli/fault_options.h"
 
 #include <stdexcept>
 
 #include "sim/player_json.h"
 
-namespace orvik::sim::program {
+namespace orvik::tool {
 namespace {
 
 std::vector<std::string> Split(const std::string& text, char separator) {
@@ -33,6 +33,23 @@ std::pair<uint32_t, uint32_t> ParseWithAfter(const std::string& text, const char
 
 }  // namespace
 
+void AddFaultOptions(CLI::App& command, FaultOptions& faults) {
+  command.add_option("--erase-fail", faults.eraseFailures,
+                     "BLOCK[:AFTER]: erasing the block fails (after AFTER good erases)");
+  command.add_option("--weak-page", faults.weakPages,
+                     "PAGE[:AFTER]: the page stops keeping what is written (after AFTER programs)");
+  command.add_option("--bit-flip-probability", faults.bitFlipProbability,
+                     "chance that a page read returns one flipped bit (0..1)");
+  command.add_option("--fail-transfer", faults.transferFaults,
+                     "N:KIND[:DELAY_MS]: transfer N goes wrong (error, short, stall, late, "
+                     "disconnect)");
+  command.add_option("--power-cut-after", faults.powerCutAfter,
+                     "N: power is lost after transfer N");
+  command.add_option("--card-fail", faults.cardFailures, "card command code (0..10) that fails");
+  command.add_option("--reconfigure-refusals", faults.reconfigureRefusals,
+                     "N: the driver refuses the next N reconfigure requests");
+}
+
 unsigned long long ParseNumber(const std::string& text, const char* what) {
   size_t used = 0;
   unsigned long long value = 0;
@@ -54,8 +71,8 @@ std::vector<uint32_t> ParseNumberList(const std::string& text, const char* what)
   return values;
 }
 
-void ApplyFaultOptions(const FaultOptions& options, PlayerConfig* config) {
-  FaultConfig& faults = config->faults;
+void ApplyFaultOptions(const FaultOptions& options, sim::PlayerConfig* config) {
+  sim::FaultConfig& faults = config->faults;
   for (const std::string& text : options.eraseFailures) {
     auto [block, after] = ParseWithAfter(text, "erase failure");
     faults.eraseFailures[block] = after;
@@ -73,10 +90,10 @@ void ApplyFaultOptions(const FaultOptions& options, PlayerConfig* config) {
     std::vector<std::string> parts = Split(text, ':');
     if (parts.size() < 2 || parts.size() > 3)
       throw std::invalid_argument("bad transfer fault '" + text + "' (N:KIND[:DELAY_MS])");
-    TransferFault fault;
+    sim::TransferFault fault;
     fault.transfer = ParseNumber(parts[0], "transfer number");
     if (fault.transfer == 0) throw std::invalid_argument("transfer numbers start at 1");
-    if (!TransferFaultKindFromName(parts[1], &fault.kind))
+    if (!sim::TransferFaultKindFromName(parts[1], &fault.kind))
       throw std::invalid_argument("unknown transfer fault kind '" + parts[1] +
                                   "' (error, short, stall, late, disconnect)");
     if (parts.size() == 3) fault.delayMs = Parse32(parts[2], "delay");
@@ -91,4 +108,17 @@ void ApplyFaultOptions(const FaultOptions& options, PlayerConfig* config) {
     config->driver.reconfigureRefusals = static_cast<uint32_t>(options.reconfigureRefusals);
 }
 
-}  // namespace orvik::sim::program
+void ClearFaults(sim::PlayerConfig* config) {
+  config->faults = sim::FaultConfig{};
+  config->card.failingCommands.clear();
+  config->driver.reconfigureRefusals = 0;
+}
+
+size_t PendingFaultCount(const sim::PlayerConfig& config) {
+  const sim::FaultConfig& faults = config.faults;
+  return faults.eraseFailures.size() + faults.weakPages.size() + faults.transferFaults.size() +
+         (faults.powerCutAfterTransfer ? 1 : 0) + (faults.readBitFlipProbability > 0 ? 1 : 0) +
+         config.card.failingCommands.size() + (config.driver.reconfigureRefusals > 0 ? 1 : 0);
+}
+
+}  // namespace orvik::tool

@@ -1,4 +1,6 @@
 // The card's FAT layout: sizes, boot records and the format's write plan.
+#include "mmc/card_layout.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -6,8 +8,6 @@
 #include <cstdint>
 #include <map>
 #include <vector>
-
-#include "mmc/card_layout.h"
 
 namespace orvik::mmc {
 namespace {
