@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "platform/registry_export.h"
+#include "host/host_internals.h"
 
 namespace orvik::tool {
 namespace {
@@ -20,7 +20,7 @@ std::optional<uint32_t> ReadRegistryReservation() {
     return std::nullopt;
   DWORD value = 0;
   DWORD size = sizeof value;
-  LONG status = RegQueryValueExA(key, os::kReservationValue, nullptr, nullptr,
+  LONG status = RegQueryValueExA(key, host::kReservationValue, nullptr, nullptr,
                                  reinterpret_cast<BYTE*>(&value), &size);
   RegCloseKey(key);
   if (status != ERROR_SUCCESS) return std::nullopt;
@@ -33,7 +33,7 @@ bool WriteRegistryReservation(uint32_t kiloBytes) {
                       nullptr) != ERROR_SUCCESS)
     return false;
   DWORD value = kiloBytes;
-  LONG status = RegSetValueExA(key, os::kReservationValue, 0, REG_DWORD,
+  LONG status = RegSetValueExA(key, host::kReservationValue, 0, REG_DWORD,
                                reinterpret_cast<const BYTE*>(&value), sizeof value);
   RegCloseKey(key);
   return status == ERROR_SUCCESS;
@@ -42,7 +42,7 @@ bool WriteRegistryReservation(uint32_t kiloBytes) {
 void DeleteRegistryReservation() {
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSubKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-  RegDeleteValueA(key, os::kReservationValue);
+  RegDeleteValueA(key, host::kReservationValue);
   RegCloseKey(key);
 }
 
