@@ -2,8 +2,10 @@
 // in debug lines that name the step and the block; with it off, nothing.
 #include <cctype>
 #include <functional>
+#include <ostream>
 #include <string>
 
+#include "support/case_names.h"
 #include "support/firmware_set.h"
 #include "support/sim_fixture.h"
 
@@ -18,6 +20,7 @@ struct Failure {
   PROGRAM_MEDIA_STATUS status;
   const char* line;  // what the debug line says
 };
+void PrintTo(const Failure& failure, std::ostream* out) { *out << failure.name; }
 
 const Failure kFailures[] = {
     {"update without a scan", [](FirmwareSet& set, sim::Player&) { return set.Program(kType); },
@@ -86,12 +89,7 @@ TEST_P(FailureTraceTest, SaysWhatFailedOnlyWhenTracing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Operations, FailureTraceTest, ::testing::ValuesIn(kFailures),
-                         [](const auto& param) {
-                           std::string name = param.param.name;
-                           for (char& c : name)
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return name;
-                         });
+                         NameOfCase());
 
 }  // namespace
 }  // namespace orvik::testing

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "support/case_names.h"
 #include "support/library_fixture.h"
 
 namespace orvik::testing {
@@ -119,12 +120,7 @@ TEST_P(CardFailureTraceTest, SaysWhatFailedOnlyWhenTracing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(CardOperations, CardFailureTraceTest, ::testing::ValuesIn(kFailures),
-                         [](const auto& param) {
-                           std::string name = param.param.name;
-                           for (char& c : name)
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return name;
-                         });
+                         NameOfCase());
 
 }  // namespace
 }  // namespace orvik::testing

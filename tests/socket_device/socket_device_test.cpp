@@ -16,6 +16,7 @@
 
 #include "fake_socket_device.h"
 #include "orvik/orvik.h"
+#include "support/case_names.h"
 #include "transport/session.h"
 
 namespace orvik::testing {
@@ -179,12 +180,7 @@ TEST_P(SocketDeviceTest, FailsWithinItsLimitAndEndsABrokenStream) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Misbehaviours, SocketDeviceTest, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<SocketCase>& param) {
-                           std::string name;
-                           for (const char* p = param.param.name; *p != '\0'; ++p)
-                             name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-                           return name;
-                         });
+                         NameOfCase());
 
 }  // namespace
 }  // namespace orvik::testing
