@@ -29,6 +29,7 @@
 #include "media/system_area.h"
 #include "media/update_recovery.h"
 #include "orvik/orvik.h"
+#include "platform/device_driver.h"
 #include "platform/registry_export.h"
 #include "protocol/byte_order.h"
 #include "protocol/command_frame.h"
@@ -112,9 +113,14 @@ using protocol::kCmdGetDeviceInfo;
 using protocol::kDeviceInfoLength;
 using protocol::PutWord24;
 
+// --- The player's device objects.
+using os::kDeviceObjectPrefix;
+using os::kRecoveryObjectPrefix;
+
 // --- The registry reservation: where it lives and its export files.
 using os::FormatReservationExport;
 using os::kReservationKey;
+using os::kReservationSubKey;
 using os::kReservationValue;
 using os::QueryRegistryExport;
 using os::ReservationFilePath;

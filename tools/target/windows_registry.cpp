@@ -7,16 +7,14 @@
 #include "host/host_internals.h"
 
 namespace orvik::tool {
-namespace {
 
-// The key below HKEY_LOCAL_MACHINE the library opens.
-constexpr const char* kSubKey = "SOFTWARE\\Halvern\\Halvern TEMBRO Player\\Params";
-
-}  // namespace
+// The key below HKEY_LOCAL_MACHINE is the one the library opens
+// (host::kReservationSubKey).
 
 std::optional<uint32_t> ReadRegistryReservation() {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSubKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, host::kReservationSubKey, 0, KEY_QUERY_VALUE, &key) !=
+      ERROR_SUCCESS)
     return std::nullopt;
   DWORD value = 0;
   DWORD size = sizeof value;
@@ -29,8 +27,8 @@ std::optional<uint32_t> ReadRegistryReservation() {
 
 bool WriteRegistryReservation(uint32_t kiloBytes) {
   HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSubKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, host::kReservationSubKey, 0, nullptr, 0, KEY_SET_VALUE,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS)
     return false;
   DWORD value = kiloBytes;
   LONG status = RegSetValueExA(key, host::kReservationValue, 0, REG_DWORD,
@@ -41,7 +39,9 @@ bool WriteRegistryReservation(uint32_t kiloBytes) {
 
 void DeleteRegistryReservation() {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSubKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, host::kReservationSubKey, 0, KEY_SET_VALUE, &key) !=
+      ERROR_SUCCESS)
+    return;
   RegDeleteValueA(key, host::kReservationValue);
   RegCloseKey(key);
 }
