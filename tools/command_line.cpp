@@ -131,6 +131,7 @@ int RunChosen(const CommandRunner& run, CommandContext& context, std::optional<P
 }  // namespace
 
 int RunCommandLine(int argc, const char* const* argv) {
+  KeepRunningWhenOutputCloses();
   // Named outright, so that help (and the manual page made from it) says
   // "orvik" whatever path or alias started the program.
   CLI::App app{"orvik: inspect, update and format a player through the Orvik library", "orvik"};

@@ -22,15 +22,24 @@ bool ControlRequest(uint32_t code, const void* in, uint32_t inLength, void* out,
   return os::TheOs().DeviceControl(device, code, in, inLength, out, outLength, returned);
 }
 
-bool GetUserData(_USER_DATA* record) {
-  if (record == nullptr) return false;
-  _USER_DATA answer{};
+namespace {
+
+// Reads one whole record or word; *out is filled only when all of it came.
+template <typename Record>
+bool ReadWhole(uint32_t code, Record* out) {
+  Record answer{};
   uint32_t returned = 0;
-  if (!ControlRequest(kIoctlGetUserData, nullptr, 0, &answer, sizeof answer, &returned) ||
+  if (!ControlRequest(code, nullptr, 0, &answer, sizeof answer, &returned) ||
       returned < sizeof answer)
     return false;
-  *record = answer;
+  *out = answer;
   return true;
+}
+
+}  // namespace
+
+bool GetUserData(_USER_DATA* record) {
+  return record != nullptr && ReadWhole(kIoctlGetUserData, record);
 }
 
 bool SetUserData(const _USER_DATA* record) {
@@ -60,14 +69,7 @@ bool SetFormatStatus(int status) {
 }
 
 bool GetDeviceVersion(ORVIK_ULONG* version) {
-  if (version == nullptr) return false;
-  ORVIK_ULONG word = 0;
-  uint32_t returned = 0;
-  if (!ControlRequest(kIoctlGetDeviceVersion, nullptr, 0, &word, sizeof word, &returned) ||
-      returned < sizeof word)
-    return false;
-  *version = word;
-  return true;
+  return version != nullptr && ReadWhole(kIoctlGetDeviceVersion, version);
 }
 
 bool Reconfigure() {
@@ -79,11 +81,8 @@ bool Reconfigure() {
 }
 
 ORVIK_ULONG GetChipId() {
-  ORVIK_ULONG word = 0;
-  uint32_t returned = 0;
-  if (!ControlRequest(kIoctlGetChipId, nullptr, 0, &word, sizeof word, &returned) ||
-      returned < sizeof word)
-    return DEFAULT_CHIP_ID;
+  ORVIK_ULONG word = DEFAULT_CHIP_ID;
+  ReadWhole(kIoctlGetChipId, &word);  // a failed or short read leaves the default
   return word;
 }
 

@@ -124,6 +124,17 @@ TEST_F(SafetyTest, CtrlCLetsTheRunningStepEndAndSaysWhatIsLeft) {
   EXPECT_FALSE(SuggestedCommands(err).empty()) << err;
 }
 
+TEST_F(SafetyTest, OutputClosedEarlyDoesNotCutTheReflashOff) {
+  ASSERT_EQ(Orvik({"sim", "create"}).exitCode, 0);
+  // `head` leaves after the first byte; the reflash's later lines go to a
+  // closed pipe, and the reflash must still end with the firmware written.
+  ProgramRun piped = RunInTerminal("{ orvik --player " + player_ + " --yes reflash --manifest " +
+                                       SampleManifest() + "; echo \" exit=$?\" >&2; } | head -c 1",
+                                   "", {});
+  EXPECT_NE(piped.out.find(" exit=0"), std::string::npos) << piped.out;
+  EXPECT_EQ(OrvikJson({"versions", "--manifest", SampleManifest()}, 2)["result"]["upToDate"], true);
+}
+
 TEST_F(SafetyTest, TheTargetIsNamedAndOnlyTheDefaultFolderIsMadeOnFirstUse) {
   const std::string typo = scratch_ + "/no/such/player";
   nlohmann::json missing = OrvikJson({"--player", typo, "info"}, 1);

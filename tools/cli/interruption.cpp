@@ -69,6 +69,12 @@ InterruptGuard::~InterruptGuard() {
 
 bool InterruptRequested() { return gRequested.load(); }
 
+void KeepRunningWhenOutputCloses() {
+#ifndef _WIN32
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+}
+
 void ThrowIfInterrupted(const std::string& playerState, const std::string& action) {
   if (!gRequested.load()) return;
   Problem problem;

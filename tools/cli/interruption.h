@@ -25,6 +25,11 @@ class InterruptGuard {
 
 bool InterruptRequested();
 
+// A closed output (`orvik reflash | head`) must not end the process in the
+// middle of a library call: the tool ignores SIGPIPE, so a write to the
+// closed pipe fails and is dropped while the operation runs to its end.
+void KeepRunningWhenOutputCloses();
+
 // Throws ToolError "interrupted" (exit 130) when Ctrl-C was pressed, with
 // the state the player is left in and what to do next.
 void ThrowIfInterrupted(const std::string& playerState, const std::string& action);
