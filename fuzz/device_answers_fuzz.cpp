@@ -139,7 +139,7 @@ void FuzzChipAndFlash(AnswerLog& log) {
   ACCESS_DEVICE_STATUS answered = OrvikGetFlashSizes(&type, &failed);
   FUZZ_CHECK((answered == ACCESS_DEVICE_ANSWERED) == (log.allFull && log.transfers == 2));
   FUZZ_CHECK(failed == (answered == ACCESS_DEVICE_ANSWERED ? 0u : 1u));
-  if (answered == ACCESS_DEVICE_ANSWERED) FUZZ_CHECK(type <= protocol::kFlashTypeUnknown);
+  if (answered == ACCESS_DEVICE_ANSWERED) FUZZ_CHECK(type <= FLASH_TYPE_UNKNOWN);
 }
 
 void FuzzCard(AnswerLog& log) {
@@ -184,7 +184,7 @@ void FuzzCard(AnswerLog& log) {
   ACCESS_DEVICE_STATUS answered = OrvikGetFlashSizes(&type, &failed);
   api::Context().SetDriveMediaKind(protocol::MEDIA_KIND_FLASH);
   FUZZ_CHECK(failed == (answered == ACCESS_DEVICE_ANSWERED ? 0u : 1u));
-  if (answered == ACCESS_DEVICE_ANSWERED) FUZZ_CHECK(type <= protocol::kFlashTypeUnknown);
+  if (answered == ACCESS_DEVICE_ANSWERED) FUZZ_CHECK(type <= FLASH_TYPE_UNKNOWN);
 }
 
 bool IsScanValue(uint8_t entry) {

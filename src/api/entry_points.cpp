@@ -21,7 +21,7 @@ void ReadDescription(api::LibraryContext& context) {
   uint8_t record[protocol::kDeviceInfoLength] = {};
   if (protocol::ReadDeviceInfo(record)) {
     for (uint32_t item = 0; item < protocol::DeviceInfoItemCount(record); ++item) {
-      if (protocol::DeviceInfoTag(record, item) == protocol::kInfoTagDccVersion) {
+      if (protocol::DeviceInfoTag(record, item) == protocol::INFO_TAG_DCC_VERSION) {
         context.SetDccVersion(protocol::DeviceInfoValue(record, item));
         break;
       }

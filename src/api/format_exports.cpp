@@ -26,7 +26,7 @@ ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikFatEraseDataArea(ORVIK_ULONG* fla
   // array is read, so an array of one entry is never read past its end.
   protocol::DriveMediaState* state = context.DriveState(drive);
   const uint32_t flashType =
-      state == nullptr || flashTypes == nullptr ? protocol::kFlashTypeUnknown : flashTypes[drive];
+      state == nullptr || flashTypes == nullptr ? FLASH_TYPE_UNKNOWN : flashTypes[drive];
   if (protocol::FlashTypeFor(flashType) == nullptr) {
     os::TraceFailure("data-area erase: drive %u has no flash, or its type is unknown", drive);
     return PROGRAM_MEDIA_NOT_FLASH;

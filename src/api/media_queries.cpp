@@ -35,7 +35,7 @@ ORVIK_API ACCESS_DEVICE_STATUS ORVIK_CALL OrvikGetFlashSizes(ORVIK_ULONG* flashT
     *failed = 1;
     return ACCESS_DEVICE_NO_ANSWER;
   }
-  if (present == 0) *flashType = protocol::kFlashTypeUnknown;
+  if (present == 0) *flashType = FLASH_TYPE_UNKNOWN;
   return ACCESS_DEVICE_ANSWERED;
 }
 

@@ -106,10 +106,10 @@ using firmware::TagForMarker;
 using firmware::VersionWords;
 
 // --- The player's description, read through the exported transfers.
+using protocol::CMD_GET_DEVICE_INFO;
 using protocol::DeviceInfoItemCount;
 using protocol::DeviceInfoTag;
 using protocol::DeviceInfoValue;
-using protocol::kCmdGetDeviceInfo;
 using protocol::kDeviceInfoLength;
 using protocol::PutWord24;
 

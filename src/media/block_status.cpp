@@ -35,8 +35,8 @@ bool IsListedTag(uint8_t tag, const _BinaryFilesInformation& files) {
 uint8_t Classify(const BlockMarks& marks, const _BinaryFilesInformation& files) {
   if (marks.blockStatus == 0xFF) return BLOCK_GOOD;
   if (marks.blockStatus == 0x00) {
-    bool systemMark = marks.address[0] == protocol::SYSTEM_MARK_FIRST &&
-                      marks.address[1] == protocol::SYSTEM_MARK_SECOND;
+    bool systemMark = marks.address[0] == protocol::kSystemMarkFirst &&
+                      marks.address[1] == protocol::kSystemMarkSecond;
     bool fileMark = marks.address[0] == protocol::FILE_MARK && IsListedTag(marks.address[1], files);
     if (systemMark || fileMark) return BLOCK_SYSTEM;
   }

@@ -9,8 +9,8 @@
 
 namespace orvik::protocol {
 
-inline constexpr uint32_t kDirFromDevice = 0x800000;
-inline constexpr uint32_t kDirToDevice = 0x400000;
+inline constexpr uint32_t DIR_FROM_DEVICE = 0x800000;
+inline constexpr uint32_t DIR_TO_DEVICE = 0x400000;
 inline constexpr uint32_t kClassDevice = 0x000;
 inline constexpr uint32_t kClassFlash = 0x100;
 inline constexpr uint32_t kClassMmc = 0x200;

@@ -64,8 +64,8 @@ void FillSystemSpare(uint8_t* spare, uint32_t pageIndex, uint8_t fileTag) {
   spare[kSpareDataStatus] = 0x00;
   spare[kSpareBlockStatus] = 0x00;
   if (pageIndex == 0) {
-    spare[kSpareAddress1] = SYSTEM_MARK_FIRST;
-    spare[kSpareAddress1 + 1] = SYSTEM_MARK_SECOND;
+    spare[kSpareAddress1] = kSystemMarkFirst;
+    spare[kSpareAddress1 + 1] = kSystemMarkSecond;
   } else if (pageIndex == 1) {
     spare[kSpareAddress1] = FILE_MARK;
     spare[kSpareAddress1 + 1] = fileTag;
@@ -80,8 +80,8 @@ bool WriteHalfPages(const uint8_t* data, uint32_t address, uint16_t logicalBlock
                     const FlashDrive& drive, uint8_t* buffer) {
   uint16_t field = EncodeBlockAddress(logicalBlock);
   for (uint32_t half = 0; half < 2; ++half) {
-    CommandFrame frame =
-        AddressedFrame(5, kCmdFlashWritePage, kDirToDevice, address + half * kHalfPage, drive.form);
+    CommandFrame frame = AddressedFrame(5, CMD_FLASH_WRITE_PAGE, DIR_TO_DEVICE,
+                                        address + half * kHalfPage, drive.form);
     frame.SetWord(3, kHalfPageLength);
     frame.SetWord(4, drive.number);
     if (!SendFrame(frame.Bytes(), frame.Length())) return false;
@@ -118,7 +118,8 @@ bool FlashReadPages(uint8_t* destination, uint32_t pageCount, uint32_t address, 
   uint8_t* buffer = PageBufferFor(drive, pageCount, pageSize);
   if (buffer == nullptr || dataSize > pageSize) return false;
   uint32_t readLength = Packets(pageCount * pageSize) * kPacket;
-  CommandFrame frame = AddressedFrame(7, kCmdFlashReadPages, kDirFromDevice, address, drive.form);
+  CommandFrame frame =
+      AddressedFrame(7, CMD_FLASH_READ_PAGES, DIR_FROM_DEVICE, address, drive.form);
   frame.SetWord(3, pageSize);
   frame.SetWord(4, pageCount);
   frame.SetWord(5, readLength / kPacket);
@@ -137,7 +138,7 @@ bool FlashReadBlockMarks(uint8_t* destination, uint32_t blockCount, uint32_t add
   if (destination == nullptr) return false;
   uint32_t replyLength = BlockMarksReplyLength(blockCount);
   CommandFrame frame =
-      AddressedFrame(8, kCmdFlashReadBlockMarks, kDirFromDevice, address, drive.form);
+      AddressedFrame(8, CMD_FLASH_READ_BLOCK_MARKS, DIR_FROM_DEVICE, address, drive.form);
   frame.SetWord(3, pageSize);
   frame.SetWord(4, blockCount);
   frame.SetWord(5, dataSize * pagesPerBlock);
@@ -152,7 +153,7 @@ bool FlashWritePage(const uint8_t* data, uint32_t address, uint32_t pageSize, ui
   if (buffer == nullptr || data == nullptr || dataSize != kDataSize) return false;
   transport::ExchangeGuard exchange;  // the frame and its page
   if (IsSmallPageType(drive)) return WriteHalfPages(data, address, logicalBlock, drive, buffer);
-  CommandFrame frame = AddressedFrame(5, kCmdFlashWritePage, kDirToDevice, address, drive.form);
+  CommandFrame frame = AddressedFrame(5, CMD_FLASH_WRITE_PAGE, DIR_TO_DEVICE, address, drive.form);
   frame.SetWord(3, pageSize);
   frame.SetWord(4, drive.number);
   if (!SendFrame(frame.Bytes(), frame.Length())) return false;
@@ -178,7 +179,7 @@ bool FlashWritePages(const uint8_t* source, uint32_t pageCount, uint32_t address
     }
   }
   uint32_t total = pageCount * pageSize;
-  CommandFrame frame = AddressedFrame(7, kCmdFlashWritePages, kDirToDevice, address, drive.form);
+  CommandFrame frame = AddressedFrame(7, CMD_FLASH_WRITE_PAGES, DIR_TO_DEVICE, address, drive.form);
   frame.SetWord(3, pageSize);
   frame.SetWord(4, pageCount);
   frame.SetWord(5, Packets(total));
@@ -193,7 +194,7 @@ bool FlashWriteTagPage(uint32_t address, uint32_t pageSize, uint32_t dataSize, u
   if (IsSmallPageType(drive)) return true;
   uint8_t* buffer = PageBufferFor(drive, 1, pageSize);
   if (buffer == nullptr || dataSize != kDataSize) return false;
-  CommandFrame frame = AddressedFrame(5, kCmdFlashWritePage, kDirToDevice, address, drive.form);
+  CommandFrame frame = AddressedFrame(5, CMD_FLASH_WRITE_PAGE, DIR_TO_DEVICE, address, drive.form);
   frame.SetWord(3, pageSize);
   frame.SetWord(4, drive.number);
   transport::ExchangeGuard exchange;  // the frame and its page
@@ -207,7 +208,7 @@ bool FlashWriteTagPage(uint32_t address, uint32_t pageSize, uint32_t dataSize, u
 
 bool FlashEraseBlock(uint32_t address, uint32_t pagesPerBlock, const FlashDrive& drive,
                      uint32_t* status, uint8_t* statusByte) {
-  CommandFrame frame = AddressedFrame(5, kCmdFlashEraseBlock, kDirToDevice, address, drive.form);
+  CommandFrame frame = AddressedFrame(5, CMD_FLASH_ERASE_BLOCK, DIR_TO_DEVICE, address, drive.form);
   frame.SetWord(3, pagesPerBlock);
   frame.SetWord(4, drive.number);
   uint8_t reply[6] = {};

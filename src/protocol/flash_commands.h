@@ -14,11 +14,11 @@
 
 namespace orvik::protocol {
 
-inline constexpr uint32_t kCmdFlashWritePage = 0x00;
-inline constexpr uint32_t kCmdFlashWritePages = 0x01;
-inline constexpr uint32_t kCmdFlashReadPages = 0x03;
-inline constexpr uint32_t kCmdFlashEraseBlock = 0x04;
-inline constexpr uint32_t kCmdFlashReadBlockMarks = 0x0C;
+inline constexpr uint32_t CMD_FLASH_WRITE_PAGE = 0x00;
+inline constexpr uint32_t CMD_FLASH_WRITE_PAGES = 0x01;
+inline constexpr uint32_t CMD_FLASH_READ_PAGES = 0x03;
+inline constexpr uint32_t CMD_FLASH_ERASE_BLOCK = 0x04;
+inline constexpr uint32_t CMD_FLASH_READ_BLOCK_MARKS = 0x0C;
 
 // Redundant-area bytes of a page.
 inline constexpr uint32_t kSpareDataStatus = 4;
@@ -30,10 +30,10 @@ inline constexpr uint32_t kSpareEccLow = 13;  // ECC of data bytes 0-255
 
 // The marks of system blocks in redundant bytes 6-7: "QV" on page 0, 'M'
 // and the file's tag on page 1.
-inline constexpr uint8_t SYSTEM_MARK_FIRST = 0x51;   // 'Q'
-inline constexpr uint8_t SYSTEM_MARK_SECOND = 0x56;  // 'V'
-inline constexpr uint16_t SYSTEM_MARK = 0x5651;      // as a little-endian word
-inline constexpr uint8_t FILE_MARK = 0x4D;           // 'M'
+inline constexpr uint8_t kSystemMarkFirst = 0x51;   // 'Q'
+inline constexpr uint8_t kSystemMarkSecond = 0x56;  // 'V'
+inline constexpr uint16_t SYSTEM_MARK = 0x5651;     // as a little-endian word
+inline constexpr uint8_t FILE_MARK = 0x4D;          // 'M'
 
 // Logical block number of pages that carry none (the CIS page).
 inline constexpr uint16_t kNoLogicalBlock = 0xFFFF;

@@ -7,7 +7,7 @@
 
 namespace orvik::protocol {
 
-inline constexpr uint32_t kCmdFlashReadId = 0x06;
+inline constexpr uint32_t CMD_FLASH_READ_ID = 0x06;
 
 // Maps maker and device code to a type index (36 when unknown).
 uint32_t FlashTypeForIdentification(uint8_t maker, uint8_t device);

@@ -18,11 +18,11 @@ inline constexpr int32_t MEDIA_KIND_MMC = 2;
 
 struct DriveMediaState {
   int32_t mediaKind = MEDIA_KIND_FLASH;
-  uint8_t cardSlot = 0;                    // device-side drive number of the card
-  uint32_t cardCapacity = 0;               // blocks, as last reported by the flash-size query
-  uint32_t flashType = kFlashTypeUnknown;  // recorded by the block status scan
-  os::PageBuffer blockStatus;              // blockCount entries, from the scan
-  os::PageBuffer pageBuffer;               // one raw erase block, from the scan
+  uint8_t cardSlot = 0;                     // device-side drive number of the card
+  uint32_t cardCapacity = 0;                // blocks, as last reported by the flash-size query
+  uint32_t flashType = FLASH_TYPE_UNKNOWN;  // recorded by the block status scan
+  os::PageBuffer blockStatus;               // blockCount entries, from the scan
+  os::PageBuffer pageBuffer;                // one raw erase block, from the scan
   uint32_t cisBlock = 0;
   uint32_t systemBlockCount = 0;
   uint32_t firstReservedBlock = 0;

@@ -83,10 +83,10 @@ TEST_F(FlashSizeTest, CommandWordCarriesDirectionOnlyForNewFirmware) {
     api::Context().SetDccVersion(dccVersion);
     return protocol::FlashCommandWord(operation, direction, api::Context().FlashCommandForm());
   };
-  EXPECT_EQ(word(0x101, 0x03, protocol::kDirFromDevice), 0x800103u);
-  EXPECT_EQ(word(0x101, 0x04, protocol::kDirToDevice), 0x400104u);
-  EXPECT_EQ(word(0x100, 0x03, protocol::kDirFromDevice), 0x000103u);
-  EXPECT_EQ(word(0, 0x06, protocol::kDirFromDevice), 0x000106u);
+  EXPECT_EQ(word(0x101, 0x03, protocol::DIR_FROM_DEVICE), 0x800103u);
+  EXPECT_EQ(word(0x101, 0x04, protocol::DIR_TO_DEVICE), 0x400104u);
+  EXPECT_EQ(word(0x100, 0x03, protocol::DIR_FROM_DEVICE), 0x000103u);
+  EXPECT_EQ(word(0, 0x06, protocol::DIR_FROM_DEVICE), 0x000106u);
 }
 
 TEST_F(FlashSizeTest, ReadIdFrameAndMapping) {

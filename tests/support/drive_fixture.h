@@ -19,7 +19,7 @@ class ScopedDriveBuffers {
   }
   ~ScopedDriveBuffers() {
     protocol::ReleaseDriveBuffers(state_);
-    state_.flashType = protocol::kFlashTypeUnknown;
+    state_.flashType = FLASH_TYPE_UNKNOWN;
   }
   ScopedDriveBuffers(const ScopedDriveBuffers&) = delete;
   ScopedDriveBuffers& operator=(const ScopedDriveBuffers&) = delete;

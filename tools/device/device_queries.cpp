@@ -12,7 +12,7 @@ namespace {
 // the exported transfers, and reads the record with the library's reader).
 void ReadDescription(Console& console, DeviceFacts& facts) {
   uint8_t frame[3] = {};
-  host::PutWord24(frame, host::kCmdGetDeviceInfo);
+  host::PutWord24(frame, host::CMD_GET_DEVICE_INFO);
   uint8_t reply[host::kDeviceInfoLength] = {};
   if (OrvikDDWrite(frame, sizeof frame) != 1 || OrvikDDRead(reply, sizeof reply) != 1) {
     console.Step("device information exchange -> failed");
