@@ -19,8 +19,9 @@
 #include <vector>
 
 #include "answer_device.h"
-#include "api/reservation.h"
+#include "api/library_context.h"
 #include "firmware/file_set.h"
+#include "firmware/reserved_area.h"
 #include "fuzz_check.h"
 #include "fuzz_os.h"
 #include "media/block_status.h"
@@ -138,7 +139,7 @@ void FuzzChipAndFlash(AnswerLog& log) {
   ACCESS_DEVICE_STATUS answered = OrvikGetFlashSizes(&type, &failed);
   FUZZ_CHECK((answered == ACCESS_DEVICE_ANSWERED) == (log.allFull && log.transfers == 2));
   FUZZ_CHECK(failed == (answered == ACCESS_DEVICE_ANSWERED ? 0u : 1u));
-  if (answered == ACCESS_DEVICE_ANSWERED) FUZZ_CHECK(type <= protocol::kFlashTypeUnknown);
+  if (answered == ACCESS_DEVICE_ANSWERED) FUZZ_CHECK(type <= FLASH_TYPE_UNKNOWN);
 }
 
 void FuzzCard(AnswerLog& log) {
@@ -177,13 +178,13 @@ void FuzzCard(AnswerLog& log) {
   if (read == 0) FUZZ_CHECK(csd.bytes[0] == 0xA5 && csd.bytes[15] == 0xA5);
 
   // The flash-size query of a build whose drive 0 is the card slot.
-  protocol::SetDriveMediaKind(protocol::MEDIA_KIND_MMC);
+  api::Context().SetDriveMediaKind(protocol::MEDIA_KIND_MMC);
   ORVIK_ULONG type = kSentinel;
   ORVIK_ULONG failed = kSentinel;
   ACCESS_DEVICE_STATUS answered = OrvikGetFlashSizes(&type, &failed);
-  protocol::SetDriveMediaKind(protocol::MEDIA_KIND_FLASH);
+  api::Context().SetDriveMediaKind(protocol::MEDIA_KIND_FLASH);
   FUZZ_CHECK(failed == (answered == ACCESS_DEVICE_ANSWERED ? 0u : 1u));
-  if (answered == ACCESS_DEVICE_ANSWERED) FUZZ_CHECK(type <= protocol::kFlashTypeUnknown);
+  if (answered == ACCESS_DEVICE_ANSWERED) FUZZ_CHECK(type <= FLASH_TYPE_UNKNOWN);
 }
 
 bool IsScanValue(uint8_t entry) {
@@ -195,10 +196,10 @@ bool IsScanValue(uint8_t entry) {
 // of listed files), one CIS block with only bad blocks in front of it, and
 // counts within the flash.
 void CheckTable(const _BinaryFilesInformation& files, bool markersAllowed) {
-  const protocol::DriveMediaState& state = *protocol::MediaStateFor(0);
+  const protocol::DriveMediaState& state = *api::Context().DriveState(0);
   const protocol::FlashTypeDescriptor* type = protocol::RecordedFlashType(state);
   // A scan that failed part-way leaves the entries it wrote so far.
-  if (type == nullptr || state.blockStatus == nullptr || !state.scanComplete) return;
+  if (type == nullptr || state.blockStatus.empty() || !state.scanComplete) return;
   FUZZ_CHECK(state.cisBlock < type->blockCount);
   FUZZ_CHECK(state.systemBlockCount <= type->blockCount);
   FUZZ_CHECK(state.firstReservedBlock < type->blockCount);
@@ -234,10 +235,10 @@ void FuzzMedia(uint8_t operations, uint32_t flashType, AnswerLog& log, FileSet& 
                status == PROGRAM_MEDIA_NOT_FLASH);
     if (status == PROGRAM_MEDIA_DONE) {
       // Only a flash laid out with the reserved system area answers 0.
-      const protocol::DriveMediaState& state = *protocol::MediaStateFor(0);
+      const protocol::DriveMediaState& state = *api::Context().DriveState(0);
       const protocol::FlashTypeDescriptor& type = *protocol::RecordedFlashType(state);
       FUZZ_CHECK(state.systemBlockCount ==
-                 api::ReadReservedBlockCount(type.dataSize, type.pagesPerBlock));
+                 firmware::ReadReservedBlockCount(type.dataSize, type.pagesPerBlock));
       CheckTable(files, true);
     }
   }

@@ -113,7 +113,8 @@ std::shared_ptr<Player> Player::Create(const PlayerConfig& config) {
 std::string Player::ObjectName() const {
   std::lock_guard<std::mutex> guard(mutex_);
   const PlayerConfig& config = state_->config;
-  return (config.recoveryMode ? "OrvikRecDevice" : "TEMBROr") + std::to_string(config.instance);
+  return std::string(config.recoveryMode ? os::kRecoveryObjectPrefix : os::kDeviceObjectPrefix) +
+         std::to_string(config.instance);
 }
 
 std::shared_ptr<os::DeviceDriver> Player::Driver() {

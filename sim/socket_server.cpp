@@ -22,13 +22,12 @@
 namespace orvik::sim {
 namespace {
 
-constexpr size_t kRequestHeaderBytes = 20;
-constexpr size_t kAnswerHeaderBytes = 12;
-constexpr uint8_t kOpWrite = 1;
-constexpr uint8_t kOpRead = 2;
-constexpr uint8_t kOpControl = 3;
-// Larger requests than this are a broken host: the connection is closed.
-constexpr uint32_t kMaxPayload = 64u << 20;
+using os::wire::kAnswerHeaderBytes;
+using os::wire::kMaxPayload;  // a larger request is a broken host: its connection is closed
+using os::wire::kOpControl;
+using os::wire::kOpRead;
+using os::wire::kOpWrite;
+using os::wire::kRequestHeaderBytes;
 
 uint64_t NowMs() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(

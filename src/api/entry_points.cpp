@@ -2,8 +2,8 @@
 // wrappers around the driver's control requests.
 #include <cstdio>
 
-#include "api/device_description.h"
 #include "api/global_lock.h"
+#include "api/library_context.h"
 #include "orvik/orvik.h"
 #include "platform/os.h"
 #include "protocol/device_queries.h"
@@ -16,20 +16,20 @@ namespace {
 
 // The open-time description read: the first tag-1 item gives the DCC
 // version, which fixes the form of every flash command word.
-void ReadDescription() {
-  api::SetDccVersion(0);
+void ReadDescription(api::LibraryContext& context) {
+  context.SetDccVersion(0);
   uint8_t record[protocol::kDeviceInfoLength] = {};
   if (protocol::ReadDeviceInfo(record)) {
     for (uint32_t item = 0; item < protocol::DeviceInfoItemCount(record); ++item) {
-      if (protocol::DeviceInfoTag(record, item) == protocol::kInfoTagDccVersion) {
-        api::SetDccVersion(protocol::DeviceInfoValue(record, item));
+      if (protocol::DeviceInfoTag(record, item) == protocol::INFO_TAG_DCC_VERSION) {
+        context.SetDccVersion(protocol::DeviceInfoValue(record, item));
         break;
       }
     }
   }
   char text[64];
   std::snprintf(text, sizeof text, "Smartmedia DCC Version: %x\n",
-                static_cast<unsigned>(api::DccVersion()));
+                static_cast<unsigned>(context.DccVersion()));
   os::TheOs().DebugOutput(text);
 }
 
@@ -39,7 +39,7 @@ int Open(char instance, bool search, DEVICE_STATUS mode, transport::OpenKind kin
   api::GlobalLockGuard lock;
   if (!transport::OpenSession(instance, search, mode, kind)) return 0;
   // The global lock already exists for the whole process; nothing to set up.
-  if (mode == DEVICE_STATUS_NORMAL) ReadDescription();
+  if (mode == DEVICE_STATUS_NORMAL) ReadDescription(api::Context());
   return 1;
 }
 

@@ -1,69 +1,60 @@
 // The progress state and the progress exports.
 #include "api/progress.h"
 
-#include <atomic>
-
+#include "api/library_context.h"
 #include "orvik/orvik.h"
 #include "platform/host_event.h"
 #include "platform/os.h"
 
 namespace orvik::api {
-namespace {
 
-struct ProgressState {
-  std::atomic<bool> busy{false};
-  uint32_t phase = 0;
-  double percent = 0.0;
-};
-
-ProgressState gProgress;
-
-class ProgressLock {
+class ProgressState::Lock {
  public:
-  ProgressLock() {
-    while (gProgress.busy.exchange(true, std::memory_order_acquire)) {
+  explicit Lock(ProgressState& state) : state_(state) {
+    while (state_.busy_.exchange(true, std::memory_order_acquire)) {
     }
   }
-  ~ProgressLock() { gProgress.busy.store(false, std::memory_order_release); }
+  ~Lock() { state_.busy_.store(false, std::memory_order_release); }
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+
+ private:
+  ProgressState& state_;
 };
 
-void AddClampedLocked(double increment) {
-  gProgress.percent += increment;
-  if (gProgress.percent > 100.0) gProgress.percent = 100.0;
+ProgressSnapshot ProgressState::Read() {
+  Lock lock(*this);
+  return ProgressSnapshot{phase_, percent_};
 }
 
-}  // namespace
-
-ProgressSnapshot ReadProgress() {
-  ProgressLock lock;
-  return ProgressSnapshot{gProgress.phase, gProgress.percent};
+void ProgressState::SetPhaseValues(uint32_t phase, double percentage) {
+  Lock lock(*this);
+  phase_ = phase;
+  if (percentage == 0.0) {
+    percent_ = 0.0;
+  } else {
+    percent_ += percentage;
+    if (percent_ > 100.0) percent_ = 100.0;
+  }
 }
 
-void SetPhaseValues(uint32_t phase, double percentage) {
-  ProgressLock lock;
-  gProgress.phase = phase;
-  if (percentage == 0.0)
-    gProgress.percent = 0.0;
-  else
-    AddClampedLocked(percentage);
+void ProgressState::AddClamped(double increment) {
+  Lock lock(*this);
+  percent_ += increment;
+  if (percent_ > 100.0) percent_ = 100.0;
 }
 
-void AddClampedProgress(double increment) {
-  ProgressLock lock;
-  AddClampedLocked(increment);
+void ProgressState::AddRaw(double increment) {
+  Lock lock(*this);
+  percent_ += increment;
 }
 
-void AddRawProgress(double increment) {
-  ProgressLock lock;
-  gProgress.percent += increment;
+void ProgressState::Store(double percent) {
+  Lock lock(*this);
+  percent_ = percent;
 }
 
-void StoreProgress(double percent) {
-  ProgressLock lock;
-  gProgress.percent = percent;
-}
-
-void SetPhase(uint32_t phase, double percentage, void* hostEvent) {
+void ProgressState::SetPhase(uint32_t phase, double percentage, void* hostEvent) {
   SetPhaseValues(phase, percentage);
   if (os::EventHandle event = os::EventFromHost(hostEvent)) {
     os::Os& os = os::TheOs();
@@ -74,24 +65,24 @@ void SetPhase(uint32_t phase, double percentage, void* hostEvent) {
 
 }  // namespace orvik::api
 
-using namespace orvik::api;
+using orvik::api::Context;
 
 extern "C" {
 
 ORVIK_API int ORVIK_CALL OrvikSetPhase(ORVIK_ULONG phase, double percentage, void* event) {
-  SetPhase(phase, percentage, event);
+  Context().Progress().SetPhase(phase, percentage, event);
   return 1;
 }
 
 ORVIK_API int ORVIK_CALL OrvikGetProgress(double* percentage, ORVIK_ULONG* phase) {
-  ProgressSnapshot snapshot = ReadProgress();
+  orvik::api::ProgressSnapshot snapshot = Context().Progress().Read();
   if (phase != nullptr) *phase = snapshot.phase;
   if (percentage != nullptr) *percentage = snapshot.percent;
   return 1;
 }
 
 ORVIK_API int ORVIK_CALL OrvikSetProgress(double increment) {
-  AddClampedProgress(increment);
+  Context().Progress().AddClamped(increment);
   return 1;
 }
 

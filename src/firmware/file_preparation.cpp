@@ -5,9 +5,9 @@
 #include <cstring>
 #include <span>
 
-#include "api/reservation.h"
 #include "firmware/file_set.h"
 #include "firmware/file_sizes.h"
+#include "firmware/reserved_area.h"
 #include "firmware/srecord_image.h"
 #include "platform/trace.h"
 
@@ -52,7 +52,7 @@ struct SizePlan {
 SizePlan PlanSizes(const protocol::FlashTypeDescriptor& type, const HostFileArrays& arrays,
                    const _BinaryFilesInformation& files) {
   SizePlan plan;
-  const uint64_t reserved = api::ReadReservedBlockCount(type.dataSize, type.pagesPerBlock);
+  const uint64_t reserved = firmware::ReadReservedBlockCount(type.dataSize, type.pagesPerBlock);
   plan.usableBlocks = std::min<uint64_t>(reserved, type.blockCount);
   const uint64_t usableBytes = plan.usableBlocks * type.BlockBytes();
   for (uint32_t j = 0; j < files.fileCount; ++j) {

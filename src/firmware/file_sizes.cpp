@@ -1,7 +1,7 @@
 // Size rules and the fit check.
 #include "firmware/file_sizes.h"
 
-#include "api/reservation.h"
+#include "firmware/reserved_area.h"
 
 namespace orvik::firmware {
 
@@ -16,7 +16,7 @@ uint64_t BlockRoundedFileSize(uint64_t n, const protocol::FlashTypeDescriptor& t
 }
 
 bool FilesFitReservedArea(const protocol::FlashTypeDescriptor& type, uint64_t totalBytes) {
-  const uint64_t reserved = api::ReadReservedBlockCount(type.dataSize, type.pagesPerBlock);
+  const uint64_t reserved = firmware::ReadReservedBlockCount(type.dataSize, type.pagesPerBlock);
   return totalBytes / type.BlockBytes() < reserved;
 }
 

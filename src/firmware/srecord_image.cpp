@@ -123,7 +123,7 @@ bool SwapWordBytes(std::span<uint8_t> words) {
 size_t ChecksumAndShiftImage(std::span<uint8_t> buffer, size_t plainLength) {
   uint8_t* base = buffer.data();
   const size_t n = plainLength / 3;
-  uint32_t sum = kImageHeaderWord;
+  uint32_t sum = IMAGE_HEADER_WORD;
   for (size_t k = 0; k < n; ++k) sum += ReadWord(base + 3 * k);
   sum &= kWordMask;
 
@@ -135,7 +135,7 @@ size_t ChecksumAndShiftImage(std::span<uint8_t> buffer, size_t plainLength) {
     WriteWord(base + 3 * k + kImageHeaderBytes, (word >> 1) | (nextLowBit ? kTopBit : 0));
     nextLowBit = word & 1;
   }
-  WriteWord(base + 6, kImageHeaderWord >> 1 | (nextLowBit ? kTopBit : 0));
+  WriteWord(base + 6, IMAGE_HEADER_WORD >> 1 | (nextLowBit ? kTopBit : 0));
   WriteWord(base + 3, sum >> 1);
   WriteWord(base, sum & 1);
   return plainLength + kImageHeaderBytes;

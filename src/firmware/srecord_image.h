@@ -26,7 +26,7 @@ inline constexpr size_t kLoadRecordHeaderBytes = 6;
 inline constexpr size_t kImageEndMarkerBytes = 6;
 inline constexpr uint8_t kImageEndMarker[kImageEndMarkerBytes] = {0xFF, 0xFF, 0xFF, 0, 0, 0};
 inline constexpr size_t kImageHeaderBytes = 9;  // words 0, 1 and 2 of the image
-inline constexpr uint32_t kImageHeaderWord = 512;
+inline constexpr uint32_t IMAGE_HEADER_WORD = 512;
 // Buffer room the conversion needs beyond prefix and text for a text whose
 // records do not overlap: end marker, header and one spare byte.
 inline constexpr size_t kConversionSlackBytes = 16;

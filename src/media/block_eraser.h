@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "platform/page_buffer.h"
+#include "protocol/flash_commands.h"
 #include "protocol/flash_types.h"
 
 namespace orvik::media {
@@ -27,7 +28,8 @@ enum class EraseResult {
 class BlockEraser {
  public:
   // operation names the pass in failure lines ("quick format").
-  BlockEraser(const protocol::FlashTypeDescriptor& type, uint8_t drive, const char* operation)
+  BlockEraser(const protocol::FlashTypeDescriptor& type, const protocol::FlashDrive& drive,
+              const char* operation)
       : type_(type), drive_(drive), operation_(operation) {}
 
   EraseResult Erase(uint32_t block);
@@ -36,7 +38,7 @@ class BlockEraser {
   bool ZeroFill(uint32_t block);
 
   const protocol::FlashTypeDescriptor& type_;
-  uint8_t drive_;
+  protocol::FlashDrive drive_;
   const char* operation_;
   os::PageBuffer zeros_;  // taken at the first invalidation
 };

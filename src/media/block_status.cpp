@@ -4,13 +4,10 @@
 #include <algorithm>
 #include <bit>
 
-#include "api/progress.h"
-#include "api/reservation.h"
-#include "platform/os.h"
+#include "firmware/reserved_area.h"
 #include "platform/page_buffer.h"
 #include "platform/trace.h"
 #include "protocol/flash_commands.h"
-#include "protocol/media_state.h"
 #include "transport/session.h"
 
 namespace orvik::media {
@@ -38,8 +35,8 @@ bool IsListedTag(uint8_t tag, const _BinaryFilesInformation& files) {
 uint8_t Classify(const BlockMarks& marks, const _BinaryFilesInformation& files) {
   if (marks.blockStatus == 0xFF) return BLOCK_GOOD;
   if (marks.blockStatus == 0x00) {
-    bool systemMark = marks.address[0] == protocol::SYSTEM_MARK_FIRST &&
-                      marks.address[1] == protocol::SYSTEM_MARK_SECOND;
+    bool systemMark = marks.address[0] == protocol::kSystemMarkFirst &&
+                      marks.address[1] == protocol::kSystemMarkSecond;
     bool fileMark = marks.address[0] == protocol::FILE_MARK && IsListedTag(marks.address[1], files);
     if (systemMark || fileMark) return BLOCK_SYSTEM;
   }
@@ -50,13 +47,15 @@ uint8_t Classify(const BlockMarks& marks, const _BinaryFilesInformation& files) 
 // invalidation of the blocks in front of the CIS block, and the progress.
 class Scan {
  public:
-  Scan(DriveMediaState& state, const FlashTypeDescriptor& type, uint8_t drive,
-       const _BinaryFilesInformation& files, bool reportProgress, os::PageBuffer& marks)
+  // progress: nullptr when the pass reports none.
+  Scan(DriveMediaState& state, const FlashTypeDescriptor& type, const protocol::FlashDrive& drive,
+       const _BinaryFilesInformation& files, protocol::ProgressTarget* progress,
+       os::PageBuffer& marks)
       : state_(state),
         type_(type),
         drive_(drive),
         files_(files),
-        reportProgress_(reportProgress),
+        progress_(progress),
         step_(100.0 / type.blockCount),
         marks_(marks) {}
 
@@ -146,14 +145,14 @@ class Scan {
   }
 
   void Advance() {
-    if (reportProgress_) api::AddClampedProgress(step_);
+    if (progress_ != nullptr) progress_->AddClamped(step_);
   }
 
   DriveMediaState& state_;
   const FlashTypeDescriptor& type_;
-  uint8_t drive_;
+  const protocol::FlashDrive& drive_;
   const _BinaryFilesInformation& files_;
-  bool reportProgress_;
+  protocol::ProgressTarget* progress_;
   double step_;
   os::PageBuffer& marks_;
   os::PageBuffer zeros_;  // taken at the first invalidation
@@ -183,9 +182,10 @@ uint32_t FindFirstReservedBlock(const uint8_t* table, uint32_t blockCount, uint3
 // The counts the scan ends with: system blocks at the top, and where the
 // registry's reservation begins.
 void CountSystemArea(DriveMediaState& state, const FlashTypeDescriptor& type) {
-  state.systemBlockCount = CountTopSystemBlocks(state.blockStatus, type.blockCount);
-  uint32_t reserved = api::ReadReservedBlockCount(type.dataSize, type.pagesPerBlock);
-  state.firstReservedBlock = FindFirstReservedBlock(state.blockStatus, type.blockCount, reserved);
+  state.systemBlockCount = CountTopSystemBlocks(state.blockStatus.data(), type.blockCount);
+  uint32_t reserved = firmware::ReadReservedBlockCount(type.dataSize, type.pagesPerBlock);
+  state.firstReservedBlock =
+      FindFirstReservedBlock(state.blockStatus.data(), type.blockCount, reserved);
 }
 
 }  // namespace
@@ -194,10 +194,11 @@ bool QualifiesAsCisBlock(uint8_t dataStatus, uint8_t blockStatus) {
   return blockStatus == 0xFF && std::popcount(static_cast<uint8_t>(~dataStatus)) <= 3;
 }
 
-bool ScanBlockStatus(uint32_t flashType, uint8_t drive, const _BinaryFilesInformation& files) {
-  DriveMediaState* state = protocol::MediaStateFor(drive);
-  if (state == nullptr || drive != 0) return false;
-  bool reportProgress = api::ReadProgress().phase == ORVIK_PHASE_SCAN;
+bool ScanBlockStatus(const protocol::FlashDrive& drive, uint32_t flashType,
+                     const _BinaryFilesInformation& files, protocol::ProgressTarget& progress) {
+  DriveMediaState* state = drive.state;
+  if (state == nullptr || drive.number != 0) return false;
+  bool reportProgress = progress.Phase() == ORVIK_PHASE_SCAN;
   state->flashType = flashType;
   state->systemBlockCount = 0;
   state->tableFresh = false;
@@ -206,20 +207,16 @@ bool ScanBlockStatus(uint32_t flashType, uint8_t drive, const _BinaryFilesInform
   if (type == nullptr) return true;
 
   protocol::ReleaseDriveBuffers(*state);
-  os::Os& os = os::TheOs();
-  state->pageBuffer = static_cast<uint8_t*>(os.AllocatePages(type->RawBlockBytes()));
-  state->blockStatus = state->pageBuffer == nullptr
-                           ? nullptr
-                           : static_cast<uint8_t*>(os.AllocatePages(type->blockCount));
   os::PageBuffer marks;
-  if (state->blockStatus == nullptr ||
+  if (!state->pageBuffer.Allocate(type->RawBlockBytes()) ||
+      !state->blockStatus.Allocate(type->blockCount) ||
       !marks.Allocate(kMarksPerRequest * protocol::kBlockMarkSize)) {
     protocol::ReleaseDriveBuffers(*state);
     os::TraceFailure("block scan: no memory for the block table, page buffer or marks");
     return false;
   }
 
-  Scan scan(*state, *type, drive, files, reportProgress, marks);
+  Scan scan(*state, *type, drive, files, reportProgress ? &progress : nullptr, marks);
   if (!scan.Run()) return false;
   CountSystemArea(*state, *type);
   state->tableFresh = true;
@@ -227,15 +224,14 @@ bool ScanBlockStatus(uint32_t flashType, uint8_t drive, const _BinaryFilesInform
   return true;
 }
 
-bool RereadBlockMarks(uint8_t drive, const _BinaryFilesInformation& files) {
-  DriveMediaState* state = protocol::MediaStateFor(drive);
+bool RereadBlockMarks(const protocol::FlashDrive& drive, const _BinaryFilesInformation& files) {
+  DriveMediaState* state = drive.state;
   const FlashTypeDescriptor* type =
       state == nullptr ? nullptr : protocol::RecordedFlashType(*state);
-  if (type == nullptr || state->blockStatus == nullptr || state->pageBuffer == nullptr)
-    return false;
+  if (type == nullptr || state->blockStatus.empty() || state->pageBuffer.empty()) return false;
   os::PageBuffer marks;
   if (!marks.Allocate(kMarksPerRequest * protocol::kBlockMarkSize)) return false;
-  Scan scan(*state, *type, drive, files, false, marks);
+  Scan scan(*state, *type, drive, files, nullptr, marks);
   if (!scan.ClassifyBlocksAfter(state->cisBlock, false)) return false;
   CountSystemArea(*state, *type);
   state->tableFresh = true;

@@ -9,6 +9,8 @@
 #include <cstdint>
 
 #include "orvik/orvik.h"
+#include "protocol/flash_commands.h"
+#include "protocol/progress_target.h"
 
 namespace orvik::media {
 
@@ -24,7 +26,8 @@ inline constexpr uint32_t kMarksPerRequest = 256;
 // block-status byte and at most three zero bits in the data-status byte.
 bool QualifiesAsCisBlock(uint8_t dataStatus, uint8_t blockStatus);
 
-// Builds drive 0's table for flashType.  A type of 36 or more is recorded
+// Builds drive 0's table for flashType; the progress gets 100 / blocks per
+// block when its phase is the scan's (ORVIK_PHASE_SCAN).  A type of 36 or more is recorded
 // and nothing else happens.  false on any failure: another drive, an
 // allocation, a marks read, an invalidation, or no block that qualifies as
 // the CIS block (the flash is then left untouched).
@@ -32,7 +35,8 @@ bool QualifiesAsCisBlock(uint8_t dataStatus, uint8_t blockStatus);
 // An erase request in front of the CIS block that fails as a transfer marks
 // the block bad and fails the scan: a device that stops answering is not
 // written to any further.
-bool ScanBlockStatus(uint32_t flashType, uint8_t drive, const _BinaryFilesInformation& files);
+bool ScanBlockStatus(const protocol::FlashDrive& drive, uint32_t flashType,
+                     const _BinaryFilesInformation& files, protocol::ProgressTarget& progress);
 
 // Reads the marks of every block after the CIS block again and classifies
 // them as the scan does, then counts the system blocks and finds the
@@ -40,6 +44,6 @@ bool ScanBlockStatus(uint32_t flashType, uint8_t drive, const _BinaryFilesInform
 // scan's search for the CIS block and its writes in front of it.  For a
 // table that something other than the scan has changed since.  false when
 // the drive has no table or a marks read fails.
-bool RereadBlockMarks(uint8_t drive, const _BinaryFilesInformation& files);
+bool RereadBlockMarks(const protocol::FlashDrive& drive, const _BinaryFilesInformation& files);
 
 }  // namespace orvik::media

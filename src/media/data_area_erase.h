@@ -5,8 +5,9 @@
 
 #include <cstdint>
 
-#include "api/progress.h"
+#include "protocol/flash_commands.h"
 #include "protocol/media_state.h"
+#include "protocol/progress_target.h"
 
 namespace orvik::media {
 
@@ -22,10 +23,11 @@ namespace orvik::media {
 // blockCount after each block (0.0 at the start; 100.0 at once when the
 // flash is one zone).
 //
-// The caller guarantees a block status table of flashType's size (a scan of
-// that very type) and a valid type; see DataAreaEraseCheck.
-bool EraseDataArea(protocol::DriveMediaState& state, uint8_t drive, uint32_t flashType,
-                   api::ProgressTarget& percentDone);
+// The caller guarantees the drive's state with a block status table of
+// flashType's size (a scan of that very type) and a valid type; see
+// DataAreaEraseAllowed.
+bool EraseDataArea(const protocol::FlashDrive& drive, uint32_t flashType,
+                   protocol::ProgressTarget& percentDone);
 
 // Whether the drive's state allows the erase for the caller's type: true
 // when a block status table exists and the last scan recorded this type

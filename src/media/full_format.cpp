@@ -1,28 +1,22 @@
 // The full format: erase everything after the CIS block that is free or
 // holds firmware, lay the system area out anew, and optionally write the
 // firmware files into it.
+#include "media/full_format.h"
+
 #include <algorithm>
 #include <cstring>
 
-#include "api/global_lock.h"
-#include "api/progress.h"
 #include "firmware/file_set.h"
 #include "media/block_eraser.h"
 #include "media/block_status.h"
 #include "media/system_area.h"
-#include "orvik/orvik.h"
 #include "platform/page_buffer.h"
 #include "platform/trace.h"
 #include "protocol/flash_commands.h"
 #include "transport/control_requests.h"
 #include "transport/session.h"
 
-using namespace orvik;
-using media::BLOCK_BAD;
-using media::BLOCK_GOOD;
-using media::BLOCK_SYSTEM;
-using media::SystemArea;
-
+namespace orvik::media {
 namespace {
 
 bool IsListedMarker(const _BinaryFilesInformation& files, uint8_t status) {
@@ -35,19 +29,19 @@ bool IsListedMarker(const _BinaryFilesInformation& files, uint8_t status) {
 // the files.  A block that cannot be erased becomes bad and is invalidated
 // on the flash (an old volume or system block left as it was would still
 // claim its place); false when one can be neither erased nor invalidated.
-bool EraseFormatArea(const SystemArea& area) {
+bool EraseFormatArea(const SystemArea& area, protocol::ProgressTarget& progress) {
   const protocol::FlashTypeDescriptor& type = area.type;
-  uint8_t* table = area.state.blockStatus;
+  uint8_t* table = area.state.blockStatus.data();
   uint32_t first = area.state.cisBlock + 1;
   if (first >= type.blockCount) return true;
   double step = 100.0 / (type.blockCount - first);
-  media::BlockEraser eraser(type, 0, "full format");
+  BlockEraser eraser(type, area.drive, "full format");
   for (uint32_t block = first; block < type.blockCount; ++block) {
     if (table[block] != BLOCK_GOOD && !IsListedMarker(area.files, table[block])) continue;
-    media::EraseResult result = eraser.Erase(block);
-    table[block] = result == media::EraseResult::kErased ? BLOCK_GOOD : BLOCK_BAD;
-    if (result == media::EraseResult::kFailed) return false;
-    api::AddClampedProgress(step);
+    EraseResult result = eraser.Erase(block);
+    table[block] = result == EraseResult::kErased ? BLOCK_GOOD : BLOCK_BAD;
+    if (result == EraseResult::kFailed) return false;
+    progress.AddClamped(step);
   }
   return true;
 }
@@ -62,11 +56,11 @@ uint32_t ReservedAreaStart(const SystemArea& area) {
 // reserved area BLOCK_SYSTEM, in the table only.
 void AssignSystemBlocks(const SystemArea& area) {
   const _BinaryFilesInformation& files = area.files;
-  uint8_t* table = area.state.blockStatus;
+  uint8_t* table = area.state.blockStatus.data();
   uint8_t lowMarker = firmware::MarkerForTag(files.fileTags[files.lowAreaFile - 1]);
   uint32_t assigned = 0;
   for (uint32_t block = area.state.cisBlock + 1;
-       block < area.type.blockCount && assigned < media::LOW_SYSTEM_BLOCKS; ++block) {
+       block < area.type.blockCount && assigned < LOW_SYSTEM_BLOCKS; ++block) {
     if (table[block] == BLOCK_BAD) continue;
     table[block] = lowMarker;
     ++assigned;
@@ -81,13 +75,12 @@ void AssignSystemBlocks(const SystemArea& area) {
 // where the two regions meet.  Stops when visit returns false.
 template <typename Visit>
 bool ForEachLayoutBlock(const SystemArea& area, Visit visit) {
-  const uint8_t* table = area.state.blockStatus;
+  const uint8_t* table = area.state.blockStatus.data();
   auto matches = [&](uint32_t block) {
     return table[block] == BLOCK_GOOD || IsListedMarker(area.files, table[block]);
   };
   uint32_t block = area.state.cisBlock + 1;
-  for (uint32_t found = 0; block < area.type.blockCount && found < media::LOW_SYSTEM_BLOCKS;
-       ++block) {
+  for (uint32_t found = 0; block < area.type.blockCount && found < LOW_SYSTEM_BLOCKS; ++block) {
     if (!matches(block)) continue;
     if (!visit(block)) return false;
     ++found;
@@ -101,7 +94,7 @@ bool ForEachLayoutBlock(const SystemArea& area, Visit visit) {
 // Marks the system area on the flash: every layout block written full of
 // 0xFF in system mode with its own status as the marker.  The blocks are
 // counted first, so the progress can follow them.
-bool LayOutSystemArea(const SystemArea& area) {
+bool LayOutSystemArea(const SystemArea& area, protocol::ProgressTarget& progress) {
   const protocol::FlashTypeDescriptor& type = area.type;
   os::PageBuffer erased;
   if (!erased.Allocate(type.BlockBytes())) {
@@ -114,81 +107,48 @@ bool LayOutSystemArea(const SystemArea& area) {
   ForEachLayoutBlock(area, [&](uint32_t) { return ++planned, true; });
   uint64_t written = 0;
   bool ok = ForEachLayoutBlock(area, [&](uint32_t block) {
-    protocol::PageMarking marking;
-    marking.systemMode = true;
-    marking.marker = area.state.blockStatus[block];
-    marking.files = &area.files;
+    protocol::PageMarking marking = SystemMarking(area.files, area.state.blockStatus[block]);
     if (!protocol::FlashWritePages(erased.data(), type.pagesPerBlock, block * type.BlockBytes(),
-                                   type.pageSize, type.dataSize, marking, 0)) {
+                                   type.pageSize, type.dataSize, marking, area.drive)) {
       os::TraceFailure("full format: marking system block %u failed: %s", block,
                        transport::LastFailureCause());
       return false;
     }
-    api::StoreProgress(100.0 * static_cast<double>(++written) / static_cast<double>(planned));
+    progress.Store(100.0 * static_cast<double>(++written) / static_cast<double>(planned));
     return true;
   });
-  api::StoreProgress(100.0);
+  progress.Store(100.0);
   return ok;
 }
 
 PROGRAM_MEDIA_STATUS WriteFiles(const SystemArea& area, const firmware::PreparedFileSet& prepared,
-                                void* event) {
-  api::SetPhase(ORVIK_PHASE_FIRMWARE, 0.0, event);
+                                protocol::ProgressTarget& progress) {
+  progress.Announce(ORVIK_PHASE_FIRMWARE, 0.0);
   uint32_t cursor = 0;
-  if (!media::WriteFirmwareCopies(area, prepared, &cursor)) return PROGRAM_MEDIA_WRITE_FAILED;
-  api::SetPhase(ORVIK_PHASE_FIRMWARE, 100.0, event);
+  if (!WriteFirmwareCopies(area, prepared, &cursor, progress)) return PROGRAM_MEDIA_WRITE_FAILED;
+  progress.Announce(ORVIK_PHASE_FIRMWARE, 100.0);
   return PROGRAM_MEDIA_DONE;
 }
 
 }  // namespace
 
-extern "C" {
-
-ORVIK_API PROGRAM_MEDIA_STATUS ORVIK_CALL OrvikFatFormatEx(
-    ORVIK_ULONG* flashTypes, unsigned char drive, int writeFiles, unsigned char** const fileData,
-    ORVIK_ULONG* const fileLengths, unsigned char** const prefixData,
-    ORVIK_ULONG* const prefixLengths, _BinaryFilesInformation* files, void* event) {
-  PROGRAM_MEDIA_STATUS status = media::CheckProgrammingArguments(flashTypes, drive, files);
-  if (status != PROGRAM_MEDIA_DONE) return status;
-  if (!firmware::LowAreaFileValid(*files)) {
-    os::TraceFailure("full format: lowAreaFile %u is not one of the %u files",
-                     static_cast<unsigned>(files->lowAreaFile),
-                     static_cast<unsigned>(files->fileCount));
-    return PROGRAM_MEDIA_BAD_FILE;
-  }
-  protocol::DriveMediaState& state = *protocol::MediaStateFor(drive);
-  const protocol::FlashTypeDescriptor& type = *protocol::FlashTypeFor(flashTypes[drive]);
-  SystemArea area{state, type, *files};
-
-  firmware::PreparedFileSet prepared;  // every length 0 without files
-  api::GlobalLockGuard lock;
-  status = media::CheckProgrammingCall(flashTypes, drive, files);
-  if (status != PROGRAM_MEDIA_DONE) return status;
-  if (writeFiles != 0) {
-    firmware::PrepareStatus prepare = firmware::PrepareFiles(
-        type, {fileData, fileLengths, prefixData, prefixLengths}, *files, prepared);
-    if (prepare != firmware::PrepareStatus::kDone)
-      return static_cast<PROGRAM_MEDIA_STATUS>(prepare);
-  }
-  if (!firmware::PreparedFilesFit(type, prepared)) {
-    os::TraceFailure("full format: the files do not fit the reserved area (or none is configured)");
-    return PROGRAM_MEDIA_NO_ROOM;
-  }
+PROGRAM_MEDIA_STATUS FullFormat(const SystemArea& area, const firmware::PreparedFileSet& prepared,
+                                bool writeFiles, protocol::ProgressTarget& progress) {
   ORVIK_ULONG version = 0;
   if (!transport::GetDeviceVersion(&version)) {
     os::TraceFailure("full format: the device-version request failed; nothing was written");
     return PROGRAM_MEDIA_NO_DEVICE;
   }
 
-  state.tableFresh = false;
-  api::SetPhase(ORVIK_PHASE_FORMAT_ERASE, 0.0, event);
-  if (!EraseFormatArea(area)) return PROGRAM_MEDIA_FORMAT_FAILED;
-  api::SetPhase(ORVIK_PHASE_FORMAT_ERASE, 100.0, event);
-  api::SetPhase(ORVIK_PHASE_SYSTEM_LAYOUT, 0.0, event);
-  if (!LayOutSystemArea(area)) return PROGRAM_MEDIA_FORMAT_FAILED;
-  api::SetPhase(ORVIK_PHASE_SYSTEM_LAYOUT, 100.0, event);
-  if (writeFiles == 0) return PROGRAM_MEDIA_DONE;
-  return WriteFiles(area, prepared, event);
+  area.state.tableFresh = false;
+  progress.Announce(ORVIK_PHASE_FORMAT_ERASE, 0.0);
+  if (!EraseFormatArea(area, progress)) return PROGRAM_MEDIA_FORMAT_FAILED;
+  progress.Announce(ORVIK_PHASE_FORMAT_ERASE, 100.0);
+  progress.Announce(ORVIK_PHASE_SYSTEM_LAYOUT, 0.0);
+  if (!LayOutSystemArea(area, progress)) return PROGRAM_MEDIA_FORMAT_FAILED;
+  progress.Announce(ORVIK_PHASE_SYSTEM_LAYOUT, 100.0);
+  if (!writeFiles) return PROGRAM_MEDIA_DONE;
+  return WriteFiles(area, prepared, progress);
 }
 
-}  // extern "C"
+}  // namespace orvik::media

@@ -25,8 +25,11 @@
 #include <cstdint>
 #include <optional>
 
+#include "orvik/orvik.h"
+#include "protocol/flash_commands.h"
 #include "protocol/flash_types.h"
 #include "protocol/media_state.h"
+#include "protocol/progress_target.h"
 
 namespace orvik::media {
 
@@ -46,12 +49,21 @@ std::optional<uint32_t> PlannedPartitionSectors(const protocol::DriveMediaState&
 // without a table or with a recorded type above 35 (nothing sent then), and
 // when a block can be neither erased nor invalidated: an old volume block
 // left in the zone would shadow the new volume.
-bool EraseFirstZone(uint8_t drive);
+bool EraseFirstZone(const protocol::FlashDrive& drive, protocol::ProgressTarget& progress);
 
 // Writes the CIS page and the volume's fixed part; see the header comment.
 // False on any failure (no table or page buffer, no sound partition size,
 // an allocation, no good block left in the first zone, a failed transfer,
 // an erase that reports a non-zero status while invalidating a block).
-bool WriteLogicalFormat(uint8_t drive, bool sizeFromRegistry);
+bool WriteLogicalFormat(const protocol::FlashDrive& drive, bool sizeFromRegistry,
+                        protocol::ProgressTarget& progress);
+
+// Both stages on the drive's medium (the flash, or the card in the drive's
+// card slot), after a device-version request that must succeed, then the
+// driver's format status 1; phases 8 and 7.  The caller has checked the
+// drive's state (and, for the flash, PlannedPartitionSectors) under the
+// global lock.
+PROGRAM_MEDIA_STATUS QuickFormat(const protocol::FlashDrive& drive, bool sizeFromRegistry,
+                                 protocol::ProgressTarget& progress);
 
 }  // namespace orvik::media

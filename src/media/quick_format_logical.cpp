@@ -3,7 +3,6 @@
 #include <cstring>
 #include <optional>
 
-#include "api/progress.h"
 #include "media/block_status.h"
 #include "media/cis_page.h"
 #include "media/format_layout.h"
@@ -21,15 +20,17 @@ using protocol::FlashTypeDescriptor;
 
 class LogicalFormatWriter {
  public:
-  LogicalFormatWriter(DriveMediaState& state, const FlashTypeDescriptor& type, uint8_t drive,
-                      uint32_t partitionSectors)
+  LogicalFormatWriter(DriveMediaState& state, const FlashTypeDescriptor& type,
+                      const protocol::FlashDrive& drive, uint32_t partitionSectors,
+                      protocol::ProgressTarget& progress)
       : state_(state),
         type_(type),
         layout_(*FormatLayoutFor(type.typeIndex)),
         drive_(drive),
         partitionSectors_(partitionSectors),
         zoneEnd_(FirstZoneEnd(type)),
-        step_(100.0 / (layout_.lastFormatSector + 2)) {}
+        step_(100.0 / (layout_.lastFormatSector + 2)),
+        progress_(progress) {}
 
   bool Run() {
     if (!sector_.Allocate(type_.BlockBytes()) || !readBack_.Allocate(type_.pageSize) ||
@@ -61,7 +62,7 @@ class LogicalFormatWriter {
   // The first block of the zone that is the CIS block or good becomes the
   // CIS block; its page 0 gets the card information page.
   bool WriteCisBlock() {
-    uint8_t* table = state_.blockStatus;
+    uint8_t* table = state_.blockStatus.data();
     uint32_t cis = 0;
     while (cis < zoneEnd_ && table[cis] != BLOCK_CIS && table[cis] != BLOCK_GOOD) ++cis;
     if (cis == zoneEnd_) {
@@ -72,18 +73,18 @@ class LogicalFormatWriter {
     table[cis] = BLOCK_CIS;
     uint32_t status = 0;
     if (!Erase(cis, &status) || status != 0) return false;
-    api::AddClampedProgress(1.0);
+    progress_.AddClamped(1.0);
     BuildCisPage(sector_.data());
     if (!protocol::FlashWritePage(sector_.data(), Address(cis, 0), type_.pageSize, type_.dataSize,
                                   protocol::kNoLogicalBlock, drive_))
       return TraceTransfer("writing the CIS page of", cis);
-    api::AddClampedProgress(1.0);
+    progress_.AddClamped(1.0);
     return true;
   }
 
   // The lowest good block of the first zone, now taken by the format.
   std::optional<uint32_t> TakeGoodBlock() {
-    uint8_t* table = state_.blockStatus;
+    uint8_t* table = state_.blockStatus.data();
     for (uint32_t block = 0; block < zoneEnd_; ++block) {
       if (table[block] != BLOCK_GOOD) continue;
       table[block] = BLOCK_FORMAT_USED;
@@ -107,7 +108,7 @@ class LogicalFormatWriter {
                                     type_.dataSize, drive_))
         return TraceTransfer("reading a sector back from", block);
       const bool same = std::memcmp(readBack_.data(), sector_.data(), kSectorBytes) == 0;
-      api::AddClampedProgress(step_);
+      progress_.AddClamped(step_);
       if (!same) return Invalidate(block);
     }
     *verified = true;
@@ -146,10 +147,11 @@ class LogicalFormatWriter {
   DriveMediaState& state_;
   const FlashTypeDescriptor& type_;
   const FormatLayout& layout_;
-  uint8_t drive_;
+  const protocol::FlashDrive& drive_;
   uint32_t partitionSectors_;
   uint32_t zoneEnd_;
   double step_;
+  protocol::ProgressTarget& progress_;
   os::PageBuffer sector_;    // the sector being written (its first 512 bytes)
   os::PageBuffer readBack_;  // one raw page
   os::PageBuffer zeros_;     // zero data for invalidating a block
@@ -157,15 +159,16 @@ class LogicalFormatWriter {
 
 }  // namespace
 
-bool WriteLogicalFormat(uint8_t drive, bool sizeFromRegistry) {
-  DriveMediaState* state = protocol::MediaStateFor(drive);
+bool WriteLogicalFormat(const protocol::FlashDrive& drive, bool sizeFromRegistry,
+                        protocol::ProgressTarget& progress) {
+  DriveMediaState* state = drive.state;
   if (state == nullptr) return false;
   // Sized before anything is written: an unusable size fails the stage
   // with the volume untouched.
   std::optional<uint32_t> partitionSectors = PlannedPartitionSectors(*state, sizeFromRegistry);
   if (!partitionSectors) return false;
-  LogicalFormatWriter writer(*state, *protocol::RecordedFlashType(*state), drive,
-                             *partitionSectors);
+  LogicalFormatWriter writer(*state, *protocol::RecordedFlashType(*state), drive, *partitionSectors,
+                             progress);
   return writer.Run();
 }
 

@@ -4,9 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "api/progress.h"
-#include "api/reservation.h"
 #include "firmware/file_set.h"
+#include "firmware/reserved_area.h"
 #include "media/block_status.h"
 #include "platform/page_buffer.h"
 #include "platform/trace.h"
@@ -24,8 +23,8 @@ uint32_t BlockAddress(const protocol::FlashTypeDescriptor& type, uint32_t block)
 // failure, leaves it marked bad.
 bool EraseOrRetire(const SystemArea& area, uint32_t block) {
   uint32_t status = 0;
-  bool sent = protocol::FlashEraseBlock(BlockAddress(area.type, block), area.type.pagesPerBlock, 0,
-                                        &status, nullptr);
+  bool sent = protocol::FlashEraseBlock(BlockAddress(area.type, block), area.type.pagesPerBlock,
+                                        area.drive, &status, nullptr);
   if (sent && status == 0) return true;
   area.state.blockStatus[block] = BLOCK_BAD;
   if (sent) {
@@ -44,23 +43,26 @@ bool TraceTransfer(const char* step, uint32_t block) {
   return false;
 }
 
-protocol::PageMarking SystemMarking(const SystemArea& area, uint8_t marker) {
-  protocol::PageMarking marking;
-  marking.systemMode = true;
-  marking.marker = marker;
-  marking.files = &area.files;
-  return marking;
-}
-
 // The lowest block the system-area writers may touch: never the CIS block
 // or anything in front of it.
 uint32_t FirstWritableBlock(const SystemArea& area) { return area.state.cisBlock + 1; }
 
 }  // namespace
 
-PROGRAM_MEDIA_STATUS CheckProgrammingArguments(const ORVIK_ULONG* flashTypes, uint8_t drive,
+protocol::PageMarking SystemMarking(const _BinaryFilesInformation& files, uint8_t marker) {
+  const uint8_t tag = firmware::TagForMarker(marker);
+  const uint32_t count = std::min<uint32_t>(files.fileCount, MAX_FILES);
+  const bool listed =
+      std::find(files.fileTags, files.fileTags + count, tag) != files.fileTags + count;
+  protocol::PageMarking marking;
+  marking.systemMode = true;
+  marking.fileTag = listed ? tag : 0xFF;
+  return marking;
+}
+
+PROGRAM_MEDIA_STATUS CheckProgrammingArguments(const protocol::DriveMediaState* state,
+                                               const ORVIK_ULONG* flashTypes, uint8_t drive,
                                                const _BinaryFilesInformation* files) {
-  protocol::DriveMediaState* state = protocol::MediaStateFor(drive);
   if (state == nullptr || state->mediaKind != protocol::MEDIA_KIND_FLASH || flashTypes == nullptr ||
       flashTypes[drive] > protocol::kLastFlashType) {
     os::TraceFailure("firmware write: drive %u is not the internal flash or its type is unknown",
@@ -74,12 +76,12 @@ PROGRAM_MEDIA_STATUS CheckProgrammingArguments(const ORVIK_ULONG* flashTypes, ui
   return PROGRAM_MEDIA_DONE;
 }
 
-PROGRAM_MEDIA_STATUS CheckProgrammingCall(const ORVIK_ULONG* flashTypes, uint8_t drive,
+PROGRAM_MEDIA_STATUS CheckProgrammingCall(const protocol::DriveMediaState* state,
+                                          const ORVIK_ULONG* flashTypes, uint8_t drive,
                                           const _BinaryFilesInformation* files) {
-  PROGRAM_MEDIA_STATUS status = CheckProgrammingArguments(flashTypes, drive, files);
+  PROGRAM_MEDIA_STATUS status = CheckProgrammingArguments(state, flashTypes, drive, files);
   if (status != PROGRAM_MEDIA_DONE) return status;
-  protocol::DriveMediaState* state = protocol::MediaStateFor(drive);
-  if (state->blockStatus == nullptr || state->pageBuffer == nullptr) {
+  if (state->blockStatus.empty() || state->pageBuffer.empty()) {
     os::TraceFailure("firmware write: no block status table: scan the flash first");
     return PROGRAM_MEDIA_NO_DEVICE;
   }
@@ -92,7 +94,7 @@ PROGRAM_MEDIA_STATUS CheckProgrammingCall(const ORVIK_ULONG* flashTypes, uint8_t
 }
 
 bool SystemAreaMatchesReserve(const SystemArea& area) {
-  return api::ReadReservedBlockCount(area.type.dataSize, area.type.pagesPerBlock) ==
+  return firmware::ReadReservedBlockCount(area.type.dataSize, area.type.pagesPerBlock) ==
          area.state.systemBlockCount;
 }
 
@@ -100,7 +102,7 @@ void FirmwareProgress::BlockWritten() {
   ++written_;
   double percent =
       planned_ == 0 ? 100.0 : 100.0 * static_cast<double>(written_) / static_cast<double>(planned_);
-  api::StoreProgress(std::min(percent, 100.0));
+  target_.Store(std::min(percent, 100.0));
 }
 
 uint64_t FileBlocks(const firmware::PreparedFile& file, const protocol::FlashTypeDescriptor& type) {
@@ -112,7 +114,7 @@ bool WriteSystemFile(const SystemArea& area, const firmware::PreparedFile& file,
                      uint32_t* cursor, FirmwareProgress& progress) {
   if (file.buffer.empty() || file.lengthToWrite == 0) return true;
   const protocol::FlashTypeDescriptor& type = area.type;
-  uint8_t* table = area.state.blockStatus;
+  uint8_t* table = area.state.blockStatus.data();
   uint64_t pages = (file.lengthToWrite + type.dataSize - 1) / type.dataSize;
   uint64_t blocks = FileBlocks(file, type);
   uint32_t lastPages = static_cast<uint32_t>(pages % type.pagesPerBlock);
@@ -124,7 +126,7 @@ bool WriteSystemFile(const SystemArea& area, const firmware::PreparedFile& file,
     os::TraceFailure("firmware write: no memory for the read-back buffers");
     return false;
   }
-  protocol::PageMarking marking = SystemMarking(area, marker);
+  protocol::PageMarking marking = SystemMarking(area.files, marker);
   protocol::PageMarking retired;
   retired.zeroSpare = true;
 
@@ -144,10 +146,10 @@ bool WriteSystemFile(const SystemArea& area, const firmware::PreparedFile& file,
       uint32_t address = BlockAddress(type, block);
       if (!EraseOrRetire(area, block)) return false;
       if (!protocol::FlashWritePages(source, count, address, type.pageSize, type.dataSize, marking,
-                                     0))
+                                     area.drive))
         return TraceTransfer("writing", block);
       if (!protocol::FlashReadPages(readBack.data(), count, address, type.pageSize, type.dataSize,
-                                    0))
+                                    area.drive))
         return TraceTransfer("reading back", block);
       ++*cursor;
       if (std::memcmp(readBack.data(), source, size_t{count} * type.dataSize) == 0) {
@@ -159,7 +161,7 @@ bool WriteSystemFile(const SystemArea& area, const firmware::PreparedFile& file,
       // later scan finds it bad, and write the same data into the next one.
       if (!EraseOrRetire(area, block)) return false;
       if (!protocol::FlashWritePages(zeros.data(), 2, address, type.pageSize, type.dataSize,
-                                     retired, 0))
+                                     retired, area.drive))
         return TraceTransfer("retiring", block);
       table[block] = BLOCK_BAD;
     }
@@ -177,7 +179,7 @@ bool WriteFileVersionWords(const SystemArea& area, uint8_t marker,
     for (uint32_t k = 0; k < 4; ++k) {
       uint32_t page = block * type.pagesPerBlock + 2 + k;
       if (!protocol::FlashWriteTagPage(page * type.dataSize, type.pageSize, type.dataSize,
-                                       values[k], 0))
+                                       values[k], area.drive))
         return TraceTransfer("writing the version words of", block);
     }
     return true;
@@ -188,11 +190,12 @@ bool WriteFileVersionWords(const SystemArea& area, uint8_t marker,
 }
 
 FirmwareProgress PlanFirmwareProgress(const SystemArea& area,
-                                      const firmware::PreparedFileSet& prepared) {
+                                      const firmware::PreparedFileSet& prepared,
+                                      protocol::ProgressTarget& target) {
   uint64_t planned = FileBlocks(prepared[0], area.type);
   for (uint32_t file = 0; file < area.files.fileCount; ++file)
     planned += FileBlocks(prepared[file], area.type);
-  return FirmwareProgress(planned);
+  return FirmwareProgress(planned, target);
 }
 
 bool WriteStartupCopy(const SystemArea& area, const firmware::PreparedFileSet& prepared,
@@ -219,13 +222,14 @@ bool WriteReservedCopies(const SystemArea& area, const firmware::PreparedFileSet
 }
 
 bool WriteFirmwareCopies(const SystemArea& area, const firmware::PreparedFileSet& prepared,
-                         uint32_t* cursor) {
-  FirmwareProgress progress = PlanFirmwareProgress(area, prepared);
+                         uint32_t* cursor, protocol::ProgressTarget& target) {
+  FirmwareProgress progress = PlanFirmwareProgress(area, prepared, target);
   return WriteStartupCopy(area, prepared, cursor, progress) &&
          WriteReservedCopies(area, prepared, cursor, progress);
 }
 
-bool ClearUnusedSystemBlocks(const SystemArea& area, uint32_t start, uint8_t marker) {
+bool ClearUnusedSystemBlocks(const SystemArea& area, uint32_t start, uint8_t marker,
+                             protocol::ProgressTarget& progress) {
   const protocol::FlashTypeDescriptor& type = area.type;
   start = std::max({start, area.state.firstReservedBlock, FirstWritableBlock(area)});
   if (start < type.blockCount) {
@@ -236,29 +240,29 @@ bool ClearUnusedSystemBlocks(const SystemArea& area, uint32_t start, uint8_t mar
     }
     std::memset(erased.data(), 0xFF, erased.size());
     double step = 100.0 / (type.blockCount - start);
-    protocol::PageMarking marking = SystemMarking(area, marker);
+    protocol::PageMarking marking = SystemMarking(area.files, marker);
     for (uint32_t block = start; block < type.blockCount; ++block) {
       if (area.state.blockStatus[block] == BLOCK_BAD) continue;
       uint32_t status = 0;
       uint32_t address = BlockAddress(type, block);
       // The device's erase status is not consulted here: the block is
       // rewritten with marks either way and the next scan judges it.
-      if (!protocol::FlashEraseBlock(address, type.pagesPerBlock, 0, &status, nullptr)) {
+      if (!protocol::FlashEraseBlock(address, type.pagesPerBlock, area.drive, &status, nullptr)) {
         area.state.blockStatus[block] = BLOCK_BAD;
         if (transport::DeviceStoppedAnswering()) {
-          api::AddClampedProgress(100.0);
+          progress.AddClamped(100.0);
           return TraceTransfer("erasing unused", block);
         }
       }
       if (!protocol::FlashWritePages(erased.data(), type.pagesPerBlock, address, type.pageSize,
-                                     type.dataSize, marking, 0)) {
-        api::AddClampedProgress(100.0);
+                                     type.dataSize, marking, area.drive)) {
+        progress.AddClamped(100.0);
         return TraceTransfer("clearing", block);
       }
-      api::AddClampedProgress(step);
+      progress.AddClamped(step);
     }
   }
-  api::AddClampedProgress(100.0);
+  progress.AddClamped(100.0);
   return true;
 }
 

@@ -13,8 +13,10 @@
 
 #include "firmware/file_preparation.h"
 #include "orvik/orvik.h"
+#include "protocol/flash_commands.h"
 #include "protocol/flash_types.h"
 #include "protocol/media_state.h"
+#include "protocol/progress_target.h"
 
 namespace orvik::media {
 
@@ -22,15 +24,23 @@ inline constexpr uint32_t LOW_SYSTEM_BLOCKS = 3;
 inline constexpr uint32_t SECOND_COPY_START_BLOCK = 100;
 
 // What the writing steps work on: drive 0, its scanned table and geometry.
+// state is *drive.state.
 struct SystemArea {
   protocol::DriveMediaState& state;
   const protocol::FlashTypeDescriptor& type;
   const _BinaryFilesInformation& files;
+  protocol::FlashDrive drive;
 };
+
+// The system-mode marking of a block of the file whose marker is given:
+// page 1 carries the file's tag when the host listed it, 0xFF otherwise.
+protocol::PageMarking SystemMarking(const _BinaryFilesInformation& files, uint8_t marker);
 
 // The checks of CheckProgrammingCall that need neither the table nor the
 // lock (8 and 2 below), so that such refusals never wait for the lock.
-PROGRAM_MEDIA_STATUS CheckProgrammingArguments(const ORVIK_ULONG* flashTypes, uint8_t drive,
+// state is the drive's (nullptr: a drive without state).
+PROGRAM_MEDIA_STATUS CheckProgrammingArguments(const protocol::DriveMediaState* state,
+                                               const ORVIK_ULONG* flashTypes, uint8_t drive,
                                                const _BinaryFilesInformation* files);
 
 // Checks shared by both exports before anything is taken or sent, under the
@@ -43,7 +53,8 @@ PROGRAM_MEDIA_STATUS CheckProgrammingArguments(const ORVIK_ULONG* flashTypes, ui
 //  - 3: no block status table (no scan since load or since the drive's
 //    buffers were released);
 //  - 2: a record refused by the file set checks.
-PROGRAM_MEDIA_STATUS CheckProgrammingCall(const ORVIK_ULONG* flashTypes, uint8_t drive,
+PROGRAM_MEDIA_STATUS CheckProgrammingCall(const protocol::DriveMediaState* state,
+                                          const ORVIK_ULONG* flashTypes, uint8_t drive,
                                           const _BinaryFilesInformation* files);
 
 // True when the reservation, in blocks of the scanned type, equals the
@@ -54,11 +65,13 @@ bool SystemAreaMatchesReserve(const SystemArea& area);
 // whole call, so the percentage only grows and reaches 100 with the last.
 class FirmwareProgress {
  public:
-  explicit FirmwareProgress(uint64_t plannedBlocks) : planned_(plannedBlocks) {}
+  FirmwareProgress(uint64_t plannedBlocks, protocol::ProgressTarget& target)
+      : planned_(plannedBlocks), target_(target) {}
   void BlockWritten();
 
  private:
   uint64_t planned_;
+  protocol::ProgressTarget& target_;
   uint64_t written_ = 0;
 };
 
@@ -81,7 +94,8 @@ bool WriteFileVersionWords(const SystemArea& area, uint8_t marker,
 
 // Phase-5 progress over both copies: the first copy of file 0 and every file.
 FirmwareProgress PlanFirmwareProgress(const SystemArea& area,
-                                      const firmware::PreparedFileSet& prepared);
+                                      const firmware::PreparedFileSet& prepared,
+                                      protocol::ProgressTarget& target);
 
 // The first copy of file 0 from the lowest system block up (normally the low
 // system blocks), with its version words.  On success *cursor is the block
@@ -97,12 +111,13 @@ bool WriteReservedCopies(const SystemArea& area, const firmware::PreparedFileSet
 
 // Both of the above, for the full format.
 bool WriteFirmwareCopies(const SystemArea& area, const firmware::PreparedFileSet& prepared,
-                         uint32_t* cursor);
+                         uint32_t* cursor, protocol::ProgressTarget& progress);
 
 // Erases the blocks from start to the end of the flash that are not bad and
 // writes them full of 0xFF with the system marks of marker.  The clearing
 // never reaches below the reserved area (nor the CIS block): the blocks
 // below it hold the user's volume.  Phase-4 progress, ending at 100.
-bool ClearUnusedSystemBlocks(const SystemArea& area, uint32_t start, uint8_t marker);
+bool ClearUnusedSystemBlocks(const SystemArea& area, uint32_t start, uint8_t marker,
+                             protocol::ProgressTarget& progress);
 
 }  // namespace orvik::media

@@ -42,7 +42,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "api/reservation.h"
+#include "firmware/reserved_area.h"
 #include "media/block_status.h"
 #include "platform/page_buffer.h"
 #include "platform/trace.h"
@@ -68,7 +68,7 @@ bool HoldsSystemMarks(uint8_t entry) { return entry >= BLOCK_SYSTEM && entry != 
 
 LowArea FindLowArea(const SystemArea& area) {
   LowArea low;
-  const uint8_t* table = area.state.blockStatus;
+  const uint8_t* table = area.state.blockStatus.data();
   for (uint32_t block = area.state.cisBlock + 1;
        block < area.type.blockCount && low.count < LOW_SYSTEM_BLOCKS; ++block) {
     if (table[block] == BLOCK_BAD) continue;
@@ -85,12 +85,12 @@ enum class BlockContent { kBlank, kWritten, kUnreadable };
 BlockContent ReadBlock(const SystemArea& area, uint32_t block, uint8_t* data) {
   const FlashTypeDescriptor& type = area.type;
   if (!protocol::FlashReadPages(data, type.pagesPerBlock, block * type.BlockBytes(), type.pageSize,
-                                type.dataSize, 0)) {
+                                type.dataSize, area.drive)) {
     os::TraceFailure("update check: reading block %u failed: %s", block,
                      transport::LastFailureCause());
     return BlockContent::kUnreadable;
   }
-  const uint8_t* raw = area.state.pageBuffer;
+  const uint8_t* raw = area.state.pageBuffer.data();
   bool blank = std::all_of(raw, raw + type.RawBlockBytes(), [](uint8_t b) { return b == 0xFF; });
   return blank ? BlockContent::kBlank : BlockContent::kWritten;
 }
@@ -109,7 +109,7 @@ struct ReservedRange {
 ReservedRange ExamineRange(const SystemArea& area) {
   ReservedRange range;
   range.first = area.state.firstReservedBlock;
-  const uint8_t* table = area.state.blockStatus;
+  const uint8_t* table = area.state.blockStatus.data();
   for (uint32_t block = range.first; block < area.type.blockCount; ++block) {
     if (HoldsSystemMarks(table[block])) {
       if (range.systemCount++ == 0) range.lowestSystem = block;
@@ -126,7 +126,7 @@ ReservedRange ExamineRange(const SystemArea& area) {
 // True when the first block under the range that is not bad is a system
 // block: the laid-out area reaches further down than the reservation.
 bool SystemBlockBelow(const SystemArea& area, uint32_t first) {
-  const uint8_t* table = area.state.blockStatus;
+  const uint8_t* table = area.state.blockStatus.data();
   for (uint32_t block = first; block-- > area.state.cisBlock + 1;) {
     if (table[block] == BLOCK_BAD) continue;
     return HoldsSystemMarks(table[block]);
@@ -137,7 +137,7 @@ bool SystemBlockBelow(const SystemArea& area, uint32_t first) {
 // Reads every good block of the range: a blank one is an erased system
 // block, a written one under the area is the volume's.
 SystemAreaVerdict JudgeHoles(const SystemArea& area, const ReservedRange& range) {
-  const uint8_t* table = area.state.blockStatus;
+  const uint8_t* table = area.state.blockStatus.data();
   for (uint32_t block = range.first; block < area.type.blockCount; ++block) {
     if (table[block] != BLOCK_GOOD) continue;
     BlockContent content = ReadBlock(area, block, nullptr);
@@ -219,7 +219,8 @@ uint32_t FindErasedLowBlocks(const SystemArea& area, const LowArea& low,
 SystemAreaAssessment Assess(const SystemArea& area, const LowArea& low, BottomHole bottom,
                             RepairPlan* plan) {
   SystemAreaAssessment result;
-  result.reservedBlocks = api::ReadReservedBlockCount(area.type.dataSize, area.type.pagesPerBlock);
+  result.reservedBlocks =
+      firmware::ReadReservedBlockCount(area.type.dataSize, area.type.pagesPerBlock);
   result.systemBlocks = area.state.systemBlockCount;
   ReservedRange range = ExamineRange(area);
   if (result.systemBlocks != result.reservedBlocks) {
@@ -242,14 +243,14 @@ SystemAreaAssessment Assess(const SystemArea& area, const LowArea& low, BottomHo
 
 }  // namespace
 
-SystemAreaAssessment AssessSystemArea() {
-  protocol::DriveMediaState* state = protocol::MediaStateFor(0);
+SystemAreaAssessment AssessSystemArea(const protocol::FlashDrive& drive) {
+  protocol::DriveMediaState* state = drive.state;
   const FlashTypeDescriptor* type =
       state == nullptr ? nullptr : protocol::RecordedFlashType(*state);
-  if (type == nullptr || state->blockStatus == nullptr || state->pageBuffer == nullptr)
+  if (type == nullptr || state->blockStatus.empty() || state->pageBuffer.empty())
     return SystemAreaAssessment{SystemAreaVerdict::kNotLaidOut, 0, 0, 0};
   _BinaryFilesInformation none{};
-  SystemArea area{*state, *type, none};
+  SystemArea area{*state, *type, none, drive};
   return Assess(area, FindLowArea(area), BottomHole::kCompare, nullptr);
 }
 
@@ -271,7 +272,7 @@ bool PrepareUpdate(const SystemArea& area, bool assumeLaidOutReservation, Repair
     plan->reclaimedLowCount = 0;
     return false;
   }
-  uint8_t* table = area.state.blockStatus;
+  uint8_t* table = area.state.blockStatus.data();
   if (area.state.systemBlockCount != plan->assessment.reservedBlocks) {
     for (uint32_t block = area.state.firstReservedBlock; block < area.type.blockCount; ++block)
       if (table[block] == BLOCK_GOOD) table[block] = BLOCK_SYSTEM;
@@ -296,12 +297,9 @@ bool RemarkUnusedLowBlocks(const SystemArea& area, const RepairPlan& plan, uint3
       }
       std::memset(erased.data(), 0xFF, erased.size());
     }
-    protocol::PageMarking marking;
-    marking.systemMode = true;
-    marking.marker = marker;
-    marking.files = &area.files;
+    protocol::PageMarking marking = SystemMarking(area.files, marker);
     if (!protocol::FlashWritePages(erased.data(), type.pagesPerBlock, block * type.BlockBytes(),
-                                   type.pageSize, type.dataSize, marking, 0)) {
+                                   type.pageSize, type.dataSize, marking, area.drive)) {
       os::TraceFailure("update: marking low block %u failed: %s", block,
                        transport::LastFailureCause());
       return false;

@@ -46,7 +46,7 @@ struct SystemAreaAssessment {
 // query) and, only where the table cannot tell, from reads of the blocks in
 // question.  Writes nothing and changes no table entry; on a sound flash it
 // sends nothing.  A host uses it to advise after a refusal with 9.
-SystemAreaAssessment AssessSystemArea();
+SystemAreaAssessment AssessSystemArea(const protocol::FlashDrive& drive);
 
 // What the update's check found and took back for the update.
 struct RepairPlan {
@@ -75,25 +75,5 @@ bool RemarkUnusedLowBlocks(const SystemArea& area, const RepairPlan& plan, uint3
 // were laid out (one of them carries the system marks) but one of them is
 // erased.  Reads only when a low block is not a system block.
 bool StartupCopyIncomplete(const SystemArea& area);
-
-}  // namespace orvik::media
-
-namespace orvik::media {
-
-struct ProgramOptions {
-  // The host found an interrupted update (AssessSystemArea), or its user
-  // confirms that the registry's reservation is the one the player was laid
-  // out with: a blank block at the bottom of the reserved area that the
-  // update alone refuses (SystemAreaVerdict::kUndecided) is taken as the
-  // update's.
-  bool assumeLaidOutReservation = false;
-};
-
-// OrvikProgramPelkMedia with options; the export passes the defaults.
-PROGRAM_MEDIA_STATUS ProgramMedia(ORVIK_ULONG* flashTypes, unsigned char drive,
-                                  unsigned char** const fileData, ORVIK_ULONG* const fileLengths,
-                                  unsigned char** const prefixData,
-                                  ORVIK_ULONG* const prefixLengths, _BinaryFilesInformation* files,
-                                  void* event, const ProgramOptions& options);
 
 }  // namespace orvik::media

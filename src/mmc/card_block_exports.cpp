@@ -1,9 +1,9 @@
 // The card block exports.  They take no lock: the host (or the quick
 // format, which holds the lock) serialises them.
-#include "api/progress.h"
 #include "mmc/card_blocks.h"
 #include "orvik/orvik.h"
 #include "platform/trace.h"
+#include "protocol/progress_target.h"
 
 using namespace orvik;
 
@@ -42,7 +42,7 @@ ORVIK_API int ORVIK_CALL OrvikMMCEraseFileSystemSectors(unsigned char drive,
     os::TraceFailure("card erase of the file-system area: no progress pointer given");
     return 0;
   }
-  api::HostProgress target(progress);
+  protocol::HostProgress target(progress);
   return mmc::EraseFileSystemArea(drive, capacityBlocks, target) ? 1 : 0;
 }
 
@@ -52,7 +52,7 @@ ORVIK_API int ORVIK_CALL OrvikMMCEraseAllBlocks(unsigned char drive, ORVIK_ULONG
     os::TraceFailure("card erase of all blocks: no progress pointer given");
     return 0;
   }
-  api::HostProgress target(progress);
+  protocol::HostProgress target(progress);
   return mmc::EraseLeadingBlocks(drive, capacityBlocks, target) ? 1 : 0;
 }
 

@@ -121,7 +121,7 @@ bool EraseBlocks(uint8_t drive, uint32_t block, uint32_t count, unsigned char* c
   return false;
 }
 
-bool EraseLeadingBlocks(uint8_t drive, uint32_t n, api::ProgressTarget& progress) {
+bool EraseLeadingBlocks(uint8_t drive, uint32_t n, protocol::ProgressTarget& progress) {
   // A failed detect is no error by itself: the default group is used, and
   // on a missing card the first erase then fails.
   unsigned char group = DEFAULT_ERASE_GROUP_BLOCKS;
@@ -149,7 +149,8 @@ bool EraseLeadingBlocks(uint8_t drive, uint32_t n, api::ProgressTarget& progress
   return ok;
 }
 
-bool EraseFileSystemArea(uint8_t drive, uint32_t capacityBlocks, api::ProgressTarget& progress) {
+bool EraseFileSystemArea(uint8_t drive, uint32_t capacityBlocks,
+                         protocol::ProgressTarget& progress) {
   return EraseLeadingBlocks(drive, FileSystemAreaBlocks(capacityBlocks), progress);
 }
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "api/progress.h"
+#include "protocol/progress_target.h"
 
 namespace orvik::mmc {
 
@@ -25,7 +25,8 @@ bool EraseBlocks(uint8_t drive, uint32_t block, uint32_t count, unsigned char* c
 // Erases the first n blocks group by group (the card's erase group), writes
 // zeros to the blocks that do not fill a group, adds 1.0 to the progress
 // now and then and stores 100.0 at the end, on every path.
-bool EraseLeadingBlocks(uint8_t drive, uint32_t n, api::ProgressTarget& progress);
-bool EraseFileSystemArea(uint8_t drive, uint32_t capacityBlocks, api::ProgressTarget& progress);
+bool EraseLeadingBlocks(uint8_t drive, uint32_t n, protocol::ProgressTarget& progress);
+bool EraseFileSystemArea(uint8_t drive, uint32_t capacityBlocks,
+                         protocol::ProgressTarget& progress);
 
 }  // namespace orvik::mmc

@@ -11,7 +11,7 @@
 
 namespace orvik::mmc {
 
-bool FormatCard(uint8_t drive, uint32_t capacityBlocks, api::ProgressTarget& progress) {
+bool FormatCard(uint8_t drive, uint32_t capacityBlocks, protocol::ProgressTarget& progress) {
   std::optional<CardLayout> layout = PlanCardLayout(capacityBlocks);
   if (!layout) {
     os::TraceFailure("card format: a card of %u blocks holds no FAT volume", capacityBlocks);
@@ -49,7 +49,7 @@ ORVIK_API int ORVIK_CALL OrvikMMCFormat(unsigned char drive, ORVIK_ULONG capacit
     os::TraceFailure("card format: no progress pointer given");
     return 0;
   }
-  api::HostProgress target(progress);
+  protocol::HostProgress target(progress);
   return mmc::FormatCard(drive, capacityBlocks, target) ? 1 : 0;
 }
 

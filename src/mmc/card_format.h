@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "api/progress.h"
+#include "protocol/progress_target.h"
 
 namespace orvik::mmc {
 
@@ -17,6 +17,6 @@ namespace orvik::mmc {
 // untouched.  So is a failed allocation.  Once the buffer is held, the
 // progress ends at exactly 100.0 on every path; the first failed write ends
 // the sequence and the blocks already written stay written.
-bool FormatCard(uint8_t drive, uint32_t capacityBlocks, api::ProgressTarget& progress);
+bool FormatCard(uint8_t drive, uint32_t capacityBlocks, protocol::ProgressTarget& progress);
 
 }  // namespace orvik::mmc

@@ -9,8 +9,13 @@
 // A connection answers each request when it is made; the answer says how
 // the transfer ends: at once, late (after a delay, possibly past the
 // library's limit) or never, or by dropping the connection.
+//
+// The names of the device objects and the socket wire protocol are here
+// too: the library's device channel and the simulator's server (which may
+// include this header and the public one only) both speak them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,6 +30,30 @@ inline constexpr uint32_t kErrorGeneralFailure = 31;
 inline constexpr uint32_t kErrorOperationAborted = 995;
 // The device is gone: its connection dropped or it was unplugged.
 inline constexpr uint32_t kErrorDeviceNotConnected = 1167;
+
+// The device objects' names (what follows "\\.\"): the player's normal
+// object "TEMBROr<n>" ("TEMBROu<n>" on Windows 95 and 98) and its recovery
+// object "OrvikRecDevice<n>".
+inline constexpr const char* kDeviceObjectPrefix = "TEMBROr";
+inline constexpr const char* kDeviceObjectPrefix9x = "TEMBROu";
+inline constexpr const char* kRecoveryObjectPrefix = "OrvikRecDevice";
+
+// The socket wire protocol (docs/wire-protocol.md, beside this tree's
+// docs): every integer little-endian.
+namespace wire {
+// Request: op (1 byte), 3 zero bytes, id, code, inLength, outLength (4
+// bytes each), then inLength bytes.
+inline constexpr size_t kRequestHeaderBytes = 20;
+// Answer: id, error, count (4 bytes each), then count bytes for reads and
+// control requests.
+inline constexpr size_t kAnswerHeaderBytes = 12;
+inline constexpr uint8_t kOpWrite = 1;
+inline constexpr uint8_t kOpRead = 2;
+inline constexpr uint8_t kOpControl = 3;
+// The most bytes one request or answer may carry; more is a broken peer,
+// and its connection is ended.
+inline constexpr uint32_t kMaxPayload = 64u << 20;
+}  // namespace wire
 
 struct DeviceAnswer {
   enum class Timing {

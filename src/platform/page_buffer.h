@@ -27,6 +27,8 @@ class PageBuffer {
   uint8_t* data() { return data_; }
   const uint8_t* data() const { return data_; }
   size_t size() const { return size_; }
+  uint8_t& operator[](size_t index) { return data_[index]; }
+  const uint8_t& operator[](size_t index) const { return data_[index]; }
   std::span<uint8_t> bytes() { return {data_, size_}; }
   std::span<const uint8_t> bytes() const { return {data_, size_}; }
 

@@ -14,8 +14,13 @@
 
 namespace orvik::os {
 
-inline constexpr const char* kReservationKey =
+// The key as a registry export names it, and (from the same text) as the
+// registry calls name it below HKEY_LOCAL_MACHINE.
+inline constexpr const char kReservationKey[] =
     "HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvern\\Halvern TEMBRO Player\\Params";
+inline constexpr const char* kReservationSubKey = kReservationKey + sizeof "HKEY_LOCAL_MACHINE";
+static_assert(kReservationKey[sizeof "HKEY_LOCAL_MACHINE" - 1] == '\\' &&
+              kReservationSubKey[0] == 'S');
 inline constexpr const char* kReservationValue = "TotalKiloBytesReserved";
 
 // Finds one value of one key in a registry export fed piece by piece.  The

@@ -1,7 +1,6 @@
 // Command frames and the exchange of one frame with its reply.
 #include "protocol/command_frame.h"
 
-#include "api/device_description.h"
 #include "transport/exchange_guard.h"
 #include "transport/session.h"
 
@@ -18,9 +17,9 @@ uint32_t GetWord24(const uint8_t* at) {
          static_cast<uint32_t>(at[2]) << 16;
 }
 
-uint32_t FlashCommandWord(uint32_t operation, uint32_t direction) {
+uint32_t FlashCommandWord(uint32_t operation, uint32_t direction, CommandForm form) {
   uint32_t word = kClassFlash | (operation & 0xFF);
-  return api::DccVersion() > 0x100 ? word | direction : word;
+  return form == CommandForm::kWithDirection ? word | direction : word;
 }
 
 bool SendFrame(const uint8_t* frame, uint32_t length) {

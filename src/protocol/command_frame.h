@@ -9,8 +9,8 @@
 
 namespace orvik::protocol {
 
-inline constexpr uint32_t kDirFromDevice = 0x800000;
-inline constexpr uint32_t kDirToDevice = 0x400000;
+inline constexpr uint32_t DIR_FROM_DEVICE = 0x800000;
+inline constexpr uint32_t DIR_TO_DEVICE = 0x400000;
 inline constexpr uint32_t kClassDevice = 0x000;
 inline constexpr uint32_t kClassFlash = 0x100;
 inline constexpr uint32_t kClassMmc = 0x200;
@@ -34,9 +34,15 @@ class CommandFrame {
   size_t words_;
 };
 
-// Flash commands carry direction bits only when the player's DCC version
-// is above 0x100; device commands never carry them.
-uint32_t FlashCommandWord(uint32_t operation, uint32_t direction);
+// The form of the flash command words a player takes: with direction bits
+// only when its DCC version (read by the open) is above 0x100.  Device
+// commands never carry them.
+enum class CommandForm : uint8_t { kPlain, kWithDirection };
+inline constexpr CommandForm CommandFormFor(uint32_t dccVersion) {
+  return dccVersion > 0x100 ? CommandForm::kWithDirection : CommandForm::kPlain;
+}
+
+uint32_t FlashCommandWord(uint32_t operation, uint32_t direction, CommandForm form);
 inline constexpr uint32_t DeviceCommandWord(uint32_t operation) { return kClassDevice | operation; }
 
 // Writes the frame; false when the write fails.  A frame followed by a data

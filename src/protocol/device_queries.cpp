@@ -21,7 +21,7 @@ bool QueryWord(uint32_t command, uint32_t* word) {
 
 bool ReadDeviceInfo(uint8_t (&record)[kDeviceInfoLength]) {
   CommandFrame frame(1);
-  frame.SetWord(0, DeviceCommandWord(kCmdGetDeviceInfo));
+  frame.SetWord(0, DeviceCommandWord(CMD_GET_DEVICE_INFO));
   return ExchangeFrame(frame, record, kDeviceInfoLength);
 }
 
@@ -43,18 +43,18 @@ bool ParseDeviceInfo(uint32_t* tag0, uint32_t* dccVersion, uint32_t* tag2) {
   uint32_t* targets[] = {tag0, dccVersion, tag2};
   for (uint32_t item = 0; item < DeviceInfoItemCount(record); ++item) {
     uint32_t tag = DeviceInfoTag(record, item);
-    if (tag <= kInfoTag2 && targets[tag] != nullptr) *targets[tag] = DeviceInfoValue(record, item);
+    if (tag <= INFO_TAG_2 && targets[tag] != nullptr) *targets[tag] = DeviceInfoValue(record, item);
   }
   return true;
 }
 
 bool ReadPowerStatus(uint32_t* power) {
   uint32_t word = 0;
-  if (!QueryWord(kCmdGetPowerStatus, &word)) return false;
+  if (!QueryWord(CMD_GET_POWER_STATUS, &word)) return false;
   if (power != nullptr) *power = word;
   return true;
 }
 
-bool ReadChipRevision(uint32_t* revision) { return QueryWord(kCmdGetChipRevision, revision); }
+bool ReadChipRevision(uint32_t* revision) { return QueryWord(CMD_GET_CHIP_REVISION, revision); }
 
 }  // namespace orvik::protocol

@@ -5,15 +5,15 @@
 
 namespace orvik::protocol {
 
-inline constexpr uint32_t kCmdGetDeviceInfo = 0x000003;
-inline constexpr uint32_t kCmdGetPowerStatus = 0x00000A;
-inline constexpr uint32_t kCmdGetChipRevision = 0x00000C;
+inline constexpr uint32_t CMD_GET_DEVICE_INFO = 0x000003;
+inline constexpr uint32_t CMD_GET_POWER_STATUS = 0x00000A;
+inline constexpr uint32_t CMD_GET_CHIP_REVISION = 0x00000C;
 
 inline constexpr uint32_t kDeviceInfoLength = 64;
 inline constexpr uint32_t kDeviceInfoMaxItems = 10;
-inline constexpr uint32_t kInfoTag0 = 0;
-inline constexpr uint32_t kInfoTagDccVersion = 1;
-inline constexpr uint32_t kInfoTag2 = 2;
+inline constexpr uint32_t INFO_TAG_0 = 0;
+inline constexpr uint32_t INFO_TAG_DCC_VERSION = 1;
+inline constexpr uint32_t INFO_TAG_2 = 2;
 
 // Sends the device-information command and reads its 64-byte reply.
 bool ReadDeviceInfo(uint8_t (&record)[kDeviceInfoLength]);

@@ -1,10 +1,8 @@
 // The flash page and block commands.
 #include "protocol/flash_commands.h"
 
-#include <algorithm>
 #include <cstring>
 
-#include "firmware/file_set.h"
 #include "protocol/byte_order.h"
 #include "protocol/command_frame.h"
 #include "protocol/ecc.h"
@@ -23,10 +21,10 @@ uint32_t Packets(uint32_t bytes) { return (bytes + kPacket - 1) / kPacket; }
 
 // A frame whose words 1 and 2 carry the 48-bit flash address (the upper 16
 // bits are always 0).
-CommandFrame AddressedFrame(size_t words, uint32_t operation, uint32_t direction,
-                            uint32_t address) {
+CommandFrame AddressedFrame(size_t words, uint32_t operation, uint32_t direction, uint32_t address,
+                            CommandForm form) {
   CommandFrame frame(words);
-  frame.SetWord(0, FlashCommandWord(operation, direction));
+  frame.SetWord(0, FlashCommandWord(operation, direction, form));
   frame.SetWord(1, address & 0xFFFFFF);
   frame.SetWord(2, address >> 24);
   return frame;
@@ -34,19 +32,18 @@ CommandFrame AddressedFrame(size_t words, uint32_t operation, uint32_t direction
 
 // The drive's page buffer when it can hold pageCount pages of pageSize
 // bytes, else nullptr (no scan yet, another drive, or too many pages).
-uint8_t* PageBufferFor(uint8_t drive, uint32_t pageCount, uint32_t pageSize) {
-  DriveMediaState* state = MediaStateFor(drive);
-  if (state == nullptr || state->pageBuffer == nullptr) return nullptr;
+uint8_t* PageBufferFor(const FlashDrive& drive, uint32_t pageCount, uint32_t pageSize) {
+  DriveMediaState* state = drive.state;
+  if (state == nullptr || state->pageBuffer.empty()) return nullptr;
   const FlashTypeDescriptor* type = RecordedFlashType(*state);
   if (type == nullptr || pageCount == 0 || pageCount > type->pagesPerBlock ||
       pageSize > type->pageSize || pageSize < kPageSize)
     return nullptr;
-  return state->pageBuffer;
+  return state->pageBuffer.data();
 }
 
-bool IsSmallPageType(uint8_t drive) {
-  DriveMediaState* state = MediaStateFor(drive);
-  return state != nullptr && state->flashType <= 2;
+bool IsSmallPageType(const FlashDrive& drive) {
+  return drive.state != nullptr && drive.state->flashType <= 2;
 }
 
 // The redundant area of a data page: status bytes 0xFF, both ECCs, both
@@ -62,23 +59,16 @@ void FillDataSpare(const uint8_t* data, uint8_t* spare, uint16_t logicalBlock) {
 
 // The redundant area of a page written in system mode.  Bytes 8-15 carry
 // nothing and are left 0xFF (erased), so the write changes no other bit.
-void FillSystemSpare(uint8_t* spare, uint32_t pageIndex, uint8_t marker,
-                     const _BinaryFilesInformation* files) {
+void FillSystemSpare(uint8_t* spare, uint32_t pageIndex, uint8_t fileTag) {
   std::memset(spare, 0xFF, kSpareSize);
   spare[kSpareDataStatus] = 0x00;
   spare[kSpareBlockStatus] = 0x00;
   if (pageIndex == 0) {
-    spare[kSpareAddress1] = SYSTEM_MARK_FIRST;
-    spare[kSpareAddress1 + 1] = SYSTEM_MARK_SECOND;
+    spare[kSpareAddress1] = kSystemMarkFirst;
+    spare[kSpareAddress1 + 1] = kSystemMarkSecond;
   } else if (pageIndex == 1) {
     spare[kSpareAddress1] = FILE_MARK;
-    uint8_t tag = firmware::TagForMarker(marker);
-    bool listed = false;
-    if (files != nullptr) {
-      uint32_t count = std::min<uint32_t>(files->fileCount, MAX_FILES);
-      listed = std::find(files->fileTags, files->fileTags + count, tag) != files->fileTags + count;
-    }
-    spare[kSpareAddress1 + 1] = listed ? tag : 0xFF;
+    spare[kSpareAddress1 + 1] = fileTag;
   }
 }
 
@@ -86,14 +76,14 @@ void FillSystemSpare(uint8_t* spare, uint32_t pageIndex, uint8_t marker,
 // device pages with 8 redundant bytes each): the first carries bytes 0-3
 // 0xFF, the status bytes and the first address field; the second the ECC of
 // its own half, the second address field and the ECC of the first half.
-bool WriteHalfPages(const uint8_t* data, uint32_t address, uint16_t logicalBlock, uint8_t drive,
-                    uint8_t* buffer) {
+bool WriteHalfPages(const uint8_t* data, uint32_t address, uint16_t logicalBlock,
+                    const FlashDrive& drive, uint8_t* buffer) {
   uint16_t field = EncodeBlockAddress(logicalBlock);
   for (uint32_t half = 0; half < 2; ++half) {
-    CommandFrame frame =
-        AddressedFrame(5, kCmdFlashWritePage, kDirToDevice, address + half * kHalfPage);
+    CommandFrame frame = AddressedFrame(5, CMD_FLASH_WRITE_PAGE, DIR_TO_DEVICE,
+                                        address + half * kHalfPage, drive.form);
     frame.SetWord(3, kHalfPageLength);
-    frame.SetWord(4, drive);
+    frame.SetWord(4, drive.number);
     if (!SendFrame(frame.Bytes(), frame.Length())) return false;
     std::memcpy(buffer, data + half * kHalfPage, kHalfPage);
     uint8_t* spare = buffer + kHalfPage;
@@ -112,22 +102,28 @@ bool WriteHalfPages(const uint8_t* data, uint32_t address, uint16_t logicalBlock
 
 }  // namespace
 
+uint16_t SpareAddressWord(const uint8_t* rawPages, const FlashTypeDescriptor& type, uint32_t page) {
+  const uint8_t* spare = rawPages + size_t{page} * type.pageSize + type.dataSize;
+  return GetLittleEndian16(&spare[kSpareAddress1]);
+}
+
 uint32_t BlockMarksReplyLength(uint32_t blockCount) {
   return Packets(blockCount * kBlockMarkSize) * kPacket;
 }
 
 bool FlashReadPages(uint8_t* destination, uint32_t pageCount, uint32_t address, uint32_t pageSize,
-                    uint32_t dataSize, uint8_t drive) {
+                    uint32_t dataSize, const FlashDrive& drive) {
   pageSize &= 0xFFFF;
   dataSize &= 0xFFFF;
   uint8_t* buffer = PageBufferFor(drive, pageCount, pageSize);
   if (buffer == nullptr || dataSize > pageSize) return false;
   uint32_t readLength = Packets(pageCount * pageSize) * kPacket;
-  CommandFrame frame = AddressedFrame(7, kCmdFlashReadPages, kDirFromDevice, address);
+  CommandFrame frame =
+      AddressedFrame(7, CMD_FLASH_READ_PAGES, DIR_FROM_DEVICE, address, drive.form);
   frame.SetWord(3, pageSize);
   frame.SetWord(4, pageCount);
   frame.SetWord(5, readLength / kPacket);
-  frame.SetWord(6, drive);
+  frame.SetWord(6, drive.number);
   if (!ExchangeFrame(frame, buffer, readLength)) return false;
   if (destination != nullptr) {
     for (uint32_t i = 0; i < pageCount; ++i)
@@ -138,27 +134,28 @@ bool FlashReadPages(uint8_t* destination, uint32_t pageCount, uint32_t address, 
 
 bool FlashReadBlockMarks(uint8_t* destination, uint32_t blockCount, uint32_t address,
                          uint32_t pageSize, uint32_t pagesPerBlock, uint32_t dataSize,
-                         uint8_t drive) {
+                         const FlashDrive& drive) {
   if (destination == nullptr) return false;
   uint32_t replyLength = BlockMarksReplyLength(blockCount);
-  CommandFrame frame = AddressedFrame(8, kCmdFlashReadBlockMarks, kDirFromDevice, address);
+  CommandFrame frame =
+      AddressedFrame(8, CMD_FLASH_READ_BLOCK_MARKS, DIR_FROM_DEVICE, address, drive.form);
   frame.SetWord(3, pageSize);
   frame.SetWord(4, blockCount);
   frame.SetWord(5, dataSize * pagesPerBlock);
   frame.SetWord(6, replyLength / kPacket);
-  frame.SetWord(7, drive);
+  frame.SetWord(7, drive.number);
   return ExchangeFrame(frame, destination, replyLength);
 }
 
 bool FlashWritePage(const uint8_t* data, uint32_t address, uint32_t pageSize, uint32_t dataSize,
-                    uint16_t logicalBlock, uint8_t drive) {
+                    uint16_t logicalBlock, const FlashDrive& drive) {
   uint8_t* buffer = PageBufferFor(drive, 1, pageSize);
   if (buffer == nullptr || data == nullptr || dataSize != kDataSize) return false;
   transport::ExchangeGuard exchange;  // the frame and its page
   if (IsSmallPageType(drive)) return WriteHalfPages(data, address, logicalBlock, drive, buffer);
-  CommandFrame frame = AddressedFrame(5, kCmdFlashWritePage, kDirToDevice, address);
+  CommandFrame frame = AddressedFrame(5, CMD_FLASH_WRITE_PAGE, DIR_TO_DEVICE, address, drive.form);
   frame.SetWord(3, pageSize);
-  frame.SetWord(4, drive);
+  frame.SetWord(4, drive.number);
   if (!SendFrame(frame.Bytes(), frame.Length())) return false;
   std::memcpy(buffer, data, dataSize);
   FillDataSpare(buffer, buffer + dataSize, logicalBlock);
@@ -166,7 +163,7 @@ bool FlashWritePage(const uint8_t* data, uint32_t address, uint32_t pageSize, ui
 }
 
 bool FlashWritePages(const uint8_t* source, uint32_t pageCount, uint32_t address, uint32_t pageSize,
-                     uint32_t dataSize, const PageMarking& marking, uint8_t drive) {
+                     uint32_t dataSize, const PageMarking& marking, const FlashDrive& drive) {
   uint8_t* buffer = PageBufferFor(drive, pageCount, pageSize);
   if (buffer == nullptr || source == nullptr || dataSize != kDataSize) return false;
   for (uint32_t i = 0; i < pageCount; ++i) {
@@ -174,7 +171,7 @@ bool FlashWritePages(const uint8_t* source, uint32_t pageCount, uint32_t address
     uint8_t* spare = page + dataSize;
     std::memcpy(page, source + i * dataSize, dataSize);
     if (marking.systemMode) {
-      FillSystemSpare(spare, i, marking.marker, marking.files);
+      FillSystemSpare(spare, i, marking.fileTag);
     } else if (marking.zeroSpare) {
       std::memset(spare, 0x00, kSpareSize);
     } else {
@@ -182,24 +179,24 @@ bool FlashWritePages(const uint8_t* source, uint32_t pageCount, uint32_t address
     }
   }
   uint32_t total = pageCount * pageSize;
-  CommandFrame frame = AddressedFrame(7, kCmdFlashWritePages, kDirToDevice, address);
+  CommandFrame frame = AddressedFrame(7, CMD_FLASH_WRITE_PAGES, DIR_TO_DEVICE, address, drive.form);
   frame.SetWord(3, pageSize);
   frame.SetWord(4, pageCount);
   frame.SetWord(5, Packets(total));
-  frame.SetWord(6, drive);
+  frame.SetWord(6, drive.number);
   transport::ExchangeGuard exchange;  // the frame and its pages
   if (!SendFrame(frame.Bytes(), frame.Length())) return false;
   return transport::WriteToDevice(buffer, total);
 }
 
 bool FlashWriteTagPage(uint32_t address, uint32_t pageSize, uint32_t dataSize, uint16_t tag,
-                       uint8_t drive) {
+                       const FlashDrive& drive) {
   if (IsSmallPageType(drive)) return true;
   uint8_t* buffer = PageBufferFor(drive, 1, pageSize);
   if (buffer == nullptr || dataSize != kDataSize) return false;
-  CommandFrame frame = AddressedFrame(5, kCmdFlashWritePage, kDirToDevice, address);
+  CommandFrame frame = AddressedFrame(5, CMD_FLASH_WRITE_PAGE, DIR_TO_DEVICE, address, drive.form);
   frame.SetWord(3, pageSize);
-  frame.SetWord(4, drive);
+  frame.SetWord(4, drive.number);
   transport::ExchangeGuard exchange;  // the frame and its page
   if (!SendFrame(frame.Bytes(), frame.Length())) return false;
   std::memset(buffer, 0xFF, pageSize);  // data and the bytes that carry nothing
@@ -209,11 +206,11 @@ bool FlashWriteTagPage(uint32_t address, uint32_t pageSize, uint32_t dataSize, u
   return transport::WriteToDevice(buffer, pageSize);
 }
 
-bool FlashEraseBlock(uint32_t address, uint32_t pagesPerBlock, uint8_t drive, uint32_t* status,
-                     uint8_t* statusByte) {
-  CommandFrame frame = AddressedFrame(5, kCmdFlashEraseBlock, kDirToDevice, address);
+bool FlashEraseBlock(uint32_t address, uint32_t pagesPerBlock, const FlashDrive& drive,
+                     uint32_t* status, uint8_t* statusByte) {
+  CommandFrame frame = AddressedFrame(5, CMD_FLASH_ERASE_BLOCK, DIR_TO_DEVICE, address, drive.form);
   frame.SetWord(3, pagesPerBlock);
-  frame.SetWord(4, drive);
+  frame.SetWord(4, drive.number);
   uint8_t reply[6] = {};
   if (!ExchangeFrame(frame, reply, sizeof reply)) return false;
   if (status != nullptr) *status = GetWord24(reply);

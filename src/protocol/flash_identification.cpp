@@ -9,23 +9,29 @@ namespace orvik::protocol {
 uint32_t FlashTypeForIdentification(uint8_t maker, uint8_t device) {
   if (maker != 0) {
     switch (device) {
-      case 0xE6: return 3;
-      case 0x73: return 4;
-      case 0x75: return 5;
-      case 0x76: return 7;
-      case 0x79: return 11;
-      default: return kFlashTypeUnknown;
+      case 0xE6:
+        return 3;
+      case 0x73:
+        return 4;
+      case 0x75:
+        return 5;
+      case 0x76:
+        return 7;
+      case 0x79:
+        return 11;
+      default:
+        return FLASH_TYPE_UNKNOWN;
     }
   }
   // Maker 0: the device code is the capacity in units of 4 MB.
   if (device == 2) return 3;
   if (device != 0 && device % 4 == 0 && device / 4 <= 32) return device / 4u + 3u;
-  return kFlashTypeUnknown;
+  return FLASH_TYPE_UNKNOWN;
 }
 
-bool FlashReadId(uint32_t* present, uint32_t* flashType, uint8_t chip) {
+bool FlashReadId(uint32_t* present, uint32_t* flashType, uint8_t chip, CommandForm form) {
   CommandFrame frame(2);
-  frame.SetWord(0, FlashCommandWord(kCmdFlashReadId, kDirFromDevice));
+  frame.SetWord(0, FlashCommandWord(CMD_FLASH_READ_ID, DIR_FROM_DEVICE, form));
   frame.SetWord(1, chip);
   uint8_t reply[6] = {};
   if (!ExchangeFrame(frame, reply, sizeof reply)) return false;
@@ -33,8 +39,8 @@ bool FlashReadId(uint32_t* present, uint32_t* flashType, uint8_t chip) {
   uint32_t codes = GetWord24(&reply[3]);
   if (present != nullptr) *present = status == 0 ? 1 : 0;
   if (flashType != nullptr)
-    *flashType = FlashTypeForIdentification(static_cast<uint8_t>(codes),
-                                            static_cast<uint8_t>(codes >> 8));
+    *flashType =
+        FlashTypeForIdentification(static_cast<uint8_t>(codes), static_cast<uint8_t>(codes >> 8));
   return true;
 }
 
@@ -50,7 +56,7 @@ uint32_t MmcSizeToFlashType(uint32_t capacityBlocks) {
   if (mib <= 128) return 11;
   if (mib <= 256) return 19;
   if (mib <= 512) return 35;
-  return kFlashTypeUnknown;
+  return FLASH_TYPE_UNKNOWN;
 }
 
 }  // namespace orvik::protocol

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "orvik/orvik.h"
+
 namespace orvik::protocol {
 
 struct FlashTypeDescriptor {
@@ -21,7 +23,8 @@ struct FlashTypeDescriptor {
 };
 
 inline constexpr uint32_t kFlashTypeCount = 36;
-inline constexpr uint32_t kFlashTypeUnknown = 36;
+// FLASH_TYPE_UNKNOWN (the public header's) is the first index past the table.
+static_assert(FLASH_TYPE_UNKNOWN == kFlashTypeCount);
 inline constexpr uint32_t kLastFlashType = 35;
 inline constexpr uint16_t kPageSize = 528;
 inline constexpr uint16_t kDataSize = 512;

@@ -2,11 +2,13 @@
 //
 // Operations take a drive number, but the library keeps state for drive 0
 // only (the internal flash); every other number has no state, and nothing
-// may index the state with it.
+// may index the state with it.  The state itself is part of the library's
+// context (api/library_context.h); the exports hand it down.
 #pragma once
 
 #include <cstdint>
 
+#include "platform/page_buffer.h"
 #include "protocol/flash_types.h"
 
 namespace orvik::protocol {
@@ -16,11 +18,11 @@ inline constexpr int32_t MEDIA_KIND_MMC = 2;
 
 struct DriveMediaState {
   int32_t mediaKind = MEDIA_KIND_FLASH;
-  uint8_t cardSlot = 0;                    // device-side drive number of the card
-  uint32_t cardCapacity = 0;               // blocks, as last reported by the flash-size query
-  uint32_t flashType = kFlashTypeUnknown;  // recorded by the block status scan
-  uint8_t* blockStatus = nullptr;          // blockCount entries, from the scan
-  uint8_t* pageBuffer = nullptr;           // one raw erase block, from the scan
+  uint8_t cardSlot = 0;                     // device-side drive number of the card
+  uint32_t cardCapacity = 0;                // blocks, as last reported by the flash-size query
+  uint32_t flashType = FLASH_TYPE_UNKNOWN;  // recorded by the block status scan
+  os::PageBuffer blockStatus;               // blockCount entries, from the scan
+  os::PageBuffer pageBuffer;                // one raw erase block, from the scan
   uint32_t cisBlock = 0;
   uint32_t systemBlockCount = 0;
   uint32_t firstReservedBlock = 0;
@@ -33,15 +35,6 @@ struct DriveMediaState {
   // the entries it wrote so far, and its CIS block may be an earlier scan's.
   bool scanComplete = false;
 };
-
-// The state of drive 0; nullptr for any other drive number.
-DriveMediaState* MediaStateFor(uint8_t drive);
-// The media kind of a drive: drive 0's kind, 0 for drives without state.
-int32_t MediaKindOf(uint8_t drive);
-
-// Drive 0's kind is a constant of the build (the internal flash).  Builds
-// whose drive 0 is the card slot, and the tests of those paths, set it here.
-void SetDriveMediaKind(int32_t kind);
 
 // Releases the block status table and the page buffer (each only if held).
 void ReleaseDriveBuffers(DriveMediaState& state);

@@ -8,13 +8,13 @@ namespace orvik::transport {
 const char* DeviceNamePrefix(const os::PlatformVersion& version) {
   bool ntFamily = version.platformId == os::kPlatformNt;
   bool windowsMe = version.major == 4 && version.minor >= 90;
-  return ntFamily || windowsMe ? "TEMBROr" : "TEMBROu";
+  return ntFamily || windowsMe ? os::kDeviceObjectPrefix : os::kDeviceObjectPrefix9x;
 }
 
 DeviceNameText DeviceName(const char* prefix, int instance, bool recovery) {
   DeviceNameText name;
   if (recovery)
-    std::snprintf(name.text, sizeof name.text, "\\\\.\\OrvikRecDevice%d", instance);
+    std::snprintf(name.text, sizeof name.text, "\\\\.\\%s%d", os::kRecoveryObjectPrefix, instance);
   else
     std::snprintf(name.text, sizeof name.text, "\\\\.\\%s%d", prefix, instance);
   return name;

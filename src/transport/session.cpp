@@ -17,7 +17,9 @@
 #include "transport/session.h"
 
 #include <cstring>
+#include <new>
 
+#include "platform/page_buffer.h"
 #include "transport/control_requests.h"
 #include "transport/device_name.h"
 #include "transport/exchange_guard.h"
@@ -38,38 +40,47 @@ struct TransferSlot {
 struct DeviceSession {
   os::DeviceHandle device = nullptr;
   os::EventHandle completionEvent = nullptr;
-  uint8_t* bounceBuffer = nullptr;  // one 4096-byte area per slot
+  os::PageBuffer bounceBuffer;  // one 4096-byte area per slot
   TransferSlot slots[kTransferSlots];
   uint32_t awaited = 0;  // number of the transfer being waited for, 0 none
   uint32_t lastNumber = 0;
 };
 
-DeviceSession gSession;
+// The session: made at the first transfer or open, never destroyed (like the
+// locks, a thread may still end a transfer while the process exits), and
+// made without the heap.
+DeviceSession& Session() {
+  alignas(DeviceSession) static unsigned char storage[sizeof(DeviceSession)];
+  static DeviceSession* session = new (storage) DeviceSession;
+  return *session;
+}
 // The last transfer of this thread found no device.  Per thread, so that
 // another thread's exchange between a transfer and the question does not
 // answer it.
 thread_local bool tNoAnswer = false;
 
 void OnTransferComplete(uint32_t error, uint32_t bytes, os::AsyncIo* io) {
+  DeviceSession& session = Session();
   auto* slot = static_cast<TransferSlot*>(io->owner);
   slot->inFlight = false;
-  if (slot->number == 0 || slot->number != gSession.awaited) return;  // abandoned transfer
+  if (slot->number == 0 || slot->number != session.awaited) return;  // abandoned transfer
   io->scratch = (error == 0 && bytes == io->scratch) ? 1 : 0;
   tNoAnswer = error == os::kErrorDeviceNotConnected || error == os::kErrorOperationAborted;
   slot->completed = true;
-  os::TheOs().SetEvent(gSession.completionEvent);
+  os::TheOs().SetEvent(session.completionEvent);
 }
 
 int FreeSlot() {
   for (int i = 0; i < kTransferSlots; ++i) {
-    if (!gSession.slots[i].inFlight) return i;
+    if (!Session().slots[i].inFlight) return i;
   }
   return -1;
 }
 
 uint32_t NextTransferNumber() {
-  if (++gSession.lastNumber == 0) gSession.lastNumber = 1;
-  return gSession.lastNumber;
+  DeviceSession& session = Session();
+  if (++session.lastNumber == 0) session.lastNumber = 1;
+  return session.lastNumber;
 }
 
 // Waits for the slot's own completion, at most the transfer limit in all.
@@ -79,7 +90,7 @@ bool AwaitCompletion(TransferSlot& slot) {
   for (;;) {
     uint64_t now = os.MonotonicMilliseconds();
     uint32_t remaining = now < deadline ? static_cast<uint32_t>(deadline - now) : 0;
-    os::WaitResult result = os.WaitAlertable(gSession.completionEvent, remaining);
+    os::WaitResult result = os.WaitAlertable(Session().completionEvent, remaining);
     if (slot.completed) return true;
     // Another completion routine ended the wait: keep waiting for ours.
     if (result == os::WaitResult::kIoCompletion && remaining > 0) continue;
@@ -89,9 +100,10 @@ bool AwaitCompletion(TransferSlot& slot) {
 
 bool Transfer(bool isWrite, uint8_t* data, uint32_t length) {
   ExchangeGuard exchange;
+  DeviceSession& session = Session();
   tNoAnswer = true;  // until the device answers this one
-  if (gSession.device == nullptr || gSession.completionEvent == nullptr ||
-      gSession.bounceBuffer == nullptr)
+  if (session.device == nullptr || session.completionEvent == nullptr ||
+      session.bounceBuffer.empty())
     return false;
   if (data == nullptr && length != 0) {
     tNoAnswer = false;  // refused here; the device was not asked
@@ -109,8 +121,8 @@ bool Transfer(bool isWrite, uint8_t* data, uint32_t length) {
   }
   int index = FreeSlot();
   if (index < 0) return false;  // every slot still waits for a cancelled transfer
-  TransferSlot& slot = gSession.slots[index];
-  uint8_t* target = bounced ? gSession.bounceBuffer + index * kBounceBufferSize : data;
+  TransferSlot& slot = session.slots[index];
+  uint8_t* target = bounced ? session.bounceBuffer.data() + index * kBounceBufferSize : data;
 
   os::Os& os = os::TheOs();
   slot.io.owner = &slot;
@@ -119,40 +131,37 @@ bool Transfer(bool isWrite, uint8_t* data, uint32_t length) {
   slot.io.scratch = requestSize;
   slot.number = NextTransferNumber();
   slot.completed = false;
-  gSession.awaited = slot.number;
-  os.ResetEvent(gSession.completionEvent);
+  session.awaited = slot.number;
+  os.ResetEvent(session.completionEvent);
   bool started =
-      isWrite ? os.StartWrite(gSession.device, data, requestSize, &slot.io, OnTransferComplete)
-              : os.StartRead(gSession.device, target, requestSize, &slot.io, OnTransferComplete);
+      isWrite ? os.StartWrite(session.device, data, requestSize, &slot.io, OnTransferComplete)
+              : os.StartRead(session.device, target, requestSize, &slot.io, OnTransferComplete);
   if (!started) {
-    gSession.awaited = 0;
+    session.awaited = 0;
     return false;
   }
   slot.inFlight = true;
   if (!AwaitCompletion(slot)) {
-    os.CancelIo(gSession.device);
-    gSession.awaited = 0;
+    os.CancelIo(session.device);
+    session.awaited = 0;
     // Lets the cancelled routine free its slot now, when the cancel has
     // completed it: a thread that ends after this transfer never runs
     // another alertable wait, and its slot would stay taken for good.
-    os.WaitAlertable(gSession.completionEvent, 0);
+    os.WaitAlertable(session.completionEvent, 0);
     return false;
   }
-  gSession.awaited = 0;
+  session.awaited = 0;
   if (bounced) std::memcpy(data, target, length);  // whatever the result
   return slot.io.scratch == 1;
 }
 
 // Releases what the session holds, each thing once.
 void ReleaseSessionBuffers() {
-  os::Os& os = os::TheOs();
-  if (gSession.bounceBuffer != nullptr) {
-    os.FreePages(gSession.bounceBuffer);
-    gSession.bounceBuffer = nullptr;
-  }
-  if (gSession.completionEvent != nullptr) {
-    os.CloseEvent(gSession.completionEvent);
-    gSession.completionEvent = nullptr;
+  DeviceSession& session = Session();
+  session.bounceBuffer.Release();
+  if (session.completionEvent != nullptr) {
+    os::TheOs().CloseEvent(session.completionEvent);
+    session.completionEvent = nullptr;
   }
 }
 
@@ -162,9 +171,10 @@ void Explain(os::Os& os, OpenReport& report) {
 }
 
 void EndSessionQuietly() {
-  if (gSession.device != nullptr) {
-    os::TheOs().CloseDevice(gSession.device);
-    gSession.device = nullptr;
+  DeviceSession& session = Session();
+  if (session.device != nullptr) {
+    os::TheOs().CloseDevice(session.device);
+    session.device = nullptr;
   }
   ReleaseSessionBuffers();
 }
@@ -173,6 +183,7 @@ void EndSessionQuietly() {
 
 bool OpenSession(char instance, bool search, DEVICE_STATUS mode, OpenKind kind) {
   ExchangeGuard exchange;
+  DeviceSession& session = Session();
   EndSessionQuietly();
   os::Os& os = os::TheOs();
   const char* prefix = DeviceNamePrefix(os.GetPlatformVersion());
@@ -181,25 +192,23 @@ bool OpenSession(char instance, bool search, DEVICE_STATUS mode, OpenKind kind) 
   int attempts = search ? kInstanceScanCount : 1;
   OpenReport report;
   DeviceNameText name;
-  for (int n = 0; n < attempts && gSession.device == nullptr; ++n) {
+  for (int n = 0; n < attempts && session.device == nullptr; ++n) {
     name = DeviceName(prefix, first + n, recovery);
-    gSession.device = os.OpenDevice(name.c_str());
-    if (gSession.device == nullptr) report.NameFailed(name.c_str(), os.LastOpenFailure());
+    session.device = os.OpenDevice(name.c_str());
+    if (session.device == nullptr) report.NameFailed(name.c_str(), os.LastOpenFailure());
   }
-  if (gSession.device == nullptr) {
+  if (session.device == nullptr) {
     Explain(os, report);
     return false;
   }
 
-  gSession.completionEvent = os.NewEvent();
-  if (gSession.completionEvent == nullptr) {
+  session.completionEvent = os.NewEvent();
+  if (session.completionEvent == nullptr) {
     report.SessionFailed(name.c_str(), "opened, but its completion event could not be created");
     Explain(os, report);
     return false;
   }
-  gSession.bounceBuffer =
-      static_cast<uint8_t*>(os.AllocatePages(size_t{kBounceBufferSize} * kTransferSlots));
-  if (gSession.bounceBuffer == nullptr) {
+  if (!session.bounceBuffer.Allocate(uint64_t{kBounceBufferSize} * kTransferSlots)) {
     ReleaseSessionBuffers();
     report.SessionFailed(name.c_str(), "opened, but its transfer buffer could not be allocated");
     Explain(os, report);
@@ -214,15 +223,16 @@ bool OpenSession(char instance, bool search, DEVICE_STATUS mode, OpenKind kind) 
 
 bool CloseSession() {
   ExchangeGuard exchange;
+  DeviceSession& session = Session();
   _USER_DATA record{};
   if (GetUserData(&record) && record.ownerFlag != 0) {
     record.ownerFlag = 0;
     SetUserData(&record);
   }
   bool closed = false;
-  if (gSession.device != nullptr) {
-    closed = os::TheOs().CloseDevice(gSession.device);
-    gSession.device = nullptr;
+  if (session.device != nullptr) {
+    closed = os::TheOs().CloseDevice(session.device);
+    session.device = nullptr;
   }
   ReleaseSessionBuffers();
   return closed;
@@ -230,7 +240,7 @@ bool CloseSession() {
 
 bool SessionIsOpen() {
   ExchangeGuard exchange;
-  return gSession.device != nullptr;
+  return Session().device != nullptr;
 }
 
 bool DeviceStoppedAnswering() { return tNoAnswer; }
@@ -241,7 +251,7 @@ const char* LastFailureCause() {
 
 os::DeviceHandle SessionDevice() {
   ExchangeGuard exchange;
-  return gSession.device;
+  return Session().device;
 }
 
 bool WriteToDevice(const uint8_t* data, uint32_t length) {

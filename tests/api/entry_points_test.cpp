@@ -3,8 +3,8 @@
 #include <chrono>
 #include <thread>
 
-#include "api/device_description.h"
 #include "api/global_lock.h"
+#include "api/library_context.h"
 #include "support/library_fixture.h"
 
 namespace orvik::testing {
@@ -22,7 +22,7 @@ std::vector<uint8_t> DescriptionWith(std::vector<std::pair<uint32_t, uint32_t>> 
 
 class EntryPointTest : public LibraryTest {
  protected:
-  ~EntryPointTest() override { api::SetDccVersion(0); }
+  ~EntryPointTest() override { api::Context().SetDccVersion(0); }
 };
 
 TEST_F(EntryPointTest, ScanningOpenFindsInstanceSevenAndReadsTheDescription) {
@@ -32,7 +32,7 @@ TEST_F(EntryPointTest, ScanningOpenFindsInstanceSevenAndReadsTheDescription) {
   os_.openedNames.clear();
   ASSERT_EQ(OrvikOpenDriver(DEVICE_STATUS_NORMAL), 1);
   EXPECT_EQ(os_.openedNames.size(), 8u);
-  EXPECT_EQ(api::DccVersion(), 0x101u);  // the first tag-1 item
+  EXPECT_EQ(api::Context().DccVersion(), 0x101u);  // the first tag-1 item
   EXPECT_NE(os_.debugText.find("Smartmedia DCC Version: 101\n"), std::string::npos);
   auto transfers = seventh.Transfers();
   ASSERT_EQ(transfers.size(), 2u);
@@ -67,21 +67,21 @@ TEST_F(EntryPointTest, NoBlockOpensPairTheirNamesTheOtherWayRound) {
 }
 
 TEST_F(EntryPointTest, FailedDescriptionLeavesVersionZeroButTheOpenSucceeds) {
-  api::SetDccVersion(0x200);
+  api::Context().SetDccVersion(0x200);
   ScriptedAnswer failed;
   failed.answer = os::DeviceAnswer::Failed(os::kErrorGeneralFailure);
   device_.QueueReadAnswer(failed);
   ASSERT_EQ(OrvikOpenDriverEx(0, DEVICE_STATUS_NORMAL), 1);
-  EXPECT_EQ(api::DccVersion(), 0u);
+  EXPECT_EQ(api::Context().DccVersion(), 0u);
   EXPECT_NE(os_.debugText.find("Smartmedia DCC Version: 0\n"), std::string::npos);
 }
 
 TEST_F(EntryPointTest, OpenWithoutDescriptionKeepsTheLastVersion) {
   device_.QueueReply(DescriptionWith({{1, 0x100}}));
   ASSERT_EQ(OrvikOpenDriverEx(0, DEVICE_STATUS_NORMAL), 1);
-  EXPECT_EQ(api::DccVersion(), 0x100u);
+  EXPECT_EQ(api::Context().DccVersion(), 0x100u);
   ASSERT_EQ(OrvikOpenDriverNoBlock(0, DEVICE_STATUS_FAILED), 1);
-  EXPECT_EQ(api::DccVersion(), 0x100u);
+  EXPECT_EQ(api::Context().DccVersion(), 0x100u);
 }
 
 TEST_F(EntryPointTest, CloseWithoutSessionReturnsZero) { EXPECT_EQ(OrvikCloseDriver(), 0); }

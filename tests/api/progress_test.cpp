@@ -1,11 +1,13 @@
 // Phases and progress, and the host's event.
+#include "api/progress.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
 
-#include "api/progress.h"
+#include "api/library_context.h"
 #include "orvik/posix.h"
 
 namespace orvik::testing {
@@ -54,7 +56,7 @@ TEST(Progress, NullPointersAreSkipped) {
 
 TEST(Progress, RawAdditionsForCardOperationsAreNotClamped) {
   OrvikSetPhase(8, 0.0, nullptr);
-  api::LibraryProgress target;
+  api::LibraryProgress target(api::Context().Progress(), nullptr);
   for (int i = 0; i < 150; ++i) target.Add(1.0);
   EXPECT_EQ(Read().percent, 150.0);
   target.Store(100.0);

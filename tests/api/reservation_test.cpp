@@ -1,7 +1,5 @@
 // The registry reservation: blocks from kilobytes, and the export file the
 // POSIX build reads it from.
-#include "api/reservation.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -11,13 +9,14 @@
 #include <optional>
 #include <string>
 
+#include "firmware/reserved_area.h"
 #include "platform/registry_export.h"
 #include "support/test_os.h"
 
 namespace orvik::testing {
 namespace {
 
-using api::ReadReservedBlockCount;
+using firmware::ReadReservedBlockCount;
 
 TEST(Reservation, RoundsKilobytesUpToWholeBlocks) {
   TestOs os;

@@ -1,6 +1,6 @@
 // The entry points against a simulated player: scanning for its instance,
 // the recovery object, the description read and the close.
-#include "api/device_description.h"
+#include "api/library_context.h"
 #include "support/sim_fixture.h"
 
 namespace orvik::testing {
@@ -12,7 +12,7 @@ class SimulatedOpenTest : public SimPlayerTest {
     player_ = sim::Player::Create(config);
     player_->Register();
   }
-  ~SimulatedOpenTest() override { api::SetDccVersion(0); }
+  ~SimulatedOpenTest() override { api::Context().SetDccVersion(0); }
 };
 
 TEST_F(SimulatedOpenTest, ScanFindsThePlayerAtInstanceSevenAndReadsItsVersion) {
@@ -23,7 +23,7 @@ TEST_F(SimulatedOpenTest, ScanFindsThePlayerAtInstanceSevenAndReadsItsVersion) {
   os_.openedNames.clear();
   ASSERT_EQ(OrvikOpenDriver(DEVICE_STATUS_NORMAL), 1);
   EXPECT_EQ(os_.openedNames.size(), 8u);
-  EXPECT_EQ(api::DccVersion(), 0x123u);
+  EXPECT_EQ(api::Context().DccVersion(), 0x123u);
   EXPECT_NE(os_.debugText.find("Smartmedia DCC Version: 123\n"), std::string::npos);
   EXPECT_EQ(player_->UserData().ownerFlag, 1u);
   EXPECT_EQ(player_->UserData().blockingFlag, 1u);

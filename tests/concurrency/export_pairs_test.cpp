@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "api/library_context.h"
 #include "orvik/posix.h"
 #include "protocol/media_state.h"
 #include "support/firmware_set.h"
@@ -216,7 +217,7 @@ TEST_F(ExportPairsTest, AMonitorCallingALockingExportAtAPhaseWaitOnlyDelaysTheOp
   monitor.join();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_TRUE(released);
-  EXPECT_EQ(protocol::MediaStateFor(0)->blockStatus, nullptr);  // released after the scan
+  EXPECT_TRUE(api::Context().DriveState(0)->blockStatus.empty());  // released after the scan
   OrvikPosixEventClose(event);
 }
 

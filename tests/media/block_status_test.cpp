@@ -1,6 +1,7 @@
 // The block status scan against a simulated player.
 #include "media/block_status.h"
 
+#include "api/library_context.h"
 #include "protocol/flash_types.h"
 #include "protocol/media_state.h"
 #include "support/sim_fixture.h"
@@ -19,7 +20,7 @@ class BlockStatusTest : public SimPlayerTest {
                                  nullptr);
   }
   PROGRAM_MEDIA_STATUS Scan(uint32_t type) { return Scan(type, Files("P")); }
-  const protocol::DriveMediaState& Drive() { return *protocol::MediaStateFor(0); }
+  const protocol::DriveMediaState& Drive() { return *api::Context().DriveState(0); }
   uint8_t Entry(uint32_t block) { return Drive().blockStatus[block]; }
 };
 
@@ -154,11 +155,11 @@ TEST_F(BlockStatusTest, OtherDrivesAndRecordsAreRefusedWithoutTraffic) {
 TEST_F(BlockStatusTest, UnknownTypeIsRecordedAndKeepsTheOldTable) {
   StartPlayer(5);
   ASSERT_EQ(Scan(5), PROGRAM_MEDIA_DONE);
-  const uint8_t* table = Drive().blockStatus;
+  const uint8_t* table = Drive().blockStatus.data();
   player_->ResetStats();
   ASSERT_EQ(Scan(36), PROGRAM_MEDIA_DONE);
   EXPECT_EQ(Drive().flashType, 36u);
-  EXPECT_EQ(Drive().blockStatus, table);
+  EXPECT_EQ(Drive().blockStatus.data(), table);
   EXPECT_EQ(player_->Stats().transfers, 0u);
 }
 
@@ -229,8 +230,8 @@ TEST_F(BlockStatusTest, FreeingTheDriveEndsPageTransfers) {
   StartPlayer(5);
   ASSERT_EQ(Scan(5), PROGRAM_MEDIA_DONE);
   EXPECT_EQ(OrvikFreeMemoryDevice(0), 1);
-  EXPECT_EQ(Drive().blockStatus, nullptr);
-  EXPECT_EQ(Drive().pageBuffer, nullptr);
+  EXPECT_TRUE(Drive().blockStatus.empty());
+  EXPECT_TRUE(Drive().pageBuffer.empty());
   EXPECT_EQ(OrvikFreeMemoryDevice(0), 1);
   EXPECT_EQ(OrvikFreeMemoryDevice(7), 1);
 }
@@ -243,8 +244,8 @@ TEST_F(BlockStatusTest, FailedAllocationLeavesNoBuffers) {
     ASSERT_EQ(Scan(5), PROGRAM_MEDIA_DONE);
     os_.FailAllocationNumber(n);
     EXPECT_EQ(Scan(5), PROGRAM_MEDIA_NO_DEVICE) << n;
-    EXPECT_EQ(Drive().blockStatus, nullptr);
-    EXPECT_EQ(Drive().pageBuffer, nullptr);
+    EXPECT_TRUE(Drive().blockStatus.empty());
+    EXPECT_TRUE(Drive().pageBuffer.empty());
     EXPECT_EQ(os_.LiveAllocations(), sessionOnly) << n;
   }
 }

@@ -1,6 +1,7 @@
 // The version query of the firmware stored on a simulated player.
 #include <chrono>
 
+#include "api/library_context.h"
 #include "media/block_status.h"
 #include "protocol/media_state.h"
 #include "support/firmware_set.h"
@@ -38,7 +39,7 @@ TEST_F(FirmwareVersionTest, ReadsTheWordsOfEveryStoredFile) {
   ExpectWords(1, 5, 6, 7, 8);
   ExpectWords(2, 9, 10, 11, 12);
   // The table now names the file blocks by their markers.
-  const auto& drive = *protocol::MediaStateFor(0);
+  const auto& drive = *api::Context().DriveState(0);
   uint32_t found = 0;
   for (uint32_t block = 0; block < 1024; ++block)
     if (drive.blockStatus[block] == 'R' + 4) ++found;

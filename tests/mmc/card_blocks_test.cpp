@@ -1,6 +1,7 @@
 // Card block I/O, erase and the bulk erases, on the wire.
 #include "mmc/card_blocks.h"
 
+#include "api/library_context.h"
 #include "mmc/mmc_frame.h"
 #include "protocol/byte_order.h"
 #include "support/library_fixture.h"
@@ -10,16 +11,19 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-class RecordingProgress : public api::ProgressTarget {
+class RecordingProgress : public protocol::ProgressTarget {
  public:
   void Add(double increment) override {
     ++adds;
     value += increment;
   }
+  void AddClamped(double increment) override { Add(increment); }
   void Store(double stored) override {
     ++stores;
     value = stored;
   }
+  uint32_t Phase() const override { return 0; }
+  void Announce(uint32_t, double) override {}
   int adds = 0;
   int stores = 0;
   double value = 0;

@@ -2,6 +2,7 @@
 // the simulated flash page by page.
 #include <cstring>
 
+#include "api/library_context.h"
 #include "firmware/file_preparation.h"
 #include "media/block_status.h"
 #include "protocol/flash_types.h"
@@ -32,7 +33,7 @@ class FullReflashTest : public SimPlayerTest {
     set_.Add('R', FILE_KIND_RAW, RawFile(20000, 2, {5, 6, 7, 8}));
   }
 
-  const protocol::DriveMediaState& Drive() { return *protocol::MediaStateFor(0); }
+  const protocol::DriveMediaState& Drive() { return *api::Context().DriveState(0); }
 
   // The files as the library prepares them (the S-record image, the raw
   // file packed 510 bytes to a page).

@@ -6,6 +6,8 @@
 #include <ostream>
 #include <string>
 
+#include "api/library_context.h"
+#include "api/program_media.h"
 #include "media/block_status.h"
 #include "media/update_recovery.h"
 #include "protocol/ecc.h"
@@ -121,13 +123,14 @@ class InterruptedUpdateTest : public SimPlayerTest, public ::testing::WithParamI
     // The host's way out: it assesses the flash and, told of an interrupted
     // update, confirms the reservation.
     EXPECT_EQ(new_.Scan(g_.type), PROGRAM_MEDIA_DONE);
-    EXPECT_EQ(media::AssessSystemArea().verdict, media::SystemAreaVerdict::kInterruptedUpdate)
+    EXPECT_EQ(media::AssessSystemArea(api::Context().FlashDriveFor(0)).verdict,
+              media::SystemAreaVerdict::kInterruptedUpdate)
         << "transfer " << n;
     ORVIK_ULONG types[1] = {g_.type};
-    media::ProgramOptions confirmed;
+    api::ProgramOptions confirmed;
     confirmed.assumeLaidOutReservation = true;
-    EXPECT_EQ(media::ProgramMedia(types, 0, new_.Data(), new_.Lengths(), new_.PrefixData(),
-                                  new_.PrefixLengths(), &new_.Record(), nullptr, confirmed),
+    EXPECT_EQ(api::ProgramMedia(types, 0, new_.Data(), new_.Lengths(), new_.PrefixData(),
+                                new_.PrefixLengths(), &new_.Record(), nullptr, confirmed),
               PROGRAM_MEDIA_DONE)
         << "transfer " << n;
     return false;
@@ -181,7 +184,8 @@ TEST_P(InterruptedUpdateTest, RaisedReservationIsRefusedWithNothingWritten) {
       EXPECT_EQ(new_.Program(g_.type), PROGRAM_MEDIA_SYSTEM_MISMATCH) << more;
       EXPECT_EQ(Frames(0x101) + Frames(0x100) + Frames(0x104), 0u) << more;
       EXPECT_TRUE(DifferingBlocks(TakeFlash(*player_), scanned, g_.pagesPerBlock).empty()) << more;
-      EXPECT_EQ(media::AssessSystemArea().verdict, media::SystemAreaVerdict::kReservationChanged)
+      EXPECT_EQ(media::AssessSystemArea(api::Context().FlashDriveFor(0)).verdict,
+                media::SystemAreaVerdict::kReservationChanged)
           << more << (volumeBelow ? " over the volume" : " over erased blocks");
     }
   }

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "api/global_lock.h"
+#include "api/library_context.h"
 #include "media/block_status.h"
 #include "orvik/posix.h"
 #include "protocol/media_state.h"
@@ -21,7 +22,7 @@ constexpr uint32_t kBlockBytes = 16384;
 
 class ProgrammingRulesTest : public SimPlayerTest {
  protected:
-  const protocol::DriveMediaState& Drive() { return *protocol::MediaStateFor(0); }
+  const protocol::DriveMediaState& Drive() { return *api::Context().DriveState(0); }
 
   // A formatted type-5 player with the set's reservation and layout.
   void FormatPlayer(FirmwareSet& set, uint32_t reservedBlocks, int writeFiles = 0) {

@@ -3,7 +3,8 @@
 
 #include <cstring>
 
-#include "api/device_description.h"
+#include "api/library_context.h"
+#include "media/system_area.h"
 #include "protocol/ecc.h"
 #include "support/drive_fixture.h"
 #include "support/library_fixture.h"
@@ -13,6 +14,9 @@ namespace {
 
 using namespace protocol;
 
+// What an export would hand the flash commands for drive n.
+FlashDrive Drive(uint8_t n) { return api::Context().FlashDriveFor(n); }
+
 uint32_t WordAt(const std::vector<uint8_t>& frame, size_t word) {
   return frame[3 * word] | frame[3 * word + 1] << 8 | frame[3 * word + 2] << 16;
 }
@@ -21,9 +25,9 @@ class FlashCommandTest : public LibraryTest {
  protected:
   void SetUp() override {
     OpenQuietly();
-    api::SetDccVersion(0x101);
+    api::Context().SetDccVersion(0x101);
   }
-  ~FlashCommandTest() override { api::SetDccVersion(0); }
+  ~FlashCommandTest() override { api::Context().SetDccVersion(0); }
 };
 
 TEST_F(FlashCommandTest, ReadingOnePageAsksForNinePacketsAndCopiesTheData) {
@@ -33,7 +37,7 @@ TEST_F(FlashCommandTest, ReadingOnePageAsksForNinePacketsAndCopiesTheData) {
   device_.QueueReply(raw);
   std::vector<uint8_t> data(512, 0);
   uint32_t address = (3 * 32 + 2) * 512;
-  ASSERT_TRUE(FlashReadPages(data.data(), 1, address, 528, 512, 0));
+  ASSERT_TRUE(FlashReadPages(data.data(), 1, address, 528, 512, Drive(0)));
   auto transfers = device_.Transfers();
   ASSERT_EQ(transfers.size(), 2u);
   const auto& frame = transfers[0].data;
@@ -56,7 +60,7 @@ TEST_F(FlashCommandTest, WritingThreePagesSendsExactlyTheirBytes) {
   for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>(i);
   PageMarking marking;
   marking.logicalBlock = 7;
-  ASSERT_TRUE(FlashWritePages(source.data(), 3, 0x4000, 528, 512, marking, 0));
+  ASSERT_TRUE(FlashWritePages(source.data(), 3, 0x4000, 528, 512, marking, Drive(0)));
   auto transfers = device_.Transfers();
   ASSERT_EQ(transfers.size(), 2u);
   EXPECT_EQ(WordAt(transfers[0].data, 0), 0x400101u);
@@ -82,7 +86,7 @@ TEST_F(FlashCommandTest, WritingThreePagesSendsExactlyTheirBytes) {
 TEST_F(FlashCommandTest, PageWithoutLogicalBlockAndErasedDataHaveNeutralFields) {
   ScopedDriveBuffers drive(7);
   std::vector<uint8_t> page(512, 0xFF);
-  ASSERT_TRUE(FlashWritePage(page.data(), 512, 528, 512, kNoLogicalBlock, 0));
+  ASSERT_TRUE(FlashWritePage(page.data(), 512, 528, 512, kNoLogicalBlock, Drive(0)));
   auto transfers = device_.Transfers();
   ASSERT_EQ(transfers.size(), 2u);
   ASSERT_EQ(transfers[0].data.size(), 15u);
@@ -100,7 +104,7 @@ TEST_F(FlashCommandTest, SmallPageFlashTakesTwoHalfPages) {
   std::vector<uint8_t> page(512);
   for (int i = 0; i < 512; ++i) page[i] = static_cast<uint8_t>(i * 3 + 1);
   uint32_t address = 5 * 8 * 512;
-  ASSERT_TRUE(FlashWritePage(page.data(), address, 528, 512, kNoLogicalBlock, 0));
+  ASSERT_TRUE(FlashWritePage(page.data(), address, 528, 512, kNoLogicalBlock, Drive(0)));
   auto transfers = device_.Transfers();
   ASSERT_EQ(transfers.size(), 4u);
   EXPECT_EQ(WordAt(transfers[0].data, 1), address);
@@ -132,11 +136,9 @@ TEST_F(FlashCommandTest, SystemPagesCarryTheMarksAndZeroPagesAnAllZeroSpare) {
   files.fileTags[0] = 'P';
   files.fileTags[1] = 'R';
   std::vector<uint8_t> source(4 * 512, 0x3C);
-  PageMarking marking;
-  marking.systemMode = true;
-  marking.marker = 'R' + 4;
-  marking.files = &files;
-  ASSERT_TRUE(FlashWritePages(source.data(), 4, 0, 528, 512, marking, 0));
+  // The marking the system-area writers build for file 'R'.
+  PageMarking marking = media::SystemMarking(files, 'R' + 4);
+  ASSERT_TRUE(FlashWritePages(source.data(), 4, 0, 528, 512, marking, Drive(0)));
   auto raw = device_.Transfers()[1].data;
   auto spare = [&](int page) {
     return std::vector<uint8_t>(&raw[page * 528 + 512], &raw[page * 528 + 528]);
@@ -151,14 +153,14 @@ TEST_F(FlashCommandTest, SystemPagesCarryTheMarksAndZeroPagesAnAllZeroSpare) {
   EXPECT_EQ(raw[3 * 528], 0x3C);  // the data is not touched
 
   device_.ClearRecords();
-  marking.marker = 'X' + 4;  // a tag that is not among the files
-  ASSERT_TRUE(FlashWritePages(source.data(), 2, 0, 528, 512, marking, 0));
+  marking = media::SystemMarking(files, 'X' + 4);  // a tag that is not among the files
+  ASSERT_TRUE(FlashWritePages(source.data(), 2, 0, 528, 512, marking, Drive(0)));
   EXPECT_EQ(device_.Transfers()[1].data[528 + 512 + 7], 0xFF);
 
   device_.ClearRecords();
   PageMarking zeros;
   zeros.zeroSpare = true;
-  ASSERT_TRUE(FlashWritePages(source.data(), 2, 0, 528, 512, zeros, 0));
+  ASSERT_TRUE(FlashWritePages(source.data(), 2, 0, 528, 512, zeros, Drive(0)));
   raw = device_.Transfers()[1].data;
   EXPECT_EQ(spare(0), std::vector<uint8_t>(16, 0));
   EXPECT_EQ(spare(1), std::vector<uint8_t>(16, 0));
@@ -166,7 +168,7 @@ TEST_F(FlashCommandTest, SystemPagesCarryTheMarksAndZeroPagesAnAllZeroSpare) {
 
 TEST_F(FlashCommandTest, TagPageWritesOnlyItsWordOnLargePageFlash) {
   ScopedDriveBuffers drive(5);
-  ASSERT_TRUE(FlashWriteTagPage(0x800, 528, 512, 0x0A0B, 0));
+  ASSERT_TRUE(FlashWriteTagPage(0x800, 528, 512, 0x0A0B, Drive(0)));
   auto transfers = device_.Transfers();
   ASSERT_EQ(transfers.size(), 2u);
   const auto& raw = transfers[1].data;
@@ -180,7 +182,7 @@ TEST_F(FlashCommandTest, TagPageWritesOnlyItsWordOnLargePageFlash) {
 
 TEST_F(FlashCommandTest, TagPageSendsNothingOnSmallPageFlash) {
   ScopedDriveBuffers drive(1);
-  EXPECT_TRUE(FlashWriteTagPage(0x800, 528, 512, 0x0A0B, 0));
+  EXPECT_TRUE(FlashWriteTagPage(0x800, 528, 512, 0x0A0B, Drive(0)));
   EXPECT_TRUE(device_.Transfers().empty());
 }
 
@@ -188,7 +190,7 @@ TEST_F(FlashCommandTest, EraseReportsTheDeviceStatusAndSucceedsWhateverItSays) {
   device_.QueueReply({0x05, 0x00, 0x00, 0xC1, 0, 0});
   uint32_t status = 0;
   uint8_t statusByte = 0;
-  EXPECT_TRUE(FlashEraseBlock(9 * 16384, 32, 0, &status, &statusByte));
+  EXPECT_TRUE(FlashEraseBlock(9 * 16384, 32, Drive(0), &status, &statusByte));
   EXPECT_EQ(status, 5u);
   EXPECT_EQ(statusByte, 0xC1);
   auto transfers = device_.Transfers();
@@ -197,18 +199,18 @@ TEST_F(FlashCommandTest, EraseReportsTheDeviceStatusAndSucceedsWhateverItSays) {
   EXPECT_EQ(transfers[1].length, 64u);
 
   device_.ClearRecords();
-  api::SetDccVersion(0x100);
-  FlashEraseBlock(0, 32, 0, &status, nullptr);
+  api::Context().SetDccVersion(0x100);
+  FlashEraseBlock(0, 32, Drive(0), &status, nullptr);
   EXPECT_EQ(WordAt(device_.Transfers()[0].data, 0), 0x000104u);
-  api::SetDccVersion(0x200);
-  FlashEraseBlock(0, 32, 0, &status, nullptr);
+  api::Context().SetDccVersion(0x200);
+  FlashEraseBlock(0, 32, Drive(0), &status, nullptr);
   EXPECT_EQ(WordAt(device_.Transfers()[2].data, 0), 0x400104u);
 }
 
 TEST_F(FlashCommandTest, BlockMarksOfAGroupComeInOneRequest) {
   std::vector<uint8_t> marks(BlockMarksReplyLength(256));
   EXPECT_EQ(marks.size(), 1536u);
-  ASSERT_TRUE(FlashReadBlockMarks(marks.data(), 256, 256 * 16384, 528, 32, 512, 0));
+  ASSERT_TRUE(FlashReadBlockMarks(marks.data(), 256, 256 * 16384, 528, 32, 512, Drive(0)));
   auto transfers = device_.Transfers();
   const auto& frame = transfers[0].data;
   ASSERT_EQ(frame.size(), 24u);
@@ -226,20 +228,20 @@ TEST_F(FlashCommandTest, PageTransfersNeedThePageBufferAndFitIt) {
   std::vector<uint8_t> data(64 * 512, 0);
   PageMarking marking;
   // No scan yet: nothing is sent.
-  EXPECT_FALSE(FlashReadPages(data.data(), 1, 0, 528, 512, 0));
-  EXPECT_FALSE(FlashWritePage(data.data(), 0, 528, 512, 0, 0));
-  EXPECT_FALSE(FlashWritePages(data.data(), 1, 0, 528, 512, marking, 0));
-  EXPECT_FALSE(FlashWriteTagPage(0, 528, 512, 1, 0));
+  EXPECT_FALSE(FlashReadPages(data.data(), 1, 0, 528, 512, Drive(0)));
+  EXPECT_FALSE(FlashWritePage(data.data(), 0, 528, 512, 0, Drive(0)));
+  EXPECT_FALSE(FlashWritePages(data.data(), 1, 0, 528, 512, marking, Drive(0)));
+  EXPECT_FALSE(FlashWriteTagPage(0, 528, 512, 1, Drive(0)));
   {
     ScopedDriveBuffers drive(3);  // 16 pages per block
-    EXPECT_FALSE(FlashReadPages(data.data(), 17, 0, 528, 512, 0));
-    EXPECT_FALSE(FlashWritePages(data.data(), 17, 0, 528, 512, marking, 0));
-    EXPECT_FALSE(FlashReadPages(data.data(), 1, 0, 528, 512, 1));  // drive 1 has no buffer
+    EXPECT_FALSE(FlashReadPages(data.data(), 17, 0, 528, 512, Drive(0)));
+    EXPECT_FALSE(FlashWritePages(data.data(), 17, 0, 528, 512, marking, Drive(0)));
+    EXPECT_FALSE(FlashReadPages(data.data(), 1, 0, 528, 512, Drive(1)));  // drive 1 has no buffer
     EXPECT_TRUE(device_.Transfers().empty());
-    EXPECT_TRUE(FlashReadPages(data.data(), 16, 0, 528, 512, 0));
+    EXPECT_TRUE(FlashReadPages(data.data(), 16, 0, 528, 512, Drive(0)));
   }
   device_.ClearRecords();
-  EXPECT_FALSE(FlashReadPages(data.data(), 1, 0, 528, 512, 0));  // released again
+  EXPECT_FALSE(FlashReadPages(data.data(), 1, 0, 528, 512, Drive(0)));  // released again
   EXPECT_TRUE(device_.Transfers().empty());
 }
 

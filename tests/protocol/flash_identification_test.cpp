@@ -1,9 +1,10 @@
 // Flash identification, card sizes, and the flash-size export.
-#include "protocol/command_frame.h"
 #include "protocol/flash_identification.h"
+
+#include "api/library_context.h"
+#include "protocol/command_frame.h"
 #include "protocol/flash_types.h"
 #include "protocol/media_state.h"
-#include "api/device_description.h"
 #include "support/library_fixture.h"
 
 namespace orvik::testing {
@@ -40,14 +41,14 @@ TEST(FlashIdentification, ZeroMakerReadsTheCapacityInFourMegabyteUnits) {
 
 TEST(CardSizes, MapToTheSmallestTypeThatHoldsThem) {
   EXPECT_EQ(MmcSizeToFlashType(0), 0u);
-  EXPECT_EQ(MmcSizeToFlashType(2048), 0u);         // 1 MiB
-  EXPECT_EQ(MmcSizeToFlashType(4096), 1u);         // 2 MiB
-  EXPECT_EQ(MmcSizeToFlashType(8192), 2u);         // 4 MiB
-  EXPECT_EQ(MmcSizeToFlashType(62720), 5u);        // 30.6 MB
-  EXPECT_EQ(MmcSizeToFlashType(65536), 5u);        // 32 MiB
+  EXPECT_EQ(MmcSizeToFlashType(2048), 0u);   // 1 MiB
+  EXPECT_EQ(MmcSizeToFlashType(4096), 1u);   // 2 MiB
+  EXPECT_EQ(MmcSizeToFlashType(8192), 2u);   // 4 MiB
+  EXPECT_EQ(MmcSizeToFlashType(62720), 5u);  // 30.6 MB
+  EXPECT_EQ(MmcSizeToFlashType(65536), 5u);  // 32 MiB
   EXPECT_EQ(MmcSizeToFlashType(65536 + 2048), 7u);
-  EXPECT_EQ(MmcSizeToFlashType(1048576), 35u);     // 512 MiB
-  EXPECT_EQ(MmcSizeToFlashType(1050624), 36u);     // 513 MiB
+  EXPECT_EQ(MmcSizeToFlashType(1048576), 35u);  // 512 MiB
+  EXPECT_EQ(MmcSizeToFlashType(1050624), 36u);  // 513 MiB
   // 4 GiB and beyond would wrap in 32 bits and read as a tiny card.
   EXPECT_EQ(MmcSizeToFlashType(8388608), 36u);
   EXPECT_EQ(MmcSizeToFlashType(8388608 + 2048), 36u);
@@ -72,24 +73,25 @@ TEST(FlashTypes, TableRowsAreConsistent) {
 class FlashSizeTest : public LibraryTest {
  protected:
   ~FlashSizeTest() override {
-    protocol::SetDriveMediaKind(protocol::MEDIA_KIND_FLASH);
-    api::SetDccVersion(0);
+    api::Context().SetDriveMediaKind(protocol::MEDIA_KIND_FLASH);
+    api::Context().SetDccVersion(0);
   }
 };
 
 TEST_F(FlashSizeTest, CommandWordCarriesDirectionOnlyForNewFirmware) {
-  api::SetDccVersion(0x101);
-  EXPECT_EQ(protocol::FlashCommandWord(0x03, protocol::kDirFromDevice), 0x800103u);
-  EXPECT_EQ(protocol::FlashCommandWord(0x04, protocol::kDirToDevice), 0x400104u);
-  api::SetDccVersion(0x100);
-  EXPECT_EQ(protocol::FlashCommandWord(0x03, protocol::kDirFromDevice), 0x000103u);
-  api::SetDccVersion(0);
-  EXPECT_EQ(protocol::FlashCommandWord(0x06, protocol::kDirFromDevice), 0x000106u);
+  auto word = [](uint32_t dccVersion, uint32_t operation, uint32_t direction) {
+    api::Context().SetDccVersion(dccVersion);
+    return protocol::FlashCommandWord(operation, direction, api::Context().FlashCommandForm());
+  };
+  EXPECT_EQ(word(0x101, 0x03, protocol::DIR_FROM_DEVICE), 0x800103u);
+  EXPECT_EQ(word(0x101, 0x04, protocol::DIR_TO_DEVICE), 0x400104u);
+  EXPECT_EQ(word(0x100, 0x03, protocol::DIR_FROM_DEVICE), 0x000103u);
+  EXPECT_EQ(word(0, 0x06, protocol::DIR_FROM_DEVICE), 0x000106u);
 }
 
 TEST_F(FlashSizeTest, ReadIdFrameAndMapping) {
   OpenQuietly();
-  api::SetDccVersion(0x101);
+  api::Context().SetDccVersion(0x101);
   device_.QueueReply(Words24({0, 0x75EC}));
   ORVIK_ULONG type = 99, failed = 99;
   EXPECT_EQ(OrvikGetFlashSizes(&type, &failed), ACCESS_DEVICE_ANSWERED);
@@ -123,7 +125,7 @@ TEST_F(FlashSizeTest, TransportFailureSetsFailedAndKeepsTheType) {
 
 TEST_F(FlashSizeTest, CardDriveIsSizedByTheDetect) {
   OpenQuietly();
-  protocol::SetDriveMediaKind(protocol::MEDIA_KIND_MMC);
+  api::Context().SetDriveMediaKind(protocol::MEDIA_KIND_MMC);
   std::vector<uint8_t> detect(15, 0);
   detect[3] = 0x00;
   detect[4] = 0xF5;  // 62,720 blocks
@@ -131,7 +133,7 @@ TEST_F(FlashSizeTest, CardDriveIsSizedByTheDetect) {
   ORVIK_ULONG type = 0, failed = 0;
   EXPECT_EQ(OrvikGetFlashSizes(&type, &failed), ACCESS_DEVICE_ANSWERED);
   EXPECT_EQ(type, 5u);
-  EXPECT_EQ(protocol::MediaStateFor(0)->cardCapacity, 62720u);
+  EXPECT_EQ(api::Context().DriveState(0)->cardCapacity, 62720u);
   EXPECT_EQ(device_.Transfers()[0].data,
             (std::vector<uint8_t>{0x00, 0x02, 0x00, 0x00, 0x00, 0x00}));
 
@@ -144,8 +146,8 @@ TEST_F(FlashSizeTest, CardDriveIsSizedByTheDetect) {
 TEST_F(FlashSizeTest, OnlyDriveZeroCanBePrepared) {
   EXPECT_EQ(OrvikFatPrepareSupported(0), 1);
   EXPECT_EQ(OrvikFatPrepareSupported(1), 0);
-  EXPECT_EQ(protocol::MediaStateFor(1), nullptr);
-  EXPECT_EQ(protocol::MediaStateFor(255), nullptr);
+  EXPECT_EQ(api::Context().DriveState(1), nullptr);
+  EXPECT_EQ(api::Context().DriveState(255), nullptr);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "api/library_context.h"
 #include "media/block_status.h"
 #include "media/cis_page.h"
 #include "media/format_layout.h"
@@ -32,8 +33,8 @@ inline std::pair<uint8_t, uint8_t> AddressField(uint32_t logicalBlock) {
 // Restores the drive's media kind (a constant of the build) on every path.
 class MediaKindGuard {
  public:
-  explicit MediaKindGuard(int32_t kind) { protocol::SetDriveMediaKind(kind); }
-  ~MediaKindGuard() { protocol::SetDriveMediaKind(protocol::MEDIA_KIND_FLASH); }
+  explicit MediaKindGuard(int32_t kind) { api::Context().SetDriveMediaKind(kind); }
+  ~MediaKindGuard() { api::Context().SetDriveMediaKind(protocol::MEDIA_KIND_FLASH); }
   MediaKindGuard(const MediaKindGuard&) = delete;
   MediaKindGuard& operator=(const MediaKindGuard&) = delete;
 };
@@ -63,7 +64,7 @@ class QuickFormatTest : public SimPlayerTest {
     StartScanned(config);
   }
 
-  const protocol::DriveMediaState& Drive() const { return *protocol::MediaStateFor(0); }
+  const protocol::DriveMediaState& Drive() const { return *api::Context().DriveState(0); }
   uint8_t Entry(uint32_t block) const { return Drive().blockStatus[block]; }
   uint32_t PagesPerBlock() const { return player_->PagesPerBlock(); }
 

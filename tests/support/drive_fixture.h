@@ -2,7 +2,7 @@
 // scan, so that page commands can be checked on their own.
 #pragma once
 
-#include "platform/os.h"
+#include "api/library_context.h"
 #include "protocol/flash_types.h"
 #include "protocol/media_state.h"
 
@@ -10,16 +10,16 @@ namespace orvik::testing {
 
 class ScopedDriveBuffers {
  public:
-  explicit ScopedDriveBuffers(uint32_t flashType) : state_(*protocol::MediaStateFor(0)) {
+  explicit ScopedDriveBuffers(uint32_t flashType) : state_(*api::Context().DriveState(0)) {
     protocol::ReleaseDriveBuffers(state_);
     const auto& type = protocol::kFlashTypes[flashType];
     state_.flashType = flashType;
-    state_.pageBuffer = static_cast<uint8_t*>(os::TheOs().AllocatePages(type.RawBlockBytes()));
-    state_.blockStatus = static_cast<uint8_t*>(os::TheOs().AllocatePages(type.blockCount));
+    state_.pageBuffer.Allocate(type.RawBlockBytes());
+    state_.blockStatus.Allocate(type.blockCount);
   }
   ~ScopedDriveBuffers() {
     protocol::ReleaseDriveBuffers(state_);
-    state_.flashType = protocol::kFlashTypeUnknown;
+    state_.flashType = FLASH_TYPE_UNKNOWN;
   }
   ScopedDriveBuffers(const ScopedDriveBuffers&) = delete;
   ScopedDriveBuffers& operator=(const ScopedDriveBuffers&) = delete;

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "api/reservation.h"
+#include "firmware/reserved_area.h"
 #include "platform/os.h"
 
 namespace orvik::testing {
@@ -62,7 +62,7 @@ TEST(Registry, ReadsTheReservationThatWasSetWithReg) {
   EXPECT_TRUE(read.found);
   EXPECT_EQ(read.value, kilobytes);
   uint32_t blockBytes = 512 * 32;
-  EXPECT_EQ(api::ReadReservedBlockCount(512, 32),
+  EXPECT_EQ(firmware::ReadReservedBlockCount(512, 32),
             static_cast<uint32_t>((uint64_t{kilobytes} * 1024 + blockBytes - 1) / blockBytes));
 }
 
@@ -73,15 +73,15 @@ TEST(Registry, ValueShapesAsAFourByteQuerySeesThem) {
 
   DWORD one = 1;
   saved.Set(REG_DWORD, &one, sizeof one);
-  EXPECT_EQ(api::ReadReservedBlockCount(512, 32), 1u);
+  EXPECT_EQ(firmware::ReadReservedBlockCount(512, 32), 1u);
 
   DWORD kilobytes = 1025;
   saved.Set(REG_DWORD, &kilobytes, sizeof kilobytes);
-  EXPECT_EQ(api::ReadReservedBlockCount(512, 32), 65u);
+  EXPECT_EQ(firmware::ReadReservedBlockCount(512, 32), 65u);
 
   saved.Remove();
   EXPECT_FALSE(os.ReadReservedKilobytes().found);
-  EXPECT_EQ(api::ReadReservedBlockCount(512, 32), 0u);
+  EXPECT_EQ(firmware::ReadReservedBlockCount(512, 32), 0u);
 
   // The type is not examined: a short string reads as its bytes...
   saved.Set(REG_SZ, "7", 2);
@@ -92,7 +92,7 @@ TEST(Registry, ValueShapesAsAFourByteQuerySeesThem) {
   const BYTE eight[8] = {1, 0, 0, 0, 0, 0, 0, 0};
   saved.Set(REG_BINARY, eight, sizeof eight);
   EXPECT_FALSE(os.ReadReservedKilobytes().found);
-  EXPECT_EQ(api::ReadReservedBlockCount(512, 32), 0u);
+  EXPECT_EQ(firmware::ReadReservedBlockCount(512, 32), 0u);
 }
 
 }  // namespace

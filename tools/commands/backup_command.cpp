@@ -14,10 +14,10 @@
 #include "cli/shell_quote.h"
 #include "commands/commands.h"
 #include "device/flash_copy.h"
+#include "host/host_internals.h"
 #include "media/media_runner.h"
 #include "output/progress_monitor.h"
 #include "output/tool_error.h"
-#include "protocol/flash_types.h"
 #include "sim/inspect/volume_export.h"
 
 namespace orvik::tool {
@@ -32,13 +32,13 @@ int RunBackup(CommandContext& context, const std::string& output) {
          "Give another file name with --output, or remove the old one first.");
   std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context, *session);
-  const protocol::FlashTypeDescriptor& type = media.FlashType();
+  const host::FlashTypeDescriptor& type = media.FlashType();
   InterruptGuard guard;
   media.Scan();  // leaves the page buffer the reads go through
   FlashPages pages(type);
   WorkBar bar(context.console, "Reading the volume");
-  std::shared_ptr<sim::Player> copy = CopyBlocks(
-      pages, protocol::FirstZoneBlocks(type.typeIndex), [&](uint32_t block, uint32_t all) {
+  std::shared_ptr<sim::Player> copy =
+      CopyBlocks(pages, host::FirstZoneBlocks(type.typeIndex), [&](uint32_t block, uint32_t all) {
         bar.Update(100.0 * (block + 1) / all);
         ThrowIfInterrupted("A backup reads only; the player is as it was.",
                            "Run the backup again to save the whole volume.");

@@ -6,10 +6,10 @@
 #include "cli/interruption.h"
 #include "commands/commands.h"
 #include "device/flash_copy.h"
+#include "host/host_internals.h"
 #include "media/media_runner.h"
 #include "output/block_view.h"
 #include "output/progress_monitor.h"
-#include "protocol/flash_types.h"
 
 namespace orvik::tool {
 namespace {
@@ -27,7 +27,7 @@ int RunBlocks(CommandContext& context, const BlocksOptions& options) {
   std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();
-  const protocol::FlashTypeDescriptor& type = media.FlashType();
+  const host::FlashTypeDescriptor& type = media.FlashType();
   InterruptGuard guard;
   const ScanFacts scan = media.Scan();
   FlashPages pages(type);

@@ -16,10 +16,10 @@
 #include "commands/firmware_steps.h"
 #include "commands/version_table.h"
 #include "device/stored_layout.h"
+#include "host/host_internals.h"
 #include "media/media_runner.h"
 #include "media/reservation_plan.h"
 #include "output/tool_error.h"
-#include "protocol/flash_types.h"
 
 namespace orvik::tool {
 namespace {
@@ -38,8 +38,8 @@ struct ReflashOptions {
   std::optional<uint32_t> reserveKiloBytes;  // --reserve: instead of the manifest's
 };
 
-const protocol::FlashTypeDescriptor& TypeOf(const FlashFacts& flash) {
-  return *protocol::FlashTypeFor(flash.type);  // Flash() refused unknown types
+const host::FlashTypeDescriptor& TypeOf(const FlashFacts& flash) {
+  return *host::FlashTypeFor(flash.type);  // Flash() refused unknown types
 }
 
 void PrintHeader(Console& console, const Manifest& manifest) {
@@ -128,7 +128,7 @@ void WriteReservationIfNeeded(CommandContext& context, const Session& session,
 // the way out is that value again, not the reflash.
 ReservationPlan PlanUpdateOrRestore(MediaRunner& media, HostFileSet& files,
                                     const Manifest& manifest, const Session& session,
-                                    const protocol::FlashTypeDescriptor& type) {
+                                    const host::FlashTypeDescriptor& type) {
   try {
     return PlanUpdateReservation(manifest, ReadReservation(session.ReservationFile()), type,
                                  session.CommandOptions());

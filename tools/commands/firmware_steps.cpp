@@ -2,17 +2,17 @@
 
 #include <fmt/format.h>
 
-#include "firmware/file_sizes.h"
+#include "host/host_internals.h"
 
 namespace orvik::tool {
 namespace {
 
 nlohmann::json FilesToWrite(CommandContext& context, const Manifest& manifest,
-                            const protocol::FlashTypeDescriptor& type) {
+                            const host::FlashTypeDescriptor& type) {
   nlohmann::json files = nlohmann::json::array();
   for (const ManifestFile& file : manifest.files) {
     const uint64_t blocks =
-        firmware::BlockRoundedFileSize(file.lengthToWrite, type) / type.BlockBytes();
+        host::BlockRoundedFileSize(file.lengthToWrite, type) / type.BlockBytes();
     files.push_back({{"tag", TagText(file.tag)},
                      {"path", file.path},
                      {"bytes", file.lengthToWrite},
@@ -44,7 +44,7 @@ void SayDryRun(CommandContext& context) {
 
 nlohmann::json DescribeUpdatePlan(CommandContext& context, const Manifest& manifest,
                                   const ReservationPlan& plan,
-                                  const protocol::FlashTypeDescriptor& type) {
+                                  const host::FlashTypeDescriptor& type) {
   SayDryRun(context);
   nlohmann::json out;
   out["reservation"] = ReservationStep(context, plan);
@@ -56,7 +56,7 @@ nlohmann::json DescribeUpdatePlan(CommandContext& context, const Manifest& manif
 
 nlohmann::json DescribeLayoutPlan(CommandContext& context, const Manifest* manifest,
                                   const ReservationPlan* plan,
-                                  const protocol::FlashTypeDescriptor& type, bool quickFormat,
+                                  const host::FlashTypeDescriptor& type, bool quickFormat,
                                   bool eraseData) {
   SayDryRun(context);
   nlohmann::json out;

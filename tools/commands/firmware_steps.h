@@ -7,19 +7,19 @@
 
 #include "commands/context.h"
 #include "firmware/manifest.h"
+#include "host/host_internals.h"
 #include "media/reservation_plan.h"
-#include "protocol/flash_types.h"
 
 namespace orvik::tool {
 
 nlohmann::json DescribeUpdatePlan(CommandContext& context, const Manifest& manifest,
                                   const ReservationPlan& plan,
-                                  const protocol::FlashTypeDescriptor& type);
+                                  const host::FlashTypeDescriptor& type);
 
 // The full reflash (quickFormat) or the full format with firmware (not).
 nlohmann::json DescribeLayoutPlan(CommandContext& context, const Manifest* manifest,
                                   const ReservationPlan* plan,
-                                  const protocol::FlashTypeDescriptor& type, bool quickFormat,
+                                  const host::FlashTypeDescriptor& type, bool quickFormat,
                                   bool eraseData);
 
 // One line saying that this was a dry run.

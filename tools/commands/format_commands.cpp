@@ -8,9 +8,9 @@
 #include "cli/shell_quote.h"
 #include "commands/commands.h"
 #include "commands/firmware_steps.h"
+#include "host/host_internals.h"
 #include "media/media_runner.h"
 #include "media/reservation_plan.h"
-#include "protocol/flash_types.h"
 
 namespace orvik::tool {
 namespace {
@@ -71,7 +71,7 @@ int RunFullFormat(CommandContext& context, const FullFormatOptions& options) {
   std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();
-  const protocol::FlashTypeDescriptor& type = media.FlashType();
+  const host::FlashTypeDescriptor& type = media.FlashType();
   context.result["flash"] = ToJson(flash);
   std::optional<ReservationPlan> plan;
   if (manifest)

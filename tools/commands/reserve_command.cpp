@@ -4,10 +4,10 @@
 
 #include "commands/commands.h"
 #include "firmware/manifest.h"
+#include "host/host_internals.h"
 #include "media/media_runner.h"
 #include "media/reservation_plan.h"
 #include "output/tool_error.h"
-#include "protocol/flash_types.h"
 #include "target/reservation_config.h"
 
 namespace orvik::tool {
@@ -33,7 +33,7 @@ std::string InBlocks(uint32_t kiloBytes) {
 void RefuseMoreThanTheFlashHolds(CommandContext& context, uint32_t kiloBytes) {
   std::unique_ptr<Session> session = Session::Open(context.console, context.global.Target(), false);
   MediaRunner media(context, *session);
-  const protocol::FlashTypeDescriptor& type = *protocol::FlashTypeFor(media.Flash().type);
+  const host::FlashTypeDescriptor& type = *host::FlashTypeFor(media.Flash().type);
   session->Close();
   const uint32_t most = MaxReservableBlocks(type);
   if (ReservedBlocks(kiloBytes, type.BlockBytes()) <= most) return;

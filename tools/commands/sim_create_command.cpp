@@ -10,8 +10,8 @@
 #include "commands/commands.h"
 #include "commands/sim_player.h"
 #include "device/device_queries.h"
+#include "host/host_internals.h"
 #include "output/tool_error.h"
-#include "protocol/flash_identification.h"
 #include "sim/geometry.h"
 #include "target/folder_lock.h"
 
@@ -124,7 +124,7 @@ int RunSimCreate(CommandContext& context, const SimCreateOptions& options) {
   const std::optional<sim::FlashIdCodes> givenCodes = GivenIdCodes(options);
   const sim::FlashIdCodes codes = sim::DefaultIdCodes(options.flashType);
   if (!givenCodes &&
-      protocol::FlashTypeForIdentification(codes.maker, codes.device) != options.flashType)
+      host::FlashTypeForIdentification(codes.maker, codes.device) != options.flashType)
     Fail("usage",
          fmt::format("--flash-type: the library does not support flash type {} (its chip is not "
                      "one the library identifies).",

@@ -14,14 +14,10 @@
 #include "cli/shell_quote.h"
 #include "commands/commands.h"
 #include "device/flash_pages.h"
-#include "firmware/file_preparation.h"
-#include "firmware/file_sizes.h"
-#include "media/block_status.h"
+#include "host/host_internals.h"
 #include "media/media_runner.h"
 #include "media/reservation_plan.h"
 #include "output/tool_error.h"
-#include "protocol/flash_commands.h"
-#include "protocol/media_state.h"
 
 namespace orvik::tool {
 namespace {
@@ -48,7 +44,7 @@ bool AllOnes(const uint8_t* data, size_t length) {
 // unused and holds erased data).  Pages past the data written may also
 // read erased.
 std::optional<Difference> CompareBlock(std::span<const uint8_t> raw,
-                                       const protocol::FlashTypeDescriptor& type,
+                                       const host::FlashTypeDescriptor& type,
                                        const uint8_t* expected, uint64_t writtenPages) {
   for (uint32_t page = 0; page < type.pagesPerBlock; ++page) {
     const uint8_t* data = raw.data() + size_t{page} * type.pageSize;
@@ -72,33 +68,33 @@ std::optional<Difference> CompareBlock(std::span<const uint8_t> raw,
 int RunVerify(CommandContext& context, const std::string& manifestPath) {
   FirmwareSetStart opened(context, manifestPath);
   auto& [manifest, files, session, media] = opened;
-  const protocol::FlashTypeDescriptor& type = media.FlashType();
+  const host::FlashTypeDescriptor& type = media.FlashType();
   ReservationSetting configured = ReadReservation(session->ReservationFile());
   RunReservation scoped(configured.kiloBytes ? 0 : manifest.totalKiloBytesReserved.value_or(0),
                         session->ReservationFile());
 
-  firmware::PreparedFileSet prepared;
-  const firmware::PrepareStatus readied = firmware::PrepareFiles(
+  host::PreparedFileSet prepared;
+  const host::PrepareStatus readied = host::PrepareFiles(
       type, {files.Data(), files.Lengths(), files.PrefixData(), files.PrefixLengths()},
       files.Record(), prepared);
-  if (readied != firmware::PrepareStatus::kDone)
+  if (readied != host::PrepareStatus::kDone)
     media.FailWith(MediaOperation::kFileVersions, static_cast<int>(readied), &manifest, nullptr);
   InterruptGuard guard;
   media.Scan(files);
-  const protocol::DriveMediaState& drive = *protocol::MediaStateFor(0);
+  const host::DriveMediaState& drive = *host::ScannedDrive();
   FlashPages pages(type);
 
   // The system blocks in physical order, with the tag of their marks.
   std::vector<SystemBlock> system;
   for (uint32_t block = drive.cisBlock + 1; block < type.blockCount; ++block) {
     const uint8_t entry = drive.blockStatus[block];
-    if (entry == media::BLOCK_BAD || entry == media::BLOCK_FORMAT_USED ||
-        entry == media::BLOCK_CIS || entry == media::BLOCK_GOOD)
+    if (entry == host::BLOCK_BAD || entry == host::BLOCK_FORMAT_USED || entry == host::BLOCK_CIS ||
+        entry == host::BLOCK_GOOD)
       continue;
     SystemBlock found{block, std::nullopt};
     std::span<const uint8_t> marks = pages.Read(block, 0, 2);
-    if (!marks.empty() && SpareWord(marks, type, 0) == protocol::SYSTEM_MARK &&
-        (SpareWord(marks, type, 1) & 0xFF) == protocol::FILE_MARK)
+    if (!marks.empty() && SpareWord(marks, type, 0) == host::SYSTEM_MARK &&
+        (SpareWord(marks, type, 1) & 0xFF) == host::FILE_MARK)
       found.tag = static_cast<uint8_t>(SpareWord(marks, type, 1) >> 8);
     system.push_back(found);
   }
@@ -108,7 +104,7 @@ int RunVerify(CommandContext& context, const std::string& manifestPath) {
   std::map<uint32_t, std::pair<uint32_t, uint32_t>> expected;  // block -> (file, block index)
   auto assign = [&](uint32_t file, bool low) {
     const uint64_t blocks =
-        firmware::BlockRoundedFileSize(prepared[file].lengthToWrite, type) / type.BlockBytes();
+        host::BlockRoundedFileSize(prepared[file].lengthToWrite, type) / type.BlockBytes();
     uint32_t index = 0;
     for (const SystemBlock& block : system) {
       if (index == blocks) break;
@@ -133,7 +129,7 @@ int RunVerify(CommandContext& context, const std::string& manifestPath) {
     std::string tag = block.tag ? TagText(*block.tag) : "";
     if (auto it = expected.find(block.block); it != expected.end()) {
       const auto [file, index] = it->second;
-      const firmware::PreparedFile& image = prepared[file];
+      const host::PreparedFile& image = prepared[file];
       const uint64_t start = uint64_t{index} * type.BlockBytes();
       const uint64_t written =
           image.lengthToWrite > start

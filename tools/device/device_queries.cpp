@@ -2,9 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "protocol/command_frame.h"
-#include "protocol/device_queries.h"
-#include "protocol/flash_types.h"
+#include "host/host_internals.h"
 
 namespace orvik::tool {
 namespace {
@@ -14,17 +12,16 @@ namespace {
 // the exported transfers, and reads the record with the library's reader).
 void ReadDescription(Console& console, DeviceFacts& facts) {
   uint8_t frame[3] = {};
-  protocol::PutWord24(frame, protocol::kCmdGetDeviceInfo);
-  uint8_t reply[protocol::kDeviceInfoLength] = {};
+  host::PutWord24(frame, host::CMD_GET_DEVICE_INFO);
+  uint8_t reply[host::kDeviceInfoLength] = {};
   if (OrvikDDWrite(frame, sizeof frame) != 1 || OrvikDDRead(reply, sizeof reply) != 1) {
     console.Step("device information exchange -> failed");
     return;
   }
   facts.descriptionRead = true;
-  const uint32_t count = protocol::DeviceInfoItemCount(reply);
+  const uint32_t count = host::DeviceInfoItemCount(reply);
   for (uint32_t i = 0; i < count; ++i)
-    facts.description.emplace_back(protocol::DeviceInfoTag(reply, i),
-                                   protocol::DeviceInfoValue(reply, i));
+    facts.description.emplace_back(host::DeviceInfoTag(reply, i), host::DeviceInfoValue(reply, i));
   console.Step(fmt::format("device information exchange -> {} items", count));
 }
 
@@ -64,7 +61,7 @@ DeviceFacts QueryDevice(Console& console) {
 FlashFacts FlashGeometry(uint32_t type) {
   FlashFacts facts;
   facts.type = type;
-  if (const protocol::FlashTypeDescriptor* descriptor = protocol::FlashTypeFor(type)) {
+  if (const host::FlashTypeDescriptor* descriptor = host::FlashTypeFor(type)) {
     facts.pagesPerBlock = descriptor->pagesPerBlock;
     facts.blockCount = descriptor->blockCount;
     facts.logicalBlockCount = descriptor->logicalBlockCount;

@@ -7,13 +7,13 @@
 #include <cstdint>
 #include <span>
 
-#include "protocol/flash_types.h"
+#include "host/host_internals.h"
 
 namespace orvik::tool {
 
 class FlashPages {
  public:
-  explicit FlashPages(const protocol::FlashTypeDescriptor& type) : type_(type) {}
+  explicit FlashPages(const host::FlashTypeDescriptor& type) : type_(type) {}
 
   // Reads count (1 to pagesPerBlock) raw pages from page `page` of block;
   // the bytes stay valid until the next read.  Empty when the read failed
@@ -22,14 +22,14 @@ class FlashPages {
   // The whole block, raw.
   std::span<const uint8_t> ReadBlock(uint32_t block) { return Read(block, 0, type_.pagesPerBlock); }
 
-  const protocol::FlashTypeDescriptor& Type() const { return type_; }
+  const host::FlashTypeDescriptor& Type() const { return type_; }
 
  private:
-  const protocol::FlashTypeDescriptor& type_;
+  const host::FlashTypeDescriptor& type_;
 };
 
 // The 16-bit word at redundant bytes 6-7 of page `page` of a raw run of pages.
-uint16_t SpareWord(std::span<const uint8_t> pages, const protocol::FlashTypeDescriptor& type,
+uint16_t SpareWord(std::span<const uint8_t> pages, const host::FlashTypeDescriptor& type,
                    uint32_t page);
 
 }  // namespace orvik::tool

@@ -7,16 +7,13 @@
 #include <span>
 #include <vector>
 
-#include "firmware/file_sizes.h"
-#include "firmware/srecord_image.h"
-#include "firmware/srecord_record.h"
-#include "firmware/version_words.h"
+#include "host/host_internals.h"
 #include "output/tool_error.h"
 
 namespace orvik::tool {
 namespace {
 
-using firmware::SRecordError;
+using host::SRecordError;
 
 [[noreturn]] void Refuse(const Manifest& manifest, const ManifestFile& file,
                          const std::string& where, const std::string& problem) {
@@ -62,11 +59,11 @@ size_t LineOf(std::span<const uint8_t> text, size_t offset) {
   return 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + offset, '\n'));
 }
 
-firmware::ConversionResult Convert(std::span<const uint8_t> text, std::span<const uint8_t> prefix) {
+host::ConversionResult Convert(std::span<const uint8_t> text, std::span<const uint8_t> prefix) {
   // Three times the input: the room the library gives a conversion, enough
   // also for records that start inside other records.
-  std::vector<uint8_t> output(3 * (text.size() + prefix.size()) + firmware::kConversionSlackBytes);
-  return firmware::ConvertSRecordImage(text, prefix, output);
+  std::vector<uint8_t> output(3 * (text.size() + prefix.size()) + host::kConversionSlackBytes);
+  return host::ConvertSRecordImage(text, prefix, output);
 }
 
 // The first line at which the library's conversion fails: the shortest run
@@ -94,31 +91,31 @@ bool IsEndType(uint8_t type) { return type == '9'; }
 void CheckSRecordFile(const Manifest& manifest, ManifestFile& file) {
   const std::span<const uint8_t> text(file.content);
   const std::span<const uint8_t> prefix(file.prefix);
-  const firmware::ConversionResult converted = Convert(text, prefix);
+  const host::ConversionResult converted = Convert(text, prefix);
   if (!converted.ok())
     Refuse(manifest, file, fmt::format("line {}", FirstFailingLine(text, prefix)),
            ErrorText(converted.error));
-  if (size_t at = firmware::FindRecordStart(text, 0, IsUnloadedDataType); at < text.size())
+  if (size_t at = host::FindRecordStart(text, 0, IsUnloadedDataType); at < text.size())
     Refuse(manifest, file, fmt::format("line {}", LineOf(text, at)),
            fmt::format("an S{} data record: the player loads only S1 records (16-bit addresses), "
                        "so its data would be dropped",
                        static_cast<char>(text[at + 1])));
   size_t last = text.size();
-  for (size_t at = firmware::FindRecordStart(text, 0, IsEndType); at < text.size();
-       at = firmware::FindRecordStart(text, at + 1, IsEndType))
+  for (size_t at = host::FindRecordStart(text, 0, IsEndType); at < text.size();
+       at = host::FindRecordStart(text, at + 1, IsEndType))
     last = at;
   if (last == text.size())
     Refuse(manifest, file, "end of file",
            "there is no end record (S9), so the file carries no version and may be cut short");
   uint8_t count = 0;
-  if (firmware::FrameRecord(text, last, count) != SRecordError::kNone ||
-      count != firmware::kVersionRecordCount)
+  if (host::FrameRecord(text, last, count) != SRecordError::kNone ||
+      count != host::kVersionRecordCount)
     Refuse(manifest, file, fmt::format("line {}", LineOf(text, last)),
            fmt::format("the end record (S9) carries no version words (its count is {:02X}, a "
                        "versioned end record has {:02X})",
-                       count, firmware::kVersionRecordCount));
-  firmware::VersionWords words;
-  if (!firmware::ReadSRecordVersion(text, words))
+                       count, host::kVersionRecordCount));
+  host::VersionWords words;
+  if (!host::ReadSRecordVersion(text, words))
     Refuse(manifest, file, fmt::format("line {}", LineOf(text, last)),
            "the end record (S9) does not match its checksum");
   file.lengthToWrite = converted.imageLength;
@@ -127,16 +124,15 @@ void CheckSRecordFile(const Manifest& manifest, ManifestFile& file) {
 
 void CheckRawFile(const Manifest& manifest, ManifestFile& file) {
   const std::span<const uint8_t> data(file.content);
-  const size_t trailerAt = data.size() >= firmware::kVersionTrailerBytes
-                               ? data.size() - firmware::kVersionTrailerBytes
-                               : 0;
-  if (data.size() < firmware::kVersionTrailerBytes ||
+  const size_t trailerAt =
+      data.size() >= host::kVersionTrailerBytes ? data.size() - host::kVersionTrailerBytes : 0;
+  if (data.size() < host::kVersionTrailerBytes ||
       std::memcmp(data.data() + trailerAt, "Version", 7) != 0)
     Refuse(manifest, file, fmt::format("offset {}", trailerAt),
            "the file does not end with its \"Version\" trailer (\"Version\" and four 16-bit "
            "words), so it is not a firmware file of the player");
-  const firmware::VersionWords words = firmware::ReadVersionTrailer(data);
-  file.lengthToWrite = firmware::PaddedFileSize(data.size());
+  const host::VersionWords words = host::ReadVersionTrailer(data);
+  file.lengthToWrite = host::PaddedFileSize(data.size());
   file.version = {words.a[0], words.a[1], words.b[0], words.b[1]};
 }
 
@@ -151,10 +147,10 @@ void CheckFirmwareFiles(Manifest& manifest) {
   }
 }
 
-uint64_t BlocksNeeded(const Manifest& manifest, const protocol::FlashTypeDescriptor& type) {
+uint64_t BlocksNeeded(const Manifest& manifest, const host::FlashTypeDescriptor& type) {
   uint64_t bytes = 0;
   for (const ManifestFile& file : manifest.files)
-    if (file.lengthToWrite != 0) bytes += firmware::BlockRoundedFileSize(file.lengthToWrite, type);
+    if (file.lengthToWrite != 0) bytes += host::BlockRoundedFileSize(file.lengthToWrite, type);
   return bytes / type.BlockBytes();
 }
 

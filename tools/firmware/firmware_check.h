@@ -17,7 +17,7 @@
 #include <string>
 
 #include "firmware/manifest.h"
-#include "protocol/flash_types.h"
+#include "host/host_internals.h"
 
 namespace orvik::tool {
 
@@ -27,6 +27,6 @@ void CheckFirmwareFiles(Manifest& manifest);
 
 // Blocks the library's fit check counts for the checked set on this flash
 // type (the 510-to-512 rule applied, each file rounded to whole blocks).
-uint64_t BlocksNeeded(const Manifest& manifest, const protocol::FlashTypeDescriptor& type);
+uint64_t BlocksNeeded(const Manifest& manifest, const host::FlashTypeDescriptor& type);
 
 }  // namespace orvik::tool

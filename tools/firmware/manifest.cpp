@@ -11,9 +11,8 @@
 #include <set>
 
 #include "firmware/firmware_check.h"
-#include "firmware/srecord_record.h"
+#include "host/host_internals.h"
 #include "output/tool_error.h"
-#include "protocol/flash_types.h"
 
 namespace orvik::tool {
 namespace {
@@ -26,7 +25,7 @@ constexpr uint8_t kFirstRefusedTag = 0xFB;  // markers of 0xFB..0xFF collide wit
 // player (the player's own flash is checked once it is known).
 uint64_t LargestFlashBytes() {
   uint64_t largest = 0;
-  for (const protocol::FlashTypeDescriptor& type : protocol::kFlashTypes)
+  for (const host::FlashTypeDescriptor& type : host::kFlashTypes)
     largest = std::max<uint64_t>(largest, uint64_t{type.blockCount} * type.BlockBytes());
   return largest;
 }
@@ -99,8 +98,8 @@ bool IsLoadType(uint8_t type) { return type == '1'; }
 // An S-record text holds at least one S1 record; a binary read as S-record
 // text would convert to a firmware without code.
 bool HoldsLoadRecord(const std::vector<uint8_t>& text) {
-  for (size_t at = firmware::FindRecordStart(text, 0, IsLoadType); at < text.size();
-       at = firmware::FindRecordStart(text, at + 1, IsLoadType))
+  for (size_t at = host::FindRecordStart(text, 0, IsLoadType); at < text.size();
+       at = host::FindRecordStart(text, at + 1, IsLoadType))
     if (at == 0 || text[at - 1] == '\n') return true;  // "S1" inside binary bytes is no record
   return false;
 }

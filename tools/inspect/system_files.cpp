@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <map>
 
-#include "protocol/byte_order.h"
+#include "host/host_internals.h"
 #include "sim/inspect/page_check.h"
 
 namespace orvik::tool {
@@ -26,7 +26,7 @@ bool DataAllOnes(const sim::RawPage& page) {
 }
 
 uint16_t SpareWord(const sim::RawPage& page) {
-  return protocol::GetLittleEndian16(&page[sim::kPageDataBytes + sim::kSpareAddress1]);
+  return host::GetLittleEndian16(&page[sim::kPageDataBytes + sim::kSpareAddress1]);
 }
 
 struct BlockContent {

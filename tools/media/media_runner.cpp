@@ -3,9 +3,8 @@
 #include <fmt/format.h>
 
 #include "firmware/firmware_check.h"
+#include "host/host_internals.h"
 #include "media/update_repair.h"
-#include "protocol/flash_types.h"
-#include "protocol/media_state.h"
 #include "target/reservation_config.h"
 
 namespace orvik::tool {
@@ -49,8 +48,8 @@ const FlashFacts& MediaRunner::Flash() {
 
 void MediaRunner::ResetProgress() { OrvikSetPhase(0, 0.0, nullptr); }
 
-const protocol::FlashTypeDescriptor& MediaRunner::FlashType() {
-  return *protocol::FlashTypeFor(Flash().type);
+const host::FlashTypeDescriptor& MediaRunner::FlashType() {
+  return *host::FlashTypeFor(Flash().type);
 }
 
 ScanFacts MediaRunner::Scan() {
@@ -195,7 +194,7 @@ ScanFacts MediaRunner::LastScan() const {
   // The library keeps what the scan found in drive 0's state; a host has no
   // export for it, so the tool (linked with the library) reads it there.
   ScanFacts facts;
-  if (const protocol::DriveMediaState* drive = protocol::MediaStateFor(0)) {
+  if (const host::DriveMediaState* drive = host::ScannedDrive()) {
     facts.cisBlock = drive->cisBlock;
     facts.systemBlockCount = drive->systemBlockCount;
     facts.firstReservedBlock = drive->firstReservedBlock;
@@ -211,11 +210,11 @@ StatusContext MediaRunner::ContextFor(const Manifest* manifest, const PhaseTrace
   if (flashQueried_ && flash_.Known()) {
     status.blockBytes = flash_.BlockBytes();
     status.reservedBlocks = ReservedBlocks(status.reservedKiloBytes, status.blockBytes);
-    const protocol::DriveMediaState* drive = protocol::MediaStateFor(0);
-    if (drive != nullptr && drive->blockStatus != nullptr)
+    const host::DriveMediaState* drive = host::ScannedDrive();
+    if (drive != nullptr && !drive->blockStatus.empty())
       status.systemBlocksFound = drive->systemBlockCount;
     if (manifest != nullptr)
-      if (const protocol::FlashTypeDescriptor* type = protocol::FlashTypeFor(flash_.type))
+      if (const host::FlashTypeDescriptor* type = host::FlashTypeFor(flash_.type))
         status.blocksNeeded = static_cast<int64_t>(BlocksNeeded(*manifest, *type));
   }
   if (manifest != nullptr) status.manifestPath = manifest->path;

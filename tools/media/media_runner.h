@@ -10,8 +10,8 @@
 #include "explain/status_text.h"
 #include "firmware/host_file_set.h"
 #include "firmware/manifest.h"
+#include "host/host_internals.h"
 #include "output/progress_monitor.h"
-#include "protocol/flash_types.h"
 #include "target/session.h"
 
 namespace orvik::tool {
@@ -47,7 +47,7 @@ class MediaRunner {
   // when the player does not answer or its flash is of no known type.
   const FlashFacts& Flash();
   // The library's descriptor of that flash type.
-  const protocol::FlashTypeDescriptor& FlashType();
+  const host::FlashTypeDescriptor& FlashType();
 
   // OrvikBuildBlockStatus with the scan's progress shown.
   ScanFacts Scan(HostFileSet& files);

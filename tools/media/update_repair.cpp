@@ -3,7 +3,7 @@
 #include <fmt/format.h>
 
 #include "cli/shell_quote.h"
-#include "media/update_recovery.h"
+#include "host/host_internals.h"
 
 namespace orvik::tool {
 namespace {
@@ -20,17 +20,16 @@ std::string ManifestOption(const StatusContext& words) {
 }  // namespace
 
 void AdviseAfterRefusedUpdate(Problem& problem, const StatusContext& words) {
-  const media::SystemAreaAssessment found = media::AssessSystemArea();
+  const host::SystemAreaAssessment found = host::AssessSystemArea();
   const std::string backup = Suggest(words, "backup --output player-backup.img");
   const std::string reflash = Suggest(words, "reflash " + ManifestOption(words));
   const std::string repair = Suggest(words, "update --repair " + ManifestOption(words));
   problem.details["erasedSystemBlocks"] = found.erasedSystemBlocks;
   switch (found.verdict) {
-    case media::SystemAreaVerdict::kInterruptedUpdate:
-    case media::SystemAreaVerdict::kUndecided:
-      problem.details["systemArea"] = found.verdict == media::SystemAreaVerdict::kUndecided
-                                          ? "undecided"
-                                          : "interrupted-update";
+    case host::SystemAreaVerdict::kInterruptedUpdate:
+    case host::SystemAreaVerdict::kUndecided:
+      problem.details["systemArea"] =
+          found.verdict == host::SystemAreaVerdict::kUndecided ? "undecided" : "interrupted-update";
       problem.cause = fmt::format(
           "An earlier update was cut off and left {} erased system block{} that the flash alone "
           "cannot tell from a reservation raised since the player was laid out.",
@@ -41,7 +40,7 @@ void AdviseAfterRefusedUpdate(Problem& problem, const StatusContext& words) {
           "player.",
           words.registryPath, words.reservedKiloBytes, repair);
       break;
-    case media::SystemAreaVerdict::kReservationChanged:
+    case host::SystemAreaVerdict::kReservationChanged:
       problem.details["systemArea"] = "reservation-changed";
       problem.cause =
           "The reservation was changed since the player was laid out: the update writes only "
@@ -56,30 +55,30 @@ void AdviseAfterRefusedUpdate(Problem& problem, const StatusContext& words) {
                                                   words.blockBytes / 1024)),
             backup, reflash);
       break;
-    case media::SystemAreaVerdict::kNotLaidOut:
+    case host::SystemAreaVerdict::kNotLaidOut:
       problem.details["systemArea"] = "not-laid-out";
       problem.cause = "The player has no system area laid out by this library.";
       problem.action = "Back the player's files up with " + backup + " and run the full reflash " +
                        reflash + ", which lays the system area out (it empties the file system).";
       break;
-    case media::SystemAreaVerdict::kSound:
+    case host::SystemAreaVerdict::kSound:
       problem.details["systemArea"] = "sound";
       break;
   }
 }
 
 bool InterruptedUpdateFound() {
-  const media::SystemAreaVerdict verdict = media::AssessSystemArea().verdict;
-  return verdict == media::SystemAreaVerdict::kInterruptedUpdate ||
-         verdict == media::SystemAreaVerdict::kUndecided;
+  const host::SystemAreaVerdict verdict = host::AssessSystemArea().verdict;
+  return verdict == host::SystemAreaVerdict::kInterruptedUpdate ||
+         verdict == host::SystemAreaVerdict::kUndecided;
 }
 
 int ProgramAssumingLaidOutReservation(unsigned long flashType, HostFileSet& files, void* event) {
   ORVIK_ULONG types[1] = {static_cast<ORVIK_ULONG>(flashType)};
-  media::ProgramOptions options;
+  host::ProgramOptions options;
   options.assumeLaidOutReservation = true;
-  return media::ProgramMedia(types, 0, files.Data(), files.Lengths(), files.PrefixData(),
-                             files.PrefixLengths(), &files.Record(), event, options);
+  return host::ProgramMedia(types, 0, files.Data(), files.Lengths(), files.PrefixData(),
+                            files.PrefixLengths(), &files.Record(), event, options);
 }
 
 }  // namespace orvik::tool

@@ -9,8 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "host/host_internals.h"
 #include "output/tool_error.h"
-#include "platform/registry_export.h"
 #include "target/environment.h"
 #include "target/windows_registry.h"
 
@@ -33,7 +33,7 @@ namespace fs = std::filesystem;
 // On Windows the library reads the registry itself: the setting is the
 // value under HKEY_LOCAL_MACHINE, whatever the target.
 std::string ReservationLocation(const std::string&) {
-  return std::string(os::kReservationKey) + "\\" + os::kReservationValue;
+  return std::string(host::kReservationKey) + "\\" + host::kReservationValue;
 }
 
 void UseReservationLocation(const std::string&) {}
@@ -64,7 +64,7 @@ std::string ReservationLocation(const std::string& playerDir) {
   const char* explicitFile = std::getenv("ORVIK_REGISTRY");
   if (explicitFile != nullptr && explicitFile[0] != '\0') return explicitFile;
   if (!playerDir.empty()) return (fs::path(playerDir) / "registry.reg").string();
-  return os::ReservationFilePath(nullptr, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  return host::ReservationFilePath(nullptr, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
 }
 
 void UseReservationLocation(const std::string& location) {
@@ -75,7 +75,8 @@ ReservationSetting ReadReservation(const std::string& location) {
   ReservationSetting setting;
   setting.location = location;
   if (std::optional<std::string> text = ReadText(location))
-    setting.kiloBytes = os::QueryRegistryExport(*text, os::kReservationKey, os::kReservationValue);
+    setting.kiloBytes =
+        host::QueryRegistryExport(*text, host::kReservationKey, host::kReservationValue);
   if (setting.kiloBytes && *setting.kiloBytes == 0) setting.kiloBytes.reset();  // 0: none
   return setting;
 }
@@ -90,7 +91,7 @@ void WriteReservation(const std::string& location, uint32_t kiloBytes) {
   const std::string temporary = location + ".new";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << os::FormatReservationExport(kiloBytes);
+    out << host::FormatReservationExport(kiloBytes);
     if (!out.flush())
       Fail("registry",
            fmt::format("The reservation could not be written to {} ({}).", location,

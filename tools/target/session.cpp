@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "cli/shell_quote.h"
+#include "host/host_internals.h"
 #include "orvik/orvik.h"
 #include "output/tool_error.h"
 #include "target/folder_lock.h"
@@ -110,7 +111,8 @@ std::shared_ptr<sim::Player> LoadPlayer(Console& console, const std::string& dir
 
 std::string TargetText(const TargetOptions& options) {
   if (!options.device) return "simulated player in " + options.playerDir;
-  const std::string objects = options.recovery ? "OrvikRecDevice" : "TEMBROr";
+  const std::string objects =
+      options.recovery ? host::kRecoveryObjectPrefix : host::kDeviceObjectPrefix;
   std::string text =
       "device \\\\.\\" + objects +
       (options.instance < 0 ? std::string("0 to 99") : std::to_string(options.instance));
@@ -161,7 +163,8 @@ void Session::OpenLibrary() {
     return;
   }
 
-  const std::string objects = options_.recovery ? "OrvikRecDevice" : "TEMBROr";
+  const std::string objects =
+      options_.recovery ? host::kRecoveryObjectPrefix : host::kDeviceObjectPrefix;
   const std::string range = options_.instance < 0 ? objects + "0 to " + objects + "99"
                                                   : objects + std::to_string(options_.instance);
   Problem problem;

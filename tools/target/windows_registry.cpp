@@ -4,23 +4,21 @@
 
 #include <windows.h>
 
-#include "platform/registry_export.h"
+#include "host/host_internals.h"
 
 namespace orvik::tool {
-namespace {
 
-// The key below HKEY_LOCAL_MACHINE the library opens.
-constexpr const char* kSubKey = "SOFTWARE\\Halvern\\Halvern TEMBRO Player\\Params";
-
-}  // namespace
+// The key below HKEY_LOCAL_MACHINE is the one the library opens
+// (host::kReservationSubKey).
 
 std::optional<uint32_t> ReadRegistryReservation() {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSubKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, host::kReservationSubKey, 0, KEY_QUERY_VALUE, &key) !=
+      ERROR_SUCCESS)
     return std::nullopt;
   DWORD value = 0;
   DWORD size = sizeof value;
-  LONG status = RegQueryValueExA(key, os::kReservationValue, nullptr, nullptr,
+  LONG status = RegQueryValueExA(key, host::kReservationValue, nullptr, nullptr,
                                  reinterpret_cast<BYTE*>(&value), &size);
   RegCloseKey(key);
   if (status != ERROR_SUCCESS) return std::nullopt;
@@ -29,11 +27,11 @@ std::optional<uint32_t> ReadRegistryReservation() {
 
 bool WriteRegistryReservation(uint32_t kiloBytes) {
   HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSubKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, host::kReservationSubKey, 0, nullptr, 0, KEY_SET_VALUE,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS)
     return false;
   DWORD value = kiloBytes;
-  LONG status = RegSetValueExA(key, os::kReservationValue, 0, REG_DWORD,
+  LONG status = RegSetValueExA(key, host::kReservationValue, 0, REG_DWORD,
                                reinterpret_cast<const BYTE*>(&value), sizeof value);
   RegCloseKey(key);
   return status == ERROR_SUCCESS;
@@ -41,8 +39,10 @@ bool WriteRegistryReservation(uint32_t kiloBytes) {
 
 void DeleteRegistryReservation() {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSubKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-  RegDeleteValueA(key, os::kReservationValue);
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, host::kReservationSubKey, 0, KEY_SET_VALUE, &key) !=
+      ERROR_SUCCESS)
+    return;
+  RegDeleteValueA(key, host::kReservationValue);
   RegCloseKey(key);
 }
 

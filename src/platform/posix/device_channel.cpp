@@ -217,14 +217,10 @@ class InProcessChannel : public Channel {
   bool broken_ = false;
 };
 
-// Wire protocol of socket devices.
-constexpr size_t kRequestHeaderSize = 20;
-constexpr size_t kAnswerHeaderSize = 12;
-constexpr uint8_t kOpWrite = 1;
-constexpr uint8_t kOpRead = 2;
-constexpr uint8_t kOpControl = 3;
-// Bytes of read data an answer may carry; larger answers are a broken device.
-constexpr uint32_t kMaxAnswerPayload = 64u << 20;
+// Wire protocol of socket devices (platform/device_driver.h).
+using wire::kOpControl;
+using wire::kOpRead;
+using wire::kOpWrite;
 
 void PutWord(uint8_t* at, uint32_t value) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -350,21 +346,21 @@ class SocketChannel : public Channel {
   // Queues a request; false when it cannot be queued (no memory).
   bool Enqueue(uint8_t op, uint32_t code, const uint8_t* data, uint32_t inLength,
                uint32_t outLength, uint32_t* id) {
-    uint8_t header[kRequestHeaderSize] = {};
+    uint8_t header[wire::kRequestHeaderBytes] = {};
     header[0] = op;
     PutWord(&header[4], nextId_);
     PutWord(&header[8], code);
     PutWord(&header[12], inLength);
     PutWord(&header[16], outLength);
     try {
-      outbox_.insert(outbox_.end(), header, header + kRequestHeaderSize);
+      outbox_.insert(outbox_.end(), header, header + wire::kRequestHeaderBytes);
       if (inLength != 0) {
         if (data != nullptr)
           outbox_.insert(outbox_.end(), data, data + inLength);
         else
           outbox_.insert(outbox_.end(), inLength, uint8_t{0});
       }
-      queued_ += kRequestHeaderSize + inLength;
+      queued_ += wire::kRequestHeaderBytes + inLength;
       outstanding_[nextId_] = Outstanding{op, inLength, outLength, queued_, true};
     } catch (const std::bad_alloc&) {
       Break();  // part of a request may sit in the queue
@@ -430,7 +426,7 @@ class SocketChannel : public Channel {
 
   void ParseAnswers() {
     size_t pos = 0;
-    while (inbox_.size() - pos >= kAnswerHeaderSize) {
+    while (inbox_.size() - pos >= wire::kAnswerHeaderBytes) {
       const uint8_t* header = inbox_.data() + pos;
       uint32_t id = GetWord(header);
       uint32_t error = GetWord(header + 4);
@@ -451,17 +447,17 @@ class SocketChannel : public Channel {
       }
       const Outstanding& request = found->second;
       uint32_t asked = request.op == kOpWrite ? request.inLength : request.outLength;
-      if (count > asked || count > kMaxAnswerPayload) {
+      if (count > asked || count > wire::kMaxPayload) {
         Break();  // more than was asked: not an answer to this request
         return;
       }
       uint32_t payload = request.op == kOpWrite ? 0 : count;
-      if (inbox_.size() - pos < kAnswerHeaderSize + payload) break;  // rest not here yet
+      if (inbox_.size() - pos < wire::kAnswerHeaderBytes + payload) break;  // rest not here yet
       if (request.wanted) {
         Completion completion;
         completion.error = error;
         completion.count = count;
-        const uint8_t* data = header + kAnswerHeaderSize;
+        const uint8_t* data = header + wire::kAnswerHeaderBytes;
         try {
           completion.data.assign(data, data + payload);
           arrived_[id] = std::move(completion);
@@ -471,7 +467,7 @@ class SocketChannel : public Channel {
         }
       }
       outstanding_.erase(found);
-      pos += kAnswerHeaderSize + payload;
+      pos += wire::kAnswerHeaderBytes + payload;
     }
     inbox_.erase(inbox_.begin(), inbox_.begin() + static_cast<std::ptrdiff_t>(pos));
   }

@@ -16,8 +16,6 @@ namespace {
 // original interface.
 static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA is the 148-byte record");
 
-constexpr const char kReservationSubKey[] = "SOFTWARE\\Halvern\\Halvern TEMBRO Player\\Params";
-
 HANDLE AsHandle(EventHandle event) { return reinterpret_cast<HANDLE>(event); }
 
 class Win32Os final : public Os {

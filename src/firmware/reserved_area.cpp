@@ -1,11 +1,11 @@
 // The registry reservation.
-#include "api/reservation.h"
+#include "firmware/reserved_area.h"
 
 #include <limits>
 
 #include "platform/os.h"
 
-namespace orvik::api {
+namespace orvik::firmware {
 
 uint32_t ReadReservedBlockCount(uint16_t dataSize, uint16_t pagesPerBlock) {
   os::RegistryDword reserved = os::TheOs().ReadReservedKilobytes();
@@ -19,4 +19,4 @@ uint32_t ReadReservedBlockCount(uint16_t dataSize, uint16_t pagesPerBlock) {
                                                        : static_cast<uint32_t>(blocks);
 }
 
-}  // namespace orvik::api
+}  // namespace orvik::firmware

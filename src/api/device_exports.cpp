@@ -17,8 +17,7 @@ ORVIK_API ORVIK_ULONG ORVIK_CALL OrvikGetChipId(unsigned char source) {
   // or one that cannot be read, says nothing of an early chip, and only an
   // early chip's firmware answers the revision command: the later model.
   uint32_t tag0 = 0;
-  if (!protocol::ParseDeviceInfo(&tag0, nullptr, nullptr) || tag0 <= 0x100)
-    return CHIP_MODEL_LATER;
+  if (!protocol::ParseDeviceInfo(&tag0, nullptr, nullptr) || tag0 <= 0x100) return CHIP_MODEL_LATER;
   uint32_t revision = 0;
   if (!protocol::ReadChipRevision(&revision)) return CHIP_MODEL_LATER;
   return ((revision >> 8) & 0xFFFF) == CHIP_REPLY_LATER ? CHIP_MODEL_LATER : CHIP_MODEL_EARLY;
