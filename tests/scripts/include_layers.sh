@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The layers of the library include only downwards (docs/architecture.md),
+# the simulator sees of the library only the public header and the driver
+# interface, and the tool only the public header and the host's one
+# internal header.  An include that breaks the rule is named here.
+set -euo pipefail
+export LC_ALL=C
+source_dir=$2
+cd "$source_dir"
+
+# Folder of src/ -> the src/ folders it may include besides its own.
+declare -A allowed=(
+  [platform]=""
+  [transport]="platform"
+  [protocol]="platform transport"
+  [firmware]="platform protocol"
+  [mmc]="platform transport protocol"
+  [media]="platform transport protocol firmware mmc"
+  [api]="platform transport protocol firmware mmc media"
+  [host]="platform transport protocol firmware mmc media api"
+)
+layers="${!allowed[*]}"
+status=0
+
+# src/ folder a quoted include names, or nothing when it is not one of them.
+layer_of() {
+  local top=${1%%/*}
+  [[ " $layers " == *" $top "* && $1 == */* ]] && echo "$top" || true
+}
+
+for folder in $layers; do
+  while IFS=: read -r file include; do
+    target=$(layer_of "$include")
+    [ -z "$target" ] || [ "$target" = "$folder" ] && continue
+    [[ " ${allowed[$folder]} " == *" $target "* ]] && continue
+    echo "$file includes $include: $folder may not include $target"
+    status=1
+  done < <(grep -rHoE '#include "[^"]+"' "src/$folder" | sed -E 's/:#include "(.*)"$/:\1/')
+done
+
+# The simulator and the tool: includes that are not their own files.
+check_outside() {
+  local dir=$1 rule=$2
+  while IFS=: read -r file include; do
+    [ -e "$(dirname "$file")/$include" ] || [ -e "$dir/$include" ] && continue
+    [ -n "$(layer_of "$include")" ] || continue
+    [[ $include =~ $rule ]] && continue
+    echo "$file includes $include from the library"
+    status=1
+  done < <(grep -rHoE '#include "[^"]+"' "$dir" | sed -E 's/:#include "(.*)"$/:\1/')
+}
+check_outside sim '^platform/device_driver\.h$'
+check_outside tools '^host/host_internals\.h$'
+
+exit $status
