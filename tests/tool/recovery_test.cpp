@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <set>
 
 #include "protocol/ecc.h"
 #include "protocol/flash_commands.h"
@@ -115,22 +116,31 @@ TEST_F(RecoveryTest, AnUpdateCutOffAnywhereIsRecoveredByTheToolsOwnAdvice) {
   const std::string base = scratch_ + "/base";
   fs::copy(player_, base, fs::copy_options::recursive);
 
-  // The update's transfers, counted from the player's own trace.
+  // The update's transfers, counted from the player's own trace, and its
+  // first erase of a reserved block: a cut right there leaves the lone erased
+  // block that only a read tells from a reservation raised by one.
   ProgramRun traced = Orvik({"-v", "update", "--manifest", manifest});
   ASSERT_EQ(traced.exitCode, 0) << traced.err;
-  uint64_t transfers = 0;
-  const std::regex numbered("player: #(\\d+)");
+  uint64_t transfers = 0, firstReservedErase = 0;
+  const std::regex numbered("player: #(\\d+) \\S+ \\d+ \\[([^\\]]*)\\]");
+  const std::regex reservedErase("flash erase block (\\d{3,})");
   for (std::sregex_iterator it(traced.err.begin(), traced.err.end(), numbered);
-       it != std::sregex_iterator(); ++it)
+       it != std::sregex_iterator(); ++it) {
     transfers = std::max<uint64_t>(transfers, std::stoull((*it)[1]));
+    const std::string frame = (*it)[2];
+    if (firstReservedErase == 0 && std::regex_match(frame, reservedErase))
+      firstReservedErase = std::stoull((*it)[1]);
+  }
   ASSERT_GT(transfers, 100u);
+  ASSERT_GT(firstReservedErase, 0u) << traced.err;
 
   // 60 cut points over the whole update with the `sweep` label, a few in
-  // every test run.
+  // every test run; the erase frame, its answer and the next write always.
   const char* full = std::getenv("ORVIK_FULL_SWEEPS");
-  const uint64_t points = full != nullptr && full[0] == '1' ? 60 : 5;
-  for (uint64_t i = 1; i <= points; ++i) {
-    const uint64_t cut = i * transfers / (points + 1);
+  const uint64_t spread = full != nullptr && full[0] == '1' ? 60 : 5;
+  std::set<uint64_t> cuts = {firstReservedErase, firstReservedErase + 1, firstReservedErase + 2};
+  for (uint64_t i = 1; i <= spread; ++i) cuts.insert(i * transfers / (spread + 1));
+  for (uint64_t cut : cuts) {
     const std::string where = "power cut after transfer " + std::to_string(cut);
     fs::remove_all(player_);
     fs::copy(base, player_, fs::copy_options::recursive);

@@ -103,6 +103,33 @@ void MediaRunner::FullFormat(HostFileSet& files, bool writeFiles, const Manifest
 
 void MediaRunner::Update(HostFileSet& files, const Manifest& manifest,
                          bool assumeLaidOutReservation) {
+  PhaseTrace trace;
+  int status = ProgramUpdate(files, assumeLaidOutReservation, trace);
+  // The library refuses a lone erased block at the bottom of the reserved
+  // area without reading it, since a reservation raised by one block looks
+  // the same in its table.  The assessment reads and compares; when it finds
+  // an interrupted update, the update is finished with the laid-out
+  // reservation, as a plain `orvik update` promises.
+  if (status == PROGRAM_MEDIA_SYSTEM_MISMATCH && !assumeLaidOutReservation &&
+      host::AssessSystemArea().verdict == host::SystemAreaVerdict::kInterruptedUpdate) {
+    context_.console.Line(
+        "The first block of the system area was left erased by the update that was cut off: "
+        "finishing that update.");
+    assumeLaidOutReservation = true;
+    status = ProgramUpdate(files, assumeLaidOutReservation, trace);
+  }
+  if (status == PROGRAM_MEDIA_DONE) return;
+  StatusContext words = ContextFor(&manifest, &trace);
+  Problem problem = Explain(MediaOperation::kUpdate, status, &manifest, words, &trace);
+  // A refusal the tool has not yet looked behind: the assessment says which
+  // step helps (repair, the laid-out reservation, or the full reflash).
+  if (status == PROGRAM_MEDIA_SYSTEM_MISMATCH && !assumeLaidOutReservation)
+    AdviseAfterRefusedUpdate(problem, words);
+  throw ToolError(std::move(problem));
+}
+
+int MediaRunner::ProgramUpdate(HostFileSet& files, bool assumeLaidOutReservation,
+                               PhaseTrace& trace) {
   ORVIK_ULONG types[1] = {Flash().type};
   ResetProgress();
   PhaseMonitor monitor(context_.console, PhaseNames::kUpdate);
@@ -113,10 +140,8 @@ void MediaRunner::Update(HostFileSet& files, const Manifest& manifest,
                                   files.PrefixLengths(), &files.Record(), monitor.Event());
   monitor.Stop();
   context_.console.Step(fmt::format("OrvikProgramPelkMedia() -> {}", status));
-  if (status != PROGRAM_MEDIA_DONE) {
-    PhaseTrace trace = monitor.Trace();
-    FailWith(MediaOperation::kUpdate, status, &manifest, &trace);
-  }
+  trace = monitor.Trace();
+  return status;
 }
 
 void MediaRunner::QuickFormat(bool sizeFromRegistry) {
@@ -231,6 +256,11 @@ StatusContext MediaRunner::ContextFor(const Manifest* manifest, const PhaseTrace
 void MediaRunner::FailWith(MediaOperation operation, int status, const Manifest* manifest,
                            const PhaseTrace* trace) {
   StatusContext words = ContextFor(manifest, trace);
+  throw ToolError(Explain(operation, status, manifest, words, trace));
+}
+
+Problem MediaRunner::Explain(MediaOperation operation, int status, const Manifest* manifest,
+                             const StatusContext& words, const PhaseTrace* trace) {
   Problem problem = ExplainStatus(operation, status, words);
   if (status == PROGRAM_MEDIA_BAD_FILE && manifest != nullptr) DescribeMalformedFile(problem);
   if (trace != nullptr) {
@@ -243,7 +273,7 @@ void MediaRunner::FailWith(MediaOperation operation, int status, const Manifest*
   if (words.reservedKiloBytes != 0) problem.details["reservedKiloBytes"] = words.reservedKiloBytes;
   if (words.systemBlocksFound >= 0) problem.details["systemBlocksFound"] = words.systemBlocksFound;
   if (words.blocksNeeded >= 0) problem.details["blocksNeeded"] = words.blocksNeeded;
-  throw ToolError(std::move(problem));
+  return problem;
 }
 
 }  // namespace orvik::tool

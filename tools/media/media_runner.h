@@ -82,6 +82,11 @@ class MediaRunner {
 
  private:
   void ResetProgress();
+  // One OrvikProgramPelkMedia call (or the repairing update) with its
+  // progress shown; the phases seen go to trace.
+  int ProgramUpdate(HostFileSet& files, bool assumeLaidOutReservation, PhaseTrace& trace);
+  Problem Explain(MediaOperation operation, int status, const Manifest* manifest,
+                  const StatusContext& words, const PhaseTrace* trace);
 
   CommandContext& context_;
   Session& session_;
