@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <optional>
+
 #include "firmware/firmware_check.h"
 #include "host/host_internals.h"
 #include "media/update_repair.h"
@@ -109,22 +111,23 @@ void MediaRunner::Update(HostFileSet& files, const Manifest& manifest,
   // area without reading it, since a reservation raised by one block looks
   // the same in its table.  The assessment reads and compares; when it finds
   // an interrupted update, the update is finished with the laid-out
-  // reservation, as a plain `orvik update` promises.
-  if (status == PROGRAM_MEDIA_SYSTEM_MISMATCH && !assumeLaidOutReservation &&
-      host::AssessSystemArea().verdict == host::SystemAreaVerdict::kInterruptedUpdate) {
-    context_.console.Line(
-        "The first block of the system area was left erased by the update that was cut off: "
-        "finishing that update.");
-    assumeLaidOutReservation = true;
-    status = ProgramUpdate(files, assumeLaidOutReservation, trace);
+  // reservation, as a plain `orvik update` promises.  Any other finding
+  // says which step helps (repair, the laid-out reservation, the reflash).
+  std::optional<host::SystemAreaAssessment> refusal;
+  if (status == PROGRAM_MEDIA_SYSTEM_MISMATCH && !assumeLaidOutReservation) {
+    refusal = host::AssessSystemArea();
+    if (refusal->verdict == host::SystemAreaVerdict::kInterruptedUpdate) {
+      context_.console.Line(
+          "The first block of the system area was left erased by the update that was cut off: "
+          "finishing that update.");
+      refusal.reset();
+      status = ProgramUpdate(files, true, trace);
+    }
   }
   if (status == PROGRAM_MEDIA_DONE) return;
   StatusContext words = ContextFor(&manifest, &trace);
   Problem problem = Explain(MediaOperation::kUpdate, status, &manifest, words, &trace);
-  // A refusal the tool has not yet looked behind: the assessment says which
-  // step helps (repair, the laid-out reservation, or the full reflash).
-  if (status == PROGRAM_MEDIA_SYSTEM_MISMATCH && !assumeLaidOutReservation)
-    AdviseAfterRefusedUpdate(problem, words);
+  if (refusal) AdviseAfterRefusedUpdate(problem, words, *refusal);
   throw ToolError(std::move(problem));
 }
 

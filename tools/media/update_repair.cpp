@@ -19,8 +19,8 @@ std::string ManifestOption(const StatusContext& words) {
 
 }  // namespace
 
-void AdviseAfterRefusedUpdate(Problem& problem, const StatusContext& words) {
-  const host::SystemAreaAssessment found = host::AssessSystemArea();
+void AdviseAfterRefusedUpdate(Problem& problem, const StatusContext& words,
+                              const host::SystemAreaAssessment& found) {
   const std::string backup = Suggest(words, "backup --output player-backup.img");
   const std::string reflash = Suggest(words, "reflash " + ManifestOption(words));
   const std::string repair = Suggest(words, "update --repair " + ManifestOption(words));

@@ -15,15 +15,17 @@
 
 #include "explain/status_text.h"
 #include "firmware/host_file_set.h"
+#include "host/host_internals.h"
 #include "output/tool_error.h"
 
 namespace orvik::tool {
 
 // Rewrites the action (and cause) of an update refused with status 9 from
-// the library's assessment of the system area; sets details.systemArea to
-// one of "interrupted-update", "reservation-changed", "not-laid-out",
-// "undecided", "sound".
-void AdviseAfterRefusedUpdate(Problem& problem, const StatusContext& words);
+// the library's assessment of the system area (host::AssessSystemArea after
+// the refusal); sets details.systemArea to one of "interrupted-update",
+// "reservation-changed", "not-laid-out", "undecided", "sound".
+void AdviseAfterRefusedUpdate(Problem& problem, const StatusContext& words,
+                              const host::SystemAreaAssessment& found);
 
 // True when the system area holds what an update cut off part-way leaves
 // (blocks it erased and did not write again), from the last scan or version
