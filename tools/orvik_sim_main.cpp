@@ -3,7 +3,7 @@
 // line, whichever name starts it.
 #include <vector>
 
-#include "command_line.h"
+#include "terminal/command_line.h"
 
 int main(int argc, char** argv) {
   std::vector<const char*> args = {"orvik", "sim"};

@@ -52,4 +52,40 @@ check_outside() {
 check_outside sim '^platform/device_driver\.h$'
 check_outside tools '^host/host_internals\.h$'
 
+# The tool's floors (docs/architecture.md): each folder of tools/ may
+# include the floors below it, never one above or beside it; the faces
+# (web, terminal) sit on top.  Its folder names differ from the library's,
+# so an include never resolves by the order of the include paths.
+declare -A tool_allowed=(
+  [base]=""
+  [target]="base"
+  [firmware_set]="base"
+  [journal]="base"
+  [player]="base target firmware_set"
+  [app]="base target firmware_set journal player"
+  [web]="base target firmware_set journal player app"
+  [terminal]="base target firmware_set journal player app web"
+)
+tool_floors="${!tool_allowed[*]}"
+for folder in tools/*/; do
+  folder=$(basename "$folder")
+  if [[ " $layers " == *" $folder "* ]]; then
+    echo "tools/$folder has the name of a folder of src/"
+    status=1
+  fi
+  if [[ " $tool_floors " != *" $folder "* ]]; then
+    echo "tools/$folder is on no floor of the tool (add it to this script and the docs)"
+    status=1
+    continue
+  fi
+  while IFS=: read -r file include; do
+    top=${include%%/*}
+    [[ $include == */* && " $tool_floors " == *" $top "* ]] || continue
+    [ "$top" = "$folder" ] && continue
+    [[ " ${tool_allowed[$folder]} " == *" $top "* ]] && continue
+    echo "$file includes $include: tools/$folder may not include tools/$top"
+    status=1
+  done < <(grep -rHoE '#include "[^"]+"' "tools/$folder" | sed -E 's/:#include "(.*)"$/:\1/')
+done
+
 exit $status

@@ -10,8 +10,8 @@
 #include <regex>
 #include <set>
 
-#include "cli/shell_quote.h"
-#include "explain/status_text.h"
+#include "base/shell_quote.h"
+#include "player/status_text.h"
 #include "tool/tool_runner.h"
 
 namespace orvik::tool::testing {

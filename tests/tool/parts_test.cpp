@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "explain/status_text.h"
-#include "firmware/firmware_check.h"
-#include "firmware/manifest.h"
+#include "base/tool_error.h"
 #include "firmware/srecord_image.h"
+#include "firmware_set/firmware_check.h"
+#include "firmware_set/manifest.h"
 #include "orvik/orvik.h"
-#include "output/progress_monitor.h"
-#include "output/tool_error.h"
+#include "player/progress_watch.h"
+#include "player/status_text.h"
+#include "terminal/console.h"
 
 namespace orvik::tool {
 namespace {
@@ -169,7 +170,7 @@ TEST(StatusTextTest, RoomSuggestionIsOneBlockMoreThanTheNeed) {
 }
 
 TEST(PhaseMonitorTest, SeesEveryPhaseBoundaryAnOperationAnnounces) {
-  Console quiet(true, ColorMode::kNever, 0);
+  Console quiet(true, ColorMode::kNever, 0);  // --json: nothing is printed
   OrvikSetPhase(0, 0.0, nullptr);
   PhaseMonitor monitor(quiet, PhaseNames::kFullFormat);
   // As the full format announces its phases, each waiting on the event.
@@ -185,10 +186,27 @@ TEST(PhaseMonitorTest, SeesEveryPhaseBoundaryAnOperationAnnounces) {
   EXPECT_EQ(trace.lastPercent, 100.0);
 }
 
-TEST(ProgressBarTest, ShowsPhaseAndClampedPercentage) {
-  EXPECT_EQ(FormatBar("Erasing", 50.0, 10), "Erasing                        [#####-----]  50%");
-  EXPECT_EQ(FormatBar("Erasing", 140.0, 4), "Erasing                        [####] 100%");
-  EXPECT_EQ(FormatBar("Erasing", -3.0, 4), "Erasing                        [----]   0%");
+TEST(ProgressBarTest, ShowsPhaseAndClampedPercentageWithinTheTerminalsWidth) {
+  const ProgressUpdate half{"Erasing", 50.0, std::nullopt, false};
+  EXPECT_EQ(FormatBar(half, 80),
+            "  Erasing                      [###############---------------]  50%");
+  EXPECT_EQ(FormatBar({"Erasing", 140.0, std::nullopt, false}, 80).substr(62), "] 100%");
+  EXPECT_EQ(FormatBar({"Erasing", -3.0, std::nullopt, false}, 80).substr(62), "]   0%");
+  // A redraw that wraps leaves a trail of lines: every width must hold the
+  // whole bar, and the time left is shown where it fits.
+  for (int columns : {200, 80, 60, 50, 40, 30}) {
+    for (bool withTime : {false, true}) {
+      ProgressUpdate update{"Laying out system area and more words", 38.0, std::nullopt, false};
+      if (withTime) update.secondsLeft = 80.4;
+      const std::string bar = FormatBar(update, columns);
+      EXPECT_LT(static_cast<int>(bar.size()), columns) << columns << ": " << bar;
+      EXPECT_NE(bar.find("]  38%"), std::string::npos) << bar;
+      if (withTime && columns >= 60) {
+        EXPECT_NE(bar.find("1:20 left"), std::string::npos) << bar;
+      }
+    }
+  }
+  EXPECT_EQ(FormatBar({"Erasing", 100.0, 5.0, true}, 80).find("left"), std::string::npos);
   std::set<std::string> names;
   for (uint32_t phase : {2u, 3u, 4u, 5u, 7u, 8u})
     names.insert(PhaseName(PhaseNames::kFullFormat, phase));

@@ -6,7 +6,7 @@
 #include <map>
 #include <memory>
 
-#include "output/tool_error.h"
+#include "base/tool_error.h"
 
 #ifdef _WIN32
 #include <process.h>

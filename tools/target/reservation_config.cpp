@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "host/host_internals.h"
-#include "output/tool_error.h"
+#include "base/tool_error.h"
 #include "target/environment.h"
 #include "target/windows_registry.h"
 

@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "cli/shell_quote.h"
+#include "base/shell_quote.h"
 #include "host/host_internals.h"
 #include "orvik/orvik.h"
-#include "output/tool_error.h"
+#include "base/tool_error.h"
 #include "target/folder_lock.h"
 #include "target/reservation_config.h"
 
@@ -57,7 +57,7 @@ sim::PlayerConfig DefaultPlayerConfig() {
   return config;
 }
 
-std::shared_ptr<sim::Player> LoadPlayer(Console& console, const std::string& dir, bool create) {
+std::shared_ptr<sim::Player> LoadPlayer(Events& console, const std::string& dir, bool create) {
   std::error_code error;
   const bool exists = fs::exists(fs::path(dir) / "player.json", error);
   if (exists || create) {
@@ -128,10 +128,10 @@ std::string ReservationFileFor(const TargetOptions& options) {
   return ReservationLocation(options.device ? std::string() : options.playerDir);
 }
 
-Session::Session(Console& console, TargetOptions options)
+Session::Session(Events& console, TargetOptions options)
     : console_(console), options_(std::move(options)) {}
 
-std::unique_ptr<Session> Session::Open(Console& console, const TargetOptions& options,
+std::unique_ptr<Session> Session::Open(Events& console, const TargetOptions& options,
                                        bool announce) {
   std::unique_ptr<Session> session(new Session(console, options));
   if (announce) console.Line(console.Paint(Style::kBold, "Target:") + " " + TargetText(options));

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "output/console.h"
+#include "base/events.h"
 #include "sim/player.h"
 
 namespace orvik::tool {
@@ -43,7 +43,7 @@ sim::PlayerConfig DefaultPlayerConfig();
 // there is none: creates and saves one with DefaultPlayerConfig() if create
 // is set (telling the user), else fails with a message that says how to
 // make one.
-std::shared_ptr<sim::Player> LoadPlayer(Console& console, const std::string& dir, bool create);
+std::shared_ptr<sim::Player> LoadPlayer(Events& console, const std::string& dir, bool create);
 
 // The target in words, for the first line of a command's output:
 // "simulated player in DIR" or "device \\.\TEMBROr0 to 99 (sockets in DIR)".
@@ -55,7 +55,7 @@ class Session {
   // recovery object).  Throws ToolError with the likely cause when the
   // device object cannot be opened.
   // announce: name the target on the first line of the output.
-  static std::unique_ptr<Session> Open(Console& console, const TargetOptions& options,
+  static std::unique_ptr<Session> Open(Events& console, const TargetOptions& options,
                                        bool announce = true);
   ~Session();
   Session(const Session&) = delete;
@@ -77,10 +77,10 @@ class Session {
   nlohmann::json Describe() const;
 
  private:
-  Session(Console& console, TargetOptions options);
+  Session(Events& console, TargetOptions options);
   void OpenLibrary();
 
-  Console& console_;
+  Events& console_;
   TargetOptions options_;
   std::shared_ptr<sim::Player> player_;
   std::string reservationFile_;

@@ -1,0 +1,273 @@
+// orvik card info|read|write|erase|format: the MMC card in the player's slot.
+#include <fmt/format.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <vector>
+
+#include "app/operation.h"
+#include "app/operations.h"
+#include "base/interruption.h"
+#include "base/tool_error.h"
+#include "player/device_queries.h"
+#include "player/progress_watch.h"
+
+namespace orvik::tool {
+namespace {
+
+constexpr uint32_t kBlockBytes = 512;
+constexpr uint32_t kBlocksPerTransfer = 128;  // 64 KB per library call
+
+struct OpenCard {
+  std::unique_ptr<Session> session;
+  CardFacts card;
+};
+
+OpenCard OpenWithCard(OperationContext& context, uint8_t drive) {
+  OpenCard open;
+  open.session = context.OpenTarget();
+  open.card = QueryCard(context.events, drive, false);
+  if (!open.card.detected) {
+    if (open.card.detectStatus != 0)
+      Fail("no-card",
+           fmt::format("No card answers in the slot (card status {}).",
+                       Hex(open.card.detectStatus, 2)),
+           "The slot is empty, or the card failed to start.",
+           "Insert a card (or check it in another reader) and run the command again.");
+    Fail("no-answer", "The player did not answer the card detection.",
+         "The player was unplugged or lost power, or its driver stopped responding.",
+         "Reconnect the player and run the command again.");
+  }
+  context.result["card"] = ToJson(open.card);
+  return open;
+}
+
+void CheckRange(const CardFacts& card, uint64_t first, uint64_t count) {
+  if (count == 0) Fail("usage", "The range holds no block.", {}, "Give --count of 1 or more.");
+  if (first + count > card.capacityBlocks)
+    Fail("out-of-range",
+         fmt::format("Blocks {} to {} lie beyond the card's end (it has {} blocks).", first,
+                     first + count - 1, card.capacityBlocks),
+         {}, fmt::format("Keep the range within 0 to {}.", card.capacityBlocks - 1));
+}
+
+[[noreturn]] void TransferFailed(const char* what, uint64_t block) {
+  Fail("card-transfer", fmt::format("The card {} failed at block {}.", what, block),
+       "The player stopped answering, or the card refused the command.",
+       "Reconnect the player and run the command again; blocks before this one were done.");
+}
+
+// Runs transfer(first block, blocks, blocks done before) over count blocks
+// from firstBlock, at most kBlocksPerTransfer a call, moving the bar.
+void InTransfers(WorkBar& bar, uint32_t firstBlock, uint64_t count,
+                 const std::function<void(uint32_t, uint32_t, uint64_t)>& transfer) {
+  for (uint64_t done = 0; done < count;) {
+    const uint32_t blocks =
+        static_cast<uint32_t>(std::min<uint64_t>(kBlocksPerTransfer, count - done));
+    transfer(static_cast<uint32_t>(firstBlock + done), blocks, done);
+    done += blocks;
+    bar.Update(100.0 * static_cast<double>(done) / static_cast<double>(count));
+  }
+  bar.Finish();
+}
+
+// Asks before a command that overwrites card blocks, or says what it would
+// do with --dry-run (true: stop here).
+bool ConfirmCard(OperationContext& context, const OpenCard& open, const std::string& command,
+                 const std::string& what, const std::string& lost) {
+  context.result["dryRun"] = context.settings.dryRun;
+  if (context.settings.dryRun) {
+    context.events.Line(context.events.Paint(Style::kBold, "Dry run:") + " would " + what +
+                        "; lost: " + lost + ". Nothing was sent.");
+    open.session->Close();
+    return true;
+  }
+  Confirm(context, "card in the " + TargetText(open.session->Options()), {command, what, lost, ""});
+  return false;
+}
+
+}  // namespace
+
+int RunCardInfo(OperationContext& context, const CardOptions& options) {
+  std::unique_ptr<Session> session = context.OpenTarget();
+  CardFacts card = QueryCard(context.events, options.drive, true);
+  session->Close();
+  context.result["card"] = ToJson(card);
+  Events& console = context.events;
+  if (!card.detected)
+    Fail("no-card",
+         card.detectStatus != 0 ? fmt::format("No card answers in the slot (card status {}).",
+                                              Hex(card.detectStatus, 2))
+                                : std::string("The player did not answer the card detection."),
+         "The slot is empty, the card failed to start, or the player stopped answering.",
+         "Insert a card and run the command again.");
+  console.Line(console.Paint(Style::kBold, "Card") + fmt::format(" in slot {}", options.drive));
+  ShowCardDetails(console, card);
+  return kExitDone;
+}
+
+int RunCardRead(OperationContext& context, const CardOptions& options) {
+  OpenCard open = OpenWithCard(context, options.drive);
+  const uint64_t count = options.count.value_or(open.card.capacityBlocks - options.block);
+  CheckRange(open.card, options.block, count);
+  std::ofstream out(options.file, std::ios::binary | std::ios::trunc);
+  if (!out)
+    Fail("io", fmt::format("{} cannot be written ({}).", options.file, std::strerror(errno)), {},
+         "Give a file in a writable folder with --out.");
+  std::vector<uint8_t> buffer(kBlocksPerTransfer * kBlockBytes);
+  InterruptGuard guard;
+  WorkBar bar(context.events, "Reading card");
+  InTransfers(bar, options.block, count, [&](uint32_t first, uint32_t blocks, uint64_t) {
+    if (OrvikMMCReadMultipleBlock(options.drive, first, static_cast<unsigned short>(blocks),
+                                  buffer.data()) != 1)
+      TransferFailed("read", first);
+    ThrowIfInterrupted("Reading changes nothing on the card.",
+                       "Run the card read again to read the whole range.");
+    out.write(reinterpret_cast<const char*>(buffer.data()), std::streamsize{blocks} * kBlockBytes);
+  });
+  if (!out.flush())
+    Fail("io", options.file + " could not be written completely.", {}, "Free some space.");
+  open.session->Close();
+  context.result["read"] = {
+      {"firstBlock", options.block}, {"blocks", count}, {"file", options.file}};
+  context.events.Line(
+      fmt::format("Read {} blocks from block {} into {}.", count, options.block, options.file));
+  return kExitDone;
+}
+
+int RunCardWrite(OperationContext& context, const CardOptions& options) {
+  std::ifstream in(options.file, std::ios::binary);
+  if (!in)
+    Fail("io", fmt::format("{} cannot be read ({}).", options.file, std::strerror(errno)), {},
+         "Give an existing file with --in.");
+  std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (data.empty()) Fail("usage", options.file + " is empty: there is nothing to write.");
+  if (data.size() % kBlockBytes != 0) {
+    if (!options.pad)
+      Fail("usage",
+           fmt::format("{} is {} bytes long, not a whole number of 512-byte blocks.", options.file,
+                       data.size()),
+           {}, "Give --pad to fill the last block with zeros.");
+    data.resize((data.size() / kBlockBytes + 1) * kBlockBytes, 0);
+  }
+  OpenCard open = OpenWithCard(context, options.drive);
+  const uint64_t count = data.size() / kBlockBytes;
+  CheckRange(open.card, options.block, count);
+  if (ConfirmCard(
+          context, open, "orvik card write",
+          fmt::format("write {} blocks from block {}", count, options.block),
+          fmt::format("what card blocks {} to {} hold", options.block, options.block + count - 1)))
+    return kExitDone;
+  InterruptGuard guard;
+  WorkBar bar(context.events, "Writing card");
+  InTransfers(bar, options.block, count, [&](uint32_t first, uint32_t blocks, uint64_t before) {
+    if (OrvikMMCWriteMultipleBlock(options.drive, first, static_cast<unsigned short>(blocks),
+                                   data.data() + before * kBlockBytes) != 1)
+      TransferFailed("write", first);
+    ThrowIfInterrupted(
+        fmt::format("Card blocks {} to {} were written; the rest of the file was not.",
+                    options.block, first + blocks - 1),
+        "Run the card write again to write the whole file.");
+  });
+  open.session->Close();
+  context.result["written"] = {
+      {"firstBlock", options.block}, {"blocks", count}, {"file", options.file}};
+  context.events.Line(fmt::format("Wrote {} blocks from {} to the card from block {}.", count,
+                                  options.file, options.block));
+  return kExitDone;
+}
+
+int RunCardErase(OperationContext& context, const CardOptions& options) {
+  if (!options.all && !options.fileSystem && !options.blockGiven)
+    Fail("usage", "orvik card erase needs to be told what to erase.", {},
+         "Give --block N (with --count K), --file-system, or --all.");
+  OpenCard open = OpenWithCard(context, options.drive);
+  Events& console = context.events;
+  const std::string what =
+      options.all ? std::string("erase every block")
+      : options.fileSystem
+          ? std::string("erase the file-system area")
+          : fmt::format("erase {} blocks from block {}", options.count.value_or(1), options.block);
+  if (!options.all && !options.fileSystem)
+    CheckRange(open.card, options.block, options.count.value_or(1));
+  if (ConfirmCard(
+          context, open, "orvik card erase", what,
+          options.all || options.fileSystem ? "every file on the card" : "what those blocks hold"))
+    return kExitDone;
+  InterruptGuard guard;
+  double progress = 0.0;  // the library's own counter for the bulk erases
+  if (options.all || options.fileSystem) {
+    WorkBar bar(console, options.all ? "Erasing the whole card" : "Erasing the file-system area");
+    int done =
+        options.all
+            ? OrvikMMCEraseAllBlocks(options.drive, open.card.capacityBlocks, &progress)
+            : OrvikMMCEraseFileSystemSectors(options.drive, open.card.capacityBlocks, &progress);
+    bar.Finish();
+    console.Step(fmt::format("card bulk erase -> {}", done));
+    if (done != 1)
+      Fail("card-erase", "The card erase failed part-way.",
+           "The card refused an erase command, or the player stopped answering.",
+           "Run the command again; if it fails again the card may be worn out.");
+    context.result["erased"] = options.all ? "whole card" : "file-system area";
+    console.Line(options.all ? "Erased the whole card." : "Erased the card's file-system area.");
+  } else {
+    const uint64_t count = options.count.value_or(1);
+    CheckRange(open.card, options.block, count);
+    unsigned char cardStatus = 0;
+    int done =
+        OrvikMMCErase(options.drive, options.block, static_cast<ORVIK_ULONG>(count), &cardStatus);
+    console.Step(fmt::format("OrvikMMCErase({}, {}) -> {}, card status {:#x}", options.block, count,
+                             done, cardStatus));
+    if (done != 1)
+      Fail("card-erase",
+           cardStatus != 0
+               ? fmt::format("The card refused the erase (card status {}).", Hex(cardStatus, 2))
+               : std::string("The erase got no answer."),
+           cardStatus != 0 ? "The range does not suit the card's erase groups, or the card is "
+                             "write-protected."
+                           : "The player stopped answering.",
+           "Check the range against the card's erase group (`orvik card info`) and try again.");
+    context.result["erased"] = {{"firstBlock", options.block}, {"blocks", count}};
+    console.Line(fmt::format("Erased {} blocks from block {}.", count, options.block));
+  }
+  open.session->Close();
+  return kExitDone;
+}
+
+int RunCardFormat(OperationContext& context, const CardOptions& options) {
+  OpenCard open = OpenWithCard(context, options.drive);
+  Events& console = context.events;
+  if (ConfirmCard(context, open, "orvik card format", "write an empty FAT volume",
+                  "every file on the card"))
+    return kExitDone;
+  InterruptGuard guard;
+  double progress = 0.0;
+  WorkBar bar(console, "Formatting card");
+  int done = OrvikMMCFormat(options.drive, open.card.capacityBlocks, &progress);
+  bar.Finish();
+  console.Step(fmt::format("OrvikMMCFormat({} blocks) -> {}", open.card.capacityBlocks, done));
+  if (done != 1) {
+    if (progress != 100.0)
+      Fail("card-format",
+           fmt::format("A card of {} blocks cannot hold a sound FAT volume: nothing was written.",
+                       open.card.capacityBlocks),
+           "Cards below 52 blocks, above the FAT16 limit, or of 130,762 to 130,769 blocks have no "
+           "valid FAT12 or FAT16 layout.",
+           "Use a card of another size.");
+    Fail("card-format", "Writing the card's file system failed part-way.",
+         "The player stopped answering, or the card refused a write.",
+         "Run `orvik card format` again; the card has no usable file system until it succeeds.");
+  }
+  open.session->Close();
+  const bool fat16 = open.card.capacityBlocks - 1 > 131072;
+  context.result["format"] = {{"fat", fat16 ? "FAT16" : "FAT12"},
+                              {"partitionBlocks", open.card.capacityBlocks - 1}};
+  console.Line(console.Paint(Style::kGood, "Card formatted") +
+               fmt::format(": one {} partition of {} blocks.", fat16 ? "FAT16" : "FAT12",
+                           open.card.capacityBlocks - 1));
+  return kExitDone;
+}
+
+}  // namespace orvik::tool

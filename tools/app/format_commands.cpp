@@ -1,0 +1,129 @@
+// orvik quick-format, orvik full-format and orvik erase-data.  Each empties
+// the player's volume: it asks first (--yes answers), and --dry-run says
+// what it would do.
+#include <fmt/format.h>
+
+#include "app/firmware_steps.h"
+#include "app/operation.h"
+#include "app/operations.h"
+#include "base/interruption.h"
+#include "base/shell_quote.h"
+#include "host/host_internals.h"
+#include "player/media_runner.h"
+#include "player/reservation_plan.h"
+
+namespace orvik::tool {
+namespace {
+
+std::string Command(const Session& session, std::vector<std::string> words) {
+  words.insert(words.begin(), "orvik");
+  for (const std::string& word : session.CommandWords()) words.push_back(word);
+  return ShellJoin(words);
+}
+
+void ConfirmEmptying(OperationContext& context, const Session& session, const std::string& command,
+                     const std::string& what) {
+  Confirm(context, TargetText(session.Options()),
+          {command, what, "every file on the player's volume",
+           Command(session, {"backup", "--output", "player-backup.img"})});
+}
+
+}  // namespace
+
+int RunQuickFormat(OperationContext& context, bool sizeFromRegistry) {
+  std::unique_ptr<Session> session = context.OpenTarget();
+  MediaRunner media(context.events, *session, context.settings.commandLine);
+  const FlashFacts& flash = media.Flash();
+  context.result["flash"] = ToJson(flash);
+  context.result["sizeFromRegistry"] = sizeFromRegistry;
+  if (context.settings.dryRun) {
+    SayDryRun(context);
+    context.events.Line(
+        "  would erase the first zone and write an empty file system; the firmware stays");
+    context.result["dryRun"] = {{"eraseBlocks", {{"from", "first zone"}}}, {"fileSystem", true}};
+    return kExitDone;
+  }
+  ConfirmEmptying(context, *session, "orvik quick-format", "write an empty file system");
+  InterruptGuard guard;
+  media.Scan();
+  media.QuickFormat(sizeFromRegistry);
+  ScanFacts scan = media.LastScan();
+  session->Close();
+  context.result["cisBlock"] = scan.cisBlock;
+  context.events.Line(context.events.Paint(Style::kGood, "Quick format done") +
+                      fmt::format(": an empty file system on the {} flash; the firmware was not "
+                                  "touched.",
+                                  MegaBytes(flash.DataBytes())));
+  return kExitDone;
+}
+
+int RunFullFormat(OperationContext& context, const FullFormatOptions& options) {
+  std::optional<Manifest> manifest;
+  if (!options.manifest.empty()) manifest = LoadManifest(options.manifest);
+  std::optional<HostFileSet> files;
+  if (manifest)
+    files.emplace(*manifest);
+  else
+    files.emplace();
+  std::unique_ptr<Session> session = context.OpenTarget();
+  MediaRunner media(context.events, *session, context.settings.commandLine);
+  const FlashFacts& flash = media.Flash();
+  const host::FlashTypeDescriptor& type = media.FlashType();
+  context.result["flash"] = ToJson(flash);
+  std::optional<ReservationPlan> plan;
+  if (manifest)
+    plan = PlanLayoutReservation(*manifest, options.reserveKiloBytes,
+                                 ReadReservation(session->ReservationFile()), type,
+                                 session->CommandOptions());
+  if (context.settings.dryRun) {
+    context.result["dryRun"] = DescribeLayoutPlan(context, manifest ? &*manifest : nullptr,
+                                                  plan ? &*plan : nullptr, type, false, false);
+    return kExitDone;
+  }
+  ConfirmEmptying(context, *session, "orvik full-format",
+                  "erase the flash and lay the system area out anew");
+  if (plan && plan->NeedsWriting()) {
+    WriteReservation(session->ReservationFile(), plan->kiloBytes);
+    context.events.Line(fmt::format("Reservation set to {} KB in {}.", plan->kiloBytes,
+                                    session->ReservationFile()));
+  }
+  InterruptGuard guard;
+  media.Scan(*files);
+  media.FullFormat(*files, manifest.has_value(), manifest ? &*manifest : nullptr);
+  session->Close();
+  context.result["firmwareWritten"] = manifest.has_value();
+  Events& console = context.events;
+  console.Line(console.Paint(Style::kGood, "Full format done") +
+               (manifest ? ": flash erased, system area laid out, firmware written."
+                         : ": flash erased, system area laid out (no firmware written)."));
+  console.Line("The player has no file system yet: run `" + Command(*session, {"quick-format"}) +
+               "` next" +
+               (manifest ? std::string(".")
+                         : ", or run the full reflash with a firmware set instead (orvik reflash "
+                           "--manifest and the set's manifest.json)."));
+  return kExitDone;
+}
+
+int RunEraseData(OperationContext& context) {
+  std::unique_ptr<Session> session = context.OpenTarget();
+  MediaRunner media(context.events, *session, context.settings.commandLine);
+  const FlashFacts& flash = media.Flash();
+  context.result["flash"] = ToJson(flash);
+  if (context.settings.dryRun) {
+    SayDryRun(context);
+    context.events.Line("  would erase every good block after the first zone");
+    context.result["dryRun"] = {{"eraseBlocks", {{"from", "after the first zone"}}}};
+    return kExitDone;
+  }
+  ConfirmEmptying(context, *session, "orvik erase-data", "erase the data area");
+  InterruptGuard guard;
+  media.Scan();
+  media.EraseData();
+  session->Close();
+  context.events.Line(context.events.Paint(Style::kGood, "Data area erased") +
+                      ": every good block after the first zone; blocks that failed to erase are "
+                      "now marked bad.");
+  return kExitDone;
+}
+
+}  // namespace orvik::tool

@@ -1,0 +1,24 @@
+#include "app/operation.h"
+
+namespace orvik::tool {
+
+std::unique_ptr<Session> OperationContext::OpenTarget() {
+  std::unique_ptr<Session> session = Session::Open(events, settings.Target());
+  target = session->Describe();
+  return session;
+}
+
+std::shared_ptr<sim::Player> OperationContext::OpenPlayerFolder() {
+  const TargetOptions& options = settings.Target();
+  target = {{"kind", "simulator"}, {"player", options.playerDir}};
+  events.Line(events.Paint(Style::kBold, "Target:") + " " + TargetText(options));
+  return LoadPlayer(events, options.playerDir, false);
+}
+
+void Confirm(const OperationContext& context, const std::string& targetText,
+             Destruction destruction) {
+  destruction.target = targetText;
+  context.events.Confirm(destruction);
+}
+
+}  // namespace orvik::tool

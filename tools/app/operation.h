@@ -1,0 +1,45 @@
+// What every operation of the tool gets: the events it reports through, the
+// settings of the run (target, dry run), and the parts of the result it
+// fills.  An operation prints nothing: a face (the terminal, the web page)
+// makes the context, runs the operation and presents its events, its result
+// and the structured failure it may throw (ToolError).
+#pragma once
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "base/events.h"
+#include "target/session.h"
+
+namespace orvik::tool {
+
+// What the person chose for this run, whatever face they chose it through.
+struct Settings {
+  TargetOptions target;
+  bool dryRun = false;      // say what would be done, change nothing
+  std::string commandLine;  // the command as given, quoted, for "run it again"
+
+  const TargetOptions& Target() const { return target; }
+};
+
+struct OperationContext {
+  Events& events;
+  const Settings& settings;
+  nlohmann::json& result;  // the operation's findings ("result" of the JSON document)
+  nlohmann::json& target;  // which player it worked on ("target")
+
+  // Opens the operation's target (naming it first) and records it.
+  std::unique_ptr<Session> OpenTarget();
+
+  // For the operations that work on a simulated player's folder directly:
+  // names the target, locks the folder and loads the player, which must be
+  // there.
+  std::shared_ptr<sim::Player> OpenPlayerFolder();
+};
+
+// Asks before a destructive step on the target named by targetText.
+void Confirm(const OperationContext& context, const std::string& targetText,
+             Destruction destruction);
+
+}  // namespace orvik::tool

@@ -1,0 +1,123 @@
+// The operations of the tool, each with the options it takes.
+//
+// Every operation works on the target of its context, reports what it does
+// through the context's events, fills the context's result, and returns an
+// exit code (kExitDone, kExitNothingToDo, ...) or throws ToolError with the
+// structured failure: code, message, cause, the player's state and the next
+// step.  None prints anything: the terminal face (text and --json) and the
+// web face present what they report.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/fault_options.h"
+#include "app/operation.h"
+
+namespace orvik::tool {
+
+// --- the player: info, blocks, backup, verify --------------------------------
+int RunInfo(OperationContext& context, uint8_t cardDrive);
+
+struct BlocksOptions {
+  std::string manifest;  // optional: recognise each file's blocks by its tag
+  uint32_t perRow = 64;
+  bool noGrid = false;  // only the counts
+};
+int RunBlocks(OperationContext& context, const BlocksOptions& options);
+
+int RunBackup(OperationContext& context, const std::string& output);
+int RunVerify(OperationContext& context, const std::string& manifestPath);
+
+// --- firmware: versions, update, reflash ---------------------------------------
+int RunVersions(OperationContext& context, const std::string& manifestPath);
+
+struct UpdateOptions {
+  std::string manifest;
+  bool force = false;                      // write even when every stored version matches
+  std::vector<std::string> allowRemoving;  // tags the set may drop from the player
+  bool repair = false;                     // take the configured reservation as the laid-out one
+};
+int RunUpdate(OperationContext& context, const UpdateOptions& options);
+
+struct ReflashOptions {
+  std::string manifest;
+  bool eraseData = false;                    // also erase the data area at the end
+  bool sizeFromRegistry = false;             // size the volume from the reservation
+  std::optional<uint32_t> reserveKiloBytes;  // --reserve: instead of the manifest's
+};
+int RunReflash(OperationContext& context, const ReflashOptions& options);
+
+// --- the formats ----------------------------------------------------------------
+int RunQuickFormat(OperationContext& context, bool sizeFromRegistry);
+
+struct FullFormatOptions {
+  std::string manifest;                      // empty: lay out without firmware
+  std::optional<uint32_t> reserveKiloBytes;  // --reserve: instead of the manifest's
+};
+int RunFullFormat(OperationContext& context, const FullFormatOptions& options);
+int RunEraseData(OperationContext& context);
+
+// --- the reservation ------------------------------------------------------------
+// The largest reservation a command takes (the library counts bytes in 32 bits).
+inline constexpr uint32_t kLargestKiloBytes = 0x3FFFFF;
+
+struct ReserveOptions {
+  std::optional<uint32_t> kiloBytes;
+  std::string manifest;  // take the manifest's value
+  bool clear = false;
+};
+int RunReserve(OperationContext& context, const ReserveOptions& options);
+
+// --- the card -------------------------------------------------------------------
+struct CardOptions {
+  uint8_t drive = 0;              // the device-side drive number of the card
+  uint32_t block = 0;             // first block
+  bool blockGiven = false;        // erase: whether a first block was given
+  std::optional<uint32_t> count;  // blocks (read, erase)
+  std::string file;               // read: output, write: input
+  bool all = false;               // erase: the whole card
+  bool fileSystem = false;        // erase: the file-system area only
+  bool pad = false;               // write: pad a short last block with zeros
+};
+int RunCardInfo(OperationContext& context, const CardOptions& options);
+int RunCardRead(OperationContext& context, const CardOptions& options);
+int RunCardWrite(OperationContext& context, const CardOptions& options);
+int RunCardErase(OperationContext& context, const CardOptions& options);
+int RunCardFormat(OperationContext& context, const CardOptions& options);
+
+// --- simulated players ----------------------------------------------------------
+struct SimCreateOptions {
+  uint32_t flashType = 7;
+  std::string makerCode, deviceCode;  // read-ID codes; empty: the type's own
+  std::string badBlocks;              // "5,900"
+  std::optional<uint32_t> badBlockCount;
+  std::optional<long long> cardMiB;     // nullopt: the default 32 MiB
+  std::optional<long long> cardBlocks;  // the card size in 512-byte blocks instead
+  bool noCard = false;
+  bool recovery = false;
+  int instance = 0;
+  uint64_t seed = 1;
+  std::string dccVersion, infoTag0, infoTag2;  // the device description; empty: defaults
+  bool force = false;
+  FaultOptions faults;
+};
+inline constexpr long long kLargestCardMiB = 2048;
+inline constexpr long long kLargestCardBlocks = kLargestCardMiB * 2048;
+int RunSimCreate(OperationContext& context, const SimCreateOptions& options);
+
+int RunSimFaults(OperationContext& context, bool clear, const FaultOptions& faults);
+int RunSimMode(OperationContext& context, bool recovery);
+int RunSimInfo(OperationContext& context);
+
+// Serves the player until SIGINT/SIGTERM; saves it unless save is false.
+int RunSimServe(OperationContext& context, const std::string& deviceDir, bool save);
+
+int RunSimInspect(OperationContext& context, uint32_t perRow);
+int RunSimExportFat(OperationContext& context, const std::string& imagePath);
+int RunSimEcc(OperationContext& context);
+int RunSimFiles(OperationContext& context, const std::string& extractDir);
+
+}  // namespace orvik::tool

@@ -1,0 +1,101 @@
+// orvik reserve: the flash space reserved for the firmware system area
+// ("TotalKiloBytesReserved").
+#include <fmt/format.h>
+
+#include "app/operations.h"
+#include "base/tool_error.h"
+#include "firmware_set/manifest.h"
+#include "host/host_internals.h"
+#include "player/media_runner.h"
+#include "player/reservation_plan.h"
+#include "target/reservation_config.h"
+
+namespace orvik::tool {
+namespace {
+
+// What a reservation means on the common flash sizes (blocks of 16 KB from
+// type 4 up; 8 KB for type 3).
+std::string InBlocks(uint32_t kiloBytes) {
+  return fmt::format("{} blocks on flash types 4 to 35, {} on type 3",
+                     ReservedBlocks(kiloBytes, 16384), ReservedBlocks(kiloBytes, 8192));
+}
+
+// The player's flash decides how much can be reserved: asked through the
+// library, as every command asks it.
+void RefuseMoreThanTheFlashHolds(OperationContext& context, uint32_t kiloBytes) {
+  std::unique_ptr<Session> session =
+      Session::Open(context.events, context.settings.Target(), false);
+  MediaRunner media(context.events, *session, context.settings.commandLine);
+  const host::FlashTypeDescriptor& type = *host::FlashTypeFor(media.Flash().type);
+  session->Close();
+  const uint32_t most = MaxReservableBlocks(type);
+  if (ReservedBlocks(kiloBytes, type.BlockBytes()) <= most) return;
+  Fail("usage",
+       fmt::format("{} KB is more than the player's flash (type {}) can reserve.", kiloBytes,
+                   type.typeIndex),
+       fmt::format("Besides the CIS block, the low system blocks and one block for the file "
+                   "system, the flash has {} blocks of {} KB.",
+                   most, type.BlockBytes() / 1024),
+       fmt::format("Give 1 to {} KB.", uint64_t{most} * type.BlockBytes() / 1024));
+}
+
+}  // namespace
+
+int RunReserve(OperationContext& context, const ReserveOptions& options) {
+  const std::string location = ReservationFileFor(context.settings.Target());
+  Events& console = context.events;
+  std::optional<uint32_t> wanted = options.kiloBytes;
+  if (!options.manifest.empty()) {
+    Manifest manifest = LoadManifest(options.manifest);
+    if (!manifest.totalKiloBytesReserved)
+      Fail("manifest", options.manifest + ": totalKiloBytesReserved: is missing",
+           "The manifest names no reservation.",
+           "Give the kilobytes instead: orvik reserve and the number.");
+    wanted = manifest.totalKiloBytesReserved;
+  }
+  ReservationSetting before = ReadReservation(location);
+  context.target = {{"reservationFile", location}};
+  console.Line(console.Paint(Style::kBold, "Target:") + " reservation in " + location +
+               " for the " + TargetText(context.settings.Target()));
+  context.result["file"] = location;
+  context.result["before"] = before.kiloBytes ? nlohmann::json(*before.kiloBytes) : nullptr;
+
+  if (options.clear) {
+    bool had = ClearReservation(location);
+    context.result["kiloBytes"] = nullptr;
+    console.Line(had ? "Reservation removed from " + location + "."
+                     : "No reservation was configured in " + location + ".");
+    console.Line("Without a reservation the firmware update and the full format refuse to run.");
+    return had ? kExitDone : kExitNothingToDo;
+  }
+  if (!wanted) {
+    context.result["kiloBytes"] = before.kiloBytes ? nlohmann::json(*before.kiloBytes) : nullptr;
+    if (before.kiloBytes)
+      console.Line(fmt::format("Reserved: {} KB ({}) in {}.", *before.kiloBytes,
+                               InBlocks(*before.kiloBytes), location));
+    else
+      console.Line("No reservation configured (" + location +
+                   "). Set one with orvik reserve and the kilobytes.");
+    return kExitDone;
+  }
+  if (*wanted == 0 || *wanted > kLargestKiloBytes)
+    Fail("usage", fmt::format("{} KB cannot be reserved.", *wanted), {},
+         fmt::format("Give 1 to {} KB (or --clear to remove the reservation).", kLargestKiloBytes));
+  if (before.kiloBytes != wanted) RefuseMoreThanTheFlashHolds(context, *wanted);
+  context.result["kiloBytes"] = *wanted;
+  if (before.kiloBytes == wanted) {
+    console.Line(fmt::format("Already reserved: {} KB, in {}.", *wanted, location));
+    return kExitNothingToDo;
+  }
+  WriteReservation(location, *wanted);
+  console.Line(fmt::format("Reserved {} KB for the firmware ({}) in {}.", *wanted,
+                           InBlocks(*wanted), location));
+  if (before.kiloBytes)
+    console.Line(fmt::format(
+        "A player laid out for {} KB is updated only with that value again; the full reflash "
+        "lays it out for {} KB (and empties its file system).",
+        *before.kiloBytes, *wanted));
+  return kExitDone;
+}
+
+}  // namespace orvik::tool

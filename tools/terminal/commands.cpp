@@ -1,0 +1,18 @@
+#include "terminal/commands.h"
+
+namespace orvik::tool {
+
+void RegisterCommands(CommandTable& table, CLI::App& app) {
+  RegisterInfoCommand(table, app);
+  RegisterBlocksCommand(table, app);
+  RegisterVersionsCommand(table, app);
+  RegisterBackupCommand(table, app);
+  RegisterVerifyCommand(table, app);
+  RegisterUpdateCommands(table, app);
+  RegisterFormatCommands(table, app);
+  RegisterCardCommands(table, app);
+  RegisterReserveCommand(table, app);
+  RegisterSimCommands(table, app);
+}
+
+}  // namespace orvik::tool

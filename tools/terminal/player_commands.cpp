@@ -1,0 +1,47 @@
+// How info, blocks, backup and verify join the command line.
+#include <fmt/format.h>
+
+#include <CLI/CLI.hpp>
+
+#include "app/operations.h"
+#include "terminal/commands.h"
+
+namespace orvik::tool {
+
+void RegisterInfoCommand(CommandTable& table, CLI::App& app) {
+  auto cardDrive = table.Hold<uint32_t>(0);
+  CLI::App* info = table.Add(app, "info", "Device, flash, card and reservation of the player",
+                             [cardDrive](OperationContext& context) {
+                               return RunInfo(context, static_cast<uint8_t>(*cardDrive));
+                             });
+  info->add_option("--card-drive", *cardDrive, "device-side drive number of the card (default 0)");
+}
+
+void RegisterBlocksCommand(CommandTable& table, CLI::App& app) {
+  auto options = table.Hold<BlocksOptions>();
+  CLI::App* blocks =
+      table.Add(app, "blocks", "Block map of the flash: good, bad, CIS and system blocks",
+                [options](OperationContext& context) { return RunBlocks(context, *options); });
+  blocks->add_option("--manifest", options->manifest, "also find each file's blocks by its tag");
+  blocks->add_option("--width", options->perRow, "blocks per row (default 64)")
+      ->check(CLI::Range(8, 256));
+  blocks->add_flag("--no-grid", options->noGrid, "only the counts");
+}
+
+void RegisterBackupCommand(CommandTable& table, CLI::App& app) {
+  auto output = table.Hold<std::string>();
+  CLI::App* backup = table.Add(
+      app, "backup", "Save the player's FAT volume as an image file (read by mtools, fsck.fat)",
+      [output](OperationContext& context) { return RunBackup(context, *output); });
+  backup->add_option("--output", *output, "image file to write (must not exist)")->required();
+}
+
+void RegisterVerifyCommand(CommandTable& table, CLI::App& app) {
+  auto manifest = table.Hold<std::string>();
+  CLI::App* verify =
+      table.Add(app, "verify", "Compare the whole system area byte for byte with a firmware set",
+                [manifest](OperationContext& context) { return RunVerify(context, *manifest); });
+  verify->add_option("--manifest", *manifest, "the firmware set's manifest.json")->required();
+}
+
+}  // namespace orvik::tool
