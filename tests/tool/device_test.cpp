@@ -22,10 +22,10 @@ namespace fs = std::filesystem;
 
 class DeviceTest : public ToolTest {};
 
-TEST_F(DeviceTest, InfoDescribesANewPlayerMadeOnFirstUse) {
+TEST_F(DeviceTest, InfoDescribesANewPlayer) {
+  ASSERT_EQ(Orvik({"sim", "create"}).exitCode, 0);
   ProgramRun human = Orvik({"info"});
   ASSERT_EQ(human.exitCode, 0) << human.err;
-  EXPECT_NE(human.out.find("Created a new simulated player in " + player_), std::string::npos);
   EXPECT_NE(human.out.find("DCC version     0x101"), std::string::npos) << human.out;
   EXPECT_NE(human.out.find("4096 blocks of 32 pages"), std::string::npos);
   EXPECT_NE(human.out.find("none configured"), std::string::npos);
@@ -50,6 +50,7 @@ TEST_F(DeviceTest, InfoDescribesANewPlayerMadeOnFirstUse) {
 }
 
 TEST_F(DeviceTest, CardBlocksRoundTripAndTheFormatIsReadable) {
+  ASSERT_EQ(Orvik({"sim", "create"}).exitCode, 0);
   std::string data(3 * 512 + 100, '\0');
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + 1);
   WriteFile(scratch_ + "/data.bin", data);
@@ -101,6 +102,7 @@ TEST_F(DeviceTest, AnEmptySlotIsExplained) {
 }
 
 TEST_F(DeviceTest, ReservationIsWrittenAsARegistryExport) {
+  ASSERT_EQ(Orvik({"sim", "create"}).exitCode, 0);
   nlohmann::json none = OrvikJson({"reserve"}, 0);
   EXPECT_TRUE(none["result"]["kiloBytes"].is_null());
   nlohmann::json set = OrvikJson({"reserve", "1025"}, 0);
@@ -138,12 +140,17 @@ TEST_F(DeviceTest, SimulatedPlayersAreCreatedWithTheirSettings) {
   EXPECT_EQ(blocks["result"]["badBlocks"], nlohmann::json({5, 900}));
   EXPECT_EQ(blocks["result"]["flash"]["type"], 5);
 
-  // Recovery mode: only the recovery object opens.
+  // Recovery mode: only the recovery object opens, and the tool finds the
+  // player there, saying so.
   EXPECT_EQ(OrvikJson({"sim", "mode", "--recovery-mode"}, 0)["result"]["deviceObject"],
             "OrvikRecDevice0");
-  nlohmann::json refused = OrvikJson({"info"}, 1);
-  EXPECT_EQ(refused["error"]["code"], "no-device");
-  EXPECT_NE(refused["error"]["cause"].get<std::string>().find("recovery mode"), std::string::npos);
+  ProgramRun found = Orvik({"info"});
+  EXPECT_EQ(found.exitCode, 0) << found.err;
+  EXPECT_NE(found.out.find("does not start normally"), std::string::npos) << found.out;
+  nlohmann::json viaRecovery = OrvikJson({"info"}, 0);
+  EXPECT_EQ(viaRecovery["target"]["recovery"], true);
+  EXPECT_EQ(viaRecovery["target"]["deviceObjectOpened"], "\\\\.\\OrvikRecDevice0");
+  EXPECT_EQ(viaRecovery["result"]["device"]["status"]["text"], "recovery");
   nlohmann::json recovered =
       OrvikJson({"--yes", "--recovery", "reflash", "--manifest", SampleManifest()}, 0);
   EXPECT_EQ(recovered["target"]["recovery"], true);

@@ -158,6 +158,7 @@ TEST_F(FailureTest, AMalformedFirmwareFileIsRefusedWithItsLineBeforeThePlayerIsO
 }
 
 TEST_F(FailureTest, ReservationsTooSmallOrMissingOrMismatchedAreExplained) {
+  ASSERT_EQ(Orvik({"sim", "create"}).exitCode, 0);
   ASSERT_EQ(OrvikJson({"reserve", "32"}, 0)["ok"], true);  // 2 blocks; the set needs 5
   nlohmann::json small = OrvikJson({"update", "--manifest", SampleManifest()}, 1);
   const nlohmann::json& error = small["error"];

@@ -194,7 +194,7 @@ TEST_F(RecoveryTest, VerifyFindsOneFlippedByteInAnySystemBlock) {
     std::string damaged = good;
     damaged[(uint64_t{flip.block} * 32 + flip.page) * 528 + flip.byte] ^= 0x01;
     WriteFile(nand, damaged);
-    nlohmann::json found = OrvikJson({"verify", "--manifest", SampleManifest()}, 1);
+    nlohmann::json found = OrvikJson({"verify", "--manifest", SampleManifest()}, 3);
     ASSERT_EQ(found["error"]["code"], "verify-mismatch") << flip.block;
     const nlohmann::json& differing = found["error"]["details"]["differingBlocks"];
     ASSERT_EQ(differing.size(), 1u) << differing.dump();

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "tool/tool_runner.h"
@@ -135,18 +136,33 @@ TEST_F(SafetyTest, OutputClosedEarlyDoesNotCutTheReflashOff) {
   EXPECT_EQ(OrvikJson({"versions", "--manifest", SampleManifest()}, 2)["result"]["upToDate"], true);
 }
 
-TEST_F(SafetyTest, TheTargetIsNamedAndOnlyTheDefaultFolderIsMadeOnFirstUse) {
+TEST_F(SafetyTest, TheAttachedPlayerIsTheDefaultAndAFolderIsNeverMadeByAccident) {
   const std::string typo = scratch_ + "/no/such/player";
   nlohmann::json missing = OrvikJson({"--player", typo, "info"}, 1);
   EXPECT_EQ(missing["error"]["code"], "no-player");
   EXPECT_NE(missing["error"]["action"].get<std::string>().find("orvik sim create --player " + typo),
             std::string::npos);
   EXPECT_FALSE(fs::exists(scratch_ + "/no"));
-  // The default folder (ORVIK_PLAYER here) is made on first use, saying so.
-  ProgramRun first = Orvik({"info"});
-  EXPECT_EQ(first.exitCode, 0);
-  EXPECT_EQ(first.out.rfind("Target: simulated player in " + player_ + "\n", 0), 0u) << first.out;
-  EXPECT_NE(first.out.find("first use of the default folder"), std::string::npos);
+  // Without --player and $ORVIK_PLAYER the tool looks for the player attached
+  // to the computer (here: none), says so, and makes no simulated player.
+  const std::string sockets = scratch_ + "/sockets";
+  fs::create_directories(sockets);
+  for (const std::map<std::string, std::string>& env :
+       {std::map<std::string, std::string>{{"ORVIK_PLAYER", ""}},
+        std::map<std::string, std::string>{{"ORVIK_PLAYER", ""}, {"ORVIK_DEVICE_DIR", sockets}}}) {
+    ProgramRun run = RunProgram(ToolPath(), {"--json", "info"}, env, scratch_);
+    EXPECT_EQ(run.exitCode, 1);
+    const nlohmann::json error = run.Json()["error"];
+    EXPECT_EQ(error["code"], "no-device") << error.dump();
+    EXPECT_EQ(run.Json()["target"], nullptr);
+    const std::string action = error["action"];
+    EXPECT_NE(action.find("--player DIR"), std::string::npos) << action;
+    EXPECT_NE(action.find("orvik sim create"), std::string::npos) << action;
+  }
+  EXPECT_FALSE(fs::exists(player_));
+  ASSERT_EQ(Orvik({"sim", "create"}).exitCode, 0);
+  ProgramRun named = Orvik({"info"});
+  EXPECT_EQ(named.out.rfind("Target: simulated player in " + player_ + "\n", 0), 0u) << named.out;
   nlohmann::json json = OrvikJson({"blocks", "--no-grid"}, 0);
   EXPECT_EQ(json["target"]["kind"], "simulator");
   EXPECT_EQ(json["target"]["player"], player_);

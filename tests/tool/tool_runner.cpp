@@ -162,7 +162,11 @@ nlohmann::json ToolTest::OrvikJson(std::vector<std::string> args, int expectedEx
   EXPECT_EQ(run.exitCode, expectedExit) << run.out << run.err;
   nlohmann::json document = run.Json();
   EXPECT_EQ(document.value("exitCode", -1), expectedExit);
-  EXPECT_EQ(document.value("ok", expectedExit != 1), expectedExit != 1 && expectedExit != 64);
+  // ok says that the command ran through: no error object.
+  EXPECT_EQ(document.value("ok", false), document.value("error", nlohmann::json()).is_null());
+  if (expectedExit == 0 || expectedExit == 2) {
+    EXPECT_TRUE(document.value("ok", false));
+  }
   return document;
 }
 

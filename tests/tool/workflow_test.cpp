@@ -14,6 +14,10 @@ namespace fs = std::filesystem;
 
 class WorkflowTest : public ToolTest {
  protected:
+  void SetUp() override {
+    ToolTest::SetUp();
+    ASSERT_EQ(Orvik({"sim", "create"}).exitCode, 0);
+  }
   void Reflash() {
     nlohmann::json done = OrvikJson({"--yes", "reflash", "--manifest", SampleManifest()}, 0);
     ASSERT_TRUE(done["ok"].get<bool>()) << done.dump(2);

@@ -12,7 +12,7 @@ std::shared_ptr<sim::Player> OperationContext::OpenPlayerFolder() {
   const TargetOptions& options = settings.Target();
   target = {{"kind", "simulator"}, {"player", options.playerDir}};
   events.Line(events.Paint(Style::kBold, "Target:") + " " + TargetText(options));
-  return LoadPlayer(events, options.playerDir, false);
+  return LoadPlayer(events, options.playerDir);
 }
 
 void Confirm(const OperationContext& context, const std::string& targetText,

@@ -1,14 +1,10 @@
-// orvik verify: the whole system area read back and compared byte for byte
-// with the firmware set as the library prepares it for writing: every page
-// of each file's copies (the startup file's copy in the low system blocks,
-// every file's copy in the reserved area) and the erased data of the
-// system blocks no file uses.  Version words alone would miss a damaged
-// block.
+// orvik verify: the whole system area the firmware set needs, read back and
+// compared byte for byte with the set as the library prepares it: the
+// startup copy in the low system blocks, every file's copy where the set
+// puts it in the reserved area, their version words, and the erased data of
+// every system block no file uses.  Version words alone would miss a
+// damaged block; comparing only the blocks found would miss a missing one.
 #include <fmt/format.h>
-
-#include <algorithm>
-#include <map>
-#include <vector>
 
 #include "app/firmware_set_start.h"
 #include "app/operations.h"
@@ -16,53 +12,62 @@
 #include "base/shell_quote.h"
 #include "base/tool_error.h"
 #include "host/host_internals.h"
-#include "player/flash_pages.h"
+#include "player/expected_layout.h"
+#include "player/flash_copy.h"
 #include "player/reservation_plan.h"
 
 namespace orvik::tool {
 namespace {
 
-struct Difference {
-  uint32_t block = 0;
-  std::string tag;      // the file the block belongs to ("" for unused)
-  uint32_t page = 0;    // first page that differs
-  uint32_t offset = 0;  // first differing byte in that page's data
-};
-
-struct SystemBlock {
-  uint32_t block = 0;
-  std::optional<uint8_t> tag;  // from its marks
-};
-
-bool AllOnes(const uint8_t* data, size_t length) {
-  for (size_t i = 0; i < length; ++i)
-    if (data[i] != 0xFF) return false;
-  return true;
+std::string What(const LayoutDifference& difference) {
+  return difference.file ? fmt::format("file {}", difference.tag)
+                         : std::string("unused system block");
 }
 
-// Compares one block's data with the expected bytes (nullptr: the block is
-// unused and holds erased data).  Pages past the data written may also
-// read erased.
-std::optional<Difference> CompareBlock(std::span<const uint8_t> raw,
-                                       const host::FlashTypeDescriptor& type,
-                                       const uint8_t* expected, uint64_t writtenPages) {
-  for (uint32_t page = 0; page < type.pagesPerBlock; ++page) {
-    const uint8_t* data = raw.data() + size_t{page} * type.pageSize;
-    const uint8_t* want = expected == nullptr ? nullptr : expected + size_t{page} * type.dataSize;
-    // Pages past the file's data hold its zero padding or were never
-    // written; an unused block's pages are erased.
-    const bool mayBeErased = want == nullptr || page >= writtenPages;
-    if (mayBeErased && AllOnes(data, type.dataSize)) continue;
-    if (want != nullptr && std::equal(data, data + type.dataSize, want)) continue;
-    // The first byte that fits neither what is expected nor erased flash.
-    for (uint32_t i = 0; i < type.dataSize; ++i) {
-      const bool fitsExpected = want != nullptr && data[i] == want[i];
-      const bool fitsErased = mayBeErased && data[i] == 0xFF;
-      if (!fitsExpected && !fitsErased) return Difference{0, "", page, i};
-    }
-    return Difference{0, "", page, 0};
+// The differences in words, runs of neighbouring blocks with the same fault
+// told once ("blocks 4037 to 4095 (unused system blocks) are erased").
+std::string Describe(const std::vector<LayoutDifference>& differences) {
+  std::string text;
+  for (size_t first = 0; first < differences.size();) {
+    const LayoutDifference& head = differences[first];
+    size_t last = first;
+    while (last + 1 < differences.size() && head.kind != "data" && head.kind != "version" &&
+           differences[last + 1].kind == head.kind && differences[last + 1].tag == head.tag &&
+           differences[last + 1].region == head.region)
+      ++last;
+    const std::string blocks = last == first
+                                   ? fmt::format("block {} ({}, {} area)", head.block, What(head),
+                                                 head.region == Region::kLow ? "low" : "reserved")
+                                   : fmt::format("blocks {} to {} ({} {}, {} area)", head.block,
+                                                 differences[last].block, last - first + 1,
+                                                 head.file ? "blocks of file " + head.tag
+                                                           : std::string("unused system blocks"),
+                                                 head.region == Region::kLow ? "low" : "reserved");
+    const bool one = last == first;
+    if (head.kind == "erased")
+      text += fmt::format(" {} {} erased.", blocks, one ? "is" : "are");
+    else if (head.kind == "marks")
+      text +=
+          fmt::format(" {} {} not marked as the set's system blocks.", blocks, one ? "is" : "are");
+    else if (head.kind == "version")
+      text += fmt::format(" {} holds other version words (page {}).", blocks, head.page);
+    else
+      text += fmt::format(" {} differs at page {}, byte {}.", blocks, head.page, head.offset);
+    first = last + 1;
   }
-  return std::nullopt;
+  return text;
+}
+
+nlohmann::json DifferencesJson(const std::vector<LayoutDifference>& differences) {
+  nlohmann::json out = nlohmann::json::array();
+  for (const LayoutDifference& difference : differences)
+    out.push_back({{"block", difference.block},
+                   {"region", difference.region == Region::kLow ? "low" : "reserved"},
+                   {"file", difference.file ? nlohmann::json(difference.tag) : nlohmann::json()},
+                   {"kind", difference.kind},
+                   {"page", difference.page},
+                   {"offset", difference.offset}});
+  return out;
 }
 
 }  // namespace
@@ -75,118 +80,62 @@ int RunVerify(OperationContext& context, const std::string& manifestPath) {
   RunReservation scoped(configured.kiloBytes ? 0 : manifest.totalKiloBytesReserved.value_or(0),
                         session->ReservationFile());
 
-  host::PreparedFileSet prepared;
-  const host::PrepareStatus readied = host::PrepareFiles(
-      type, {files.Data(), files.Lengths(), files.PrefixData(), files.PrefixLengths()},
-      files.Record(), prepared);
-  if (readied != host::PrepareStatus::kDone)
-    media.FailWith(MediaOperation::kFileVersions, static_cast<int>(readied), &manifest, nullptr);
+  std::vector<SetImage> images;
+  if (const int status = PrepareSetImages(type, files, images); status != PROGRAM_MEDIA_DONE)
+    media.FailWith(MediaOperation::kFileVersions, status, &manifest, nullptr);
   InterruptGuard guard;
-  media.Scan(files);
+  const ScanFacts scan = media.Scan(files);
   const host::DriveMediaState& drive = *host::ScannedDrive();
+  const std::vector<uint8_t> table(drive.blockStatus.data(),
+                                   drive.blockStatus.data() + drive.blockStatus.size());
+  const ExpectedLayout layout =
+      ExpectLayout(type, table, scan.cisBlock, scan.firstReservedBlock, images);
+
+  std::vector<uint32_t> blocks;
+  for (const ExpectedBlock& block : layout.blocks) blocks.push_back(block.block);
   FlashPages pages(type);
-
-  // The system blocks in physical order, with the tag of their marks.
-  std::vector<SystemBlock> system;
-  for (uint32_t block = drive.cisBlock + 1; block < type.blockCount; ++block) {
-    const uint8_t entry = drive.blockStatus[block];
-    if (entry == host::BLOCK_BAD || entry == host::BLOCK_FORMAT_USED || entry == host::BLOCK_CIS ||
-        entry == host::BLOCK_GOOD)
-      continue;
-    SystemBlock found{block, std::nullopt};
-    std::span<const uint8_t> marks = pages.Read(block, 0, 2);
-    if (!marks.empty() && SpareWord(marks, type, 0) == host::SYSTEM_MARK &&
-        (SpareWord(marks, type, 1) & 0xFF) == host::FILE_MARK)
-      found.tag = static_cast<uint8_t>(SpareWord(marks, type, 1) >> 8);
-    system.push_back(found);
-  }
-
-  // Which bytes each block should hold: the startup file's copy in the low
-  // blocks, each file's copy in the reserved area, erased data elsewhere.
-  std::map<uint32_t, std::pair<uint32_t, uint32_t>> expected;  // block -> (file, block index)
-  auto assign = [&](uint32_t file, bool low) {
-    const uint64_t blocks =
-        host::BlockRoundedFileSize(prepared[file].lengthToWrite, type) / type.BlockBytes();
-    uint32_t index = 0;
-    for (const SystemBlock& block : system) {
-      if (index == blocks) break;
-      if ((block.block < drive.firstReservedBlock) != low ||
-          block.tag != files.Record().fileTags[file])
-        continue;
-      expected[block.block] = {file, index++};
-    }
-  };
-  if (prepared[0].lengthToWrite != 0) assign(0, true);
-  for (uint32_t file = 0; file < prepared.Count(); ++file)
-    if (prepared[file].lengthToWrite != 0) assign(file, false);
-
-  std::vector<Difference> differences;
-  for (const SystemBlock& block : system) {
-    std::span<const uint8_t> raw = pages.ReadBlock(block.block);
-    if (raw.empty())
-      Fail("no-answer", fmt::format("Reading system block {} failed.", block.block),
-           "The player was unplugged or lost power, or its driver stopped responding.",
-           "Reconnect the player and run the verify again; nothing was changed.");
-    std::optional<Difference> difference;
-    std::string tag = block.tag ? TagText(*block.tag) : "";
-    if (auto it = expected.find(block.block); it != expected.end()) {
-      const auto [file, index] = it->second;
-      const host::PreparedFile& image = prepared[file];
-      const uint64_t start = uint64_t{index} * type.BlockBytes();
-      const uint64_t written =
-          image.lengthToWrite > start
-              ? (image.lengthToWrite - start + type.dataSize - 1) / type.dataSize
-              : 0;
-      difference = CompareBlock(raw, type, image.buffer.data() + start, written);
-    } else {
-      difference = CompareBlock(raw, type, nullptr, 0);
-      tag = "";
-    }
-    if (difference) {
-      difference->block = block.block;
-      difference->tag = tag;
-      differences.push_back(*difference);
-    }
-  }
+  WorkBar bar(context.events, "Reading the system area");
+  std::shared_ptr<sim::Player> copy =
+      CopyListedBlocks(pages, blocks, [&](uint32_t done, uint32_t all) {
+        bar.Update(100.0 * (done + 1) / all);
+        ThrowIfInterrupted("Verify only reads; the player is as it was.", "Run the verify again.");
+      });
+  bar.Finish();
   session->Close();
+  const std::vector<LayoutDifference> differences = CompareWithLayout(*copy, type, layout, images);
 
-  nlohmann::json differing = nlohmann::json::array();
-  for (const Difference& difference : differences)
-    differing.push_back({{"block", difference.block},
-                         {"file", difference.tag.empty() ? nlohmann::json(nullptr)
-                                                         : nlohmann::json(difference.tag)},
-                         {"page", difference.page},
-                         {"offset", difference.offset}});
+  uint32_t ofFiles = 0;
+  for (const ExpectedBlock& block : layout.blocks) ofFiles += block.file ? 1 : 0;
   context.result = {{"manifest", manifest.path},
-                    {"blocksCompared", system.size()},
-                    {"blocksOfFiles", expected.size()},
-                    {"differingBlocks", differing}};
-  if (expected.empty())
-    Fail("verify-no-firmware",
-         "The player's system area holds none of the set's files: there is nothing to compare.",
-         "The player was never programmed with this set.",
-         "Update or reflash the player with this set first.");
-  if (!differences.empty()) {
+                    {"blocksCompared", layout.blocks.size()},
+                    {"blocksOfFiles", ofFiles},
+                    {"differingBlocks", DifferencesJson(differences)}};
+  if (layout.overflows || !differences.empty()) {
     Problem problem;
     problem.code = "verify-mismatch";
-    problem.message = fmt::format("{} of {} system blocks differ from the firmware set {}.",
-                                  differences.size(), system.size(), manifest.path);
-    for (const Difference& difference : differences)
-      problem.message +=
-          fmt::format(" Block {} ({}): page {}, byte {}.", difference.block,
-                      difference.tag.empty() ? std::string("unused") : "file " + difference.tag,
-                      difference.page, difference.offset);
-    problem.cause = "The flash lost or changed data, or the player holds another build of the set.";
-    std::vector<std::string> words = {"orvik", "update", "--force", "--manifest", manifest.path};
+    problem.exitCode = kExitProblemsFound;
+    problem.message =
+        layout.overflows
+            ? fmt::format("The set {} needs more reserved blocks than the player has.",
+                          manifest.path)
+            : fmt::format("{} of the {} system blocks the set {} needs differ from it.",
+                          differences.size(), layout.blocks.size(), manifest.path);
+    problem.message += Describe(differences);
+    problem.cause =
+        "An operation that writes the firmware was cut off, the flash lost or changed data, or "
+        "the player holds another build of the set.";
+    std::vector<std::string> words = {"orvik", "fix", "--manifest", manifest.path};
     for (const std::string& word : session->CommandWords()) words.push_back(word);
-    problem.action = "Write the firmware again with `" + ShellJoin(words) + "`, then verify again.";
-    problem.details = {{"differingBlocks", differing}};
+    problem.action = "Repair the player with `" + ShellJoin(words) + "`, then verify again.";
+    problem.details = {{"differingBlocks", DifferencesJson(differences)}};
     throw ToolError(std::move(problem));
   }
-  context.events.Line(context.events.Paint(Style::kGood, "Verified") +
-                      fmt::format(": {} system blocks read back, {} of them hold the set's files, "
-                                  "every byte as prepared.",
-                                  system.size(), expected.size()));
+  context.events.Line(
+      context.events.Paint(Style::kGood, "Verified") +
+      fmt::format(": the {} system blocks the set needs read back, {} of them hold its files "
+                  "(the startup copy and each file's copy), every byte and version word as "
+                  "prepared.",
+                  layout.blocks.size(), ofFiles));
   return kExitDone;
 }
 

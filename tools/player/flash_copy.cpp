@@ -49,6 +49,19 @@ std::shared_ptr<sim::Player> CopyBlocks(FlashPages& pages, uint32_t endBlock,
   return copy;
 }
 
+std::shared_ptr<sim::Player> CopyListedBlocks(FlashPages& pages,
+                                              const std::vector<uint32_t>& blocks,
+                                              const CopyProgress& progress) {
+  const host::FlashTypeDescriptor& type = pages.Type();
+  std::shared_ptr<sim::Player> copy = EmptyFlashLike(type);
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    Put(*copy, type, blocks[i], ReadOrFail(pages, blocks[i], type.pagesPerBlock),
+        type.pagesPerBlock);
+    if (progress) progress(static_cast<uint32_t>(i), static_cast<uint32_t>(blocks.size()));
+  }
+  return copy;
+}
+
 std::shared_ptr<sim::Player> CopyForBlockMap(FlashPages& pages, const CopyProgress& progress) {
   const host::FlashTypeDescriptor& type = pages.Type();
   std::shared_ptr<sim::Player> copy = EmptyFlashLike(type);

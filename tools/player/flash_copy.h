@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "player/flash_pages.h"
 #include "sim/player.h"
@@ -18,6 +19,12 @@ using CopyProgress = std::function<void(uint32_t, uint32_t)>;
 // Every page of blocks [0, endBlock).  Throws ToolError when a read fails.
 std::shared_ptr<sim::Player> CopyBlocks(FlashPages& pages, uint32_t endBlock,
                                         const CopyProgress& progress = {});
+
+// Every page of the listed blocks (the others stay erased in the copy).
+// Throws ToolError when a read fails.
+std::shared_ptr<sim::Player> CopyListedBlocks(FlashPages& pages,
+                                              const std::vector<uint32_t>& blocks,
+                                              const CopyProgress& progress = {});
 
 // What a block map needs: pages 0 and 1 of every block, and every page of
 // the system blocks (status bytes 0 and the "QV" mark on page 0).

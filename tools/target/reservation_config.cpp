@@ -9,8 +9,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "host/host_internals.h"
 #include "base/tool_error.h"
+#include "host/host_internals.h"
 #include "target/environment.h"
 #include "target/windows_registry.h"
 

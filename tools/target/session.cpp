@@ -7,9 +7,9 @@
 #include <fstream>
 
 #include "base/shell_quote.h"
+#include "base/tool_error.h"
 #include "host/host_internals.h"
 #include "orvik/orvik.h"
-#include "base/tool_error.h"
 #include "target/folder_lock.h"
 #include "target/reservation_config.h"
 
@@ -17,10 +17,6 @@ namespace orvik::tool {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr uint32_t kDefaultFlashType = 7;
-constexpr uint32_t kDefaultBadBlocks = 2;
-constexpr uint64_t kDefaultSeed = 1;
 
 // The first field every player.json the simulator writes holds but this one
 // lacks ("" when none is missing or the file is no JSON at all: the
@@ -38,9 +34,13 @@ std::string MissingPlayerFields(const std::string& dir) {
 
 }  // namespace
 
-std::string DefaultPlayerDir() {
-  if (const char* player = std::getenv("ORVIK_PLAYER"); player != nullptr && player[0] != '\0')
-    return player;
+std::string PlayerFolderFromEnvironment() {
+  const char* player = std::getenv("ORVIK_PLAYER");
+  return player != nullptr ? player : "";
+}
+
+std::string DefaultSimulatedPlayerDir() {
+  if (std::string player = PlayerFolderFromEnvironment(); !player.empty()) return player;
   if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] != '\0')
     return (fs::path(data) / "orvik" / "player").string();
   if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0')
@@ -48,23 +48,10 @@ std::string DefaultPlayerDir() {
   return "orvik-player";
 }
 
-sim::PlayerConfig DefaultPlayerConfig() {
-  sim::PlayerConfig config;  // 64 MB flash of type 7, 32 MiB card
-  config.flashType = kDefaultFlashType;
-  config.seed = kDefaultSeed;
-  config.factoryBadBlocks =
-      sim::PickFactoryBadBlocks(kDefaultFlashType, kDefaultBadBlocks, kDefaultSeed);
-  return config;
-}
-
-std::shared_ptr<sim::Player> LoadPlayer(Events& console, const std::string& dir, bool create) {
+std::shared_ptr<sim::Player> LoadPlayer(Events& console, const std::string& dir) {
   std::error_code error;
   const bool exists = fs::exists(fs::path(dir) / "player.json", error);
-  if (exists || create) {
-    if (create) fs::create_directories(dir, error);
-    HoldFolderLockForThisRun(dir);
-  }
-  if (!exists && !create) {
+  if (!exists) {
     Problem problem;
     problem.code = "no-player";
     problem.message = fmt::format("There is no simulated player in {}.", dir);
@@ -77,35 +64,26 @@ std::shared_ptr<sim::Player> LoadPlayer(Events& console, const std::string& dir,
     problem.details = {{"player", dir}};
     throw ToolError(std::move(problem));
   }
+  HoldFolderLockForThisRun(dir);
+  // The simulator fills missing settings with defaults; a player.json
+  // without them was not written by it, and would silently become a
+  // default player.
+  if (std::string missing = MissingPlayerFields(dir); !missing.empty())
+    Fail("player-unreadable",
+         fmt::format("The simulated player in {} cannot be read: player.json has no {}.", dir,
+                     missing),
+         "The file was not written by orvik sim create, or was damaged.",
+         fmt::format("Create a new one with `orvik sim create --force --player {}`.",
+                     ShellQuote(dir)));
   std::string why;
-  if (exists) {
-    // The simulator fills missing settings with defaults; a player.json
-    // without them was not written by it, and would silently become a
-    // default player.
-    if (std::string missing = MissingPlayerFields(dir); !missing.empty())
-      Fail("player-unreadable",
-           fmt::format("The simulated player in {} cannot be read: player.json has no {}.", dir,
-                       missing),
-           "The file was not written by orvik sim create, or was damaged.",
-           fmt::format("Create a new one with `orvik sim create --force --player {}`.",
-                       ShellQuote(dir)));
-    std::shared_ptr<sim::Player> player = sim::Player::Load(dir, &why);
-    if (player == nullptr)
-      Fail("player-unreadable",
-           fmt::format("The simulated player in {} cannot be read: {}", dir, why),
-           "Its files were damaged or written by another version.",
-           fmt::format("Create a new one with `orvik sim create --force --player {}`.",
-                       ShellQuote(dir)));
-    return player;
-  }
-  std::shared_ptr<sim::Player> player = sim::Player::Create(DefaultPlayerConfig());
-  if (!player->Save(dir, &why))
-    Fail("player-unwritable",
-         fmt::format("A new simulated player cannot be saved in {}: {}", dir, why),
-         "The folder is not writable.", "Give a writable folder with --player.");
-  console.Line(console.Paint(Style::kInfo, "Created a new simulated player in " + dir) +
-               " (first use of the default folder: 64 MB flash, type 7, 2 factory bad blocks, "
-               "32 MiB card).");
+  std::shared_ptr<sim::Player> player = sim::Player::Load(dir, &why);
+  if (player == nullptr)
+    Fail("player-unreadable",
+         fmt::format("The simulated player in {} cannot be read: {}", dir, why),
+         "Its files were damaged or written by another version.",
+         fmt::format("Create a new one with `orvik sim create --force --player {}`.",
+                     ShellQuote(dir)));
+  console.Step("loaded the simulated player in " + dir);
   return player;
 }
 
@@ -136,7 +114,7 @@ std::unique_ptr<Session> Session::Open(Events& console, const TargetOptions& opt
   std::unique_ptr<Session> session(new Session(console, options));
   if (announce) console.Line(console.Paint(Style::kBold, "Target:") + " " + TargetText(options));
   if (!options.device) {
-    session->player_ = LoadPlayer(console, options.playerDir, options.defaultFolder);
+    session->player_ = LoadPlayer(console, options.playerDir);
     if (console.Verbose())
       session->player_->SetTrace([&console](const sim::TraceEvent& event) {
         console.Step("player: " + sim::FormatTraceEvent(event));
@@ -150,19 +128,40 @@ std::unique_ptr<Session> Session::Open(Events& console, const TargetOptions& opt
   return session;
 }
 
-void Session::OpenLibrary() {
-  const DEVICE_STATUS mode = options_.recovery ? DEVICE_STATUS_RECOVERY : DEVICE_STATUS_NORMAL;
-  int opened = options_.instance < 0
-                   ? OrvikOpenDriver(mode)
-                   : OrvikOpenDriverEx(static_cast<char>(options_.instance), mode);
+bool Session::OpenObject(bool recovery) {
+  const DEVICE_STATUS mode = recovery ? DEVICE_STATUS_RECOVERY : DEVICE_STATUS_NORMAL;
+  const int opened = options_.instance < 0
+                         ? OrvikOpenDriver(mode)
+                         : OrvikOpenDriverEx(static_cast<char>(options_.instance), mode);
   console_.Step(fmt::format("{}(mode {}) -> {}",
                             options_.instance < 0 ? "OrvikOpenDriver" : "OrvikOpenDriverEx",
                             static_cast<int>(mode), opened));
-  if (opened == 1) {
-    libraryOpen_ = true;
+  if (opened != 1) return false;
+  libraryOpen_ = true;
+  recoveryOpen_ = recovery;
+  const std::string prefix = recovery ? host::kRecoveryObjectPrefix : host::kDeviceObjectPrefix;
+  openedObject_ = "\\\\.\\" + prefix +
+                  (player_ != nullptr       ? std::to_string(player_->Config().instance)
+                   : options_.instance >= 0 ? std::to_string(options_.instance)
+                                            : std::string("N"));
+  return true;
+}
+
+void Session::OpenLibrary() {
+  if (options_.recovery) {
+    if (!OpenObject(true)) FailToOpen();
     return;
   }
+  if (OpenObject(false)) return;
+  // A player whose firmware does not start appears only as its recovery
+  // object: the tool works with it there and says so.
+  if (!OpenObject(true)) FailToOpen();
+  console_.Line(console_.Paint(Style::kWarn, "The player does not start normally:") +
+                " it answers only as its recovery device object (the firmware's startup copy "
+                "is not whole). `orvik check` tells what is wrong and `orvik fix` repairs it.");
+}
 
+void Session::FailToOpen() {
   const std::string objects =
       options_.recovery ? host::kRecoveryObjectPrefix : host::kDeviceObjectPrefix;
   const std::string range = options_.instance < 0 ? objects + "0 to " + objects + "99"
@@ -174,13 +173,8 @@ void Session::OpenLibrary() {
     const sim::PlayerConfig config = player_->Config();
     problem.message =
         fmt::format("The simulated player in {} did not open as {}.", options_.playerDir, range);
-    if (config.recoveryMode && !options_.recovery) {
-      problem.cause = "The player is in recovery mode: only its recovery device object " +
-                      player_->ObjectName() + " is present.";
-      problem.action = "Run the command with --recovery (after " + CommandOptions() +
-                       "), e.g. the full reflash with the set's manifest.";
-    } else if (!config.recoveryMode && options_.recovery) {
-      problem.cause = "The player is not in recovery mode, so it has no recovery device object.";
+    if (!config.recoveryMode && options_.recovery) {
+      problem.cause = "The player starts normally, so it has no recovery device object.";
       problem.action =
           "Leave out --recovery, or put the simulated player in recovery mode with "
           "`orvik sim mode --recovery-mode " +
@@ -192,26 +186,39 @@ void Session::OpenLibrary() {
     } else {
       problem.cause =
           "The player refuses to be opened (its driver refuses opens, or it lost power).";
-      problem.action = "Check its fault settings with `orvik sim inspect " + CommandOptions() +
+      problem.action = "Check its fault settings with `orvik sim info " + CommandOptions() +
                        "`, or create a new player with `orvik sim create --force " +
                        CommandOptions() + "`.";
     }
   } else {
-    problem.message = "No player found: none of the device objects " + range + " could be opened.";
+    problem.message = "No player found: none of the device objects " + range +
+                      (options_.recovery ? std::string() : " (nor their recovery objects)") +
+                      " could be opened.";
+#ifdef _WIN32
+    problem.cause = "No player is attached, or its driver is not installed.";
+    problem.action =
+        "Attach the player and run the command again; for a simulated player give its folder "
+        "with --player DIR (`orvik sim create --player DIR` makes one).";
+#else
     const char* deviceDir = std::getenv("ORVIK_DEVICE_DIR");
     if (deviceDir == nullptr || deviceDir[0] == '\0') {
-      problem.cause = "ORVIK_DEVICE_DIR is not set, so this system has no device object to open.";
+      problem.cause =
+          "No player is attached: ORVIK_DEVICE_DIR is not set, so this system has no device "
+          "object to open.";
       problem.action =
-          "Serve a player with `orvik sim serve --player DIR --device-dir SOCKETS` "
-          "and set ORVIK_DEVICE_DIR=SOCKETS, or leave out --device to work on a "
-          "simulated player directly.";
+          "For a simulated player give its folder with --player DIR (`orvik sim create --player "
+          "DIR` makes one), or serve one with `orvik sim serve --player DIR --device-dir SOCKETS` "
+          "and set ORVIK_DEVICE_DIR=SOCKETS.";
     } else {
       problem.cause = std::string("No player is served in ") + deviceDir +
                       " (no socket there answers), or it was unplugged.";
       problem.action = std::string("Start `orvik sim serve --player DIR --device-dir ") +
-                       deviceDir + "` and run the command again.";
+                       deviceDir +
+                       "` and run the command again, or give a simulated player's folder with "
+                       "--player DIR (`orvik sim create --player DIR` makes one).";
       problem.details["deviceDir"] = deviceDir;
     }
+#endif
   }
   throw ToolError(std::move(problem));
 }
@@ -271,7 +278,8 @@ nlohmann::json Session::Describe() const {
     const char* deviceDir = std::getenv("ORVIK_DEVICE_DIR");
     if (deviceDir != nullptr) target["deviceDir"] = deviceDir;
   }
-  target["recovery"] = options_.recovery;
+  target["recovery"] = recoveryOpen_;
+  target["deviceObjectOpened"] = openedObject_;
   target["reservationFile"] = reservationFile_;
   return target;
 }

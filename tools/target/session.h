@@ -1,17 +1,20 @@
 // The player a command works on, opened through the library as a host opens
 // it.
 //
-// By default that is a simulated player kept in a folder: the tool locks the
-// folder for the run (one process per player), loads the player (only the
-// default folder gets a new one with sensible defaults on first use, saying
-// so: a 64 MB flash of type 7 with two factory bad blocks and a 32 MiB card;
-// a folder named with --player must hold one), registers it in this
-// process under its device object name, opens it with the library, and
-// saves it back when the command ends, also after a failure (the player
-// keeps what was written, as a real one would).  With --device the
-// platform's own device objects are opened instead: the real driver on
-// Windows, sockets in $ORVIK_DEVICE_DIR on POSIX (`orvik sim serve`).
-// --recovery opens the recovery device object.
+// By default that is the player attached to the computer: the platform's
+// own device objects, the real driver on Windows, sockets in
+// $ORVIK_DEVICE_DIR on POSIX (`orvik sim serve`).  With --player DIR (or
+// $ORVIK_PLAYER) it is a simulated player kept in a folder: the tool locks
+// the folder for the run (one process per player), loads the player (the
+// folder must hold one: `orvik sim create` makes it), plugs it in (it
+// decides how it starts), registers it in this process under its device
+// object name, opens it with the library, and saves it back when the
+// command ends, also after a failure (the player keeps what was written, as
+// a real one would).
+//
+// The player is looked for as it may appear: its normal device object
+// first, then its recovery object (a player whose startup copy is not whole
+// appears only as that).  --recovery opens the recovery object only.
 #pragma once
 
 #include <memory>
@@ -25,25 +28,23 @@
 namespace orvik::tool {
 
 struct TargetOptions {
-  std::string playerDir;       // the simulated player's folder
-  bool device = false;         // use the platform's device objects
-  bool recovery = false;       // open the recovery device object
-  int instance = -1;           // -1: try instances 0 to 99
-  bool defaultFolder = false;  // playerDir is the default, made on first use
+  std::string playerDir;  // the simulated player's folder (when not device)
+  bool device = false;    // use the platform's device objects
+  bool recovery = false;  // open the recovery device object only
+  int instance = -1;      // -1: try instances 0 to 99
 };
 
-// The folder used when --player is not given: $ORVIK_PLAYER, else
-// $XDG_DATA_HOME/orvik/player, else ~/.local/share/orvik/player.
-std::string DefaultPlayerDir();
+// The simulated player's folder named by $ORVIK_PLAYER, or empty.
+std::string PlayerFolderFromEnvironment();
 
-// The settings of a new player made on first use.
-sim::PlayerConfig DefaultPlayerConfig();
+// The folder `orvik sim create` uses when none is named: $ORVIK_PLAYER,
+// else $XDG_DATA_HOME/orvik/player, else ~/.local/share/orvik/player.
+std::string DefaultSimulatedPlayerDir();
 
-// Locks the folder for this run and loads the simulated player in it.  When
-// there is none: creates and saves one with DefaultPlayerConfig() if create
-// is set (telling the user), else fails with a message that says how to
-// make one.
-std::shared_ptr<sim::Player> LoadPlayer(Events& console, const std::string& dir, bool create);
+// Locks the folder for this run and loads the simulated player in it
+// (without plugging it in); fails with a message that says how to make one
+// when there is none.
+std::shared_ptr<sim::Player> LoadPlayer(Events& console, const std::string& dir);
 
 // The target in words, for the first line of a command's output:
 // "simulated player in DIR" or "device \\.\TEMBROr0 to 99 (sockets in DIR)".
@@ -66,6 +67,10 @@ class Session {
   void Close();
 
   bool Simulated() const { return player_ != nullptr; }
+  // False when only the recovery device object answered (or --recovery).
+  bool StartedNormally() const { return !recoveryOpen_; }
+  // The device object that was opened ("\\.\TEMBROr0").
+  const std::string& OpenedObject() const { return openedObject_; }
   sim::Player* Player() const { return player_.get(); }
   const TargetOptions& Options() const { return options_; }
   // Where the library reads the reservation for this target.
@@ -79,12 +84,17 @@ class Session {
  private:
   Session(Events& console, TargetOptions options);
   void OpenLibrary();
+  // Opens mode's object (instance or 0 to 99); returns the object's name.
+  bool OpenObject(bool recovery);
+  [[noreturn]] void FailToOpen();
 
   Events& console_;
   TargetOptions options_;
   std::shared_ptr<sim::Player> player_;
   std::string reservationFile_;
   bool libraryOpen_ = false;
+  bool recoveryOpen_ = false;
+  std::string openedObject_;
   bool closed_ = false;
 };
 

@@ -33,30 +33,37 @@ struct GlobalOptions {
   ColorMode color = ColorMode::kAuto;
 };
 
-TargetOptions TargetOf(const GlobalOptions& global) {
+// The player attached to the computer unless a simulated player's folder is
+// named (--player, or $ORVIK_PLAYER); `orvik sim` commands work on a folder
+// and fall back to the default one.
+TargetOptions TargetOf(const GlobalOptions& global, bool simCommand) {
   TargetOptions target;
-  target.playerDir = global.player.empty() ? DefaultPlayerDir() : global.player;
-  target.device = global.device;
+  target.playerDir = !global.player.empty() ? global.player
+                     : simCommand           ? DefaultSimulatedPlayerDir()
+                                            : PlayerFolderFromEnvironment();
+  target.device = global.device || (target.playerDir.empty() && !simCommand);
   target.recovery = global.recovery;
   target.instance = global.instance;
-  target.defaultFolder = global.player.empty();
   return target;
 }
 
-const char* kFooter = R"(Targets: a simulated player kept in a folder is the default (--player DIR,
-made by `orvik sim create`; without --player: $ORVIK_PLAYER or
-~/.local/share/orvik/player, made on first use).
---device opens the platform's device objects instead (sockets in
-$ORVIK_DEVICE_DIR on POSIX, e.g. a player served by `orvik sim serve`).
+const char* kFooter = R"(Target: the player attached to the computer (its device objects: the
+player's driver on Windows, sockets in $ORVIK_DEVICE_DIR on POSIX, e.g. a
+player served by `orvik sim serve`), looked for as its normal object, then
+as its recovery object.  --player DIR (or $ORVIK_PLAYER) works on a
+simulated player kept in a folder instead (`orvik sim create` makes one).
 
 Commands that destroy data ask first on a terminal; --yes answers for
 them, and without a terminal they refuse unless --yes is given.
 --dry-run shows what a command would change and changes nothing.
 
-Exit codes: 0 done, 1 failed (the message says why and what to do),
-2 nothing to do (e.g. firmware already up to date), 64 wrong command line
-(or a destructive command without --yes and no terminal), 130 stopped by
-Ctrl-C after the running step.
+Exit codes: 0 done (check: the player is healthy), 1 failed (the message
+says why and what to do), 2 nothing to do (e.g. firmware already up to
+date), 3 problems found (check, verify: each is listed with its fix),
+4 could not check (no player answered), 5 done but not confirmed (reading
+the result back failed: run `orvik check`), 64 wrong command line (or a
+destructive command without --yes and no terminal), 130 stopped by Ctrl-C
+after the running step.
 
 Environment: ORVIK_PLAYER, ORVIK_DEVICE_DIR, ORVIK_REGISTRY (reservation file),
 NO_COLOR, ORVIK_DEBUG (library debug texts on standard error).)";
@@ -189,7 +196,8 @@ int RunCommandLine(int argc, const char* const* argv) {
                                     : ColorMode::kAuto;
   if (global.verbosity > 0) SetProcessEnvironment("ORVIK_DEBUG", "1");
 
-  settings.target = TargetOf(global);
+  const std::string commandPath = CommandPath(app);
+  settings.target = TargetOf(global, commandPath.rfind("sim", 0) == 0);
   settings.dryRun = global.dryRun;
   Console console(global.json, global.color, global.verbosity, global.yes);
   nlohmann::json result = nlohmann::json::object();

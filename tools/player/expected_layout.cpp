@@ -1,0 +1,211 @@
+#include "player/expected_layout.h"
+
+#include <algorithm>
+
+#include "firmware_set/manifest.h"
+#include "sim/spare_area.h"
+
+namespace orvik::tool {
+namespace {
+
+constexpr uint32_t kLowBlocks = host::LOW_SYSTEM_BLOCKS;
+constexpr uint32_t kFirstVersionPage = 2;
+constexpr uint32_t kVersionPages = 4;
+// Flash types below this one store no version words (their tag-page write
+// sends nothing).
+constexpr uint32_t kFirstTypeWithVersionWords = 3;
+constexpr uint8_t kSystemStatus = 0x00;
+constexpr uint8_t kFileMark = host::FILE_MARK;
+
+uint32_t BlocksOf(uint64_t bytes, const host::FlashTypeDescriptor& type) {
+  return static_cast<uint32_t>((bytes + type.BlockBytes() - 1) / type.BlockBytes());
+}
+
+const uint8_t* Spare(const sim::RawPage& page) { return page.data() + sim::kPageDataBytes; }
+
+uint16_t SpareWord(const sim::RawPage& page) {
+  return host::GetLittleEndian16(Spare(page) + sim::kSpareAddress1);
+}
+
+bool AllBytes(const uint8_t* data, size_t length, uint8_t value) {
+  return std::all_of(data, data + length, [value](uint8_t byte) { return byte == value; });
+}
+
+bool PageErased(const sim::RawPage& page) { return AllBytes(page.data(), page.size(), 0xFF); }
+
+// The first byte of a page's data that is neither expected nor (where
+// allowed) erased.
+std::optional<uint32_t> FirstDifference(const uint8_t* data, const uint8_t* want,
+                                        bool mayBeErased) {
+  if (want != nullptr && std::equal(data, data + sim::kPageDataBytes, want)) return std::nullopt;
+  if (mayBeErased && AllBytes(data, sim::kPageDataBytes, 0xFF)) return std::nullopt;
+  for (uint32_t i = 0; i < sim::kPageDataBytes; ++i) {
+    const bool fitsExpected = want != nullptr && data[i] == want[i];
+    const bool fitsErased = mayBeErased && data[i] == 0xFF;
+    if (!fitsExpected && !fitsErased) return i;
+  }
+  return 0;
+}
+
+std::optional<LayoutDifference> CompareBlock(const sim::Player& flash,
+                                             const host::FlashTypeDescriptor& type,
+                                             const ExpectedBlock& expected,
+                                             const std::vector<SetImage>& files) {
+  LayoutDifference difference;
+  difference.block = expected.block;
+  difference.region = expected.region;
+  difference.file = expected.file;
+  if (expected.file) difference.tag = TagText(expected.tag);
+  const uint32_t pages = type.pagesPerBlock;
+  std::vector<sim::RawPage> raw;
+  for (uint32_t page = 0; page < pages; ++page)
+    raw.push_back(flash.ReadPage(expected.block * pages + page));
+
+  if (std::all_of(raw.begin(), raw.end(), PageErased)) {
+    difference.kind = "erased";
+    return difference;
+  }
+  const bool marked = Spare(raw[0])[host::kSpareDataStatus] == kSystemStatus &&
+                      Spare(raw[0])[host::kSpareBlockStatus] == kSystemStatus &&
+                      SpareWord(raw[0]) == host::SYSTEM_MARK &&
+                      (SpareWord(raw[1]) & 0xFF) == kFileMark;
+  const bool rightTag = !expected.file || (SpareWord(raw[1]) >> 8) == expected.tag;
+  if (!marked || !rightTag) {
+    difference.kind = "marks";
+    return difference;
+  }
+
+  // The pages of the file's image in this block: written with its data, the
+  // rest erased (a one-page last block is written with a second, zero page).
+  const uint8_t* image = nullptr;
+  uint64_t writtenPages = 0;
+  if (expected.file) {
+    const std::vector<uint8_t>& bytes = files[*expected.file].image;
+    const uint64_t start = uint64_t{expected.indexInFile} * type.BlockBytes();
+    image = bytes.data() + start;
+    const uint64_t inBlock = std::min<uint64_t>(type.BlockBytes(), bytes.size() - start);
+    writtenPages = (inBlock + sim::kPageDataBytes - 1) / sim::kPageDataBytes;
+  }
+  static const uint8_t kZeros[sim::kPageDataBytes] = {};
+  for (uint32_t page = 0; page < pages; ++page) {
+    const uint8_t* want = nullptr;
+    std::vector<uint8_t> padded;
+    if (page < writtenPages) {
+      const uint64_t offset = uint64_t{page} * sim::kPageDataBytes;
+      const uint64_t start = uint64_t{expected.indexInFile} * type.BlockBytes() + offset;
+      const std::vector<uint8_t>& bytes = files[*expected.file].image;
+      if (start + sim::kPageDataBytes <= bytes.size()) {
+        want = image + offset;
+      } else {  // the last page: the image, then the writer's zero padding
+        padded.assign(sim::kPageDataBytes, 0);
+        std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(start), bytes.end(), padded.begin());
+        want = padded.data();
+      }
+    } else if (page == 1 && writtenPages == 1) {
+      want = kZeros;
+    }
+    // Pages past the image hold erased data, as do the pages of an unused
+    // block; a written page is never expected to read erased.
+    if (std::optional<uint32_t> at = FirstDifference(raw[page].data(), want, want == nullptr)) {
+      difference.kind = "data";
+      difference.page = page;
+      difference.offset = *at;
+      return difference;
+    }
+  }
+
+  if (expected.version && pages >= kFirstVersionPage + kVersionPages) {
+    const uint16_t want[kVersionPages] = {expected.version->a1, expected.version->a2,
+                                          expected.version->b1, expected.version->b2};
+    for (uint32_t i = 0; i < kVersionPages; ++i)
+      if (SpareWord(raw[kFirstVersionPage + i]) != want[i]) {
+        difference.kind = "version";
+        difference.page = kFirstVersionPage + i;
+        return difference;
+      }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+int PrepareSetImages(const host::FlashTypeDescriptor& type, HostFileSet& files,
+                     std::vector<SetImage>& images) {
+  host::PreparedFileSet prepared;
+  const host::PrepareStatus status = host::PrepareFiles(
+      type, {files.Data(), files.Lengths(), files.PrefixData(), files.PrefixLengths()},
+      files.Record(), prepared);
+  images.clear();
+  if (status != host::PrepareStatus::kDone) return static_cast<int>(status);
+  for (uint32_t file = 0; file < prepared.Count(); ++file) {
+    const host::PreparedFile& one = prepared[file];
+    SetImage image;
+    image.tag = files.Record().fileTags[file];
+    image.image.assign(one.buffer.data(), one.buffer.data() + one.lengthToWrite);
+    image.version = {one.version.a[0], one.version.a[1], one.version.b[0], one.version.b[1]};
+    images.push_back(std::move(image));
+  }
+  return PROGRAM_MEDIA_DONE;
+}
+
+std::vector<uint32_t> LowSystemBlocks(const std::vector<uint8_t>& blockTable, uint32_t cisBlock) {
+  std::vector<uint32_t> low;
+  for (uint32_t block = cisBlock + 1; block < blockTable.size() && low.size() < kLowBlocks; ++block)
+    if (blockTable[block] != host::BLOCK_BAD) low.push_back(block);
+  return low;
+}
+
+ExpectedLayout ExpectLayout(const host::FlashTypeDescriptor& type,
+                            const std::vector<uint8_t>& blockTable, uint32_t cisBlock,
+                            uint32_t firstReservedBlock, const std::vector<SetImage>& files) {
+  ExpectedLayout layout;
+  const bool versionWords = type.typeIndex >= kFirstTypeWithVersionWords;
+
+  const std::vector<uint32_t> low = LowSystemBlocks(blockTable, cisBlock);
+  const uint32_t startupBlocks = files.empty() ? 0 : BlocksOf(files.front().image.size(), type);
+  layout.startupCopyTooLong = startupBlocks > kLowBlocks;
+  for (uint32_t i = 0; i < low.size(); ++i) {
+    ExpectedBlock block{low[i], Region::kLow, std::nullopt, 0, 0, std::nullopt};
+    if (i < startupBlocks) {
+      block.file = 0;
+      block.tag = files.front().tag;
+      block.indexInFile = i;
+    }
+    layout.blocks.push_back(block);
+  }
+
+  std::vector<uint32_t> reserved;
+  for (uint32_t block = firstReservedBlock; block < blockTable.size(); ++block)
+    if (blockTable[block] != host::BLOCK_BAD) reserved.push_back(block);
+  size_t next = 0;
+  for (uint32_t file = 0; file < files.size(); ++file) {
+    const uint32_t blocks = BlocksOf(files[file].image.size(), type);
+    for (uint32_t i = 0; i < blocks; ++i) {
+      if (next == reserved.size()) {
+        layout.overflows = true;
+        return layout;
+      }
+      ExpectedBlock block{reserved[next++], Region::kReserved, file, files[file].tag, i,
+                          std::nullopt};
+      if (i == 0 && versionWords) block.version = files[file].version;
+      layout.blocks.push_back(block);
+    }
+  }
+  for (; next < reserved.size(); ++next)
+    layout.blocks.push_back(
+        ExpectedBlock{reserved[next], Region::kReserved, std::nullopt, 0, 0, std::nullopt});
+  return layout;
+}
+
+std::vector<LayoutDifference> CompareWithLayout(const sim::Player& flash,
+                                                const host::FlashTypeDescriptor& type,
+                                                const ExpectedLayout& layout,
+                                                const std::vector<SetImage>& files) {
+  std::vector<LayoutDifference> differences;
+  for (const ExpectedBlock& expected : layout.blocks)
+    if (std::optional<LayoutDifference> difference = CompareBlock(flash, type, expected, files))
+      differences.push_back(*difference);
+  return differences;
+}
+
+}  // namespace orvik::tool

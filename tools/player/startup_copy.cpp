@@ -1,0 +1,146 @@
+#include "player/startup_copy.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+
+#include "firmware_set/manifest.h"
+#include "host/host_internals.h"
+#include "sim/spare_area.h"
+
+namespace orvik::tool {
+namespace {
+
+constexpr uint32_t kWordBytes = 3;
+constexpr uint32_t kWordMask = 0xFFFFFF;
+constexpr uint32_t kTopBit = 0x800000;
+constexpr uint32_t kHeaderWord = 256;  // word 2 of every image, its top bit aside
+constexpr uint32_t kImageWordsBeforeData = 3;
+// The stored end of every image: the end marker's two words shifted right.
+constexpr uint8_t kImageEnd[] = {0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x00};
+
+uint32_t Word(const std::vector<uint8_t>& data, uint64_t index) {
+  const uint8_t* at = data.data() + index * kWordBytes;
+  return uint32_t{at[0]} | (uint32_t{at[1]} << 8) | (uint32_t{at[2]} << 16);
+}
+
+const uint8_t* Spare(const sim::RawPage& page) { return page.data() + sim::kPageDataBytes; }
+uint16_t SpareWord(const sim::RawPage& page) {
+  return host::GetLittleEndian16(Spare(page) + sim::kSpareAddress1);
+}
+bool DataErased(const sim::RawPage& page) {
+  return std::all_of(page.begin(), page.begin() + sim::kPageDataBytes,
+                     [](uint8_t byte) { return byte == 0xFF; });
+}
+bool PageErased(const sim::RawPage& page) {
+  return std::all_of(page.begin(), page.end(), [](uint8_t byte) { return byte == 0xFF; });
+}
+
+}  // namespace
+
+const char* StartupCopyStateName(StartupCopy::State state) {
+  switch (state) {
+    case StartupCopy::State::kWhole:
+      return "whole";
+    case StartupCopy::State::kAbsent:
+      return "absent";
+    case StartupCopy::State::kIncomplete:
+      return "incomplete";
+  }
+  return "absent";
+}
+
+std::optional<uint64_t> CheckDeviceImage(const std::vector<uint8_t>& data, std::string* why) {
+  // The end, from the back: the writer pads the last page with zeros, so the
+  // last end marker followed by nothing but zeros ends the image.
+  uint64_t end = data.size();
+  while (end > 0 && data[end - 1] == 0) --end;
+  end += sizeof kImageEnd - 3;  // the marker's last word is zero too
+  const uint64_t words = end / kWordBytes;
+  if (end > data.size() || end % kWordBytes != 0 || words < kImageWordsBeforeData + 2 ||
+      !std::equal(std::begin(kImageEnd), std::end(kImageEnd),
+                  data.begin() + static_cast<std::ptrdiff_t>(end - sizeof kImageEnd))) {
+    *why = "the image's end marker is missing (the copy was cut off)";
+    return std::nullopt;
+  }
+  if ((Word(data, 2) & ~kTopBit) != kHeaderWord) {
+    *why = "the copy does not begin with a firmware image's header";
+    return std::nullopt;
+  }
+  const uint32_t stored = (Word(data, 0) + 2 * Word(data, 1)) & kWordMask;
+  // Word k of the plain image: its low bits shifted into stored word k + 3,
+  // its lowest bit into the top of stored word k + 2.
+  uint32_t sum = 512;
+  for (uint64_t k = 0; k + kImageWordsBeforeData <= words - 1; ++k) {
+    const uint32_t plain = ((Word(data, k + 3) & ~kTopBit) << 1) | (Word(data, k + 2) >> 23);
+    sum = (sum + plain) & kWordMask;
+  }
+  if (sum != stored) {
+    *why = fmt::format(
+        "the image's checksum word does not match its words ({:06X}, the words "
+        "give {:06X})",
+        stored, sum);
+    return std::nullopt;
+  }
+  return end;
+}
+
+StartupCopy JudgeStartupCopy(const sim::Player& flash, const std::vector<uint32_t>& lowBlocks) {
+  StartupCopy copy;
+  copy.blocks = lowBlocks;
+  const uint32_t pages = flash.PagesPerBlock();
+  uint32_t erasedBlocks = 0;
+  std::vector<uint8_t> data;
+  bool imageEnded = false;
+  for (uint32_t block : lowBlocks) {
+    std::vector<sim::RawPage> raw;
+    for (uint32_t page = 0; page < pages; ++page)
+      raw.push_back(flash.ReadPage(block * pages + page));
+    if (std::all_of(raw.begin(), raw.end(), PageErased)) {
+      ++erasedBlocks;
+      if (copy.why.empty()) copy.why = fmt::format("low system block {} is erased", block);
+      continue;
+    }
+    const bool marked = Spare(raw[0])[sim::kSpareBlockStatus] == 0x00 &&
+                        SpareWord(raw[0]) == sim::SYSTEM_MARK &&
+                        (SpareWord(raw[1]) & 0xFF) == sim::FILE_MARK;
+    if (!marked) {
+      if (copy.why.empty())
+        copy.why = fmt::format("low system block {} is not marked as a system block", block);
+      continue;
+    }
+    const uint8_t tag = static_cast<uint8_t>(SpareWord(raw[1]) >> 8);
+    if (copy.tag && *copy.tag != tag && copy.why.empty())
+      copy.why = fmt::format("low system block {} carries tag {}, the others {}", block,
+                             TagText(tag), TagText(*copy.tag));
+    copy.tag = tag;
+    for (uint32_t page = 0; page < pages; ++page) {
+      if (DataErased(raw[page])) {
+        imageEnded = true;
+        continue;
+      }
+      if (imageEnded && copy.why.empty())
+        copy.why =
+            fmt::format("page {} of low system block {} follows an erased page", page, block);
+      data.insert(data.end(), raw[page].begin(), raw[page].begin() + sim::kPageDataBytes);
+    }
+  }
+  if (erasedBlocks == lowBlocks.size() || lowBlocks.empty()) {
+    copy.state = StartupCopy::State::kAbsent;
+    copy.why = "the low system blocks are erased";
+    return copy;
+  }
+  copy.state = StartupCopy::State::kIncomplete;
+  if (!copy.why.empty()) return copy;
+  if (data.empty()) {
+    copy.why = "the low system blocks hold no image";
+    return copy;
+  }
+  std::optional<uint64_t> length = CheckDeviceImage(data, &copy.why);
+  if (!length) return copy;
+  copy.state = StartupCopy::State::kWhole;
+  copy.imageBytes = *length;
+  return copy;
+}
+
+}  // namespace orvik::tool
