@@ -3,7 +3,8 @@
 namespace orvik::tool {
 
 std::unique_ptr<Session> OperationContext::OpenTarget() {
-  std::unique_ptr<Session> session = Session::Open(events, settings.Target());
+  std::unique_ptr<Session> session =
+      Session::Open(events, settings.Target(), settings.announceTarget);
   target = session->Describe();
   return session;
 }
@@ -11,7 +12,8 @@ std::unique_ptr<Session> OperationContext::OpenTarget() {
 std::shared_ptr<sim::Player> OperationContext::OpenPlayerFolder() {
   const TargetOptions& options = settings.Target();
   target = {{"kind", "simulator"}, {"player", options.playerDir}};
-  events.Line(events.Paint(Style::kBold, "Target:") + " " + TargetText(options));
+  if (settings.announceTarget)
+    events.Line(events.Paint(Style::kBold, "Target:") + " " + TargetText(options));
   return LoadPlayer(events, options.playerDir);
 }
 

@@ -17,8 +17,9 @@ namespace orvik::tool {
 // What the person chose for this run, whatever face they chose it through.
 struct Settings {
   TargetOptions target;
-  bool dryRun = false;      // say what would be done, change nothing
-  std::string commandLine;  // the command as given, quoted, for "run it again"
+  bool dryRun = false;         // say what would be done, change nothing
+  std::string commandLine;     // the command as given, quoted, for "run it again"
+  bool announceTarget = true;  // name the target when it is opened
 
   const TargetOptions& Target() const { return target; }
 };
@@ -36,6 +37,29 @@ struct OperationContext {
   // names the target, locks the folder and loads the player, which must be
   // there.
   std::shared_ptr<sim::Player> OpenPlayerFolder();
+};
+
+// Events passed on to another, except the question before a destructive
+// step: an operation run as a step of another that already asked (fix)
+// goes ahead.
+class AgreedEvents : public Events {
+ public:
+  explicit AgreedEvents(Events& inner) : inner_(inner) {}
+  void Line(std::string_view text = {}) override { inner_.Line(text); }
+  void Field(std::string_view label, std::string_view value, int width = 16) override {
+    inner_.Field(label, value, width);
+  }
+  void Step(std::string_view text) override { inner_.Step(text); }
+  void Warn(std::string_view text) override { inner_.Warn(text); }
+  std::string Paint(Style style, std::string_view text) const override {
+    return inner_.Paint(style, text);
+  }
+  bool Verbose() const override { return inner_.Verbose(); }
+  void Progress(const ProgressUpdate& update) override { inner_.Progress(update); }
+  void Confirm(const Destruction&) override {}
+
+ private:
+  Events& inner_;
 };
 
 // Asks before a destructive step on the target named by targetText.

@@ -29,6 +29,19 @@ struct BlocksOptions {
 int RunBlocks(OperationContext& context, const BlocksOptions& options);
 
 int RunBackup(OperationContext& context, const std::string& output);
+
+// One verdict on the player and its next step (reads only); with a set, the
+// firmware is compared with it byte for byte.  Exit kExitDone when healthy,
+// kExitProblemsFound, or kExitCouldNotCheck.
+int RunCheck(OperationContext& context, const std::string& manifestPath);
+
+struct FixOptions {
+  std::string manifest;   // the player's firmware set (needed to write firmware)
+  bool noBackup = false;  // no backup before a step that empties the volume
+};
+// The least destructive remedy for what the check finds, then the check
+// again.
+int RunFix(OperationContext& context, const FixOptions& options);
 int RunVerify(OperationContext& context, const std::string& manifestPath);
 
 // --- firmware: versions, update, reflash ---------------------------------------

@@ -31,7 +31,8 @@ struct Verdict {
 
 class Checker {
  public:
-  Checker(const SectorReader& read, FatVolumeHealth& health) : read_(read), health_(health) {}
+  Checker(const SectorReader& read, FatVolumeHealth& health, bool dataMustBeWritten)
+      : read_(read), health_(health), dataMustBeWritten_(dataMustBeWritten) {}
 
   void Run(uint64_t totalSectors);
 
@@ -50,6 +51,7 @@ class Checker {
 
   const SectorReader& read_;
   FatVolumeHealth& health_;
+  bool dataMustBeWritten_;
   uint64_t volume_ = 0;
   uint32_t clusterSectors_ = 1;
   uint32_t firstData_ = 0;
@@ -130,6 +132,7 @@ void Checker::Folder(const std::vector<Sector>& sectors, const std::string& path
       if (chain.size() != (size + clusterBytes - 1) / clusterBytes)
         throw Verdict{FatVolumeHealth::Kind::kDamaged,
                       fmt::format("{} has {} bytes but {} clusters", full, size, chain.size())};
+      if (!dataMustBeWritten_) continue;
       uint64_t left = size;
       for (uint32_t cluster : chain) {
         const uint64_t bytes = std::min<uint64_t>(left, clusterBytes);
@@ -242,9 +245,10 @@ const char* FatVolumeKindName(FatVolumeHealth::Kind kind) {
   return "absent";
 }
 
-FatVolumeHealth CheckFatVolume(const SectorReader& read, uint64_t totalSectors) {
+FatVolumeHealth CheckFatVolume(const SectorReader& read, uint64_t totalSectors,
+                               bool dataMustBeWritten) {
   FatVolumeHealth health;
-  Checker checker(read, health);
+  Checker checker(read, health, dataMustBeWritten);
   try {
     checker.Run(totalSectors);
     health.kind = FatVolumeHealth::Kind::kConsistent;

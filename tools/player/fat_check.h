@@ -41,6 +41,11 @@ struct FatVolumeHealth {
 const char* FatVolumeKindName(FatVolumeHealth::Kind kind);  // "absent", "consistent", "damaged"
 
 // totalSectors: the storage's size in sectors (the partition must fit).
-FatVolumeHealth CheckFatVolume(const SectorReader& read, uint64_t totalSectors);
+// dataMustBeWritten: every cluster in use must read as written (flash,
+// where an unwritten page is told apart); a card's blocks always read as
+// something, and reading all its files would take long, so there only the
+// folders are read.
+FatVolumeHealth CheckFatVolume(const SectorReader& read, uint64_t totalSectors,
+                               bool dataMustBeWritten = true);
 
 }  // namespace orvik::tool

@@ -3,6 +3,7 @@
 namespace orvik::tool {
 
 void RegisterCommands(CommandTable& table, CLI::App& app) {
+  RegisterCheckCommands(table, app);
   RegisterInfoCommand(table, app);
   RegisterBlocksCommand(table, app);
   RegisterVersionsCommand(table, app);

@@ -20,6 +20,7 @@ void RegisterInfoCommand(CommandTable& table, CLI::App& app);
 void RegisterBlocksCommand(CommandTable& table, CLI::App& app);
 void RegisterBackupCommand(CommandTable& table, CLI::App& app);
 void RegisterVerifyCommand(CommandTable& table, CLI::App& app);
+void RegisterCheckCommands(CommandTable& table, CLI::App& app);
 
 // --- firmware and formats: versions, update, reflash; quick-format,
 // full-format, erase-data -----------------------------------------------------

@@ -44,4 +44,22 @@ void RegisterVerifyCommand(CommandTable& table, CLI::App& app) {
   verify->add_option("--manifest", *manifest, "the firmware set's manifest.json")->required();
 }
 
+void RegisterCheckCommands(CommandTable& table, CLI::App& app) {
+  auto manifest = table.Hold<std::string>();
+  CLI::App* check = table.Add(
+      app, "check", "Is the player all right? One verdict in plain words and the next step",
+      [manifest](OperationContext& context) { return RunCheck(context, *manifest); });
+  check->add_option("--manifest", *manifest,
+                    "the player's firmware set, to compare the firmware with it byte for byte");
+
+  auto fix = table.Hold<FixOptions>();
+  CLI::App* fixCommand =
+      table.Add(app, "fix", "Repair what `orvik check` finds, asking once, then check again",
+                [fix](OperationContext& context) { return RunFix(context, *fix); });
+  fixCommand->add_option("--manifest", fix->manifest,
+                         "the player's firmware set (needed when the firmware must be written)");
+  fixCommand->add_flag("--no-backup", fix->noBackup,
+                       "do not back the files up before a step that empties the volume");
+}
+
 }  // namespace orvik::tool

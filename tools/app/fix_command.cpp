@@ -1,0 +1,206 @@
+// orvik fix: the least destructive remedy for what `orvik check` finds, run
+// after one question that names every step and what it may lose, then the
+// check again and its verdict.
+//
+// The steps are the tool's own operations (reserve, update, reflash, quick
+// format, card format), run as they run on their own; a player that starts
+// only in recovery mode is updated through its recovery object.  The full
+// reflash is chosen only when nothing less can work, and then only after
+// the files on the volume were backed up (or --no-backup said not to).
+#include <fmt/format.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+
+#include "app/examination.h"
+#include "app/operations.h"
+#include "base/exit_codes.h"
+#include "base/shell_quote.h"
+#include "base/tool_error.h"
+
+namespace orvik::tool {
+namespace {
+
+namespace fs = std::filesystem;
+
+// player-backup-20261209-081500.img in the current folder, not yet there.
+std::string NewBackupName() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+#ifdef _WIN32
+  gmtime_s(&utc, &now);
+#else
+  gmtime_r(&now, &utc);
+#endif
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
+  std::string name = std::string("player-backup-") + stamp + ".img";
+  for (int n = 2; fs::exists(name); ++n)
+    name = std::string("player-backup-") + stamp + "-" + std::to_string(n) + ".img";
+  return name;
+}
+
+// Runs one step as the operation runs on its own, under the question fix
+// already asked.
+int RunStep(OperationContext& context, FixStep step, const Examination& examination) {
+  switch (step) {
+    case FixStep::kReserve:
+      return RunReserve(context, ReserveOptions{examination.health.laidOutKiloBytes, {}, false});
+    case FixStep::kUpdate:
+    case FixStep::kUpdateRepair:
+    case FixStep::kUpdateForce: {
+      UpdateOptions options;
+      options.manifest = examination.manifestPath;
+      options.force = step == FixStep::kUpdateForce;
+      options.repair = step == FixStep::kUpdateRepair;
+      return RunUpdate(context, options);
+    }
+    case FixStep::kReflash: {
+      ReflashOptions options;
+      options.manifest = examination.manifestPath;
+      return RunReflash(context, options);
+    }
+    case FixStep::kQuickFormat:
+      return RunQuickFormat(context, false);
+    case FixStep::kCardFormat:
+      return RunCardFormat(context, CardOptions{});
+  }
+  return kExitFailed;
+}
+
+}  // namespace
+
+int RunFix(OperationContext& context, const FixOptions& options) {
+  Events& events = context.events;
+  Examination before = ExaminePlayer(context, options.manifest);
+  context.result["before"] = before.report;
+  ShowVerdict(context, before);
+  PlayerHealth health = before.health;
+  // The set fix is given is the one the player should hold: an older one
+  // (an update cut off before it changed anything looks so) is brought to it.
+  if (health.Healthy() && health.setIsNewer) health.steps.push_back(FixStep::kUpdate);
+  if (health.steps.empty()) {
+    events.Line(health.Healthy() ? "Nothing to fix." : "Nothing that fix can do.");
+    return health.Healthy() ? kExitNothingToDo : kExitProblemsFound;
+  }
+  if (health.needsSet) {
+    Problem problem;
+    problem.code = "needs-firmware-set";
+    problem.exitCode = kExitUsage;
+    problem.message =
+        "Repairing this player means writing its firmware, and no firmware set was "
+        "given.";
+    problem.action =
+        "Run orvik fix again with --manifest and the player's firmware set (its manifest.json). "
+        "Nothing was changed.";
+    throw ToolError(std::move(problem));
+  }
+
+  // The plan, asked about once.
+  bool backup = false;
+  for (FixStep step : health.steps)
+    backup |= (step == FixStep::kReflash && health.volumeHoldsFiles) ||
+              (step == FixStep::kQuickFormat && health.fileSystem == "damaged");
+  backup &= !options.noBackup;
+  const std::string backupFile = backup ? NewBackupName() : std::string();
+  nlohmann::json plan = nlohmann::json::array();
+  std::string what;
+  events.Line(events.Paint(Style::kBold, "orvik fix will:"));
+  int number = 0;
+  if (backup) {
+    events.Line(fmt::format("  {}. back the files on the volume up to {}", ++number, backupFile));
+    plan.push_back({{"step", "backup"}, {"file", backupFile}});
+  }
+  for (FixStep step : health.steps) {
+    events.Line(fmt::format("  {}. {}", ++number, FixStepWords(step)));
+    plan.push_back({{"step", FixStepCommand(step)}, {"words", FixStepWords(step)}});
+    what += (what.empty() ? "" : "; then ") + FixStepWords(step);
+  }
+  context.result["plan"] = plan;
+  if (context.settings.dryRun) {
+    events.Line(events.Paint(Style::kBold, "Dry run:") + " nothing was changed.");
+    context.result["dryRun"] = true;
+    return kExitDone;
+  }
+  std::vector<std::string> backupWords = {"orvik", "backup", "--output", "player-backup.img"};
+  backupWords.insert(backupWords.end(), before.targetWords.begin(), before.targetWords.end());
+  const bool loses = std::find_if(health.steps.begin(), health.steps.end(), [](FixStep step) {
+                       return step == FixStep::kReflash || step == FixStep::kQuickFormat ||
+                              step == FixStep::kCardFormat;
+                     }) != health.steps.end();
+  Confirm(context, TargetText(context.settings.Target()),
+          {"orvik fix", what,
+           loses ? (backup ? "what the steps name (the files are backed up first)"
+                           : "what the steps name")
+                 : "nothing (the files on the player stay)",
+           loses && !backup && !options.noBackup ? ShellJoin(backupWords) : std::string()});
+
+  // Each step as its own operation, with the question already answered and
+  // the target already named.
+  AgreedEvents agreed(events);
+  Settings quiet = context.settings;
+  quiet.announceTarget = false;
+  nlohmann::json steps = nlohmann::json::array();
+  const size_t total = health.steps.size() + (backup ? 1 : 0);
+  size_t index = 0;
+  auto run = [&](const std::string& name, const std::function<int(OperationContext&)>& work) {
+    ++index;
+    events.Line(events.Paint(Style::kBold, fmt::format("Step {} of {}: ", index, total)) + name);
+    nlohmann::json result = nlohmann::json::object();
+    nlohmann::json target = nullptr;
+    OperationContext step{agreed, quiet, result, target};
+    try {
+      const int code = work(step);
+      steps.push_back({{"step", name}, {"exitCode", code}, {"result", result}});
+    } catch (ToolError& failure) {
+      Problem& problem = failure.problem();
+      steps.push_back({{"step", name}, {"error", problem.ToJson()}});
+      context.result["steps"] = steps;
+      problem.message =
+          fmt::format("Step {} of {} ({}) failed: {}", index, total, name, problem.message);
+      if (problem.code != "interrupted" && problem.code != "cancelled")
+        problem.action += (problem.action.empty() ? "" : " ") +
+                          std::string("Or run `orvik fix` again") +
+                          (before.manifestPath.empty() ? "" : " with the same set") + ".";
+      throw;
+    }
+    context.result["steps"] = steps;
+  };
+  if (backup)
+    run("backup", [&](OperationContext& step) {
+      try {
+        return RunBackup(step, backupFile);
+      } catch (ToolError& failure) {
+        // A volume too damaged to read holds nothing a backup could save.
+        if (failure.problem().code != "no-volume") throw;
+        step.events.Line("There is no readable file system to back up: going on.");
+        return kExitDone;
+      }
+    });
+  for (FixStep step : health.steps)
+    run(FixStepCommand(step),
+        [&](OperationContext& operation) { return RunStep(operation, step, before); });
+
+  events.Line(events.Paint(Style::kBold, "Checking the player again"));
+  nlohmann::json afterTarget = nullptr;
+  nlohmann::json afterResult = nlohmann::json::object();
+  OperationContext again{events, quiet, afterResult, afterTarget};
+  Examination after = ExaminePlayer(again, options.manifest);
+  context.result["after"] = after.report;
+  if (backup) context.result["backupFile"] = backupFile;
+  ShowVerdict(context, after);
+  if (backup) events.Line("The files that were on the volume are saved in " + backupFile + ".");
+  if (!after.health.Healthy()) {
+    if (after.health.starts == "recovery" && !before.simulated)
+      events.Line(
+          "The player still runs its recovery mode: unplug it and plug it in again so that it "
+          "starts the new firmware, then run `orvik check`.");
+    return kExitProblemsFound;
+  }
+  events.Line(events.Paint(Style::kGood, "Fixed:") + " the player is healthy.");
+  return kExitDone;
+}
+
+}  // namespace orvik::tool
