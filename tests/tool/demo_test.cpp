@@ -45,7 +45,7 @@ TEST_F(DemoTest, ReflashesAFreshPlayerAndShowsWhatAPersonChecks) {
   // The stored versions are the files' versions: three rows up to date in
   // the reflash and three in the version listing.
   EXPECT_EQ(Occurrences(out, "up to date\n"), 6u) << out;
-  EXPECT_NE(out.find("1.2.0.7            1.2.0.7"), std::string::npos);
+  EXPECT_NE(out.find("1.2.0.7     1.2.0.7"), std::string::npos);
   EXPECT_NE(out.find("The player's firmware is up to date."), std::string::npos);
   // mdir read the exported volume.
   EXPECT_NE(out.find("Directory for ::/"), std::string::npos) << out;

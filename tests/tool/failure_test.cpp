@@ -120,12 +120,12 @@ TEST_F(FailureTest, PowerCutDuringTheReflashSaysWhatIsLeftAndHowToRecover) {
   EXPECT_EQ(error["operation"], "OrvikFatFormatEx");
   EXPECT_EQ(error["status"], 4);
   EXPECT_NE(error["playerState"].get<std::string>().find("no firmware"), std::string::npos);
-  EXPECT_NE(error["action"].get<std::string>().find("reflash --recovery --manifest"),
-            std::string::npos);
+  EXPECT_NE(error["action"].get<std::string>().find("orvik fix --manifest"), std::string::npos);
   EXPECT_EQ(error["details"]["lastPhase"], 3);  // erasing: it stops at the silent device
-  // The player kept what was written before the cut and opens again.
+  // The player kept what was written before the cut, and the advice repairs it.
   EXPECT_TRUE(fs::exists(player_ + "/nand.bin"));
-  EXPECT_EQ(OrvikJson({"--yes", "reflash", "--manifest", SampleManifest()}, 0)["ok"], true);
+  EXPECT_EQ(OrvikJson({"--yes", "fix", "--manifest", SampleManifest()}, 0)["ok"], true);
+  EXPECT_EQ(OrvikJson({"check", "--manifest", SampleManifest()}, 0)["result"]["healthy"], true);
 }
 
 TEST_F(FailureTest, AMalformedFirmwareFileIsRefusedWithItsLineBeforeThePlayerIsOpened) {

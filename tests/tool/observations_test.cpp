@@ -113,17 +113,18 @@ TEST_F(ObservationsTest, O05ReadOnlyCommandsNeverWriteTheReservation) {
   EXPECT_EQ(StopProgram(server, SIGTERM), 0);
 }
 
-TEST_F(ObservationsTest, O06VersionsOnAPlayerWithoutASystemAreaAdvisesTheReflash) {
+TEST_F(ObservationsTest, O06VersionsOnAPlayerWithoutASystemAreaAdvisesWhatRepairsIt) {
   ASSERT_EQ(Orvik({"sim", "create"}).exitCode, 0);
   ProgramRun run = Orvik({"versions", "--manifest", SampleManifest()});
   EXPECT_EQ(run.exitCode, 0);
-  EXPECT_NE(run.out.find("no system area yet, so it cannot be updated"), std::string::npos)
-      << run.out;
+  EXPECT_NE(run.out.find("the player holds no firmware"), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("run `orvik update"), std::string::npos);
   const std::vector<std::string> suggested = SuggestedCommands(run.out);
-  ASSERT_EQ(suggested.size(), 2u);
-  EXPECT_EQ(suggested[0].rfind("orvik backup --output", 0), 0u);
-  EXPECT_EQ(suggested[1].rfind("orvik reflash --manifest", 0), 0u);
+  ASSERT_FALSE(suggested.empty());
+  EXPECT_EQ(suggested[0].rfind("orvik fix --manifest", 0), 0u);
+  // Followed as printed, it leaves a healthy player.
+  EXPECT_EQ(RunInTerminal(suggested[0], "y\n", {}).exitCode, 0);
+  EXPECT_EQ(OrvikJson({"check", "--manifest", SampleManifest()}, 0)["result"]["healthy"], true);
 }
 
 TEST_F(ObservationsTest, O08AnErasedStoredVersionIsNone) {
@@ -139,7 +140,13 @@ TEST_F(ObservationsTest, O08AnErasedStoredVersionIsNone) {
   EXPECT_TRUE(d["storedVersion"].is_null());
   EXPECT_EQ(d["state"], "not on the player");
   ProgramRun human = Orvik({"versions", "--manifest", SampleManifest()});
-  EXPECT_NE(human.out.find("3.1.0.21           none"), std::string::npos) << human.out;
+  EXPECT_NE(human.out.find("3.1.0.21    none"), std::string::npos) << human.out;
+  // A copy whose version words are missing is an update cut off: the
+  // advice is the repair, as `orvik check` says.
+  EXPECT_NE(human.out.find("version words of file D"), std::string::npos) << human.out;
+  EXPECT_EQ(
+      OrvikJson({"check", "--manifest", SampleManifest()}, 3)["result"]["problems"][0]["code"],
+      "firmware-incomplete");
   EXPECT_EQ(human.out.find("65535"), std::string::npos);
 }
 
@@ -308,6 +315,8 @@ TEST_F(ObservationsTest, JsonOutputMatchesItsDocumentation) {
       {{"info"}, 0},
       {{"blocks"}, 0},
       {{"versions", "--manifest", SampleManifest()}, 2},
+      {{"check", "--manifest", SampleManifest()}, 0},
+      {{"fix", "--manifest", SampleManifest()}, 2},
       {{"update", "--manifest", SampleManifest()}, 2},
       {{"--dry-run", "reflash", "--manifest", SampleManifest()}, 0},
       {{"verify", "--manifest", SampleManifest()}, 0},

@@ -136,8 +136,8 @@ TEST(StatusTextTest, StateAfterAFailureFollowsThePhaseItStoppedIn) {
   Problem writing = ExplainStatus(MediaOperation::kUpdate, 6, context);
   EXPECT_NE(writing.playerState.find("part of the new firmware and part of the old"),
             std::string::npos);
-  // An update cut off part-way is repaired by the update, not the reflash.
-  EXPECT_NE(writing.action.find("`orvik update --manifest"), std::string::npos);
+  // An update cut off part-way is repaired by finishing it, not the reflash.
+  EXPECT_NE(writing.action.find("`orvik fix --manifest"), std::string::npos);
   EXPECT_EQ(writing.action.find("reflash"), std::string::npos);
   context.lastPhase = ORVIK_PHASE_SYSTEM_LAYOUT;
   Problem clearing = ExplainStatus(MediaOperation::kUpdate, 6, context);

@@ -230,7 +230,7 @@ Examination ExaminePlayer(OperationContext& context, const std::string& manifest
        {{"state", StartupCopyStateName(in.startup.state)},
         {"blocks", in.startup.blocks},
         {"why", in.startup.why}}},
-      {"systemArea",
+      {"assessment",
        {{"verdict", VerdictName(in.area)},
         {"systemBlocks", in.systemBlocks},
         {"reservedBlocks", in.reservedBlocks},

@@ -9,6 +9,7 @@
 
 #include <set>
 
+#include "app/firmware_condition.h"
 #include "app/firmware_set_start.h"
 #include "app/firmware_steps.h"
 #include "app/operation.h"
@@ -39,14 +40,42 @@ std::string Command(const Session& session, std::vector<std::string> words) {
   return ShellJoin(words);
 }
 
-// The stored versions, read with the configured reservation or, when none
-// is configured, the manifest's for this run only (nothing is written).
-StoredState ReadStored(MediaRunner& media, HostFileSet& files, const Manifest& manifest,
-                       const Session& session) {
+const char* kNothingWritten = "Nothing was written: the player is as it was.";
+
+// Files whose version words were not all written: the update writes them
+// after the file's blocks, so one cut off between leaves them missing (flash
+// types below 3 store none at all).
+std::vector<std::string> HalfWrittenTags(const std::vector<FileVersionRow>& rows,
+                                         const host::FlashTypeDescriptor& type) {
+  std::vector<std::string> tags;
+  for (const FileVersionRow& row : rows)
+    if (row.StoredHalfWritten() || (row.storedKnown && row.StoredErased() && type.typeIndex >= 3))
+      tags.push_back(row.tag);
+  return tags;
+}
+
+}  // namespace
+
+// The stored versions and the firmware's condition, read with the
+// configured reservation or, when none is configured, the manifest's for
+// this run only (nothing is written).
+struct StoredFirmware {
+  StoredState stored;
+  std::vector<FileVersionRow> rows;
+  FirmwareCondition condition;
+};
+
+StoredFirmware ReadStored(MediaRunner& media, HostFileSet& files, const Manifest& manifest,
+                          const Session& session) {
   ReservationSetting configured = ReadReservation(session.ReservationFile());
   const uint32_t forRun = configured.kiloBytes ? 0 : manifest.totalKiloBytesReserved.value_or(0);
   RunReservation scoped(forRun, session.ReservationFile());
-  return media.ReadStoredVersions(files, manifest);
+  StoredFirmware firmware;
+  firmware.stored = media.ReadStoredVersions(files, manifest);
+  firmware.rows = VersionRows(manifest, files.Record(), firmware.stored.status);
+  firmware.condition =
+      LookAtFirmware(session, media.FlashType(), HalfWrittenTags(firmware.rows, media.FlashType()));
+  return firmware;
 }
 
 // The set must keep every file the player holds (unless the user lets one
@@ -138,80 +167,101 @@ ReservationPlan PlanUpdateOrRestore(MediaRunner& media, HostFileSet& files,
   }
 }
 
-}  // namespace
-
 int RunVersions(OperationContext& context, const std::string& manifestPath) {
   FirmwareSetStart opened(context, manifestPath);
   auto& [manifest, files, session, media] = opened;
   media.Flash();
   media.FileVersions(files, manifest);
-  StoredState stored = ReadStored(media, files, manifest, *session);
+  auto [stored, rows, condition] = ReadStored(media, files, manifest, *session);
   session->Close();
-
-  std::vector<FileVersionRow> rows = VersionRows(manifest, files.Record(), stored.status);
   // Versions written before an update was cut off read as new: the update
   // is still not done.
-  const bool upToDate = AllUpToDate(rows) && stored.area != SystemArea::kInterrupted;
+  const bool upToDate = AllUpToDate(rows) && condition.Whole();
   context.result["files"] = VersionRowsJson(rows);
   context.result["upToDate"] = upToDate;
   context.result["systemArea"] = SystemAreaName(stored.area);
+  context.result["firmwareWhole"] = condition.Whole();
+  context.result["starts"] = condition.startsNormally ? "normally" : "recovery";
   PrintHeader(context.events, manifest);
   PrintVersionTable(context.events, rows);
   const std::string update = Command(*session, {"update", "--manifest", manifest.path});
-  const std::string reflash = Command(*session, {"reflash", "--manifest", manifest.path});
-  const std::string backup = Command(*session, {"backup", "--output", "player-backup.img"});
+  const std::string fix = Command(*session, {"fix", "--manifest", manifest.path});
   if (upToDate) {
     context.events.Line("The player's firmware is up to date.");
     return kExitNothingToDo;
   }
-  switch (stored.area) {
-    case SystemArea::kSound:
-      context.events.Line("An update is available: run `" + update + "`.");
-      break;
-    case SystemArea::kInterrupted:
-      context.events.Line("An update was cut off part-way: run `" + update +
-                          "` to finish it (the files on the player stay).");
-      break;
-    case SystemArea::kNone:
-      context.events.Line(
-          "The player has no system area yet, so it cannot be updated: the full reflash lays one "
-          "out and writes the firmware, and it empties the file system. Back the files up with `" +
-          backup + "`, then run `" + reflash + "`.");
-      break;
-    case SystemArea::kMismatch:
-      context.events.Line("The player's system area does not match the reservation configured in " +
-                          session->ReservationFile() + ". " + stored.advice);
-      break;
-    case SystemArea::kUnknown:
-      context.events.Line("The stored versions could not be read: " + stored.advice);
-      break;
+  if (!condition.Whole()) {
+    context.result["trouble"] = condition.Trouble();
+    context.events.Line("The firmware is not whole: " + condition.Trouble() + ". Run `" + fix +
+                        "` to repair it; `orvik check` tells the whole story.");
+    return kExitDone;
   }
+  if (stored.area == SystemArea::kUnknown) {
+    context.events.Line("The stored versions could not be read: " + stored.advice);
+    return kExitDone;
+  }
+  if (const std::vector<std::string> older = OlderThanThePlayer(rows); !older.empty()) {
+    std::string named;
+    for (const std::string& file : older) named += (named.empty() ? "" : ", ") + file;
+    context.events.Line(
+        "The set is older than the player's firmware (" + named + "): `" +
+        Command(*session, {"update", "--allow-downgrade", "--manifest", manifest.path}) +
+        "` installs it anyway.");
+    return kExitDone;
+  }
+  context.events.Line("An update is available: run `" + update + "`.");
   return kExitDone;
 }
 
-int RunUpdate(OperationContext& context, const UpdateOptions& options) {
+// Refuses a set older than the player's firmware unless the owner asked for
+// it (--allow-downgrade).
+void RefuseDowngrade(const std::vector<FileVersionRow>& rows, const Manifest& manifest,
+                     const Session& session) {
+  const std::vector<std::string> older = OlderThanThePlayer(rows);
+  if (older.empty()) return;
+  std::string named;
+  for (const std::string& file : older) named += (named.empty() ? "" : ", ") + file;
+  Problem problem;
+  problem.code = "downgrade";
+  problem.message =
+      "The set " + manifest.path + " is older than the player's firmware: " + named + ".";
+  problem.cause = "The manifest names an older release, or the player was updated since.";
+  problem.playerState = kNothingWritten;
+  problem.action = "To install the older firmware anyway, run `" +
+                   Command(session, {"update", "--allow-downgrade", "--manifest", manifest.path}) +
+                   "`.";
+  problem.details = {{"older", older}};
+  throw ToolError(std::move(problem));
+}
+
+int UpdateFirmware(OperationContext& context, const UpdateOptions& options, bool& writing) {
   FirmwareSetStart opened(context, options.manifest);
   auto& [manifest, files, session, media] = opened;
   Events& console = context.events;
   const FlashFacts& flash = media.Flash();
   const ReservationPlan plan = PlanUpdateOrRestore(media, files, manifest, *session, TypeOf(flash));
   media.FileVersions(files, manifest);
-  StoredState stored = ReadStored(media, files, manifest, *session);
-  std::vector<FileVersionRow> rows = VersionRows(manifest, files.Record(), stored.status);
+  auto [stored, rows, condition] = ReadStored(media, files, manifest, *session);
   context.result["before"] = VersionRowsJson(rows);
   PrintHeader(console, manifest);
   PrintVersionTable(console, rows);
   FlashPages pages(TypeOf(flash));
   CheckSetMatchesPlayer(manifest, ReadStoredLayout(pages), options.allowRemoving);
   context.result["systemArea"] = SystemAreaName(stored.area);
-  const bool unfinished = stored.area == SystemArea::kInterrupted;
-  if (unfinished) console.Line("An earlier update was cut off part-way: this update finishes it.");
-  if (AllUpToDate(rows) && !unfinished && !options.force && !options.repair) {
+  // The update writes a player whose firmware is not whole even where the
+  // versions match: it finishes what was cut off.
+  const bool repairing = !condition.Whole() && condition.laidOut;
+  context.result["repairing"] = repairing;
+  if (repairing)
+    console.Line("The firmware is not whole (" + condition.Trouble() +
+                 "): this update repairs it.");
+  if (AllUpToDate(rows) && !repairing && !options.force && !options.repair) {
     session->Close();
     context.result["updated"] = false;
     console.Line("Firmware already up to date: nothing to do (--force writes it anyway).");
     return kExitNothingToDo;
   }
+  if (!options.allowDowngrade && !repairing) RefuseDowngrade(rows, manifest, *session);
   if (context.settings.dryRun) {
     session->Close();
     context.result["updated"] = false;
@@ -236,6 +286,7 @@ int RunUpdate(OperationContext& context, const UpdateOptions& options) {
   console.Line(console.Paint(Style::kBold, "Updating the firmware"));
   InterruptGuard guard;
   media.Scan(files);
+  writing = true;
   media.Update(files, manifest, options.repair);
   // The update is done; a read-back that fails only leaves the versions
   // unconfirmed.
@@ -244,18 +295,42 @@ int RunUpdate(OperationContext& context, const UpdateOptions& options) {
   session->Close();
   context.result["updated"] = true;
   context.result["after"] = VersionRowsJson(now);
-  if (readBack != PROGRAM_MEDIA_DONE)
-    console.Warn(
-        fmt::format("the update finished, but the versions could not be read back (status {}, {})",
-                    readBack, StatusName(readBack)));
-  else if (!AllUpToDate(now))
-    console.Warn("the versions read back after the update do not all match the files");
-  console.Line(
-      console.Paint(Style::kGood, "Firmware updated") +
-      fmt::format(": {} files written; the file system was not touched.", manifest.files.size()));
+  const std::string check = Command(*session, {"check", "--manifest", manifest.path});
+  if (readBack != PROGRAM_MEDIA_DONE) {
+    context.result["confirmed"] = false;
+    console.Line(console.Paint(Style::kWarn, "Firmware written, not confirmed") +
+                 fmt::format(": the update finished, but reading the versions back failed "
+                             "(status {}, {}). Run `{}` to see the player's state.",
+                             readBack, StatusName(readBack), check));
+    return kExitUnconfirmed;
+  }
+  context.result["confirmed"] = AllUpToDate(now);
+  if (!AllUpToDate(now)) {
+    console.Line(console.Paint(Style::kWarn, "Firmware written, not confirmed") +
+                 ": the versions read back do not all match the files. Run `" + check + "`.");
+    return kExitUnconfirmed;
+  }
+  console.Line(console.Paint(Style::kGood, repairing ? "Repaired" : "Firmware updated") +
+               fmt::format(": {} files written{}; the file system was not touched.",
+                           manifest.files.size(),
+                           repairing ? ", the update that was cut off is finished" : ""));
   ThrowIfInterrupted("The update finished: the player holds the new firmware.",
                      "Nothing more is needed.");
   return kExitDone;
+}
+
+int RunUpdate(OperationContext& context, const UpdateOptions& options) {
+  bool writing = false;
+  try {
+    return UpdateFirmware(context, options, writing);
+  } catch (ToolError& failure) {
+    // Every failed update says what it left: before the first write, that
+    // nothing was written.
+    if (!writing && failure.problem().playerState.empty() &&
+        failure.problem().code != "confirmation-needed" && failure.problem().code != "usage")
+      failure.problem().playerState = kNothingWritten;
+    throw;
+  }
 }
 
 int RunReflash(OperationContext& context, const ReflashOptions& options) {
@@ -331,17 +406,23 @@ int RunReflash(OperationContext& context, const ReflashOptions& options) {
   context.result["systemBlockCount"] = scan.systemBlockCount;
   context.result["firstReservedBlock"] = scan.firstReservedBlock;
   PrintVersionTable(console, rows);
-  if (readBack != PROGRAM_MEDIA_DONE)
-    console.Warn(
-        fmt::format("the reflash finished, but the versions could not be read back (status {}, {})",
-                    readBack, StatusName(readBack)));
-  else if (!AllUpToDate(rows))
-    console.Warn("the versions read back after the reflash do not all match the files");
-  console.Line(console.Paint(Style::kGood, "Reflash done") +
-               fmt::format(": system area laid out ({} system blocks from block {}), {} firmware "
-                           "files written, empty file system written{}.",
-                           scan.systemBlockCount, scan.firstReservedBlock, manifest.files.size(),
-                           options.eraseData ? ", data area erased" : ""));
+  const std::string summary = fmt::format(
+      ": system area laid out ({} system blocks from block {}), {} firmware files "
+      "written, empty file system written{}.",
+      scan.systemBlockCount, scan.firstReservedBlock, manifest.files.size(),
+      options.eraseData ? ", data area erased" : "");
+  if (readBack != PROGRAM_MEDIA_DONE || !AllUpToDate(rows)) {
+    context.result["confirmed"] = false;
+    console.Line(console.Paint(Style::kWarn, "Reflash done, not confirmed") + summary +
+                 (readBack != PROGRAM_MEDIA_DONE
+                      ? fmt::format(" Reading the versions back failed (status {}, {}).", readBack,
+                                    StatusName(readBack))
+                      : std::string(" The versions read back do not all match the files.")) +
+                 " Run `" + Command(*session, {"check", "--manifest", manifest.path}) + "`.");
+    return kExitUnconfirmed;
+  }
+  context.result["confirmed"] = true;
+  console.Line(console.Paint(Style::kGood, "Reflash done") + summary);
   return kExitDone;
 }
 

@@ -52,6 +52,7 @@ struct UpdateOptions {
   bool force = false;                      // write even when every stored version matches
   std::vector<std::string> allowRemoving;  // tags the set may drop from the player
   bool repair = false;                     // take the configured reservation as the laid-out one
+  bool allowDowngrade = false;             // install a set older than the player's firmware
 };
 int RunUpdate(OperationContext& context, const UpdateOptions& options);
 

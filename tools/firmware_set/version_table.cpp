@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <tuple>
+
 namespace orvik::tool {
 
 std::string VersionWords::Text() const { return fmt::format("{}.{}.{}.{}", a1, a2, b1, b2); }
@@ -36,10 +38,32 @@ std::vector<FileVersionRow> VersionRows(const Manifest& manifest,
   return rows;
 }
 
+bool FileVersionRow::StoredHalfWritten() const {
+  if (!storedKnown || StoredErased()) return false;
+  return stored.a1 == 0xFFFF || stored.a2 == 0xFFFF || stored.b1 == 0xFFFF || stored.b2 == 0xFFFF;
+}
+
+bool FileVersionRow::StoredNewer() const {
+  if (!storedKnown || StoredErased() || StoredHalfWritten()) return false;
+  return std::tie(stored.a1, stored.a2, stored.b1, stored.b2) >
+         std::tie(file.a1, file.a2, file.b1, file.b2);
+}
+
 const char* FileVersionRow::State() const {
   if (UpToDate()) return "up to date";
   if (!storedKnown || StoredErased()) return "not on the player";
+  if (StoredHalfWritten()) return "incomplete";
+  if (StoredNewer()) return "older than the player's";
   return "update available";
+}
+
+std::vector<std::string> OlderThanThePlayer(const std::vector<FileVersionRow>& rows) {
+  std::vector<std::string> older;
+  for (const FileVersionRow& row : rows)
+    if (row.StoredNewer())
+      older.push_back(
+          fmt::format("{} {} (the player has {})", row.tag, row.file.Text(), row.stored.Text()));
+  return older;
 }
 
 bool AllUpToDate(const std::vector<FileVersionRow>& rows) {
@@ -48,16 +72,22 @@ bool AllUpToDate(const std::vector<FileVersionRow>& rows) {
   return !rows.empty();
 }
 
+// A column's text cut to its width (the table fits 80 columns).
+std::string Fit(const std::string& text, size_t width) {
+  return text.size() <= width ? text : text.substr(0, width - 3) + "...";
+}
+
 void PrintVersionTable(Events& console, const std::vector<FileVersionRow>& rows) {
-  console.Line(console.Paint(Style::kDim, fmt::format("  {:<4} {:<24} {:<18} {}", "tag", "file",
-                                                      "file version", "on the player")));
+  console.Line(console.Paint(Style::kDim, fmt::format("  {:<4}{:<23}{:<12}{:<12}{}", "tag", "file",
+                                                      "in the set", "on player", "state")));
   for (const FileVersionRow& row : rows) {
     std::string verdict = console.Paint(row.UpToDate() ? Style::kGood : Style::kWarn, row.State());
-    const std::string stored = !row.storedKnown     ? std::string("-")
-                               : row.StoredErased() ? std::string("none")
-                                                    : row.stored.Text();
-    console.Line(fmt::format("  {:<4} {:<24} {:<18} {:<18} {}", row.tag, row.path, row.file.Text(),
-                             stored, verdict));
+    const std::string stored = !row.storedKnown          ? std::string("-")
+                               : row.StoredErased()      ? std::string("none")
+                               : row.StoredHalfWritten() ? std::string("incomplete")
+                                                         : row.stored.Text();
+    console.Line(fmt::format("  {:<4}{:<23}{:<12}{:<12}{}", Fit(row.tag, 3), Fit(row.path, 22),
+                             Fit(row.file.Text(), 11), Fit(stored, 11), verdict));
   }
 }
 

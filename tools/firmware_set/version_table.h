@@ -26,9 +26,15 @@ struct FileVersionRow {
   VersionWords stored;
   // The stored words read as erased flash (all 0xFFFF): no version stored.
   bool StoredErased() const { return stored == VersionWords{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}; }
+  // Some of the four words were written and some not: an update was cut off
+  // between them.
+  bool StoredHalfWritten() const;
   bool UpToDate() const { return storedKnown && !StoredErased() && file == stored; }
+  // The player's words are newer than the file's.
+  bool StoredNewer() const;
   // One of the fixed words of the JSON "state": "up to date",
-  // "update available", "not on the player".
+  // "update available", "older than the player's", "incomplete",
+  // "not on the player".
   const char* State() const;
 };
 
@@ -37,6 +43,9 @@ struct FileVersionRow {
 std::vector<FileVersionRow> VersionRows(const Manifest& manifest,
                                         const _BinaryFilesInformation& record, int storedStatus);
 bool AllUpToDate(const std::vector<FileVersionRow>& rows);
+// Files of the set older than what the player holds ("R 2.0.1.3 (the player
+// has 2.0.1.4)"), empty when none is.
+std::vector<std::string> OlderThanThePlayer(const std::vector<FileVersionRow>& rows);
 
 void PrintVersionTable(Events& console, const std::vector<FileVersionRow>& rows);
 nlohmann::json VersionRowsJson(const std::vector<FileVersionRow>& rows);

@@ -98,6 +98,47 @@ std::string QuickFormatState(int status, const StatusContext& context) {
   return "The format stopped before it changed the flash: the player is as it was.";
 }
 
+std::string FixCommand(const StatusContext& context, bool withSet) {
+  return Suggest(context, withSet ? "fix " + ManifestOption(context) : std::string("fix"));
+}
+
+// The state a failed operation that changes the flash leaves, and the one
+// command that repairs it: `orvik fix`, which finishes what was cut off.
+void AdviseAfterChange(MediaOperation operation, int status, const StatusContext& context,
+                       Problem& problem) {
+  switch (operation) {
+    case MediaOperation::kUpdate:
+      problem.playerState = UpdateState(status, context);
+      if (problem.playerState != kUntouched)
+        problem.action = FixCommand(context, true) +
+                         " finishes the update; it keeps the files on the player, and works also "
+                         "when the player no longer starts (it then appears only as its "
+                         "recovery device).";
+      break;
+    case MediaOperation::kFullFormat:
+      problem.playerState = FullFormatState(status, context);
+      if (problem.playerState != kUntouched)
+        problem.action =
+            context.manifestPath.empty()
+                ? FixCommand(context, false) +
+                      " with the player's firmware set (--manifest and its manifest.json) lays "
+                      "the flash out again and writes the firmware and a file system."
+                : FixCommand(context, true) +
+                      " lays the flash out again and writes the firmware and a file system.";
+      break;
+    case MediaOperation::kQuickFormat:
+      problem.playerState = QuickFormatState(status, context);
+      if (problem.playerState != kUntouched)
+        problem.action = FixCommand(context, false) + " writes the file system again.";
+      break;
+    case MediaOperation::kEraseData:
+      problem.playerState = kUntouched;
+      break;
+    default:
+      break;
+  }
+}
+
 }  // namespace
 
 const char* OperationExport(MediaOperation operation) {
@@ -265,40 +306,7 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
   }
 
   if (!changesFlash) return problem;
-  switch (operation) {
-    case MediaOperation::kUpdate:
-      problem.playerState = UpdateState(status, context);
-      if (status == PROGRAM_MEDIA_WRITE_FAILED || status == PROGRAM_MEDIA_NO_DEVICE)
-        problem.action =
-            "Run the update again: " + Suggest(context, "update " + ManifestOption(context)) +
-            ". It repairs an update that was cut off part-way and keeps the files on the "
-            "player. If the player no longer appears as a normal device, run it through its "
-            "recovery device object: " +
-            Suggest(context, "update --recovery " + ManifestOption(context)) + ".";
-      break;
-    case MediaOperation::kFullFormat:
-      problem.playerState = FullFormatState(status, context);
-      if (status == PROGRAM_MEDIA_FORMAT_FAILED || status == PROGRAM_MEDIA_WRITE_FAILED ||
-          (status == PROGRAM_MEDIA_NO_DEVICE && context.lastPhase >= ORVIK_PHASE_FORMAT_ERASE))
-        problem.action =
-            "Run the full reflash again: " + ReflashCommand(context, context.recovery) +
-            ". If the player no longer appears as a normal device, run it through "
-            "the recovery device object: " +
-            ReflashCommand(context, true) + ".";
-      break;
-    case MediaOperation::kQuickFormat:
-      problem.playerState = QuickFormatState(status, context);
-      if (status == PROGRAM_MEDIA_FORMAT_FAILED)
-        problem.action = "Run the quick format again: " + Suggest(context, "quick-format") +
-                         ". If it keeps failing, run the full reflash " +
-                         ReflashCommand(context, false) + ".";
-      break;
-    case MediaOperation::kEraseData:
-      problem.playerState = kUntouched;
-      break;
-    default:
-      break;
-  }
+  AdviseAfterChange(operation, status, context, problem);
   return problem;
 }
 

@@ -48,6 +48,8 @@ void RegisterUpdateCommands(CommandTable& table, CLI::App& app) {
   updateCommand->add_flag("--force", update->force, "write even when every version is up to date");
   updateCommand->add_option("--allow-removing", update->allowRemoving,
                             "let the update drop the player's file with this tag (repeatable)");
+  updateCommand->add_flag("--allow-downgrade", update->allowDowngrade,
+                          "install the set even where it is older than the player's firmware");
   updateCommand->add_flag("--repair", update->repair,
                           "repair an update that was cut off, taking the configured reservation "
                           "as the one the player was laid out with (asks first)");
