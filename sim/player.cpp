@@ -10,6 +10,7 @@
 #include "sim/player_state.h"
 #include "sim/random.h"
 #include "sim/spare_area.h"
+#include "sim/startup_check.h"
 
 namespace orvik::sim {
 namespace {
@@ -85,6 +86,27 @@ os::DeviceAnswer CarryOutWithFault(PlayerState& state, const TransferFault& faul
   return answer;
 }
 
+constexpr const char* kForcedReason = "recovery mode forced (sim mode --recovery-mode)";
+
+// What the player comes up as after the startup check found this.
+StartRecord DecideStart(PlayerConfig& config, const StartupCheck& check) {
+  StartRecord started = config.started;
+  ++started.plugIns;
+  if (check.whole) {
+    config.factoryStart = false;  // from now on the flash alone decides
+    started.mode = StartMode::kNormal;
+    started.reason = check.reason;
+  } else if (config.factoryStart) {
+    started.mode = StartMode::kNormal;
+    started.reason =
+        "as delivered: it starts until it first holds a whole startup copy (" + check.reason + ")";
+  } else {
+    started.mode = StartMode::kRecovery;
+    started.reason = check.reason;
+  }
+  return started;
+}
+
 }  // namespace
 
 Player::Player(std::unique_ptr<PlayerState> state) : state_(std::move(state)) {}
@@ -113,7 +135,7 @@ std::shared_ptr<Player> Player::Create(const PlayerConfig& config) {
 std::string Player::ObjectName() const {
   std::lock_guard<std::mutex> guard(mutex_);
   const PlayerConfig& config = state_->config;
-  return std::string(config.recoveryMode ? os::kRecoveryObjectPrefix : os::kDeviceObjectPrefix) +
+  return std::string(state_->InRecovery() ? os::kRecoveryObjectPrefix : os::kDeviceObjectPrefix) +
          std::to_string(config.instance);
 }
 
@@ -175,7 +197,8 @@ void Player::CloseConnection(uint64_t connection) {
 }
 
 bool Player::ConnectionUsable(uint64_t connection) const {
-  return state_->powered && brokenConnections_.count(connection) == 0;
+  return state_->powered && connection >= firstLiveConnection_ &&
+         brokenConnections_.count(connection) == 0;
 }
 
 os::DeviceAnswer Player::Transfer(uint64_t connection, bool isWrite, const uint8_t* in,
@@ -422,6 +445,34 @@ void Player::RestorePower() {
   state_->userData = _USER_DATA{};
   AbortExchange(*state_);
 }
+
+void Player::PlugIn() {
+  bool registered;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    PlayerState& state = *state_;
+    state.powered = true;
+    state.userData = _USER_DATA{};
+    AbortExchange(state);
+    firstLiveConnection_ = nextConnection_;
+    brokenConnections_.clear();
+    state.config.started = DecideStart(state.config, CheckStartupCopy(state.nand));
+    registered = !registeredName_.empty();
+  }
+  if (registered) Register();
+}
+
+Player::StartState Player::Startup() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  const PlayerConfig& config = state_->config;
+  StartState start;
+  start.forced = config.recoveryMode;
+  start.mode = state_->InRecovery() ? StartMode::kRecovery : StartMode::kNormal;
+  start.reason = config.recoveryMode ? kForcedReason : config.started.reason;
+  start.plugIns = config.started.plugIns;
+  return start;
+}
+
 
 std::vector<uint32_t> PickFactoryBadBlocks(uint32_t flashType, uint32_t count, uint64_t seed) {
   FlashGeometry geometry = GeometryOfFlashType(flashType);
