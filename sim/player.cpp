@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 #include "sim/driver_controls.h"
 #include "sim/firmware.h"
@@ -107,6 +108,10 @@ StartRecord DecideStart(PlayerConfig& config, const StartupCheck& check) {
   return started;
 }
 
+void Wait(std::optional<BusClock::Clock::time_point> until) {
+  if (until) std::this_thread::sleep_until(*until);
+}
+
 }  // namespace
 
 Player::Player(std::unique_ptr<PlayerState> state) : state_(std::move(state)) {}
@@ -208,6 +213,7 @@ os::DeviceAnswer Player::Transfer(uint64_t connection, bool isWrite, const uint8
   event.length = length;
   TraceCallback callback;
   os::DeviceAnswer answer;
+  std::optional<BusClock::Clock::time_point> answerAt;
   {
     std::lock_guard<std::mutex> guard(mutex_);
     PlayerState& state = *state_;
@@ -232,6 +238,15 @@ os::DeviceAnswer Player::Transfer(uint64_t connection, bool isWrite, const uint8
       bool delivered = answer.error == 0 && answer.timing != os::DeviceAnswer::Timing::kNever &&
                        answer.timing != os::DeviceAnswer::Timing::kDisconnect;
       if (delivered) (isWrite ? state.stats.bytesIn : state.stats.bytesOut) += answer.count;
+      // A transfer never answered, or cut off by a dropped link, takes no
+      // bus time the host waits for.
+      const bool answered = answer.timing == os::DeviceAnswer::Timing::kNow ||
+                            answer.timing == os::DeviceAnswer::Timing::kLate;
+      if (answered) {
+        const uint64_t cost = TransferCostMicros(state.config.bus, delivered ? answer.count : 0);
+        state.stats.busMicros += cost;
+        answerAt = bus_.Schedule(cost);
+      }
       if (state.faults.PowerCutAfter(number)) {
         state.powered = false;
         AbortExchange(state);
@@ -243,6 +258,7 @@ os::DeviceAnswer Player::Transfer(uint64_t connection, bool isWrite, const uint8
     event.count = answer.count;
     event.error = answer.error;
   }
+  Wait(answerAt);
   if (callback) callback(event);
   return answer;
 }
@@ -256,6 +272,7 @@ os::DeviceAnswer Player::Control(uint64_t connection, uint32_t code, const uint8
   event.decoded = ControlName(code);
   TraceCallback callback;
   os::DeviceAnswer answer;
+  std::optional<BusClock::Clock::time_point> answerAt;
   {
     std::lock_guard<std::mutex> guard(mutex_);
     callback = trace_;
@@ -265,6 +282,9 @@ os::DeviceAnswer Player::Control(uint64_t connection, uint32_t code, const uint8
       ++state_->stats.controlRequests;
       answer = HandleControl(*state_, code, in, inLength, out, outLength);
       if (answer.error == 0) state_->stats.bytesOut += answer.count;
+      const uint64_t cost = ControlCostMicros(state_->config.bus);
+      state_->stats.busMicros += cost;
+      answerAt = bus_.Schedule(cost);
     }
     if (answer.error == 0 && out != nullptr)
       event.head.assign(out, out + std::min<size_t>(answer.count, kTraceHeadBytes));
@@ -273,6 +293,7 @@ os::DeviceAnswer Player::Control(uint64_t connection, uint32_t code, const uint8
     event.count = answer.count;
     event.error = answer.error;
   }
+  Wait(answerAt);
   if (callback) callback(event);
   return answer;
 }
@@ -473,6 +494,10 @@ Player::StartState Player::Startup() const {
   return start;
 }
 
+void Player::SetBusTiming(const BusTiming& timing) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  state_->config.bus = timing;
+}
 
 std::vector<uint32_t> PickFactoryBadBlocks(uint32_t flashType, uint32_t count, uint64_t seed) {
   FlashGeometry geometry = GeometryOfFlashType(flashType);

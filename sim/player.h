@@ -29,6 +29,9 @@
 //  - A power cut fails the transfer after it and every later request as a
 //    dropped connection, and refuses opens until RestorePower() or PlugIn();
 //    what was stored before stays stored.
+//  - With the bus timing model on (PlayerConfig::bus), every transfer and
+//    control request is answered only after its modelled bus time; the
+//    waiting is done outside the player's mutex.
 //
 // Direct access (for fixtures and checks) bypasses the firmware, its faults
 // and its statistics.  Pages are numbered over the whole chip (block x
@@ -50,6 +53,7 @@
 
 #include "orvik/orvik.h"
 #include "platform/device_driver.h"
+#include "sim/bus_clock.h"
 #include "sim/fault_injector.h"
 #include "sim/player_config.h"
 #include "sim/statistics.h"
@@ -161,6 +165,8 @@ class Player : public std::enable_shared_from_this<Player> {
   // How the player came up and why.
   StartState Startup() const;
 
+  // --- bus timing ------------------------------------------------------------
+  void SetBusTiming(const BusTiming& timing);
 
   // --- used by the connections ----------------------------------------------
   // A write of length bytes from in, or a read of length bytes into out.
@@ -182,6 +188,7 @@ class Player : public std::enable_shared_from_this<Player> {
   std::string registeredName_;
   uint64_t nextConnection_ = 1;
   uint64_t firstLiveConnection_ = 1;  // connections before it were opened before a plug-in
+  BusClock bus_;
   std::set<uint64_t> brokenConnections_;  // dropped by an injected disconnect
   // Where the flash and card images were last saved or loaded unchanged
   // (Save skips rewriting them there).

@@ -87,6 +87,26 @@ struct StartRecord {
   uint64_t plugIns = 0;  // times plugged in since it was made
 };
 
+// The USB bus as it costs time: every transfer of the stream a fixed cost
+// plus a cost per byte moved, every control request a fixed cost.  The
+// player waits that long before it answers (never holding its lock), so
+// operations take about the time a real player needs and a host can
+// estimate what is left.  Off by default: tests and tools run at full speed.
+//
+// Full speed moves bulk data in 64-byte packets, at most 19 of them in a
+// 1 ms frame: about 1.2 MB/s on an idle bus, nearer 1 MB/s in practice, so
+// 1000 ns a byte.  A transfer waits for its slot in the frame schedule and
+// for the host controller's completion, about half a millisecond, so a
+// command exchange (its frame, then its data block or reply) costs about
+// a millisecond.  A control request runs its setup, data and status stages
+// over endpoint 0, about a millisecond.
+struct BusTiming {
+  bool enabled = false;
+  uint32_t transferMicros = 500;
+  uint32_t byteNanos = 1000;
+  uint32_t controlMicros = 1000;
+};
+
 struct PlayerConfig {
   uint32_t flashType = 7;
   std::optional<FlashIdCodes> idCodes;  // nullopt: the type's default codes
@@ -110,6 +130,7 @@ struct PlayerConfig {
   // recovery device.
   bool factoryStart = false;
   StartRecord started;
+  BusTiming bus;
   DriverConfig driver;
   CardConfig card;
   std::vector<uint32_t> factoryBadBlocks;  // spare byte 5 of page 0 is 0x00 on a new player

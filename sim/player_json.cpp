@@ -140,6 +140,22 @@ DriverConfig DriverFromJson(const json& object) {
   return driver;
 }
 
+json BusToJson(const BusTiming& bus) {
+  return {{"enabled", bus.enabled},
+          {"transferMicros", bus.transferMicros},
+          {"byteNanos", bus.byteNanos},
+          {"controlMicros", bus.controlMicros}};
+}
+
+BusTiming BusFromJson(const json& object) {
+  BusTiming bus;
+  bus.enabled = Get(object, "enabled", bus.enabled);
+  bus.transferMicros = Get(object, "transferMicros", bus.transferMicros);
+  bus.byteNanos = Get(object, "byteNanos", bus.byteNanos);
+  bus.controlMicros = Get(object, "controlMicros", bus.controlMicros);
+  return bus;
+}
+
 json StartToJson(const StartRecord& started) {
   return {{"mode", StartModeName(started.mode)},
           {"reason", started.reason},
@@ -215,6 +231,7 @@ std::string PlayerConfigToJson(const PlayerConfig& config) {
         {"recoveryMode", config.recoveryMode},
         {"factoryStart", config.factoryStart}}},
       {"start", StartToJson(config.started)},
+      {"bus", BusToJson(config.bus)},
       {"driver", DriverToJson(config.driver)},
       {"card", CardToJson(config.card)},
       {"faults", FaultsToJson(config.faults)},
@@ -256,6 +273,7 @@ bool PlayerConfigFromJson(const std::string& text, PlayerConfig* config, std::st
     // start: they keep doing so until they hold a whole startup copy.
     result.factoryStart = Get(device, "factoryStart", true);
     result.started = StartFromJson(Get(root, "start", json::object()));
+    result.bus = BusFromJson(Get(root, "bus", json::object()));
     result.driver = DriverFromJson(Get(root, "driver", json::object()));
     result.card = CardFromJson(Get(root, "card", json::object()));
     result.faults = FaultsFromJson(Get(root, "faults", json::object()));
