@@ -34,10 +34,11 @@ void AddReserveOption(CLI::App& command, std::optional<uint32_t>& kiloBytes);
 
 // --- simulated players: `orvik sim` and its commands ---------------------------
 void RegisterSimCommands(CommandTable& table, CLI::App& app);
-// Under `sim`: create; serve; (faults, mode and info beside the group);
+// Under `sim`: create; serve; replug; (faults, mode and info beside the group);
 // inspect, export-fat, ecc, files.
 void RegisterSimCreateCommand(CommandTable& table, CLI::App& sim);
 void RegisterSimServeCommand(CommandTable& table, CLI::App& sim);
+void RegisterSimReplugCommand(CommandTable& table, CLI::App& sim);
 void RegisterSimInspectCommands(CommandTable& table, CLI::App& sim);
 
 }  // namespace orvik::tool

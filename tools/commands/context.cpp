@@ -9,6 +9,7 @@ TargetOptions GlobalOptions::Target() const {
   target.recovery = recovery;
   target.instance = instance;
   target.defaultFolder = player.empty();
+  target.commandLine = commandLine;
   return target;
 }
 

@@ -47,6 +47,9 @@ int RunSimFaults(CommandContext& context, bool clear, const FaultOptions& faults
   return kExitDone;
 }
 
+// --recovery-mode forces recovery mode; --normal-mode lifts the force, and
+// the startup check decides again (as it did when this command plugged the
+// player in).
 int RunSimMode(CommandContext& context, bool recovery) {
   const std::string dir = PlayerDir(context);
   std::shared_ptr<sim::Player> player = context.OpenPlayerFolder();
@@ -54,9 +57,16 @@ int RunSimMode(CommandContext& context, bool recovery) {
   player->SetRecoveryMode(recovery);
   SavePlayer(*player, dir);
   context.result = PlayerJson(*player, dir);
-  context.console.Line(fmt::format("The player in {} {} in {} mode: its device object is {}.", dir,
-                                   was == recovery ? "stays" : "is now",
-                                   recovery ? "recovery" : "normal", player->ObjectName()));
+  const sim::Player::StartState start = player->Startup();
+  const std::string how =
+      recovery ? std::string("in recovery mode, forced")
+               : "in normal mode: the startup check decides at each plug-in, and now it starts " +
+                     std::string(start.mode == sim::StartMode::kNormal ? "normally"
+                                                                       : "as its recovery device") +
+                     " (" + start.reason + ")";
+  context.console.Line(fmt::format("The player in {} {} {}; its device object is {}.", dir,
+                                   was == recovery ? "stays" : "is now", how,
+                                   player->ObjectName()));
   return was == recovery ? kExitNothingToDo : kExitDone;
 }
 
@@ -94,6 +104,8 @@ int RunSimInfo(CommandContext& context) {
                                 unsigned{config.card.eraseGroupBlocks})
                   : std::string("none"));
   console.Field("faults", fmt::format("{} pending, seed {}", pending, config.seed));
+  const sim::Player::StartState start = player->Startup();
+  console.Field("starts", fmt::format("{}: {}", sim::StartModeName(start.mode), start.reason));
   return kExitDone;
 }
 
@@ -126,7 +138,8 @@ void RegisterSimSettingsCommands(CommandTable& table, CLI::App& sim) {
   recoveryFlag->excludes(normalFlag);
   mode->require_option(1);
 
-  table.Add(sim, "info", "What the player was made with: flash, identity, card, faults",
+  table.Add(sim, "info",
+            "What the player was made with (flash, identity, card, faults) and how it starts",
             RunSimInfo);
 }
 
@@ -142,6 +155,7 @@ void RegisterSimCommands(CommandTable& table, CLI::App& app) {
   RegisterSimCreateCommand(table, *sim);
   RegisterSimServeCommand(table, *sim);
   RegisterSimSettingsCommands(table, *sim);
+  RegisterSimReplugCommand(table, *sim);
   RegisterSimInspectCommands(table, *sim);
   sim->formatter(std::make_shared<WholeGroupHelp>());
 }

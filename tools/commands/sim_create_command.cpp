@@ -32,6 +32,7 @@ struct SimCreateOptions {
   std::optional<long long> cardBlocks;  // the card size in 512-byte blocks instead
   bool noCard = false;
   bool recovery = false;
+  bool unprogrammed = false;  // the startup check decides from the first plug-in
   int instance = 0;
   uint64_t seed = 1;
   std::string dccVersion, infoTag0, infoTag2;  // the device description; empty: defaults
@@ -89,6 +90,7 @@ sim::PlayerConfig ConfigFromOptions(const SimCreateOptions& options,
   config.seed = options.seed;
   config.instance = options.instance;
   config.recoveryMode = options.recovery;
+  config.factoryStart = !options.unprogrammed;
   if (!options.dccVersion.empty())
     config.dccVersion = SmallNumber(options.dccVersion, "--dcc-version", 24);
   if (!options.infoTag0.empty()) config.infoTag0 = SmallNumber(options.infoTag0, "--info-tag0", 24);
@@ -167,6 +169,19 @@ int RunSimCreate(CommandContext& context, const SimCreateOptions& options) {
                                ? MegaBytes(uint64_t{config.card.capacityBlocks} * 512) + " card"
                                : std::string("no card"),
                            config.recoveryMode ? ", in recovery mode" : ""));
+  // The new player is not plugged in here; the next command plugs it in.
+  if (config.recoveryMode)
+    console.Line("It comes up as its recovery device " + player->ObjectName() +
+                 " until `orvik sim mode --normal-mode` lifts the force.");
+  else if (config.factoryStart)
+    console.Line(
+        "Plugged in, it starts normally, as delivered, until it first holds a whole startup "
+        "copy; from then on its startup check decides.");
+  else
+    console.Line(
+        fmt::format("It holds no startup copy: plugged in, it comes up as its recovery device "
+                    "OrvikRecDevice{} until a full reflash through it (--recovery) writes one.",
+                    config.instance));
   return kExitDone;
 }
 
@@ -192,7 +207,10 @@ void RegisterSimCreateCommand(CommandTable& table, CLI::App& sim) {
   CLI::Option* noCard = create->add_flag("--no-card", options->noCard, "an empty card slot");
   cardMiB->excludes(cardBlocks)->excludes(noCard);
   cardBlocks->excludes(noCard);
-  create->add_flag("--recovery", options->recovery, "start in recovery mode");
+  create->add_flag("--recovery", options->recovery, "force recovery mode");
+  create->add_flag("--unprogrammed", options->unprogrammed,
+                   "a never-programmed player: no startup copy, so it comes up as its recovery "
+                   "device (default: it starts as delivered until its first whole startup copy)");
   create->add_option("--instance", options->instance, "device object number (default 0)")
       ->check(CLI::Range(0, 99));
   create->add_option("--dcc-version", options->dccVersion,

@@ -115,7 +115,8 @@ int RunSimInspect(CommandContext& context, uint32_t perRow) {
   Console& console = context.console;
   console.Line(
       console.Paint(Style::kBold, "Simulated player") + " in " + context.global.Target().playerDir +
-      fmt::format(" ({}{})", player->ObjectName(), config.recoveryMode ? ", recovery mode" : ""));
+      fmt::format(" ({}{})", player->ObjectName(),
+                  player->Startup().mode == sim::StartMode::kRecovery ? ", recovery mode" : ""));
   console.Field("flash", fmt::format("type {}: {} blocks of {} pages", map.flashType,
                                      map.blocks.size(), map.pagesPerBlock));
   console.Field("card", config.card.present

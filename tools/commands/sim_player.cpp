@@ -1,6 +1,7 @@
 #include "commands/sim_player.h"
 
 #include "output/tool_error.h"
+#include "sim/player_json.h"
 
 namespace orvik::tool {
 
@@ -9,6 +10,7 @@ std::string PlayerDir(const CommandContext& context) { return context.global.Tar
 nlohmann::json PlayerJson(const sim::Player& player, const std::string& dir) {
   const sim::PlayerConfig config = player.Config();
   nlohmann::json badBlocks = config.factoryBadBlocks;
+  const sim::Player::StartState start = player.Startup();
   return {{"player", dir},
           {"deviceObject", player.ObjectName()},
           {"flashType", config.flashType},
@@ -17,7 +19,13 @@ nlohmann::json PlayerJson(const sim::Player& player, const std::string& dir) {
           {"factoryBadBlocks", badBlocks},
           {"card", config.card.present ? nlohmann::json(config.card.capacityBlocks)
                                        : nlohmann::json(nullptr)},
-          {"recoveryMode", config.recoveryMode}};
+          {"recoveryMode", config.recoveryMode},
+          {"start",
+           {{"mode", sim::StartModeName(start.mode)},
+            {"reason", start.reason},
+            {"forced", start.forced},
+            {"factoryStart", config.factoryStart},
+            {"plugIns", start.plugIns}}}};
 }
 
 void SavePlayer(const sim::Player& player, const std::string& dir) {

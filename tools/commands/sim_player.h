@@ -13,7 +13,7 @@ namespace orvik::tool {
 
 std::string PlayerDir(const CommandContext& context);
 
-// Object name, flash, factory bad blocks, card and mode of the player.
+// Object name, flash, factory bad blocks, card, mode and how it starts.
 nlohmann::json PlayerJson(const sim::Player& player, const std::string& dir);
 
 // Saves the player into its folder; fails (ToolError) when it cannot.

@@ -54,6 +54,7 @@ sim::PlayerConfig DefaultPlayerConfig() {
   config.seed = kDefaultSeed;
   config.factoryBadBlocks =
       sim::PickFactoryBadBlocks(kDefaultFlashType, kDefaultBadBlocks, kDefaultSeed);
+  config.factoryStart = true;  // as delivered, like `orvik sim create`'s players
   return config;
 }
 
@@ -96,6 +97,7 @@ std::shared_ptr<sim::Player> LoadPlayer(Console& console, const std::string& dir
            "Its files were damaged or written by another version.",
            fmt::format("Create a new one with `orvik sim create --force --player {}`.",
                        ShellQuote(dir)));
+    player->PlugIn();
     return player;
   }
   std::shared_ptr<sim::Player> player = sim::Player::Create(DefaultPlayerConfig());
@@ -172,15 +174,26 @@ void Session::OpenLibrary() {
   problem.details = {{"objects", range}};
   if (player_ != nullptr) {
     const sim::PlayerConfig config = player_->Config();
+    const sim::Player::StartState start = player_->Startup();
+    const bool inRecovery = start.mode == sim::StartMode::kRecovery;
     problem.message =
         fmt::format("The simulated player in {} did not open as {}.", options_.playerDir, range);
-    if (config.recoveryMode && !options_.recovery) {
-      problem.cause = "The player is in recovery mode: only its recovery device object " +
-                      player_->ObjectName() + " is present.";
-      problem.action = "Run the command with --recovery (after " + CommandOptions() +
-                       "), e.g. the full reflash with the set's manifest.";
-    } else if (!config.recoveryMode && options_.recovery) {
-      problem.cause = "The player is not in recovery mode, so it has no recovery device object.";
+    problem.details["start"] = {{"mode", inRecovery ? "recovery" : "normal"},
+                                {"reason", start.reason}};
+    if (inRecovery && !options_.recovery) {
+      problem.cause = "The player is in recovery mode (" + start.reason +
+                      "): only its recovery device object " + player_->ObjectName() +
+                      " is present.";
+      const std::string again =
+          options_.commandLine.rfind("orvik ", 0) == 0
+              ? "`orvik --recovery " + options_.commandLine.substr(6) + "`"
+              : "the command with --recovery (after " + CommandOptions() + ")";
+      problem.action = "Run it through the recovery device object: " + again +
+                       "; the update with the set's manifest repairs a damaged startup "
+                       "copy, the full reflash rebuilds the player.";
+    } else if (!inRecovery && options_.recovery) {
+      problem.cause = "The player started normally (" + start.reason +
+                      "), so it has no recovery device object.";
       problem.action =
           "Leave out --recovery, or put the simulated player in recovery mode with "
           "`orvik sim mode --recovery-mode " +

@@ -30,6 +30,7 @@ struct TargetOptions {
   bool recovery = false;       // open the recovery device object
   int instance = -1;           // -1: try instances 0 to 99
   bool defaultFolder = false;  // playerDir is the default, made on first use
+  std::string commandLine;     // the command as given (quoted), to suggest it again
 };
 
 // The folder used when --player is not given: $ORVIK_PLAYER, else
@@ -39,10 +40,12 @@ std::string DefaultPlayerDir();
 // The settings of a new player made on first use.
 sim::PlayerConfig DefaultPlayerConfig();
 
-// Locks the folder for this run and loads the simulated player in it.  When
+// Locks the folder for this run and loads the simulated player in it, then
+// plugs it in (a command is a new plug-in: the player's startup check
+// decides whether it comes up normally or as its recovery device).  When
 // there is none: creates and saves one with DefaultPlayerConfig() if create
-// is set (telling the user), else fails with a message that says how to
-// make one.
+// is set (telling the user; a new player is not plugged in), else fails
+// with a message that says how to make one.
 std::shared_ptr<sim::Player> LoadPlayer(Console& console, const std::string& dir, bool create);
 
 // The target in words, for the first line of a command's output:

@@ -1,0 +1,127 @@
+// How a simulated player starts, as the tool shows it: every command plugs
+// the player in, `sim info` and `sim replug` say how it came up and why, a
+// served player is replugged by its server and reappears as the object
+// that applies.
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <thread>
+
+#include "tool/tool_runner.h"
+
+namespace orvik::tool::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class StartupTest : public ToolTest {
+ protected:
+  // Erases a block of the player's flash on disk (type 7: 32 pages of 528
+  // bytes), as a cut update leaves it.
+  void EraseBlockOnDisk(uint32_t block) {
+    const std::string nand = player_ + "/nand.bin";
+    std::string flash = ReadFile(nand);
+    flash.replace(size_t{block} * 32 * 528, 32 * 528, std::string(32 * 528, '\xFF'));
+    WriteFile(nand, flash);
+  }
+
+  static std::string Text(const nlohmann::json& document, const char* field) {
+    return document["error"].value(field, std::string());
+  }
+};
+
+TEST_F(StartupTest, ReplugAndInfoSayHowThePlayerStartsAndWhy) {
+  // A never-programmed player comes up as its recovery device.
+  ProgramRun created = Orvik({"sim", "create", "--unprogrammed"});
+  ASSERT_EQ(created.exitCode, 0) << created.err;
+  EXPECT_NE(created.out.find("recovery device OrvikRecDevice0"), std::string::npos) << created.out;
+  ProgramRun info = Orvik({"sim", "info"});
+  EXPECT_NE(info.out.find("recovery: the low system blocks are not marked"), std::string::npos)
+      << info.out;
+  EXPECT_EQ(OrvikJson({"sim", "info"}, 0)["result"]["deviceObject"], "OrvikRecDevice0");
+
+  // A command that opens it normally says why it cannot, and what to run.
+  nlohmann::json refused = OrvikJson({"info"}, 1);
+  EXPECT_EQ(refused["error"]["code"], "no-device");
+  EXPECT_NE(Text(refused, "cause").find("(the low system blocks are not marked)"),
+            std::string::npos);
+  EXPECT_NE(Text(refused, "action").find("`orvik --recovery info`"), std::string::npos)
+      << Text(refused, "action");
+  EXPECT_EQ(OrvikJson({"--recovery", "info"}, 0)["ok"], true);
+
+  // The full reflash through the recovery object writes a startup copy.
+  ASSERT_EQ(OrvikJson({"--yes", "--recovery", "reflash", "--manifest", SampleManifest()}, 0)["ok"],
+            true);
+  ProgramRun replugged = Orvik({"sim", "replug"});
+  EXPECT_NE(replugged.out.find("it starts normally (the startup copy is whole); its device "
+                               "object is TEMBROr0"),
+            std::string::npos)
+      << replugged.out;
+
+  // The first low block erased, as a cut update leaves it.
+  EraseBlockOnDisk(1);
+  nlohmann::json damaged = OrvikJson({"sim", "replug"}, 0);
+  EXPECT_EQ(damaged["result"]["served"], false);
+  EXPECT_EQ(damaged["result"]["deviceObject"], "OrvikRecDevice0");
+  EXPECT_EQ(damaged["result"]["start"]["mode"], "recovery");
+  EXPECT_EQ(damaged["result"]["start"]["reason"], "block 1 of the startup copy is erased");
+  EXPECT_NE(Orvik({"sim", "info"}).out.find("recovery: block 1 of the startup copy is erased"),
+            std::string::npos);
+  // The versions in the reserved area still match, so only a forced update
+  // rewrites the copy.
+  ASSERT_EQ(OrvikJson({"--yes", "--recovery", "update", "--force", "--manifest", SampleManifest()},
+                      0)["ok"],
+            true);
+  EXPECT_EQ(OrvikJson({"sim", "info"}, 0)["result"]["start"]["reason"],
+            "the startup copy is whole");
+  EXPECT_EQ(OrvikJson({"versions", "--manifest", SampleManifest()}, 2)["result"]["upToDate"], true);
+}
+
+TEST_F(StartupTest, AServedPlayerReplugsAndReappearsAsTheRecoverySocket) {
+  MakeReflashedPlayer();
+  const std::string sockets = scratch_ + "/sockets";
+  const std::string log = scratch_ + "/serve.out";
+  const std::map<std::string, std::string> device = {{"ORVIK_DEVICE_DIR", sockets},
+                                                     {"ORVIK_REGISTRY", scratch_ + "/device.reg"}};
+  pid_t server = StartOrvik({"--player", player_, "sim", "serve", "--device-dir", sockets}, log);
+  for (int tries = 0; tries < 500 && !fs::exists(sockets + "/TEMBROr0"); ++tries)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(fs::exists(sockets + "/TEMBROr0")) << ReadFile(log);
+
+  // Laid out anew without firmware through the socket: the startup copy is
+  // gone, which the served player shows only once it is plugged in again.
+  ASSERT_EQ(OrvikJson({"--device", "reserve", "1024"}, 0, device)["ok"], true);
+  ASSERT_EQ(OrvikJson({"--yes", "--device", "full-format"}, 0, device)["ok"], true);
+  ASSERT_TRUE(fs::exists(sockets + "/TEMBROr0"));
+  nlohmann::json replug = OrvikJson({"sim", "replug", "--player", player_}, 0);
+  EXPECT_EQ(replug["result"]["served"], true);
+  EXPECT_EQ(replug["result"]["serverPid"], server);
+  EXPECT_EQ(replug["result"]["deviceObject"], "OrvikRecDevice0");
+  EXPECT_EQ(replug["result"]["socket"], sockets + "/OrvikRecDevice0");
+  EXPECT_EQ(replug["result"]["start"]["mode"], "recovery");
+  EXPECT_TRUE(fs::exists(sockets + "/OrvikRecDevice0"));
+  EXPECT_FALSE(fs::exists(sockets + "/TEMBROr0"));
+  EXPECT_EQ(OrvikJson({"--device", "info"}, 1, device)["error"]["code"], "no-device");
+
+  // The recovery socket takes the reflash; the next replug starts it.
+  ASSERT_EQ(
+      OrvikJson({"--yes", "--device", "--recovery", "reflash", "--manifest", SampleManifest()}, 0,
+                device)["ok"],
+      true);
+  ProgramRun again = Orvik({"sim", "replug", "--player", player_});
+  EXPECT_NE(again.out.find("starts normally (the startup copy is whole); served as TEMBROr0"),
+            std::string::npos)
+      << again.out << again.err;
+  EXPECT_TRUE(fs::exists(sockets + "/TEMBROr0"));
+  EXPECT_EQ(OrvikJson({"--device", "info"}, 0, device)["ok"], true);
+
+  EXPECT_EQ(StopProgram(server, SIGTERM), 0);
+  EXPECT_NE(ReadFile(log).find("Plugged in anew: the player came up as its recovery device"),
+            std::string::npos)
+      << ReadFile(log);
+  // Not served any more: the replug is the command's own.
+  EXPECT_EQ(OrvikJson({"sim", "replug", "--player", player_}, 0)["result"]["served"], false);
+}
+
+}  // namespace
+}  // namespace orvik::tool::testing
