@@ -1,7 +1,7 @@
 // How a simulated player starts, as the tool shows it: every command plugs
 // the player in, `sim info` and `sim replug` say how it came up and why, a
 // served player is replugged by its server and reappears as the object
-// that applies.
+// that applies, and the bus timing is set beside the faults.
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -121,6 +121,22 @@ TEST_F(StartupTest, AServedPlayerReplugsAndReappearsAsTheRecoverySocket) {
       << ReadFile(log);
   // Not served any more: the replug is the command's own.
   EXPECT_EQ(OrvikJson({"sim", "replug", "--player", player_}, 0)["result"]["served"], false);
+}
+
+TEST_F(StartupTest, BusTimingIsSetBesideTheFaultsAndShown) {
+  ASSERT_EQ(OrvikJson({"sim", "create", "--bus-timing", "full-speed"}, 0)["ok"], true);
+  EXPECT_EQ(OrvikJson({"sim", "info"}, 0)["result"]["busTiming"],
+            "full-speed: 500 us a transfer, 1000 ns a byte, 1000 us a control request");
+  EXPECT_EQ(OrvikJson({"sim", "faults", "--bus-byte-ns", "2000"}, 0)["result"]["busTiming"],
+            "tuned: 500 us a transfer, 2000 ns a byte, 1000 us a control request");
+  // --clear takes the faults back, not the bus.
+  EXPECT_EQ(OrvikJson({"sim", "faults", "--clear"}, 0)["result"]["busTiming"],
+            "tuned: 500 us a transfer, 2000 ns a byte, 1000 us a control request");
+  EXPECT_EQ(OrvikJson({"sim", "faults", "--bus-timing", "off"}, 0)["result"]["busTiming"], "off");
+  nlohmann::json settings = nlohmann::json::parse(ReadFile(player_ + "/player.json"));
+  EXPECT_EQ(settings["bus"]["enabled"], false);
+  EXPECT_EQ(settings["bus"]["byteNanos"], 2000);
+  EXPECT_EQ(OrvikJson({"sim", "faults", "--bus-timing", "slow"}, 64)["ok"], false);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // their own.
 #include <fmt/format.h>
 
+#include "cli/bus_timing_options.h"
 #include "cli/fault_options.h"
 #include "commands/commands.h"
 #include "commands/sim_player.h"
@@ -23,7 +24,8 @@ class WholeGroupHelp : public CLI::Formatter {
   }
 };
 
-int RunSimFaults(CommandContext& context, bool clear, const FaultOptions& faults) {
+int RunSimFaults(CommandContext& context, bool clear, const FaultOptions& faults,
+                 const BusTimingOptions& bus) {
   const std::string dir = PlayerDir(context);
   std::shared_ptr<sim::Player> player = context.OpenPlayerFolder();
   sim::PlayerConfig config = player->Config();
@@ -33,17 +35,21 @@ int RunSimFaults(CommandContext& context, bool clear, const FaultOptions& faults
   } catch (const std::invalid_argument& bad) {
     Fail("usage", std::string(bad.what()) + ".", {}, "See `orvik sim faults --help`.");
   }
+  ApplyBusTimingOptions(bus, &config.bus);
   player->SetFaults(config.faults);
   player->SetCard(config.card);
   player->SetDriverSettings(config.driver);
+  player->SetBusTiming(config.bus);
   SavePlayer(*player, dir);
   const size_t pending = PendingFaultCount(config);
   context.result = PlayerJson(*player, dir);
   context.result["pendingFaults"] = pending;
+  context.result["busTiming"] = BusTimingText(config.bus);
   context.console.Line(
       fmt::format("The player in {} has {} fault setting{} pending; transfer "
                   "numbers count from the next command.",
                   dir, pending, pending == 1 ? "" : "s"));
+  if (bus.Given()) context.console.Line("Bus timing: " + BusTimingText(config.bus) + ".");
   return kExitDone;
 }
 
@@ -106,6 +112,8 @@ int RunSimInfo(CommandContext& context) {
   console.Field("faults", fmt::format("{} pending, seed {}", pending, config.seed));
   const sim::Player::StartState start = player->Startup();
   console.Field("starts", fmt::format("{}: {}", sim::StartModeName(start.mode), start.reason));
+  console.Field("bus timing", BusTimingText(config.bus));
+  context.result["busTiming"] = BusTimingText(config.bus);
   return kExitDone;
 }
 
@@ -113,16 +121,20 @@ void RegisterSimSettingsCommands(CommandTable& table, CLI::App& sim) {
   struct FaultsLine {
     bool clear = false;
     FaultOptions faults;
+    BusTimingOptions bus;
   };
   auto faults = table.Hold<FaultsLine>();
-  CLI::App* faultsCommand =
-      table.Add(sim, "faults",
-                "Set faults for the next commands (failing erases, weak pages, transfer faults)",
-                [faults](CommandContext& context) {
-                  return RunSimFaults(context, faults->clear, faults->faults);
-                });
-  faultsCommand->add_flag("--clear", faults->clear, "remove every fault setting first");
+  CLI::App* faultsCommand = table.Add(
+      sim, "faults",
+      "Set faults for the next commands (failing erases, weak pages, transfer faults) and the "
+      "bus timing",
+      [faults](CommandContext& context) {
+        return RunSimFaults(context, faults->clear, faults->faults, faults->bus);
+      });
+  faultsCommand->add_flag("--clear", faults->clear,
+                          "remove every fault setting first (the bus timing stays)");
   AddFaultOptions(*faultsCommand, faults->faults);
+  AddBusTimingOptions(*faultsCommand, faults->bus);
 
   struct ModeLine {
     bool recovery = false;
@@ -139,7 +151,8 @@ void RegisterSimSettingsCommands(CommandTable& table, CLI::App& sim) {
   mode->require_option(1);
 
   table.Add(sim, "info",
-            "What the player was made with (flash, identity, card, faults) and how it starts",
+            "What the player was made with (flash, identity, card, faults, bus timing) and how "
+            "it starts",
             RunSimInfo);
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "cli/bus_timing_options.h"
 #include "cli/fault_options.h"
 #include "commands/commands.h"
 #include "commands/sim_player.h"
@@ -38,6 +39,7 @@ struct SimCreateOptions {
   std::string dccVersion, infoTag0, infoTag2;  // the device description; empty: defaults
   bool force = false;
   FaultOptions faults;
+  BusTimingOptions bus;
 };
 
 // A number of at most `bits` bits, or a usage failure naming the option.
@@ -108,6 +110,7 @@ sim::PlayerConfig ConfigFromOptions(const SimCreateOptions& options,
     config.card.capacityBlocks = static_cast<uint32_t>(*options.cardMiB * 2048);
   }
   ApplyFaultOptions(options.faults, &config);
+  ApplyBusTimingOptions(options.bus, &config.bus);
   return config;
 }
 
@@ -182,6 +185,7 @@ int RunSimCreate(CommandContext& context, const SimCreateOptions& options) {
         fmt::format("It holds no startup copy: plugged in, it comes up as its recovery device "
                     "OrvikRecDevice{} until a full reflash through it (--recovery) writes one.",
                     config.instance));
+  if (config.bus.enabled) console.Line("Bus timing: " + BusTimingText(config.bus) + ".");
   return kExitDone;
 }
 
@@ -222,6 +226,7 @@ void RegisterSimCreateCommand(CommandTable& table, CLI::App& sim) {
   create->add_option("--seed", options->seed, "seed of the random choices (default 1)");
   create->add_flag("--force", options->force, "replace a player already in the folder");
   AddFaultOptions(*create, options->faults);
+  AddBusTimingOptions(*create, options->bus);
 }
 
 }  // namespace orvik::tool

@@ -1,0 +1,46 @@
+#include "cli/bus_timing_options.h"
+
+#include <fmt/format.h>
+
+namespace orvik::tool {
+namespace {
+
+constexpr const char* kFullSpeed = "full-speed";
+constexpr const char* kOff = "off";
+
+}  // namespace
+
+void AddBusTimingOptions(CLI::App& command, BusTimingOptions& options) {
+  command
+      .add_option("--bus-timing", options.timing,
+                  "full-speed: transfers take the time a full-speed USB player needs; off "
+                  "(default): no waiting")
+      ->check(CLI::IsMember({kFullSpeed, kOff}));
+  command.add_option("--bus-transfer-us", options.transferMicros,
+                     "N: bus time of every transfer besides its bytes, in microseconds");
+  command.add_option("--bus-byte-ns", options.byteNanos,
+                     "N: bus time of every byte moved, in nanoseconds");
+  command.add_option("--bus-control-us", options.controlMicros,
+                     "N: bus time of every control request, in microseconds");
+}
+
+void ApplyBusTimingOptions(const BusTimingOptions& options, sim::BusTiming* timing) {
+  if (options.timing == kFullSpeed) *timing = sim::BusTiming{};
+  if (options.transferMicros) timing->transferMicros = *options.transferMicros;
+  if (options.byteNanos) timing->byteNanos = *options.byteNanos;
+  if (options.controlMicros) timing->controlMicros = *options.controlMicros;
+  if (options.Given()) timing->enabled = options.timing != kOff;
+}
+
+std::string BusTimingText(const sim::BusTiming& timing) {
+  if (!timing.enabled) return kOff;
+  const sim::BusTiming fullSpeed;
+  const bool standard = timing.transferMicros == fullSpeed.transferMicros &&
+                        timing.byteNanos == fullSpeed.byteNanos &&
+                        timing.controlMicros == fullSpeed.controlMicros;
+  return fmt::format("{}: {} us a transfer, {} ns a byte, {} us a control request",
+                     standard ? "full-speed" : "tuned", timing.transferMicros, timing.byteNanos,
+                     timing.controlMicros);
+}
+
+}  // namespace orvik::tool
