@@ -31,6 +31,7 @@ std::string StartText(const sim::Player::StartState& start) {
          " (" + start.reason + ")";
 }
 
+#ifndef _WIN32
 nlohmann::json StartJson(const sim::Player::StartState& start) {
   return {{"mode", sim::StartModeName(start.mode)},
           {"reason", start.reason},
@@ -38,7 +39,6 @@ nlohmann::json StartJson(const sim::Player::StartState& start) {
           {"plugIns", start.plugIns}};
 }
 
-#ifndef _WIN32
 // Asks the server to replug and waits for its record to show the new plug-in.
 int ReplugServed(CommandContext& context, const std::string& dir, const ServingRecord& before) {
   if (::kill(static_cast<pid_t>(before.pid), SIGHUP) != 0)
@@ -84,6 +84,8 @@ int RunSimReplug(CommandContext& context) {
     if (busy.problem().code == "player-busy" && serving && holder.is_string() &&
         holder.get<std::string>() == std::to_string(serving->pid))
       return ReplugServed(context, dir, *serving);
+#else
+    (void)busy;  // a Windows build serves no player to ask
 #endif
     throw;
   }
