@@ -198,7 +198,10 @@ std::unique_ptr<os::DeviceConnection> Player::Open() {
 void Player::CloseConnection(uint64_t connection) {
   std::lock_guard<std::mutex> guard(mutex_);
   brokenConnections_.erase(connection);
-  AbortExchange(*state_);  // a handle closed mid-exchange leaves the firmware idle
+  // A handle closed mid-exchange leaves the firmware idle; one left over
+  // from before a plug-in belongs to a device that is gone, and must not
+  // end the exchange of a connection opened since.
+  if (connection >= firstLiveConnection_) AbortExchange(*state_);
 }
 
 bool Player::ConnectionUsable(uint64_t connection) const {

@@ -60,15 +60,23 @@ TEST(PlugIn, OnlyThePlugInRunsTheStartupCheck) {
 TEST(PlugIn, DropsTheOldConnectionsAndClearsTheHostRecord) {
   StartupCopy copy;
   copy.Lay(kImage, {1, 2, 3});
-  Link before(copy.player_);
+  auto before = std::make_unique<Link>(copy.player_);
   copy.player_->SetUserData(_USER_DATA{1, 2, 3, 4});
   copy.PlugIn();
-  EXPECT_NE(before.Write(Words({0x03})).error, 0u) << "the unplugged device is gone";
+  EXPECT_NE(before->Write(Words({0x03})).error, 0u) << "the unplugged device is gone";
   Bytes out;
-  EXPECT_NE(before.Control(kIoctlGetDeviceStatus, {}, &out, 4).error, 0u);
+  EXPECT_NE(before->Control(kIoctlGetDeviceStatus, {}, &out, 4).error, 0u);
   const _USER_DATA data = copy.player_->UserData();
   EXPECT_EQ(data.ownerFlag | data.formatStatus | data.blockingFlag | data.reservedWord, 0u);
+  // The old handle, closed in the middle of a new one's exchange, does not
+  // end that exchange.
   Link after(copy.player_);
+  ASSERT_EQ(after.Write(ReadPagesFrame(16, 1)).error, 0u);
+  before.reset();
+  os::DeviceAnswer answer;
+  after.Read(576, &answer);
+  EXPECT_EQ(answer.error, 0u);
+  EXPECT_EQ(answer.count, 576u);
   EXPECT_EQ(StatusWord(after), 1u);
 }
 
