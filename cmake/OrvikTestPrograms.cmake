@@ -22,12 +22,15 @@ set(ORVIK_POSIX_ONLY_TESTS
     firmware/srec_cat_test.cpp              # srec_cat
     inspect/flash_volume_judge_test.cpp     # fsck.fat, mtools
     layout/format_volume_judge_test.cpp     # fsck.fat, mtools
+    sim/bus_timing_test.cpp                 # sockets, setenv
     sim/persistence_test.cpp                # unistd.h
+    sim/plug_in_test.cpp                    # unistd.h
     sim/socket_server_test.cpp              # sockets
     socket_device/fake_socket_device.cpp    # sockets, poll
     socket_device/socket_device_test.cpp    # setenv
     tool/device_test.cpp                    # posix_spawn
     tool/observations_test.cpp              # sys/stat.h
+    tool/startup_test.cpp                   # signals, served players
     tool/tool_runner.cpp                    # fork, pseudo-terminals
     transport/open_report_test.cpp)         # sockets, setenv
 

@@ -75,7 +75,7 @@ os::DeviceAnswer HandleControl(PlayerState& state, uint32_t code, const uint8_t*
       return Word(out, driver.versionWord);
     case kIoctlGetDeviceStatus:
       if (driver.statusReturnsNoData) return os::DeviceAnswer::Done(0);
-      return Word(out, state.config.recoveryMode ? driver.recoveryStatusWord : driver.statusWord);
+      return Word(out, state.InRecovery() ? driver.recoveryStatusWord : driver.statusWord);
     default:
       return Word(out, driver.chipId);
   }

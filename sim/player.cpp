@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 #include "sim/driver_controls.h"
 #include "sim/firmware.h"
@@ -10,6 +11,7 @@
 #include "sim/player_state.h"
 #include "sim/random.h"
 #include "sim/spare_area.h"
+#include "sim/startup_check.h"
 
 namespace orvik::sim {
 namespace {
@@ -85,6 +87,31 @@ os::DeviceAnswer CarryOutWithFault(PlayerState& state, const TransferFault& faul
   return answer;
 }
 
+constexpr const char* kForcedReason = "recovery mode forced (sim mode --recovery-mode)";
+
+// What the player comes up as after the startup check found this.
+StartRecord DecideStart(PlayerConfig& config, const StartupCheck& check) {
+  StartRecord started = config.started;
+  ++started.plugIns;
+  if (check.whole) {
+    config.factoryStart = false;  // from now on the flash alone decides
+    started.mode = StartMode::kNormal;
+    started.reason = check.reason;
+  } else if (config.factoryStart) {
+    started.mode = StartMode::kNormal;
+    started.reason =
+        "as delivered: it starts until it first holds a whole startup copy (" + check.reason + ")";
+  } else {
+    started.mode = StartMode::kRecovery;
+    started.reason = check.reason;
+  }
+  return started;
+}
+
+void Wait(std::optional<BusClock::Clock::time_point> until) {
+  if (until) std::this_thread::sleep_until(*until);
+}
+
 }  // namespace
 
 Player::Player(std::unique_ptr<PlayerState> state) : state_(std::move(state)) {}
@@ -113,7 +140,7 @@ std::shared_ptr<Player> Player::Create(const PlayerConfig& config) {
 std::string Player::ObjectName() const {
   std::lock_guard<std::mutex> guard(mutex_);
   const PlayerConfig& config = state_->config;
-  return std::string(config.recoveryMode ? os::kRecoveryObjectPrefix : os::kDeviceObjectPrefix) +
+  return std::string(state_->InRecovery() ? os::kRecoveryObjectPrefix : os::kDeviceObjectPrefix) +
          std::to_string(config.instance);
 }
 
@@ -171,11 +198,15 @@ std::unique_ptr<os::DeviceConnection> Player::Open() {
 void Player::CloseConnection(uint64_t connection) {
   std::lock_guard<std::mutex> guard(mutex_);
   brokenConnections_.erase(connection);
-  AbortExchange(*state_);  // a handle closed mid-exchange leaves the firmware idle
+  // A handle closed mid-exchange leaves the firmware idle; one left over
+  // from before a plug-in belongs to a device that is gone, and must not
+  // end the exchange of a connection opened since.
+  if (connection >= firstLiveConnection_) AbortExchange(*state_);
 }
 
 bool Player::ConnectionUsable(uint64_t connection) const {
-  return state_->powered && brokenConnections_.count(connection) == 0;
+  return state_->powered && connection >= firstLiveConnection_ &&
+         brokenConnections_.count(connection) == 0;
 }
 
 os::DeviceAnswer Player::Transfer(uint64_t connection, bool isWrite, const uint8_t* in,
@@ -185,6 +216,7 @@ os::DeviceAnswer Player::Transfer(uint64_t connection, bool isWrite, const uint8
   event.length = length;
   TraceCallback callback;
   os::DeviceAnswer answer;
+  std::optional<BusClock::Clock::time_point> answerAt;
   {
     std::lock_guard<std::mutex> guard(mutex_);
     PlayerState& state = *state_;
@@ -209,6 +241,15 @@ os::DeviceAnswer Player::Transfer(uint64_t connection, bool isWrite, const uint8
       bool delivered = answer.error == 0 && answer.timing != os::DeviceAnswer::Timing::kNever &&
                        answer.timing != os::DeviceAnswer::Timing::kDisconnect;
       if (delivered) (isWrite ? state.stats.bytesIn : state.stats.bytesOut) += answer.count;
+      // A transfer never answered, or cut off by a dropped link, takes no
+      // bus time the host waits for.
+      const bool answered = answer.timing == os::DeviceAnswer::Timing::kNow ||
+                            answer.timing == os::DeviceAnswer::Timing::kLate;
+      if (answered) {
+        const uint64_t cost = TransferCostMicros(state.config.bus, delivered ? answer.count : 0);
+        state.stats.busMicros += cost;
+        answerAt = bus_.Schedule(cost);
+      }
       if (state.faults.PowerCutAfter(number)) {
         state.powered = false;
         AbortExchange(state);
@@ -220,6 +261,7 @@ os::DeviceAnswer Player::Transfer(uint64_t connection, bool isWrite, const uint8
     event.count = answer.count;
     event.error = answer.error;
   }
+  Wait(answerAt);
   if (callback) callback(event);
   return answer;
 }
@@ -233,6 +275,7 @@ os::DeviceAnswer Player::Control(uint64_t connection, uint32_t code, const uint8
   event.decoded = ControlName(code);
   TraceCallback callback;
   os::DeviceAnswer answer;
+  std::optional<BusClock::Clock::time_point> answerAt;
   {
     std::lock_guard<std::mutex> guard(mutex_);
     callback = trace_;
@@ -242,6 +285,9 @@ os::DeviceAnswer Player::Control(uint64_t connection, uint32_t code, const uint8
       ++state_->stats.controlRequests;
       answer = HandleControl(*state_, code, in, inLength, out, outLength);
       if (answer.error == 0) state_->stats.bytesOut += answer.count;
+      const uint64_t cost = ControlCostMicros(state_->config.bus);
+      state_->stats.busMicros += cost;
+      answerAt = bus_.Schedule(cost);
     }
     if (answer.error == 0 && out != nullptr)
       event.head.assign(out, out + std::min<size_t>(answer.count, kTraceHeadBytes));
@@ -250,6 +296,7 @@ os::DeviceAnswer Player::Control(uint64_t connection, uint32_t code, const uint8
     event.count = answer.count;
     event.error = answer.error;
   }
+  Wait(answerAt);
   if (callback) callback(event);
   return answer;
 }
@@ -421,6 +468,38 @@ void Player::RestorePower() {
   state_->powered = true;
   state_->userData = _USER_DATA{};
   AbortExchange(*state_);
+}
+
+void Player::PlugIn() {
+  bool registered;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    PlayerState& state = *state_;
+    state.powered = true;
+    state.userData = _USER_DATA{};
+    AbortExchange(state);
+    firstLiveConnection_ = nextConnection_;
+    brokenConnections_.clear();
+    state.config.started = DecideStart(state.config, CheckStartupCopy(state.nand));
+    registered = !registeredName_.empty();
+  }
+  if (registered) Register();
+}
+
+Player::StartState Player::Startup() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  const PlayerConfig& config = state_->config;
+  StartState start;
+  start.forced = config.recoveryMode;
+  start.mode = state_->InRecovery() ? StartMode::kRecovery : StartMode::kNormal;
+  start.reason = config.recoveryMode ? kForcedReason : config.started.reason;
+  start.plugIns = config.started.plugIns;
+  return start;
+}
+
+void Player::SetBusTiming(const BusTiming& timing) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  state_->config.bus = timing;
 }
 
 std::vector<uint32_t> PickFactoryBadBlocks(uint32_t flashType, uint32_t count, uint64_t seed) {

@@ -12,16 +12,26 @@
 //   player->Save("/tmp/player", &error);      // nand.bin, mmc.bin, player.json
 //
 // The device side:
-//  - Device object "TEMBROr<instance>", or "OrvikRecDevice<instance>" in
-//    recovery mode.  Each open gives a connection (one handle); the firmware
-//    is shared by all of them.  The host's 16-byte record (_USER_DATA) is
-//    zero whenever the player is created, loaded or powered up (plugged in).
+//  - Device object "TEMBROr<instance>" when the player's firmware started,
+//    "OrvikRecDevice<instance>" when it came up as its recovery device
+//    (forced, or decided by the startup check at its last plug-in).  Each
+//    open gives a connection (one handle); the firmware is shared by all of
+//    them.  The host's 16-byte record (_USER_DATA) is zero whenever the
+//    player is created, loaded, powered up or plugged in.
+//  - Starting: PlugIn() runs the startup check (startup_check.h); nothing
+//    else does.  A player made or loaded comes up as it last started (a new
+//    one normally), so fixtures can open a blank player at once.  A blank
+//    player plugged in has no startup copy and comes up as its recovery
+//    device, unless it is marked factoryStart (PlayerConfig).
 //  - Transfers are numbered from 1 since the player was created or loaded;
 //    every write and read of the stream counts, control requests do not.
 //    Transfer faults and the power cut count from when they are set.
 //  - A power cut fails the transfer after it and every later request as a
-//    dropped connection, and refuses opens until RestorePower(); what was
-//    stored before stays stored.
+//    dropped connection, and refuses opens until RestorePower() or PlugIn();
+//    what was stored before stays stored.
+//  - With the bus timing model on (PlayerConfig::bus), every transfer and
+//    control request is answered only after its modelled bus time; the
+//    waiting is done outside the player's mutex.
 //
 // Direct access (for fixtures and checks) bypasses the firmware, its faults
 // and its statistics.  Pages are numbered over the whole chip (block x
@@ -43,6 +53,7 @@
 
 #include "orvik/orvik.h"
 #include "platform/device_driver.h"
+#include "sim/bus_clock.h"
 #include "sim/fault_injector.h"
 #include "sim/player_config.h"
 #include "sim/statistics.h"
@@ -80,7 +91,9 @@ class Player : public std::enable_shared_from_this<Player> {
   // A new connection, as an open of the device object gives it; nullptr
   // while the driver refuses opens or the power is off.
   std::unique_ptr<os::DeviceConnection> Open();
-  // Changing the name re-registers the object when it is registered.
+  // Forces recovery mode, or lifts the force: the player then comes up as
+  // the startup check decided at its last plug-in.  Changing the name
+  // re-registers the object when it is registered.
   void SetRecoveryMode(bool recovery);
   void SetInstance(int instance);
 
@@ -132,8 +145,28 @@ class Player : public std::enable_shared_from_this<Player> {
   std::string InjectedFaultSummary() const;
   void ClearInjectedFaults();
   bool PowerLost() const;
-  // Powers the player up again (plugged in anew): _USER_DATA is cleared.
+  // Powers the player up again: _USER_DATA is cleared; it keeps the device
+  // object it had (no startup check).
   void RestorePower();
+
+  // --- starting ------------------------------------------------------------
+  // Plugs the player in anew: powered up as RestorePower() does, _USER_DATA
+  // cleared, every open connection dropped (the old device is gone), then
+  // the startup check decides whether the firmware starts or only the
+  // recovery device object appears.  A registered object is registered
+  // again under the name that now applies.
+  void PlugIn();
+  struct StartState {
+    StartMode mode = StartMode::kNormal;
+    std::string reason;   // one line in plain words
+    bool forced = false;  // recovery mode forced (PlayerConfig::recoveryMode)
+    uint64_t plugIns = 0;
+  };
+  // How the player came up and why.
+  StartState Startup() const;
+
+  // --- bus timing ------------------------------------------------------------
+  void SetBusTiming(const BusTiming& timing);
 
   // --- used by the connections ----------------------------------------------
   // A write of length bytes from in, or a read of length bytes into out.
@@ -154,6 +187,8 @@ class Player : public std::enable_shared_from_this<Player> {
   std::shared_ptr<os::DeviceDriver> driver_;
   std::string registeredName_;
   uint64_t nextConnection_ = 1;
+  uint64_t firstLiveConnection_ = 1;  // connections before it were opened before a plug-in
+  BusClock bus_;
   std::set<uint64_t> brokenConnections_;  // dropped by an injected disconnect
   // Where the flash and card images were last saved or loaded unchanged
   // (Save skips rewriting them there).

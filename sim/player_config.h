@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "orvik/orvik.h"
@@ -73,6 +74,39 @@ struct FaultConfig {
   uint64_t powerCutAfterTransfer = 0;
 };
 
+// How a player comes up when it is plugged in: its firmware started
+// (device object TEMBROr<n>) or only its recovery device (OrvikRecDevice<n>).
+enum class StartMode { kNormal, kRecovery };
+
+// What the startup check decided the last time the player was plugged in,
+// before a forced recovery mode is laid over it.  A player that was never
+// plugged in comes up normally.
+struct StartRecord {
+  StartMode mode = StartMode::kNormal;
+  std::string reason = "not plugged in yet (the startup check runs at plug-in)";
+  uint64_t plugIns = 0;  // times plugged in since it was made
+};
+
+// The USB bus as it costs time: every transfer of the stream a fixed cost
+// plus a cost per byte moved, every control request a fixed cost.  The
+// player waits that long before it answers (never holding its lock), so
+// operations take about the time a real player needs and a host can
+// estimate what is left.  Off by default: tests and tools run at full speed.
+//
+// Full speed moves bulk data in 64-byte packets, at most 19 of them in a
+// 1 ms frame: about 1.2 MB/s on an idle bus, nearer 1 MB/s in practice, so
+// 1000 ns a byte.  A transfer waits for its slot in the frame schedule and
+// for the host controller's completion, about half a millisecond, so a
+// command exchange (its frame, then its data block or reply) costs about
+// a millisecond.  A control request runs its setup, data and status stages
+// over endpoint 0, about a millisecond.
+struct BusTiming {
+  bool enabled = false;
+  uint32_t transferMicros = 500;
+  uint32_t byteNanos = 1000;
+  uint32_t controlMicros = 1000;
+};
+
 struct PlayerConfig {
   uint32_t flashType = 7;
   std::optional<FlashIdCodes> idCodes;  // nullopt: the type's default codes
@@ -85,7 +119,18 @@ struct PlayerConfig {
   uint32_t powerWord = 1;
   uint32_t chipRevision = (CHIP_REPLY_LATER << 8) | 0x01;  // bits 8-23 identify the chip
   int instance = 0;                                        // device object "TEMBROr<instance>"
-  bool recoveryMode = false;  // device object "OrvikRecDevice<instance>" instead
+  // Forced recovery: whatever the startup check finds, the player comes up
+  // only as its recovery device object "OrvikRecDevice<instance>".
+  bool recoveryMode = false;
+  // A player as it comes from its maker, who gave it firmware the simulator
+  // stands in for: it starts normally until a plug-in first finds a whole
+  // startup copy in its low system blocks; from then on the startup check
+  // alone decides.  False (the default here): the check decides from the
+  // first plug-in, so a blank, never-programmed player comes up as its
+  // recovery device.
+  bool factoryStart = false;
+  StartRecord started;
+  BusTiming bus;
   DriverConfig driver;
   CardConfig card;
   std::vector<uint32_t> factoryBadBlocks;  // spare byte 5 of page 0 is 0x00 on a new player

@@ -140,7 +140,45 @@ DriverConfig DriverFromJson(const json& object) {
   return driver;
 }
 
+json BusToJson(const BusTiming& bus) {
+  return {{"enabled", bus.enabled},
+          {"transferMicros", bus.transferMicros},
+          {"byteNanos", bus.byteNanos},
+          {"controlMicros", bus.controlMicros}};
+}
+
+BusTiming BusFromJson(const json& object) {
+  BusTiming bus;
+  bus.enabled = Get(object, "enabled", bus.enabled);
+  bus.transferMicros = Get(object, "transferMicros", bus.transferMicros);
+  bus.byteNanos = Get(object, "byteNanos", bus.byteNanos);
+  bus.controlMicros = Get(object, "controlMicros", bus.controlMicros);
+  return bus;
+}
+
+json StartToJson(const StartRecord& started) {
+  return {{"mode", StartModeName(started.mode)},
+          {"reason", started.reason},
+          {"plugIns", started.plugIns}};
+}
+
+StartRecord StartFromJson(const json& object) {
+  StartRecord started;
+  const std::string mode = Get(object, "mode", std::string(StartModeName(started.mode)));
+  if (mode == StartModeName(StartMode::kRecovery))
+    started.mode = StartMode::kRecovery;
+  else if (mode != StartModeName(StartMode::kNormal))
+    throw std::runtime_error("unknown start mode \"" + mode + "\"");
+  started.reason = Get(object, "reason", started.reason);
+  started.plugIns = Get(object, "plugIns", started.plugIns);
+  return started;
+}
+
 }  // namespace
+
+const char* StartModeName(StartMode mode) {
+  return mode == StartMode::kRecovery ? "recovery" : "normal";
+}
 
 const char* TransferFaultKindName(TransferFault::Kind kind) {
   switch (kind) {
@@ -188,7 +226,12 @@ std::string PlayerConfigToJson(const PlayerConfig& config) {
         {"extraInfoItems", extra},
         {"powerWord", config.powerWord},
         {"chipRevision", config.chipRevision}}},
-      {"device", {{"instance", config.instance}, {"recoveryMode", config.recoveryMode}}},
+      {"device",
+       {{"instance", config.instance},
+        {"recoveryMode", config.recoveryMode},
+        {"factoryStart", config.factoryStart}}},
+      {"start", StartToJson(config.started)},
+      {"bus", BusToJson(config.bus)},
       {"driver", DriverToJson(config.driver)},
       {"card", CardToJson(config.card)},
       {"faults", FaultsToJson(config.faults)},
@@ -226,6 +269,11 @@ bool PlayerConfigFromJson(const std::string& text, PlayerConfig* config, std::st
     json device = Get(root, "device", json::object());
     result.instance = Get(device, "instance", result.instance);
     result.recoveryMode = Get(device, "recoveryMode", result.recoveryMode);
+    // Players saved before the startup check existed were all taken to
+    // start: they keep doing so until they hold a whole startup copy.
+    result.factoryStart = Get(device, "factoryStart", true);
+    result.started = StartFromJson(Get(root, "start", json::object()));
+    result.bus = BusFromJson(Get(root, "bus", json::object()));
     result.driver = DriverFromJson(Get(root, "driver", json::object()));
     result.card = CardFromJson(Get(root, "card", json::object()));
     result.faults = FaultsFromJson(Get(root, "faults", json::object()));

@@ -57,6 +57,11 @@ struct PlayerState {
   ExchangeState exchange;
   uint64_t changeCount = 0;  // bumped by every change of flash or card contents
 
+  // The player shows only its recovery device object: forced, or decided
+  // by the startup check when it was last plugged in.
+  bool InRecovery() const {
+    return config.recoveryMode || config.started.mode == StartMode::kRecovery;
+  }
   FlashIdCodes IdCodes() const {
     return config.idCodes ? *config.idCodes : DefaultIdCodes(config.flashType);
   }

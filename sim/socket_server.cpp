@@ -132,13 +132,39 @@ bool SocketServer::Start(std::string* error) {
   return true;
 }
 
-void SocketServer::RequestStop() {
-  stopRequested_.store(true);
+void SocketServer::Wake() {
   if (wakeWrite_ >= 0) {
     const char byte = 1;
     ssize_t ignored = ::write(wakeWrite_, &byte, 1);
     (void)ignored;
   }
+}
+
+void SocketServer::RequestStop() {
+  stopRequested_.store(true);
+  Wake();
+}
+
+void SocketServer::RequestReplug() {
+  replugRequested_.store(true);
+  Wake();
+}
+
+void SocketServer::Replug() {
+  for (auto& client : clients_) CloseClient(*client);
+  clients_.clear();
+  if (options_.beforeReplug) options_.beforeReplug();
+  player_->PlugIn();
+  if (listener_ >= 0) {
+    ::close(listener_);
+    listener_ = -1;
+    ::unlink(socketPath_.c_str());
+  }
+  // The object's name may have changed (normal or recovery).  A name that
+  // cannot be bound now is tried again by FollowPower().
+  socketPath_ = options_.deviceDir + "/" + player_->ObjectName();
+  BindListener(nullptr);
+  if (options_.afterReplug) options_.afterReplug();
 }
 
 void SocketServer::Stop() {
@@ -244,6 +270,7 @@ bool SocketServer::ReadRequests(Client& client) {
 
 void SocketServer::Serve() {
   while (!stopRequested_.load()) {
+    if (replugRequested_.exchange(false)) Replug();
     FollowPower();
     uint64_t now = NowMs();
     int timeout = -1;

@@ -10,7 +10,9 @@
 // (holding back the answers behind it, as a busy device would), a stalled
 // request is never answered, and an injected disconnect closes the socket.
 // While the player has no power its socket is removed, so opens fail as
-// they do for an unplugged device; it comes back with the power.
+// they do for an unplugged device; it comes back with the power.  A replug
+// drops every client, plugs the player in anew and listens under the
+// device object name that then applies (normal or recovery).
 #pragma once
 
 #include <atomic>
@@ -30,6 +32,10 @@ class SocketServer {
     std::string deviceDir;  // the socket is deviceDir/<player's object name>
     // Called on the serving thread after a client's connection has closed.
     std::function<void()> onClientClosed;
+    // Called on the serving thread during a replug: before the player is
+    // plugged in anew (its clients gone), and once it listens again.
+    std::function<void()> beforeReplug;
+    std::function<void()> afterReplug;
   };
 
   SocketServer(std::shared_ptr<Player> player, Options options);
@@ -47,6 +53,9 @@ class SocketServer {
   void RequestStop();
   // RequestStop() and waits for the thread that Start() began.
   void Stop();
+  // Has Serve() plug the player in anew soon; safe to call from a signal
+  // handler.
+  void RequestReplug();
 
   std::string SocketPath() const { return socketPath_; }
 
@@ -59,6 +68,8 @@ class SocketServer {
   bool ReadRequests(Client& client);
   bool HandleRequest(Client& client, const uint8_t* header, const uint8_t* payload);
   void CloseClient(Client& client);
+  void Wake();
+  void Replug();
 
   std::shared_ptr<Player> player_;
   Options options_;
@@ -68,6 +79,7 @@ class SocketServer {
   int wakeWrite_ = -1;
   std::vector<std::unique_ptr<Client>> clients_;  // used by the serving thread only
   std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> replugRequested_{false};
   std::thread thread_;
 };
 

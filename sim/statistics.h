@@ -27,6 +27,9 @@ struct Statistics {
   uint64_t cardBlocksWritten = 0;
   uint64_t cardEraseCommands = 0;
   uint64_t connectionsOpened = 0;
+  // Bus time the timing model charged for the transfers and control
+  // requests above, in microseconds (0 while the model is off).
+  uint64_t busMicros = 0;
 };
 
 // One transfer or control request as the player saw it, for a trace.

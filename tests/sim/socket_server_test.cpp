@@ -30,6 +30,7 @@ class SocketServerTest : public ::testing::Test {
     SocketServer::Options options;
     options.deviceDir = dir_.string();
     options.onClientClosed = [this] { ++closedClients_; };
+    options.afterReplug = [this] { ++replugs_; };
     server_ = std::make_unique<SocketServer>(player_, options);
     std::string error;
     ASSERT_TRUE(server_->Start(&error)) << error;
@@ -51,6 +52,7 @@ class SocketServerTest : public ::testing::Test {
   std::shared_ptr<Player> player_;
   std::unique_ptr<SocketServer> server_;
   std::atomic<int> closedClients_{0};
+  std::atomic<int> replugs_{0};
 };
 
 TEST_F(SocketServerTest, TheLibrarysChannelTalksToTheServedPlayer) {
@@ -120,6 +122,28 @@ TEST_F(SocketServerTest, ADisconnectFailsEveryLaterRequestAndAPowerCutRefusesOpe
   EXPECT_TRUE(AskDeviceInfo(record));
   OrvikDDCloseDriver();
   EXPECT_EQ(player_->Stats().protocolViolations, 0u);
+}
+
+// A replug drops the clients and serves the object the player now comes up
+// as: the blank flash holds no startup copy, so the recovery object.
+TEST_F(SocketServerTest, AReplugServesTheObjectThePlayerNowComesUpAs) {
+  ASSERT_EQ(OrvikDDOpenDriver(0, 0, DEVICE_STATUS_NORMAL), 1);  // not plugged in yet
+  uint8_t record[64];
+  ASSERT_TRUE(AskDeviceInfo(record));
+  server_->RequestReplug();
+  for (int i = 0; i < 300 && replugs_ == 0; ++i) ::usleep(10000);
+  ASSERT_EQ(replugs_, 1);
+  EXPECT_EQ(server_->SocketPath(), (dir_ / "OrvikRecDevice0").string());
+  EXPECT_TRUE(fs::exists(dir_ / "OrvikRecDevice0"));
+  EXPECT_FALSE(fs::exists(dir_ / "TEMBROr0"));
+  EXPECT_GE(closedClients_, 1);
+  EXPECT_FALSE(AskDeviceInfo(record)) << "the handle went with the unplugged device";
+  OrvikDDCloseDriver();
+  EXPECT_EQ(OrvikDDOpenDriver(0, 0, DEVICE_STATUS_NORMAL), 0);
+  ASSERT_EQ(OrvikDDOpenDriver(0, 0, DEVICE_STATUS_RECOVERY), 1);
+  EXPECT_EQ(OrvikDDGetDeviceStatus(), static_cast<ORVIK_ULONG>(DEVICE_STATUS_RECOVERY));
+  EXPECT_TRUE(AskDeviceInfo(record));
+  OrvikDDCloseDriver();
 }
 
 // Raw wire: answers come back in request order, a late one holding back

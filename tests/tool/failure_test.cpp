@@ -172,13 +172,17 @@ TEST_F(FailureTest, ReservationsTooSmallOrMissingOrMismatchedAreExplained) {
   ASSERT_EQ(OrvikJson({"reserve", "80"}, 0)["ok"], true);
   EXPECT_EQ(OrvikJson({"--yes", "full-format", "--manifest", SampleManifest()}, 0)["ok"], true)
       << "manifest reservation applies";
+  // A flash laid out without firmware holds no startup copy: the player
+  // comes up as its recovery device until an update writes one.
   ASSERT_EQ(OrvikJson({"reserve", "80"}, 0)["ok"], true);
   EXPECT_EQ(OrvikJson({"--yes", "full-format"}, 0)["ok"], true);
-  EXPECT_EQ(OrvikJson({"update", "--manifest", SampleManifest()}, 1)["error"]["code"],
+  EXPECT_EQ(OrvikJson({"--recovery", "update", "--manifest", SampleManifest()}, 1)["error"]["code"],
             "set-does-not-fit");
-  ASSERT_EQ(OrvikJson({"reserve", "96"}, 0)["ok"], true);
-  EXPECT_EQ(OrvikJson({"--yes", "full-format"}, 0)["ok"], true);
-  EXPECT_EQ(OrvikJson({"update", "--manifest", SampleManifest()}, 0)["result"]["updated"], true);
+  ASSERT_EQ(OrvikJson({"--recovery", "reserve", "96"}, 0)["ok"], true);
+  EXPECT_EQ(OrvikJson({"--recovery", "--yes", "full-format"}, 0)["ok"], true);
+  EXPECT_EQ(
+      OrvikJson({"--recovery", "update", "--manifest", SampleManifest()}, 0)["result"]["updated"],
+      true);
 
   // No reservation at all, and no manifest to take one from.
   ASSERT_EQ(OrvikJson({"reserve", "--clear"}, 0)["ok"], true);

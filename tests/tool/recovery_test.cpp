@@ -197,7 +197,14 @@ TEST_F(RecoveryTest, VerifyFindsOneFlippedByteInAnySystemBlock) {
     std::string damaged = good;
     damaged[(uint64_t{flip.block} * 32 + flip.page) * 528 + flip.byte] ^= 0x01;
     WriteFile(nand, damaged);
+    // A flip in the low blocks spoils the startup copy: the player comes up
+    // as its recovery device, and the tool finds it there.
+    const bool startupCopy = flip.block <= 3;
+    EXPECT_EQ(OrvikJson({"sim", "info"}, 0)["result"]["start"]["mode"],
+              startupCopy ? "recovery" : "normal")
+        << flip.block;
     nlohmann::json found = OrvikJson({"verify", "--manifest", SampleManifest()}, 3);
+    EXPECT_EQ(found["target"]["recovery"], startupCopy);
     ASSERT_EQ(found["error"]["code"], "verify-mismatch") << flip.block;
     const nlohmann::json& differing = found["error"]["details"]["differingBlocks"];
     ASSERT_EQ(differing.size(), 1u) << differing.dump();

@@ -189,9 +189,13 @@ TEST_F(WorkflowTest, FormatsAndInspection) {
   EXPECT_FALSE(full["result"]["firmwareWritten"].get<bool>());
   nlohmann::json after = OrvikJson({"sim", "files"}, 0);
   for (const nlohmann::json& file : after["result"]["files"]) EXPECT_TRUE(file["copies"].empty());
-  // ... and the update can then write the firmware into it.
+  // ... so the player has no startup copy and comes up as its recovery
+  // device, through which the update writes the firmware into it.
+  EXPECT_EQ(OrvikJson({"sim", "info"}, 0)["result"]["start"]["mode"], "recovery");
   EXPECT_TRUE(
-      OrvikJson({"update", "--manifest", SampleManifest()}, 0)["result"]["updated"].get<bool>());
+      OrvikJson({"--recovery", "update", "--manifest", SampleManifest()}, 0)["result"]["updated"]
+          .get<bool>());
+  EXPECT_EQ(OrvikJson({"sim", "info"}, 0)["result"]["start"]["mode"], "normal");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/bus_timing_options.h"
 #include "app/fault_options.h"
 #include "app/operation.h"
 
@@ -112,19 +113,24 @@ struct SimCreateOptions {
   std::optional<long long> cardBlocks;  // the card size in 512-byte blocks instead
   bool noCard = false;
   bool recovery = false;
+  bool unprogrammed = false;  // no startup copy: the startup check decides from the first plug-in
   int instance = 0;
   uint64_t seed = 1;
   std::string dccVersion, infoTag0, infoTag2;  // the device description; empty: defaults
   bool force = false;
   FaultOptions faults;
+  BusTimingOptions bus;
 };
 inline constexpr long long kLargestCardMiB = 2048;
 inline constexpr long long kLargestCardBlocks = kLargestCardMiB * 2048;
 int RunSimCreate(OperationContext& context, const SimCreateOptions& options);
 
-int RunSimFaults(OperationContext& context, bool clear, const FaultOptions& faults);
+int RunSimFaults(OperationContext& context, bool clear, const FaultOptions& faults,
+                 const BusTimingOptions& bus);
 int RunSimMode(OperationContext& context, bool recovery);
 int RunSimInfo(OperationContext& context);
+// Unplugs the player and plugs it in anew (a served one through its server).
+int RunSimReplug(OperationContext& context);
 
 // Serves the player until SIGINT/SIGTERM; saves it unless save is false.
 int RunSimServe(OperationContext& context, const std::string& deviceDir, bool save);

@@ -4,6 +4,7 @@
 // their own.
 #include <fmt/format.h>
 
+#include "app/bus_timing_options.h"
 #include "app/fault_options.h"
 #include "app/operations.h"
 #include "base/tool_error.h"
@@ -13,7 +14,8 @@
 
 namespace orvik::tool {
 
-int RunSimFaults(OperationContext& context, bool clear, const FaultOptions& faults) {
+int RunSimFaults(OperationContext& context, bool clear, const FaultOptions& faults,
+                 const BusTimingOptions& bus) {
   const std::string dir = context.settings.Target().playerDir;
   std::shared_ptr<sim::Player> player = context.OpenPlayerFolder();
   sim::PlayerConfig config = player->Config();
@@ -23,20 +25,27 @@ int RunSimFaults(OperationContext& context, bool clear, const FaultOptions& faul
   } catch (const std::invalid_argument& bad) {
     Fail("usage", std::string(bad.what()) + ".", {}, "See `orvik sim faults --help`.");
   }
+  ApplyBusTimingOptions(bus, &config.bus);
   player->SetFaults(config.faults);
   player->SetCard(config.card);
   player->SetDriverSettings(config.driver);
+  player->SetBusTiming(config.bus);
   SavePlayer(*player, dir);
   const size_t pending = PendingFaultCount(config);
   context.result = PlayerJson(*player, dir);
   context.result["pendingFaults"] = pending;
+  context.result["busTiming"] = BusTimingText(config.bus);
   context.events.Line(
       fmt::format("The player in {} has {} fault setting{} pending; transfer "
                   "numbers count from the next command.",
                   dir, pending, pending == 1 ? "" : "s"));
+  if (bus.Given()) context.events.Line("Bus timing: " + BusTimingText(config.bus) + ".");
   return kExitDone;
 }
 
+// --recovery-mode forces recovery mode; --normal-mode lifts the force, and
+// the startup check decides again (as it did when this command plugged the
+// player in).
 int RunSimMode(OperationContext& context, bool recovery) {
   const std::string dir = context.settings.Target().playerDir;
   std::shared_ptr<sim::Player> player = context.OpenPlayerFolder();
@@ -44,9 +53,15 @@ int RunSimMode(OperationContext& context, bool recovery) {
   player->SetRecoveryMode(recovery);
   SavePlayer(*player, dir);
   context.result = PlayerJson(*player, dir);
-  context.events.Line(fmt::format("The player in {} {} in {} mode: its device object is {}.", dir,
-                                  was == recovery ? "stays" : "is now",
-                                  recovery ? "recovery" : "normal", player->ObjectName()));
+  const sim::Player::StartState start = player->Startup();
+  const std::string how =
+      recovery ? std::string("in recovery mode, forced")
+               : "in normal mode: the startup check decides at each plug-in, and now it starts " +
+                     std::string(start.mode == sim::StartMode::kNormal ? "normally"
+                                                                       : "as its recovery device") +
+                     " (" + start.reason + ")";
+  context.events.Line(fmt::format("The player in {} {} {}; its device object is {}.", dir,
+                                  was == recovery ? "stays" : "is now", how, player->ObjectName()));
   return was == recovery ? kExitNothingToDo : kExitDone;
 }
 
@@ -84,6 +99,10 @@ int RunSimInfo(OperationContext& context) {
                                 unsigned{config.card.eraseGroupBlocks})
                   : std::string("none"));
   console.Field("faults", fmt::format("{} pending, seed {}", pending, config.seed));
+  const sim::Player::StartState start = player->Startup();
+  console.Field("starts", fmt::format("{}: {}", sim::StartModeName(start.mode), start.reason));
+  console.Field("bus timing", BusTimingText(config.bus));
+  context.result["busTiming"] = BusTimingText(config.bus);
   return kExitDone;
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "app/bus_timing_options.h"
 #include "app/fault_options.h"
 #include "app/operations.h"
 #include "base/tool_error.h"
@@ -70,6 +71,7 @@ sim::PlayerConfig ConfigFromOptions(const SimCreateOptions& options,
   config.seed = options.seed;
   config.instance = options.instance;
   config.recoveryMode = options.recovery;
+  config.factoryStart = !options.unprogrammed;
   if (!options.dccVersion.empty())
     config.dccVersion = SmallNumber(options.dccVersion, "--dcc-version", 24);
   if (!options.infoTag0.empty()) config.infoTag0 = SmallNumber(options.infoTag0, "--info-tag0", 24);
@@ -87,6 +89,7 @@ sim::PlayerConfig ConfigFromOptions(const SimCreateOptions& options,
     config.card.capacityBlocks = static_cast<uint32_t>(*options.cardMiB * 2048);
   }
   ApplyFaultOptions(options.faults, &config);
+  ApplyBusTimingOptions(options.bus, &config.bus);
   return config;
 }
 
@@ -150,6 +153,20 @@ int RunSimCreate(OperationContext& context, const SimCreateOptions& options) {
                                ? MegaBytes(uint64_t{config.card.capacityBlocks} * 512) + " card"
                                : std::string("no card"),
                            config.recoveryMode ? ", in recovery mode" : ""));
+  // The new player is not plugged in here; the next command plugs it in.
+  if (config.recoveryMode)
+    console.Line("It comes up as its recovery device " + player->ObjectName() +
+                 " until `orvik sim mode --normal-mode` lifts the force.");
+  else if (config.factoryStart)
+    console.Line(
+        "Plugged in, it starts normally, as delivered, until it first holds a whole startup "
+        "copy; from then on its startup check decides.");
+  else
+    console.Line(
+        fmt::format("It holds no startup copy: plugged in, it comes up as its recovery device "
+                    "OrvikRecDevice{} until a full reflash through it (--recovery) writes one.",
+                    config.instance));
+  if (config.bus.enabled) console.Line("Bus timing: " + BusTimingText(config.bus) + ".");
   return kExitDone;
 }
 

@@ -118,7 +118,8 @@ int RunSimInspect(OperationContext& context, uint32_t perRow) {
   console.Line(
       console.Paint(Style::kBold, "Simulated player") + " in " +
       context.settings.Target().playerDir +
-      fmt::format(" ({}{})", player->ObjectName(), config.recoveryMode ? ", recovery mode" : ""));
+      fmt::format(" ({}{})", player->ObjectName(),
+                  player->Startup().mode == sim::StartMode::kRecovery ? ", recovery mode" : ""));
   console.Field("flash", fmt::format("type {}: {} blocks of {} pages", map.flashType,
                                      map.blocks.size(), map.pagesPerBlock));
   console.Field("card", config.card.present

@@ -1,6 +1,8 @@
 // orvik sim serve: a simulated player served as a device object on a Unix
 // socket until it is stopped, for programs that open players the way they
-// open real ones (--device, ORVIK_DEVICE_DIR).
+// open real ones (--device, ORVIK_DEVICE_DIR).  The player is plugged in as
+// the server starts; SIGHUP (what `orvik sim replug` sends) plugs it in
+// anew, and it is then served under the object name that applies.
 #include <fmt/format.h>
 
 #include <csignal>
@@ -8,9 +10,13 @@
 #include <filesystem>
 
 #include "app/operations.h"
+#include "base/shell_quote.h"
 #include "base/tool_error.h"
+#include "target/serving_record.h"
 #include "target/sim_folder.h"
 #ifndef _WIN32
+#include <unistd.h>
+
 #include "sim/socket_server.h"
 #endif
 
@@ -24,6 +30,10 @@ sim::SocketServer* gServing = nullptr;
 
 extern "C" void StopServing(int) {
   if (gServing != nullptr) gServing->RequestStop();
+}
+
+extern "C" void ReplugServing(int) {
+  if (gServing != nullptr) gServing->RequestReplug();
 }
 #endif
 
@@ -69,6 +79,31 @@ int RunSimServe(OperationContext& context, const std::string& deviceDirOption, b
     console.Step("client closed; player saved");
     if (player->PowerLost() && active != nullptr) active->RequestStop();
   };
+  auto startText = [&] {
+    const sim::Player::StartState start = player->Startup();
+    return std::string(start.mode == sim::StartMode::kNormal ? "starts normally"
+                                                             : "came up as its recovery device") +
+           " (" + start.reason + ")";
+  };
+  auto record = [&] {
+    ServingRecord serving;
+    serving.pid = static_cast<long long>(::getpid());
+    serving.deviceObject = player->ObjectName();
+    serving.socket = active != nullptr ? active->SocketPath() : std::string();
+    serving.start = player->Startup();
+    if (!WriteServingRecord(dir, serving))
+      console.Warn("cannot write the serving record in " + dir);
+  };
+  serverOptions.beforeReplug = [&] {
+    saveNow();
+    console.Step("replug: clients dropped; player saved");
+  };
+  serverOptions.afterReplug = [&] {
+    saveNow();
+    record();
+    console.Line(fmt::format("Plugged in anew: the player {}; serving {} at {}.", startText(),
+                             player->ObjectName(), active->SocketPath()));
+  };
   sim::SocketServer server(player, serverOptions);
   active = &server;
   std::string error;
@@ -83,15 +118,22 @@ int RunSimServe(OperationContext& context, const std::string& deviceDirOption, b
   gServing = &server;
   std::signal(SIGINT, StopServing);
   std::signal(SIGTERM, StopServing);
+  std::signal(SIGHUP, ReplugServing);
+  record();
   // Said at once, so that scripts can wait for this line before they connect.
   console.Line(
       fmt::format("Serving {} at {} (Ctrl-C stops; use --device with "
                   "ORVIK_DEVICE_DIR={}).",
                   player->ObjectName(), server.SocketPath(), deviceDir));
+  console.Line("Plugged in, the player " + startText() + "; `orvik sim replug --player " +
+               ShellQuote(dir) + "` plugs it in anew.");
   server.Serve();
   gServing = nullptr;
+  std::signal(SIGHUP, SIG_DFL);
+  RemoveServingRecord(dir);
   saveNow();
   context.result = {{"deviceObject", player->ObjectName()},
+                    {"start", PlayerJson(*player, dir)["start"]},
                     {"socket", server.SocketPath()},
                     {"saved", save},
                     {"powerLost", player->PowerLost()}};

@@ -83,7 +83,13 @@ std::shared_ptr<sim::Player> LoadPlayer(Events& console, const std::string& dir)
          "Its files were damaged or written by another version.",
          fmt::format("Create a new one with `orvik sim create --force --player {}`.",
                      ShellQuote(dir)));
-  console.Step("loaded the simulated player in " + dir);
+  // Every command is a new plug-in: the player's startup check decides
+  // whether it comes up normally or only as its recovery device.
+  player->PlugIn();
+  console.Step("loaded the simulated player in " + dir + "; plugged in, it " +
+               (player->Startup().mode == sim::StartMode::kNormal ? "starts normally"
+                                                                  : "comes up in recovery mode") +
+               " (" + player->Startup().reason + ")");
   return player;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "app/bus_timing_options.h"
 #include "app/fault_options.h"
 #include "terminal/command_table.h"
 
@@ -34,12 +35,13 @@ void RegisterReserveCommand(CommandTable& table, CLI::App& app);
 
 // --reserve KB of the commands that lay the flash out (reflash, full-format).
 void AddReserveOption(CLI::App& command, std::optional<uint32_t>& kiloBytes);
-// The fault options of `orvik sim create` and `orvik sim faults`.
+// The fault and bus timing options of `orvik sim create` and `orvik sim faults`.
 void AddFaultOptions(CLI::App& command, FaultOptions& faults);
+void AddBusTimingOptions(CLI::App& command, BusTimingOptions& options);
 
 // --- simulated players: `orvik sim` and its commands ---------------------------
 void RegisterSimCommands(CommandTable& table, CLI::App& app);
-// Under `sim`: create; serve; (faults, mode and info beside the group);
+// Under `sim`: create; serve; replug; (faults, mode and info beside the group);
 // inspect, export-fat, ecc, files.
 void RegisterSimCreateCommand(CommandTable& table, CLI::App& sim);
 void RegisterSimServeCommand(CommandTable& table, CLI::App& sim);

@@ -23,16 +23,20 @@ void RegisterSimSettingsCommands(CommandTable& table, CLI::App& sim) {
   struct FaultsLine {
     bool clear = false;
     FaultOptions faults;
+    BusTimingOptions bus;
   };
   auto faults = table.Hold<FaultsLine>();
-  CLI::App* faultsCommand =
-      table.Add(sim, "faults",
-                "Set faults for the next commands (failing erases, weak pages, transfer faults)",
-                [faults](OperationContext& context) {
-                  return RunSimFaults(context, faults->clear, faults->faults);
-                });
-  faultsCommand->add_flag("--clear", faults->clear, "remove every fault setting first");
+  CLI::App* faultsCommand = table.Add(
+      sim, "faults",
+      "Set faults for the next commands (failing erases, weak pages, transfer faults) and the "
+      "bus timing",
+      [faults](OperationContext& context) {
+        return RunSimFaults(context, faults->clear, faults->faults, faults->bus);
+      });
+  faultsCommand->add_flag("--clear", faults->clear,
+                          "remove every fault setting first (the bus timing stays)");
   AddFaultOptions(*faultsCommand, faults->faults);
+  AddBusTimingOptions(*faultsCommand, faults->bus);
 
   struct ModeLine {
     bool recovery = false;
@@ -48,8 +52,17 @@ void RegisterSimSettingsCommands(CommandTable& table, CLI::App& sim) {
   recoveryFlag->excludes(normalFlag);
   mode->require_option(1);
 
-  table.Add(sim, "info", "What the player was made with: flash, identity, card, faults",
+  table.Add(sim, "info",
+            "What the player was made with (flash, identity, card, faults, bus timing) and how "
+            "it starts",
             RunSimInfo);
+}
+
+void RegisterSimReplugCommand(CommandTable& table, CLI::App& sim) {
+  table.Add(sim, "replug",
+            "Unplug the player and plug it in anew: its startup check decides how it comes up "
+            "(a served player is replugged by its server)",
+            RunSimReplug);
 }
 
 }  // namespace
@@ -64,6 +77,7 @@ void RegisterSimCommands(CommandTable& table, CLI::App& app) {
   RegisterSimCreateCommand(table, *sim);
   RegisterSimServeCommand(table, *sim);
   RegisterSimSettingsCommands(table, *sim);
+  RegisterSimReplugCommand(table, *sim);
   RegisterSimInspectCommands(table, *sim);
   sim->formatter(std::make_shared<WholeGroupHelp>());
 }
@@ -88,7 +102,10 @@ void RegisterSimCreateCommand(CommandTable& table, CLI::App& sim) {
   CLI::Option* noCard = create->add_flag("--no-card", options->noCard, "an empty card slot");
   cardMiB->excludes(cardBlocks)->excludes(noCard);
   cardBlocks->excludes(noCard);
-  create->add_flag("--recovery", options->recovery, "start in recovery mode");
+  create->add_flag("--recovery", options->recovery, "force recovery mode");
+  create->add_flag("--unprogrammed", options->unprogrammed,
+                   "a never-programmed player: no startup copy, so it comes up as its recovery "
+                   "device (default: it starts as delivered until its first whole startup copy)");
   create->add_option("--instance", options->instance, "device object number (default 0)")
       ->check(CLI::Range(0, 99));
   create->add_option("--dcc-version", options->dccVersion,
@@ -100,6 +117,7 @@ void RegisterSimCreateCommand(CommandTable& table, CLI::App& sim) {
   create->add_option("--seed", options->seed, "seed of the random choices (default 1)");
   create->add_flag("--force", options->force, "replace a player already in the folder");
   AddFaultOptions(*create, options->faults);
+  AddBusTimingOptions(*create, options->bus);
 }
 
 void RegisterSimServeCommand(CommandTable& table, CLI::App& sim) {
@@ -137,6 +155,20 @@ void RegisterSimInspectCommands(CommandTable& table, CLI::App& sim) {
       sim, "files", "Firmware files in the system area: tags, blocks, stored versions",
       [extractDir](OperationContext& context) { return RunSimFiles(context, *extractDir); });
   files->add_option("--extract", *extractDir, "write each stored copy's image into this folder");
+}
+
+void AddBusTimingOptions(CLI::App& command, BusTimingOptions& options) {
+  command
+      .add_option("--bus-timing", options.timing,
+                  "full-speed: transfers take the time a full-speed USB player needs; off "
+                  "(default): no waiting")
+      ->check(CLI::IsMember({"full-speed", "off"}));
+  command.add_option("--bus-transfer-us", options.transferMicros,
+                     "N: bus time of every transfer besides its bytes, in microseconds");
+  command.add_option("--bus-byte-ns", options.byteNanos,
+                     "N: bus time of every byte moved, in nanoseconds");
+  command.add_option("--bus-control-us", options.controlMicros,
+                     "N: bus time of every control request, in microseconds");
 }
 
 void AddFaultOptions(CLI::App& command, FaultOptions& faults) {
