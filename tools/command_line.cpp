@@ -34,7 +34,14 @@ Exit codes: 0 done, 1 failed (the message says why and what to do),
 (or a destructive command without --yes and no terminal), 130 stopped by
 Ctrl-C after the running step.
 
+Firmware sets may be signed: a signed set is used only when its key is in
+the trust folder (--trust-dir, else $XDG_CONFIG_HOME/orvik/keys or
+~/.config/orvik/keys); unsigned sets are used with a note unless
+--require-signature is given or the file require-signature exists in
+that configuration folder.
+
 Environment: ORVIK_PLAYER, ORVIK_DEVICE_DIR, ORVIK_REGISTRY (reservation file),
+ORVIK_JOURNAL (the history's journal file), XDG_CONFIG_HOME, XDG_STATE_HOME,
 NO_COLOR, ORVIK_DEBUG (library debug texts on standard error).)";
 
 // The tool's version (that of the headers it was built with) and the one the
@@ -62,6 +69,13 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& global, std::string& color) 
   app.add_flag("-y,--yes", global.yes, "go ahead with a command that destroys data without asking");
   app.add_flag("-n,--dry-run", global.dryRun,
                "show what the command would change, and change nothing");
+  app.add_option("--trust-dir", global.trustDir,
+                 "folder of the public keys whose signed firmware sets are trusted (default: "
+                 "$XDG_CONFIG_HOME/orvik/keys)");
+  app.add_flag("--require-signature", global.requireSignature,
+               "refuse firmware sets that are not signed");
+  app.add_flag("--ignore-model", global.ignoreModel,
+               "use a firmware set made for other players (asks first before it writes)");
 }
 
 bool ArgumentsAskForJson(int argc, const char* const* argv) {

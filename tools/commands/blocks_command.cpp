@@ -8,6 +8,7 @@
 #include "device/flash_copy.h"
 #include "host/host_internals.h"
 #include "media/media_runner.h"
+#include "media/set_checks.h"
 #include "output/block_view.h"
 #include "output/progress_monitor.h"
 
@@ -23,8 +24,10 @@ struct BlocksOptions {
 int RunBlocks(CommandContext& context, const BlocksOptions& options) {
   // A manifest names the set whose files the map should show; its files are
   // checked like every set's (the tags come from the flash's own marks).
-  if (!options.manifest.empty()) LoadManifest(options.manifest);
+  std::optional<Manifest> manifest;
+  if (!options.manifest.empty()) manifest = LoadManifest(options.manifest, context.global.Trust());
   std::unique_ptr<Session> session = context.OpenTarget();
+  if (manifest) ShowSetTrust(context, *manifest);
   MediaRunner media(context, *session);
   const FlashFacts& flash = media.Flash();
   const host::FlashTypeDescriptor& type = media.FlashType();

@@ -12,4 +12,8 @@ TargetOptions GlobalOptions::Target() const {
   return target;
 }
 
+TrustOptions GlobalOptions::Trust() const {
+  return ResolveTrustOptions(trustDir, requireSignature);
+}
+
 }  // namespace orvik::tool

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "firmware_set/trust_options.h"
 #include "output/console.h"
 #include "target/session.h"
 
@@ -22,8 +23,13 @@ struct GlobalOptions {
   bool dryRun = false;      // --dry-run: say what would be done, change nothing
   std::string commandLine;  // the command as given, quoted, for "run it again"
   ColorMode color = ColorMode::kAuto;
+  std::string trustDir;           // --trust-dir (empty: the default trust folder)
+  bool requireSignature = false;  // --require-signature
+  bool ignoreModel = false;       // --ignore-model: use a set made for other players
 
   TargetOptions Target() const;
+  // The trust folder and signature rule in force for firmware sets.
+  TrustOptions Trust() const;
 };
 
 struct CommandContext {

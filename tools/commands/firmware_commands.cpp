@@ -203,7 +203,7 @@ int RunVersions(CommandContext& context, const std::string& manifestPath) {
 }
 
 int RunUpdate(CommandContext& context, const UpdateOptions& options) {
-  FirmwareSetStart opened(context, options.manifest);
+  FirmwareSetStart opened(context, options.manifest, "orvik update");
   auto& [manifest, files, session, media] = opened;
   Console& console = context.console;
   const FlashFacts& flash = media.Flash();
@@ -272,7 +272,7 @@ int RunUpdate(CommandContext& context, const UpdateOptions& options) {
 }
 
 int RunReflash(CommandContext& context, const ReflashOptions& options) {
-  FirmwareSetStart opened(context, options.manifest);
+  FirmwareSetStart opened(context, options.manifest, "orvik reflash");
   auto& [manifest, files, session, media] = opened;
   Console& console = context.console;
   const FlashFacts& flash = media.Flash();

@@ -11,6 +11,7 @@
 #include "host/host_internals.h"
 #include "media/media_runner.h"
 #include "media/reservation_plan.h"
+#include "media/set_checks.h"
 
 namespace orvik::tool {
 namespace {
@@ -62,7 +63,7 @@ int RunQuickFormat(CommandContext& context, bool sizeFromRegistry) {
 
 int RunFullFormat(CommandContext& context, const FullFormatOptions& options) {
   std::optional<Manifest> manifest;
-  if (!options.manifest.empty()) manifest = LoadManifest(options.manifest);
+  if (!options.manifest.empty()) manifest = LoadManifest(options.manifest, context.global.Trust());
   std::optional<HostFileSet> files;
   if (manifest)
     files.emplace(*manifest);
@@ -70,6 +71,10 @@ int RunFullFormat(CommandContext& context, const FullFormatOptions& options) {
     files.emplace();
   std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context, *session);
+  if (manifest) {
+    ShowSetTrust(context, *manifest);
+    CheckSetFitsPlayer(context, *manifest, media, *session, "orvik full-format");
+  }
   const FlashFacts& flash = media.Flash();
   const host::FlashTypeDescriptor& type = media.FlashType();
   context.result["flash"] = ToJson(flash);

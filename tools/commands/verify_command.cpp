@@ -155,10 +155,11 @@ int RunVerify(CommandContext& context, const std::string& manifestPath) {
                                                          : nlohmann::json(difference.tag)},
                          {"page", difference.page},
                          {"offset", difference.offset}});
-  context.result = {{"manifest", manifest.path},
-                    {"blocksCompared", system.size()},
-                    {"blocksOfFiles", expected.size()},
-                    {"differingBlocks", differing}};
+  // Added to what the start put there (the set's trust).
+  context.result.update({{"manifest", manifest.path},
+                         {"blocksCompared", system.size()},
+                         {"blocksOfFiles", expected.size()},
+                         {"differingBlocks", differing}});
   if (expected.empty())
     Fail("verify-no-firmware",
          "The player's system area holds none of the set's files: there is nothing to compare.",

@@ -6,6 +6,7 @@
 
 #include "firmware/firmware_check.h"
 #include "host/host_internals.h"
+#include "media/set_checks.h"
 #include "media/update_repair.h"
 #include "target/reservation_config.h"
 
@@ -26,11 +27,15 @@ void DescribeMalformedFile(Problem& problem) {
 MediaRunner::MediaRunner(CommandContext& context, Session& session)
     : context_(context), session_(session) {}
 
-FirmwareSetStart::FirmwareSetStart(CommandContext& context, const std::string& manifestPath)
-    : manifest(LoadManifest(manifestPath)),
+FirmwareSetStart::FirmwareSetStart(CommandContext& context, const std::string& manifestPath,
+                                   const char* writingCommand)
+    : manifest(LoadManifest(manifestPath, context.global.Trust())),
       files(manifest),
       session(context.OpenTarget()),
-      media(context, *session) {}
+      media(context, *session) {
+  ShowSetTrust(context, manifest);
+  CheckSetFitsPlayer(context, manifest, media, *session, writingCommand);
+}
 
 const FlashFacts& MediaRunner::Flash() {
   if (flashQueried_) return flash_;
