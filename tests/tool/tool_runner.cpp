@@ -254,7 +254,8 @@ void ToolTest::ResealSet(const std::string& manifest, bool sign) {
     fs::remove(manifest + ".sig");
     return;
   }
-  ProgramRun signed_ = Orvik({"manifest", "sign", "--key", SampleTestKey(), "--manifest", manifest});
+  ProgramRun signed_ =
+      Orvik({"manifest", "sign", "--key", SampleTestKey(), "--manifest", manifest});
   ASSERT_EQ(signed_.exitCode, 0) << signed_.out << signed_.err;
 }
 
