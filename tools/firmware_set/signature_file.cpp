@@ -42,8 +42,7 @@ SignatureFileRead ParseSignatureFile(std::string_view text) {
     return read;
   }
   const size_t digits = 2 * sizeof(Ed25519Signature{});
-  std::optional<std::vector<uint8_t>> bytes = FromHex(signature);
-  if (!bytes || !LowerHex(signature)) {
+  if (!LowerHex(signature)) {
     read.problem = "the signature is not lowercase hex digits";
     return read;
   }
@@ -53,9 +52,10 @@ SignatureFileRead ParseSignatureFile(std::string_view text) {
                     signature.size(), digits);
     return read;
   }
+  const std::vector<uint8_t> bytes = FromHex(signature).value();
   ManifestSignature parsed;
   parsed.keyId = keyId;
-  std::memcpy(parsed.signature.data(), bytes->data(), parsed.signature.size());
+  std::memcpy(parsed.signature.data(), bytes.data(), parsed.signature.size());
   read.signature = parsed;
   return read;
 }
