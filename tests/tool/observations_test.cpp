@@ -312,6 +312,7 @@ TEST_F(ObservationsTest, JsonOutputMatchesItsDocumentation) {
   ASSERT_TRUE(rows.count("versions") && rows.count("error.code") && rows.count("files[].state"));
 
   MakeReflashedPlayer();
+  const std::string signedCopy = CopySamples("signed") + "/manifest.json";
   const std::vector<std::pair<std::vector<std::string>, int>> runs = {
       {{"info"}, 0},
       {{"blocks"}, 0},
@@ -325,6 +326,12 @@ TEST_F(ObservationsTest, JsonOutputMatchesItsDocumentation) {
       {{"sim", "inspect"}, 0},
       {{"quick-format"}, 64},
       {{"--player", scratch_ + "/none", "info"}, 1},
+      {{"manifest", "verify", "--manifest", SampleManifest()}, 0},
+      {{"manifest", "keygen", "--out", scratch_ + "/key"}, 0},
+      {{"manifest", "sign", "--key", scratch_ + "/key.key", "--manifest", signedCopy}, 0},
+      {{"manifest", "hash", "--manifest", signedCopy}, 0},
+      {{"manifest", "verify", "--manifest", signedCopy}, 1},
+      {{"history"}, 0},
   };
   for (const auto& [args, exit] : runs) {
     nlohmann::json document = OrvikJson(args, exit);
@@ -343,12 +350,16 @@ TEST_F(ObservationsTest, JsonOutputMatchesItsDocumentation) {
     if (!document["target"].is_null() && document["target"].contains("kind")) {
       EXPECT_TRUE(rows["target.kind"].count(document["target"]["kind"]));
     }
+    if (document["result"].contains("firmwareSet")) {
+      const nlohmann::json& set = document["result"]["firmwareSet"];
+      EXPECT_TRUE(rows["firmwareSet.signature.state"].count(set["signature"]["state"]));
+    }
     if (document["result"].contains("systemArea")) {
       EXPECT_TRUE(rows["systemArea"].count(document["result"]["systemArea"]));
     }
     for (const char* list : {"files", "before", "after"}) {
       const nlohmann::json& listed = document["result"].value(list, nlohmann::json());
-      if (!listed.is_array() || command == "sim inspect") continue;
+      if (!listed.is_array() || command == "sim inspect" || command == "manifest hash") continue;
       for (const nlohmann::json& file : listed)
         EXPECT_TRUE(rows["files[].state"].count(file["state"])) << file.dump();
     }
