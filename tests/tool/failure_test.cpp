@@ -66,6 +66,7 @@ TEST_F(FailureTest, BadManifestsNameTheFileTheFieldAndTheProblem) {
        "files[2].prefix", "raw files take no prefix"},
       {"\"kind\": \"raw\"", "\"kind\": \"srec\"", "files[2].kind", "no S1 load record"},
       {"\"files\": [", "\"files\": [,", "", "not valid JSON at line"},
+      {"\"lowAreaFile\": 1", "\"lowAreaFile\": 1E400", "", "number overflow"},
   };
   for (const Case& change : cases) {
     std::string spoiled = good;

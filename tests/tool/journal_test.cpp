@@ -11,6 +11,8 @@
 #include <set>
 #include <string>
 
+#include "firmware_set/crypto.h"
+#include "journal/set_record.h"
 #include "tool/tool_runner.h"
 
 namespace orvik::tool {
@@ -163,6 +165,24 @@ TEST_F(JournalTest, TwoProcessesAppendingAtOnceNeverMixTheirRecords) {
     EXPECT_EQ(FindUnfinished(read.entries, player).size(), size_t{kRecords / 2}) << player;
     EXPECT_EQ(FindUnfinished(read.entries, player, "update").size(), 0u) << player;
   }
+}
+
+// What the operations layer records of a set: the bytes it read, and the
+// manifest they came from.
+TEST(JournalSetTest, NamesTheManifestAndEveryFileByTheirChecksums) {
+  TrustOptions trust;
+  trust.trustDir = std::string(ORVIK_SOURCE_DIR) + "/samples/keys";
+  const Manifest manifest =
+      LoadManifest(std::string(ORVIK_SOURCE_DIR) + "/samples/firmware/manifest.json", trust);
+  const JournalSet set = JournalSetOf(manifest);
+  const std::string bytes = testing::ToolTest::ReadFile(manifest.path);
+  EXPECT_EQ(set.sha256, Sha256Hex({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}));
+  ASSERT_EQ(set.files.size(), manifest.files.size());
+  for (size_t i = 0; i < set.files.size(); ++i) {
+    EXPECT_EQ(set.files[i].sha256, manifest.files[i].sha256) << set.files[i].path;
+    EXPECT_EQ(set.files[i].prefixSha256, manifest.files[i].prefixSha256) << set.files[i].path;
+  }
+  EXPECT_EQ(set.files[0].tag, "P");
 }
 
 class HistoryTest : public testing::ToolTest {};

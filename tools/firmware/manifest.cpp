@@ -252,6 +252,14 @@ Manifest ParseManifest(const std::string& path, std::string_view text) {
     Bad(path, "",
         fmt::format("not valid JSON at {} ({})", Position(std::string(text), failure.byte - 1),
                     detail == std::string::npos ? what : what.substr(detail)));
+  } catch (const json::out_of_range& failure) {
+    // A number past what a double holds ("1E400") is refused by the reader
+    // as out of range rather than as a syntax error.
+    std::string what = failure.what();
+    size_t detail = what.find("number overflow");
+    Bad(path, "",
+        fmt::format("not valid JSON ({})",
+                    detail == std::string::npos ? what : what.substr(detail)));
   }
   if (!document.is_object()) Bad(path, "", "must hold one JSON object");
   RefuseUnknownFields(path, "", document,

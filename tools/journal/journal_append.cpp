@@ -92,7 +92,7 @@ void SyncFolder(const std::string& path) {
 }
 
 bool Append(const std::string& path, const std::string& line, std::string& error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) {
     error = fmt::format("cannot open it ({})", std::strerror(errno));
     return false;
@@ -107,11 +107,7 @@ bool Append(const std::string& path, const std::string& line, std::string& error
   bool tornBefore = false;
   if (status.st_size > 0) {
     char last = '\n';
-    const int reader = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (reader >= 0) {
-      tornBefore = ::pread(reader, &last, 1, status.st_size - 1) == 1 && last != '\n';
-      ::close(reader);
-    }
+    tornBefore = ::pread(fd, &last, 1, status.st_size - 1) == 1 && last != '\n';
   }
   const std::string record = OnALineOfItsOwn(line, tornBefore);
   bool ok = true;
