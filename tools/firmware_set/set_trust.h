@@ -20,7 +20,7 @@ struct SetTrust {
   std::string trustDir;
   std::string manifestSha256;                // of the manifest's exact bytes
   uint32_t checksumsMatched = 0;             // files and prefixes whose sha256 matched
-  std::vector<std::string> withoutChecksum;  // fields with no sha256, "files[1].path"
+  std::vector<std::string> withoutChecksum;  // fields given no checksum, "files[1].sha256"
 };
 
 // "signed by sample-test.pub (key 1a2b3c4d5e6f7a8b); 4 checksums match" or
