@@ -46,7 +46,7 @@ ManifestHashing HashManifest(const std::string& manifestPath) {
   hashing.changed = text != AsText(bytes);
   if (hashing.changed) {
     std::string error;
-    if (!ReplaceFile(manifestPath, text, error))
+    if (!ReplaceFileContent(manifestPath, text, error))
       Fail("manifest", fmt::format("{}: cannot be written: {}", manifestPath, error), {},
            "Check that the set's folder is writable, then run the command again.");
     std::string unused;

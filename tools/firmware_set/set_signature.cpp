@@ -127,7 +127,7 @@ WrittenSignature SignManifest(const std::string& manifestPath,
          "Make a new key pair with `orvik manifest keygen --out NAME`.");
   WrittenSignature written{SignatureFileFor(manifestPath), signature.keyId};
   std::string error;
-  if (!ReplaceFile(written.file, FormatSignatureFile(signature), error))
+  if (!ReplaceFileContent(written.file, FormatSignatureFile(signature), error))
     Fail("signature", fmt::format("{}: cannot be written: {}", written.file, error), {},
          "Check that the set's folder is writable, then sign again.");
   return written;

@@ -67,7 +67,7 @@ std::optional<std::string> ReadSmallFile(const std::string& path, uint64_t limit
   return content;
 }
 
-bool ReplaceFile(const std::string& path, const std::string& content, std::string& error) {
+bool ReplaceFileContent(const std::string& path, const std::string& content, std::string& error) {
   const std::string temporary = path + ".new";
 #ifdef _WIN32
   {

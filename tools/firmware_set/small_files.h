@@ -17,7 +17,7 @@ std::optional<std::string> ReadSmallFile(const std::string& path, uint64_t limit
 // Replaces path with content so that a reader sees the old or the new file,
 // never a part: written beside it under a temporary name, flushed, then
 // renamed over it.  Returns false with why in error.
-bool ReplaceFile(const std::string& path, const std::string& content, std::string& error);
+bool ReplaceFileContent(const std::string& path, const std::string& content, std::string& error);
 
 // Creates path with content, never replacing an existing file; with
 // ownerOnly, readable by its owner only where the system has such modes
