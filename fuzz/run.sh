@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-30}"
 source scripts/lib/packages.sh
-ensure_packages cmake ninja-build clang
+ensure_packages cmake ninja-build clang nlohmann-json3-dev libfmt-dev libgcrypt20-dev
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz

@@ -7,8 +7,9 @@ The files are made up, but shaped like a player's firmware:
                  prefix (player.prefix, two 24-bit words), version 1.2.0.7
   dsp.srec       tag D, S-record text of memory space 2, version 3.1.0.21
   resources.bin  tag R, raw binary ending in a "Version" trailer, version 2.0.1.3
-  manifest.json  the set: tags, kinds, paths, prefix, low-area file and the
-                 reservation it needs
+  manifest.json  the set: tags, kinds, paths, prefix, low-area file, the
+                 reservation it needs and each file's SHA-256 (the same
+                 values `orvik manifest hash` writes)
 
 Every S-record text starts with an S0 record whose address names the memory
 space (000<space>), carries S1 load records of ten 24-bit words (each
@@ -19,7 +20,11 @@ The output is the same on every run (the bytes come from a fixed generator),
 so the committed files can be checked by running the script again:
 
   python3 samples/make-firmware.py && git diff --exit-code samples/firmware
+
+manifest.json.sig, the set's signature by the sample test key, is not made
+here: when the set changes, sign it again (see samples/keys/README.md).
 """
+import hashlib
 import json
 import os
 import struct
@@ -60,6 +65,11 @@ def raw_with_trailer(data, version):
     return data + b"Version" + struct.pack("<4H", *version)
 
 
+def sha256_of(name):
+    with open(os.path.join(OUT, name), "rb") as data:
+        return hashlib.sha256(data.read()).hexdigest()
+
+
 def write(name, content):
     mode = "w" if isinstance(content, str) else "wb"
     kwargs = {"newline": ""} if mode == "w" else {}
@@ -84,6 +94,10 @@ def main():
             {"tag": "R", "kind": "raw", "path": "resources.bin"},
         ],
     }
+    for entry in manifest["files"]:
+        entry["sha256"] = sha256_of(entry["path"])
+        if "prefix" in entry:
+            entry["prefixSha256"] = sha256_of(entry["prefix"])
     write("manifest.json", json.dumps(manifest, indent=2) + "\n")
 
 

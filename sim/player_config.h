@@ -84,7 +84,7 @@ enum class StartMode { kNormal, kRecovery };
 struct StartRecord {
   StartMode mode = StartMode::kNormal;
   std::string reason = "not plugged in yet (the startup check runs at plug-in)";
-  uint64_t plugIns = 0;  // times plugged in since it was made
+  uint64_t plugIns = 0;  // times plugged in since it was made or loaded (not saved)
 };
 
 // The USB bus as it costs time: every transfer of the stream a fixed cost

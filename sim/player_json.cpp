@@ -156,10 +156,11 @@ BusTiming BusFromJson(const json& object) {
   return bus;
 }
 
+// The decision alone: the count of plug-ins lives only as long as the
+// process, so that loading a player and saving it again (every command
+// does, and a refused one must leave the folder as it was) changes no byte.
 json StartToJson(const StartRecord& started) {
-  return {{"mode", StartModeName(started.mode)},
-          {"reason", started.reason},
-          {"plugIns", started.plugIns}};
+  return {{"mode", StartModeName(started.mode)}, {"reason", started.reason}};
 }
 
 StartRecord StartFromJson(const json& object) {
@@ -170,7 +171,6 @@ StartRecord StartFromJson(const json& object) {
   else if (mode != StartModeName(StartMode::kNormal))
     throw std::runtime_error("unknown start mode \"" + mode + "\"");
   started.reason = Get(object, "reason", started.reason);
-  started.plugIns = Get(object, "plugIns", started.plugIns);
   return started;
 }
 

@@ -9,8 +9,10 @@
 #     32-bit Wine is there to run them);
 #  4. checks both export tables against include/orvik/orvik.h;
 #  5. runs the test programs under Wine, one launch per program;
-#  6. builds orvik.exe (the host tool with its simulated player) once tools/
-#     has sources, and runs a few commands on a simulated player under Wine.
+#  6. builds orvik.exe (the host tool with its simulated player, linked with
+#     libgcrypt, whose DLLs are copied beside it) once tools/ has sources, and
+#     runs a few commands on a simulated player under Wine, the check of the
+#     signed sample set among them.
 #
 # ORVIK_WINE32: 1 installs the 32-bit Wine (i386 packages) and runs the 32-bit
 # tests, 0 never runs them, auto (the default) runs them when it is installed.
@@ -35,7 +37,7 @@ have_wine32() { dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "
 step "packages"
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 googletest wine wine64)
-have_tools && packages+=(nlohmann-json3-dev libcli11-dev)
+have_tools && packages+=(nlohmann-json3-dev libcli11-dev libfmt-dev libgcrypt-mingw-w64-dev)
 ensure_packages "${packages[@]}"
 if [ "$wine32" = 1 ] && ! have_wine32; then
   if [ "$(id -u)" -eq 0 ]; then
@@ -101,9 +103,13 @@ if have_tools && [ "$tool" != 0 ]; then
     exe=$(find build-win64-tools/tools -maxdepth 1 -name 'orvik.exe' | head -n 1)
     player=build-win64-tools/wine-player
     rm -rf "$player"
+    # The sample set is signed with the test key in samples/keys: checked
+    # (libgcrypt's DLLs beside orvik.exe) before it is written.
+    trust="--trust-dir samples/keys"
     for command in "sim create" "info" "blocks" "quick-format" "reserve 2048" \
-      "reflash --manifest samples/firmware/manifest.json" \
-      "versions --manifest samples/firmware/manifest.json"; do
+      "$trust manifest verify --manifest samples/firmware/manifest.json" \
+      "$trust reflash --manifest samples/firmware/manifest.json" \
+      "$trust versions --manifest samples/firmware/manifest.json"; do
       # --yes: the destructive commands would ask, and there is no terminal.
       # Exit 2 is "nothing to do" (versions of an up-to-date player).
       status=0

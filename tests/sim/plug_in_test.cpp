@@ -147,7 +147,7 @@ TEST_F(PlugInFolder, LoadKeepsTheLastStartAndRunsNoCheck) {
   ASSERT_NE(loaded, nullptr) << error;
   EXPECT_EQ(loaded->ObjectName(), "TEMBROr0");
   EXPECT_EQ(loaded->Startup().reason, "the startup copy is whole");
-  EXPECT_EQ(loaded->Startup().plugIns, 1u);
+  EXPECT_EQ(loaded->Startup().plugIns, 0u);  // counted in this process only
   loaded->PlugIn();
   EXPECT_EQ(loaded->Startup().reason, "block 1 of the startup copy is erased");
   ASSERT_TRUE(loaded->Save(dir_.string(), &error)) << error;
@@ -179,7 +179,8 @@ TEST(PlugInSettings, TheStartSurvivesTheRoundTrip) {
   EXPECT_TRUE(back.factoryStart);
   EXPECT_EQ(back.started.mode, StartMode::kRecovery);
   EXPECT_EQ(back.started.reason, config.started.reason);
-  EXPECT_EQ(back.started.plugIns, 7u);
+  // The count is the process's: a save of an unchanged player changes no byte.
+  EXPECT_EQ(back.started.plugIns, 0u);
 }
 
 }  // namespace

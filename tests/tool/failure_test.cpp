@@ -48,6 +48,8 @@ TEST_F(FailureTest, BadManifestsNameTheFileTheFieldAndTheProblem) {
   const std::string set = CopySamples("set");
   const std::string manifest = set + "/manifest.json";
   const std::string good = ReadFile(manifest);
+  // Edited by hand below, so no longer signed (its checksums still hold).
+  fs::remove(manifest + ".sig");
   struct Case {
     std::string from, to;  // a change to the good manifest
     std::string field, problem;
@@ -64,6 +66,7 @@ TEST_F(FailureTest, BadManifestsNameTheFileTheFieldAndTheProblem) {
        "files[2].prefix", "raw files take no prefix"},
       {"\"kind\": \"raw\"", "\"kind\": \"srec\"", "files[2].kind", "no S1 load record"},
       {"\"files\": [", "\"files\": [,", "", "not valid JSON at line"},
+      {"\"lowAreaFile\": 1", "\"lowAreaFile\": 1E400", "", "number overflow"},
   };
   for (const Case& change : cases) {
     std::string spoiled = good;
@@ -84,6 +87,7 @@ TEST_F(FailureTest, BadManifestsNameTheFileTheFieldAndTheProblem) {
 
   WriteFile(manifest, good);
   WriteFile(set + "/player.prefix", "four");
+  ResealSet(manifest, false);
   nlohmann::json prefix = OrvikJson({"update", "--manifest", manifest}, 1);
   EXPECT_EQ(prefix["error"]["details"]["field"], "files[0].prefix");
   EXPECT_EQ(OrvikJson({"update", "--manifest", scratch_ + "/none.json"}, 1)["error"]["code"],
@@ -137,6 +141,7 @@ TEST_F(FailureTest, AMalformedFirmwareFileIsRefusedWithItsLineBeforeThePlayerIsO
   for (int i = 0; i < 11; ++i) line = text.find('\n', line) + 1;
   text[line + 8] = text[line + 8] == '0' ? '1' : '0';
   WriteFile(set + "/dsp.srec", text);
+  ResealSet(set + "/manifest.json");
   nlohmann::json failed = OrvikJson({"--yes", "reflash", "--manifest", set + "/manifest.json"}, 1);
   const nlohmann::json& error = failed["error"];
   EXPECT_EQ(error["code"], "firmware-file");
@@ -152,6 +157,7 @@ TEST_F(FailureTest, AMalformedFirmwareFileIsRefusedWithItsLineBeforeThePlayerIsO
   text[s9 + 11] = text[s9 + 11] == '1' ? '2' : '1';
   WriteFile(set + "/player.srec", text);
   WriteFile(set + "/dsp.srec", good);
+  ResealSet(set + "/manifest.json");
   nlohmann::json version = OrvikJson({"versions", "--manifest", set + "/manifest.json"}, 1);
   EXPECT_EQ(version["error"]["details"]["file"], "player.srec");
   EXPECT_NE(version["error"]["message"].get<std::string>().find("checksum"), std::string::npos);

@@ -30,6 +30,8 @@ class ObservationsTest : public ToolTest {
     EXPECT_NE(at, std::string::npos) << from;
     if (at != std::string::npos) text.replace(at, from.size(), to);
     WriteFile(set + "/manifest.json", text);
+    // Edited by hand: no longer signed.
+    fs::remove(set + "/manifest.json.sig");
     return set + "/manifest.json";
   }
   std::string Action(const nlohmann::json& document) {
@@ -58,6 +60,7 @@ TEST_F(ObservationsTest, O01ReservationAdviceLeadsOutInOneStep) {
   const std::string huge = CopySamples("huge");
   WriteFile(huge + "/resources.bin",
             std::string(66 << 20, 'r') + "Version" + std::string("\2\0\0\0\1\0\3\0", 8));
+  ResealSet(huge + "/manifest.json");
   nlohmann::json tooLarge =
       OrvikJson({"--yes", "reflash", "--manifest", huge + "/manifest.json"}, 1);
   EXPECT_EQ(tooLarge["error"]["code"], "set-too-large");
@@ -156,6 +159,7 @@ TEST_F(ObservationsTest, O12TheSetMustMatchThePlayer) {
   const std::string onlyP = CopySamples("onlyP") + "/manifest.json";
   WriteFile(onlyP, R"({"lowAreaFile": 1, "totalKiloBytesReserved": 1024, "files": [
       {"tag": "P", "kind": "srec", "path": "player.srec", "prefix": "player.prefix"}]})");
+  ResealSet(onlyP);
   nlohmann::json dropped = OrvikJson({"update", "--force", "--yes", "--manifest", onlyP}, 1);
   EXPECT_EQ(dropped["error"]["code"], "set-drops-files");
   EXPECT_EQ(dropped["error"]["details"]["tags"], nlohmann::json({"D", "R"}));
@@ -173,6 +177,7 @@ TEST_F(ObservationsTest, O12TheSetMustMatchThePlayer) {
       {"tag": "D", "kind": "srec", "path": "dsp.srec"},
       {"tag": "P", "kind": "srec", "path": "player.srec", "prefix": "player.prefix"},
       {"tag": "R", "kind": "raw", "path": "resources.bin"}]})");
+  ResealSet(set + "/manifest.json");
   nlohmann::json reordered = OrvikJson({"update", "--manifest", set + "/manifest.json"}, 1);
   EXPECT_EQ(reordered["error"]["code"], "set-startup-file");
 
@@ -187,7 +192,9 @@ TEST_F(ObservationsTest, O13HostileInputsAreRefusedBeforeThePlayerIsOpened) {
   const std::string set = CopySamples("hostile");
   const std::string manifest = set + "/manifest.json";
   const std::string good = ReadFile(manifest);
+  fs::remove(manifest + ".sig");  // edited below
   ASSERT_EQ(mkfifo((set + "/fifo").c_str(), 0644), 0);
+  fs::create_symlink("/dev/zero", set + "/zero");
   // A 4.4 GB file that takes no room: refused from its size, never read.
   WriteFile(set + "/huge.bin", "");
   fs::resize_file(set + "/huge.bin", 4400000000ull);
@@ -198,10 +205,10 @@ TEST_F(ObservationsTest, O13HostileInputsAreRefusedBeforeThePlayerIsOpened) {
     std::string path, problem;
   };
   const Case cases[] = {
-      {"/etc/passwd", "\\\"Version\\\" trailer"},
-      {"../../../../../../etc/passwd", "\\\"Version\\\" trailer"},
+      {"/etc/passwd", "is an absolute path"},
+      {"../../../../../../etc/passwd", "climbs out of the manifest's folder"},
       {"fifo", "not a regular file"},
-      {"/dev/zero", "not a regular file"},
+      {"zero", "not a regular file"},  // a link to /dev/zero
       {"huge.bin", "larger than the largest flash"},
   };
   for (const Case& hostile : cases) {
@@ -216,6 +223,7 @@ TEST_F(ObservationsTest, O13HostileInputsAreRefusedBeforeThePlayerIsOpened) {
     std::string text = good;
     text.replace(text.find("dsp.srec"), 8, srec);
     WriteFile(manifest, text);
+    ResealSet(manifest, false);  // as its maker would, so that the files' contents are judged
     EXPECT_EQ(OrvikJson({"--yes", "reflash", "--manifest", manifest}, 1)["error"]["code"],
               "firmware-file")
         << srec;
@@ -311,6 +319,7 @@ TEST_F(ObservationsTest, JsonOutputMatchesItsDocumentation) {
   ASSERT_TRUE(rows.count("versions") && rows.count("error.code") && rows.count("files[].state"));
 
   MakeReflashedPlayer();
+  const std::string signedCopy = CopySamples("signed") + "/manifest.json";
   const std::vector<std::pair<std::vector<std::string>, int>> runs = {
       {{"info"}, 0},
       {{"blocks"}, 0},
@@ -326,6 +335,12 @@ TEST_F(ObservationsTest, JsonOutputMatchesItsDocumentation) {
       {{"sim", "inspect"}, 0},
       {{"quick-format"}, 64},
       {{"--player", scratch_ + "/none", "info"}, 1},
+      {{"manifest", "verify", "--manifest", SampleManifest()}, 0},
+      {{"manifest", "keygen", "--out", scratch_ + "/key"}, 0},
+      {{"manifest", "sign", "--key", scratch_ + "/key.key", "--manifest", signedCopy}, 0},
+      {{"manifest", "hash", "--manifest", signedCopy}, 0},
+      {{"manifest", "verify", "--manifest", signedCopy}, 1},
+      {{"history"}, 0},
   };
   for (const auto& [args, exit] : runs) {
     nlohmann::json document = OrvikJson(args, exit);
@@ -344,12 +359,16 @@ TEST_F(ObservationsTest, JsonOutputMatchesItsDocumentation) {
     if (!document["target"].is_null() && document["target"].contains("kind")) {
       EXPECT_TRUE(rows["target.kind"].count(document["target"]["kind"]));
     }
+    if (document["result"].contains("firmwareSet")) {
+      const nlohmann::json& set = document["result"]["firmwareSet"];
+      EXPECT_TRUE(rows["firmwareSet.signature.state"].count(set["signature"]["state"]));
+    }
     if (document["result"].contains("systemArea")) {
       EXPECT_TRUE(rows["systemArea"].count(document["result"]["systemArea"]));
     }
     for (const char* list : {"files", "before", "after"}) {
       const nlohmann::json& listed = document["result"].value(list, nlohmann::json());
-      if (!listed.is_array() || command == "sim inspect") continue;
+      if (!listed.is_array() || command == "sim inspect" || command == "manifest hash") continue;
       for (const nlohmann::json& file : listed)
         EXPECT_TRUE(rows["files[].state"].count(file["state"])) << file.dump();
     }

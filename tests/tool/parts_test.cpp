@@ -25,8 +25,15 @@ std::string SampleManifest() {
   return std::string(ORVIK_SOURCE_DIR) + "/samples/firmware/manifest.json";
 }
 
+// The sample set is signed with the sample test key.
+TrustOptions SampleTrust() {
+  TrustOptions trust;
+  trust.trustDir = std::string(ORVIK_SOURCE_DIR) + "/samples/keys";
+  return trust;
+}
+
 TEST(ManifestTest, SampleSetReadsWithEveryField) {
-  Manifest manifest = LoadManifest(SampleManifest());
+  Manifest manifest = LoadManifest(SampleManifest(), SampleTrust());
   ASSERT_EQ(manifest.files.size(), 3u);
   EXPECT_EQ(manifest.lowAreaFile, 1u);
   EXPECT_EQ(manifest.totalKiloBytesReserved, 1024u);
@@ -35,6 +42,9 @@ TEST(ManifestTest, SampleSetReadsWithEveryField) {
   EXPECT_EQ(manifest.files[0].prefix.size(), 6u);
   EXPECT_EQ(manifest.files[2].kind, FILE_KIND_RAW);
   EXPECT_EQ(manifest.files[2].content.size(), 20015u);
+  EXPECT_TRUE(manifest.trust.signedSet);
+  EXPECT_EQ(manifest.trust.keyName, "sample-test.pub");
+  EXPECT_EQ(manifest.trust.checksumsMatched, 4u);
   // The raw file's trailer: "Version" and the four words 2, 0, 1, 3.
   const std::vector<uint8_t>& raw = manifest.files[2].content;
   EXPECT_EQ(std::string(raw.end() - 15, raw.end() - 8), "Version");
@@ -91,7 +101,7 @@ TEST(FirmwareCheckTest, RefusesEachFlawWithItsLineOrOffset) {
 }
 
 TEST(FirmwareCheckTest, LengthToWriteIsTheLibrarysConversionLength) {
-  Manifest manifest = LoadManifest(SampleManifest());
+  Manifest manifest = LoadManifest(SampleManifest(), SampleTrust());
   for (const ManifestFile& file : manifest.files) {
     if (file.kind != FILE_KIND_SREC) continue;
     std::vector<uint8_t> output(file.content.size() + file.prefix.size() +

@@ -86,6 +86,7 @@ class RecoveryTest : public ToolTest {
     std::string raw = ReadFile(set + "/resources.bin");
     raw[raw.size() - 2] = 4;
     WriteFile(set + "/resources.bin", raw);
+    ResealSet(set + "/manifest.json");
     return set + "/manifest.json";
   }
 };

@@ -22,7 +22,21 @@ namespace fs = std::filesystem;
 
 bool ClearedVariable(const std::string& entry) {
   return entry.rfind("ORVIK_", 0) == 0 || entry.rfind("NO_COLOR=", 0) == 0 ||
-         entry.rfind("XDG_CONFIG_HOME=", 0) == 0;
+         entry.rfind("XDG_CONFIG_HOME=", 0) == 0 || entry.rfind("XDG_STATE_HOME=", 0) == 0;
+}
+
+// The running test's configuration folder, given to every program it runs
+// (the tool must not read the trust folder or settings of whoever runs the
+// tests, nor write their journal).
+std::string testConfigHome;
+std::string testStateHome;
+
+void AddTestFolders(std::vector<std::string>& environment,
+                    const std::map<std::string, std::string>& env) {
+  if (!testConfigHome.empty() && env.count("XDG_CONFIG_HOME") == 0)
+    environment.push_back("XDG_CONFIG_HOME=" + testConfigHome);
+  if (!testStateHome.empty() && env.count("XDG_STATE_HOME") == 0)
+    environment.push_back("XDG_STATE_HOME=" + testStateHome);
 }
 
 }  // namespace
@@ -48,6 +62,7 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
   for (char** entry = environ; *entry != nullptr; ++entry)
     if (!ClearedVariable(*entry)) environment.push_back(*entry);
   environment.push_back("NO_COLOR=1");
+  AddTestFolders(environment, env);
   for (const auto& [name, value] : env) environment.push_back(name + "=" + value);
   std::vector<char*> envp;
   for (std::string& entry : environment) envp.push_back(entry.data());
@@ -87,6 +102,7 @@ ProgramRun RunInTerminal(const std::string& line, const std::string& answer,
   const char* path = std::getenv("PATH");
   environment.push_back("PATH=" + std::string(ORVIK_BINARY_DIR) + "/tools:" + (path ? path : ""));
   environment.push_back("NO_COLOR=1");
+  AddTestFolders(environment, env);
   for (const auto& [name, value] : env) environment.push_back(name + "=" + value);
   std::vector<char*> envp;
   for (std::string& entry : environment) envp.push_back(entry.data());
@@ -132,10 +148,18 @@ void ToolTest::SetUp() {
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   scratch_ = pattern;
   player_ = scratch_ + "/player";
+  configHome_ = scratch_ + "/config";
+  testConfigHome = configHome_;
+  testStateHome = scratch_ + "/state";
+  fs::create_directories(configHome_ + "/orvik/keys");
+  fs::copy_file(std::string(ORVIK_SOURCE_DIR) + "/samples/keys/sample-test.pub",
+                configHome_ + "/orvik/keys/sample-test.pub");
   ASSERT_TRUE(fs::exists(ToolPath())) << "build the tool first: " << ToolPath();
 }
 
 void ToolTest::TearDown() {
+  testConfigHome.clear();
+  testStateHome.clear();
   std::error_code error;
   fs::remove_all(scratch_, error);
 }
@@ -177,6 +201,7 @@ pid_t ToolTest::StartOrvik(const std::vector<std::string>& args, const std::stri
     if (!ClearedVariable(*entry)) environment.push_back(*entry);
   environment.push_back("NO_COLOR=1");
   environment.push_back("ORVIK_PLAYER=" + player_);
+  AddTestFolders(environment, env);
   for (const auto& [name, value] : env) environment.push_back(name + "=" + value);
   std::vector<char*> envp;
   for (std::string& entry : environment) envp.push_back(entry.data());
@@ -210,6 +235,10 @@ void ToolTest::MakeReflashedPlayer() {
   ASSERT_EQ(Orvik({"sim", "create", "--force"}).exitCode, 0);
   ProgramRun reflash = Orvik({"--yes", "reflash", "--manifest", SampleManifest()});
   ASSERT_EQ(reflash.exitCode, 0) << reflash.err;
+  // Unplugged and plugged in again, as after a reflash: from now on its
+  // startup copy alone decides how it starts (a player as delivered
+  // settles that at this first plug-in, in its player.json).
+  ASSERT_EQ(Orvik({"sim", "replug"}).exitCode, 0);
 }
 
 std::string ToolTest::CopySamples(const std::string& folder) {
@@ -220,6 +249,22 @@ std::string ToolTest::CopySamples(const std::string& folder) {
     fs::copy_file(entry.path(), target + "/" + entry.path().filename().string(),
                   fs::copy_options::overwrite_existing);
   return target;
+}
+
+std::string ToolTest::SampleTestKey() {
+  return std::string(ORVIK_SOURCE_DIR) + "/samples/keys/sample-test.key";
+}
+
+void ToolTest::ResealSet(const std::string& manifest, bool sign) {
+  ProgramRun hashed = Orvik({"manifest", "hash", "--manifest", manifest});
+  ASSERT_EQ(hashed.exitCode, 0) << hashed.out << hashed.err;
+  if (!sign) {
+    fs::remove(manifest + ".sig");
+    return;
+  }
+  ProgramRun signed_ =
+      Orvik({"manifest", "sign", "--key", SampleTestKey(), "--manifest", manifest});
+  ASSERT_EQ(signed_.exitCode, 0) << signed_.out << signed_.err;
 }
 
 std::string ToolTest::ReadFile(const std::string& path) {

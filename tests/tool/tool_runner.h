@@ -66,6 +66,15 @@ class ToolTest : public ::testing::Test {
   void MakeReflashedPlayer();
   // A copy of the sample firmware set in the scratch folder, to spoil.
   std::string CopySamples(const std::string& folder);
+  // After a set's files or manifest were changed on purpose: its checksums
+  // written again and the manifest signed with the sample test key, through
+  // the tool, as the set's maker would (sign false: the signature dropped).
+  void ResealSet(const std::string& manifest, bool sign = true);
+  static std::string SampleTestKey();
+
+  // The tool's configuration folder for the test (XDG_CONFIG_HOME): its
+  // trust folder holds the sample test key, as an owner would install it.
+  std::string configHome_;  // scratch_/config
 
   std::string scratch_;  // removed after the test
   std::string player_;   // scratch_/player

@@ -64,6 +64,7 @@ TEST_F(WorkflowTest, UpdateWritesNewerFirmwareAndKeepsTheFileSystem) {
   std::string raw = ReadFile(set + "/resources.bin");
   raw[raw.size() - 2] = 4;
   WriteFile(set + "/resources.bin", raw);
+  ResealSet(set + "/manifest.json");
   nlohmann::json versions = OrvikJson({"versions", "--manifest", set + "/manifest.json"}, 0);
   EXPECT_FALSE(versions["result"]["upToDate"].get<bool>());
   EXPECT_EQ(versions["result"]["files"][2]["state"], "update available");

@@ -5,6 +5,7 @@
 
 #include "app/block_view.h"
 #include "app/operations.h"
+#include "app/set_checks.h"
 #include "base/interruption.h"
 #include "host/host_internals.h"
 #include "player/flash_copy.h"
@@ -17,8 +18,10 @@ namespace {}  // namespace
 int RunBlocks(OperationContext& context, const BlocksOptions& options) {
   // A manifest names the set whose files the map should show; its files are
   // checked like every set's (the tags come from the flash's own marks).
-  if (!options.manifest.empty()) LoadManifest(options.manifest);
+  std::optional<Manifest> manifest;
+  if (!options.manifest.empty()) manifest = LoadManifest(options.manifest, context.settings.trust);
   std::unique_ptr<Session> session = context.OpenTarget();
+  if (manifest) ShowSetTrust(context, *manifest);
   MediaRunner media(context.events, *session, context.settings.commandLine);
   const FlashFacts& flash = media.Flash();
   const host::FlashTypeDescriptor& type = media.FlashType();

@@ -97,7 +97,7 @@ Examination ExaminePlayer(OperationContext& context, const std::string& manifest
   Examination examination;
   examination.manifestPath = manifestPath;
   std::optional<Manifest> manifest;
-  if (!manifestPath.empty()) manifest = LoadManifest(manifestPath);
+  if (!manifestPath.empty()) manifest = LoadManifest(manifestPath, context.settings.trust);
   std::optional<HostFileSet> files;
   if (manifest)
     files.emplace(*manifest);

@@ -235,7 +235,7 @@ void RefuseDowngrade(const std::vector<FileVersionRow>& rows, const Manifest& ma
 }
 
 int UpdateFirmware(OperationContext& context, const UpdateOptions& options, bool& writing) {
-  FirmwareSetStart opened(context, options.manifest);
+  FirmwareSetStart opened(context, options.manifest, "orvik update");
   auto& [manifest, files, session, media] = opened;
   Events& console = context.events;
   const FlashFacts& flash = media.Flash();
@@ -334,7 +334,7 @@ int RunUpdate(OperationContext& context, const UpdateOptions& options) {
 }
 
 int RunReflash(OperationContext& context, const ReflashOptions& options) {
-  FirmwareSetStart opened(context, options.manifest);
+  FirmwareSetStart opened(context, options.manifest, "orvik reflash");
   auto& [manifest, files, session, media] = opened;
   Events& console = context.events;
   const FlashFacts& flash = media.Flash();

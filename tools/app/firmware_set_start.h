@@ -1,6 +1,10 @@
 // How every operation that takes a firmware set starts: the set read and
-// checked before the player is opened (a bad set changes nothing), then the
-// target opened and named.  Taken apart with a structured binding:
+// checked before the player is opened (a bad, changed or untrusted set
+// changes nothing), then the target opened and named, the set's trust shown
+// and the set checked against the player's model (app/set_checks.h;
+// writingCommand, "orvik update", names an operation that changes the
+// player, nullptr one that only reads).  Taken apart with a structured
+// binding:
 //   auto& [manifest, files, session, media] = opened;
 #pragma once
 
@@ -16,7 +20,8 @@
 namespace orvik::tool {
 
 struct FirmwareSetStart {
-  FirmwareSetStart(OperationContext& context, const std::string& manifestPath);
+  FirmwareSetStart(OperationContext& context, const std::string& manifestPath,
+                   const char* writingCommand = nullptr);
   FirmwareSetStart(const FirmwareSetStart&) = delete;
   FirmwareSetStart& operator=(const FirmwareSetStart&) = delete;
 

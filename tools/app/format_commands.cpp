@@ -6,6 +6,7 @@
 #include "app/firmware_steps.h"
 #include "app/operation.h"
 #include "app/operations.h"
+#include "app/set_checks.h"
 #include "base/interruption.h"
 #include "base/shell_quote.h"
 #include "host/host_internals.h"
@@ -59,7 +60,7 @@ int RunQuickFormat(OperationContext& context, bool sizeFromRegistry) {
 
 int RunFullFormat(OperationContext& context, const FullFormatOptions& options) {
   std::optional<Manifest> manifest;
-  if (!options.manifest.empty()) manifest = LoadManifest(options.manifest);
+  if (!options.manifest.empty()) manifest = LoadManifest(options.manifest, context.settings.trust);
   std::optional<HostFileSet> files;
   if (manifest)
     files.emplace(*manifest);
@@ -67,6 +68,10 @@ int RunFullFormat(OperationContext& context, const FullFormatOptions& options) {
     files.emplace();
   std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context.events, *session, context.settings.commandLine);
+  if (manifest) {
+    ShowSetTrust(context, *manifest);
+    CheckSetFitsPlayer(context, *manifest, media, *session, "orvik full-format");
+  }
   const FlashFacts& flash = media.Flash();
   const host::FlashTypeDescriptor& type = media.FlashType();
   context.result["flash"] = ToJson(flash);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/events.h"
+#include "firmware_set/trust_options.h"
 #include "target/session.h"
 
 namespace orvik::tool {
@@ -20,6 +21,8 @@ struct Settings {
   bool dryRun = false;         // say what would be done, change nothing
   std::string commandLine;     // the command as given, quoted, for "run it again"
   bool announceTarget = true;  // name the target when it is opened
+  TrustOptions trust;          // the trust folder and the signature rule for firmware sets
+  bool ignoreModel = false;    // use a set made for other players (asking first)
 
   const TargetOptions& Target() const { return target; }
 };

@@ -103,6 +103,19 @@ int RunCardWrite(OperationContext& context, const CardOptions& options);
 int RunCardErase(OperationContext& context, const CardOptions& options);
 int RunCardFormat(OperationContext& context, const CardOptions& options);
 
+// --- trust and history ---------------------------------------------------------
+int RunKeygen(OperationContext& context, const std::string& name);
+int RunHash(OperationContext& context, const std::string& manifestPath);
+struct SignOptions {
+  std::string manifest;
+  std::string key;  // the secret key file
+};
+int RunSign(OperationContext& context, const SignOptions& options);
+// Checks a set as the commands that use it do, without a player.
+int RunVerifySet(OperationContext& context, const std::string& manifestPath);
+// What the tool did to the target's player (or every player), newest first.
+int RunHistory(OperationContext& context, bool all);
+
 // --- simulated players ----------------------------------------------------------
 struct SimCreateOptions {
   uint32_t flashType = 7;

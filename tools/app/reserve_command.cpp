@@ -45,8 +45,12 @@ int RunReserve(OperationContext& context, const ReserveOptions& options) {
   const std::string location = ReservationFileFor(context.settings.Target());
   Events& console = context.events;
   std::optional<uint32_t> wanted = options.kiloBytes;
+  std::string trustNote;
   if (!options.manifest.empty()) {
-    Manifest manifest = LoadManifest(options.manifest);
+    Manifest manifest = LoadManifest(options.manifest, context.settings.trust);
+    context.result["firmwareSet"] = ToJson(manifest.trust);
+    context.result["firmwareSet"]["manifest"] = manifest.path;
+    trustNote = TrustNote(manifest.trust);
     if (!manifest.totalKiloBytesReserved)
       Fail("manifest", options.manifest + ": totalKiloBytesReserved: is missing",
            "The manifest names no reservation.",
@@ -57,6 +61,7 @@ int RunReserve(OperationContext& context, const ReserveOptions& options) {
   context.target = {{"reservationFile", location}};
   console.Line(console.Paint(Style::kBold, "Target:") + " reservation in " + location +
                " for the " + TargetText(context.settings.Target()));
+  if (!trustNote.empty()) console.Line(console.Paint(Style::kBold, "Trust:") + " " + trustNote);
   context.result["file"] = location;
   context.result["before"] = before.kiloBytes ? nlohmann::json(*before.kiloBytes) : nullptr;
 

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -11,7 +12,11 @@
 #include <set>
 
 #include "base/tool_error.h"
+#include "firmware_set/crypto.h"
 #include "firmware_set/firmware_check.h"
+#include "firmware_set/set_checksums.h"
+#include "firmware_set/set_paths.h"
+#include "firmware_set/set_signature.h"
 #include "host/host_internals.h"
 
 namespace orvik::tool {
@@ -160,14 +165,32 @@ uint32_t ParseKind(const std::string& manifest, const std::string& field, const 
 std::string ParsePath(const std::string& manifest, const std::string& field, const json& value) {
   if (!value.is_string() || value.get<std::string>().empty())
     Bad(manifest, field, "must be a file name (relative to the manifest's folder)");
-  return value.get<std::string>();
+  const std::string path = value.get<std::string>();
+  if (const std::string problem = ManifestPathProblem(path); !problem.empty())
+    Bad(manifest, field, json(path).dump() + " " + problem);
+  return path;
+}
+
+// A checksum is compared as lowercase hex, however the set maker wrote it.
+std::string ParseSha256(const std::string& manifest, const std::string& field, const json& value) {
+  std::string text = value.is_string() ? value.get<std::string>() : std::string();
+  bool hex = text.size() == 64;
+  for (char& c : text) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    hex = hex && std::isxdigit(static_cast<unsigned char>(c));
+  }
+  if (!hex)
+    Bad(manifest, field,
+        "must be the file's SHA-256 as 64 hex digits (`orvik manifest hash` writes it)");
+  return text;
 }
 
 ManifestFile ParseFile(const std::string& manifest, const fs::path& folder, size_t index,
                        const json& entry) {
   const std::string where = fmt::format("files[{}]", index);
   if (!entry.is_object()) Bad(manifest, where, "must be an object with tag, kind and path");
-  RefuseUnknownFields(manifest, where, entry, {"tag", "kind", "path", "prefix"});
+  RefuseUnknownFields(manifest, where, entry,
+                      {"tag", "kind", "path", "prefix", "sha256", "prefixSha256"});
   for (const char* required : {"tag", "kind", "path"})
     if (!entry.contains(required)) Bad(manifest, where + "." + required, "is missing");
 
@@ -176,20 +199,18 @@ ManifestFile ParseFile(const std::string& manifest, const fs::path& folder, size
   file.kind = ParseKind(manifest, where + ".kind", entry["kind"]);
   file.path = ParsePath(manifest, where + ".path", entry["path"]);
   file.fullPath = (folder / file.path).lexically_normal().string();
-  file.content = ReadWholeFile(manifest, where + ".path", file.fullPath);
-  if (file.kind == FILE_KIND_SREC && !HoldsLoadRecord(file.content))
-    Bad(manifest, where + ".kind",
-        file.path + " is declared \"srec\" but holds no S1 load record (is it a raw file?)");
+  if (entry.contains("sha256"))
+    file.sha256 = ParseSha256(manifest, where + ".sha256", entry["sha256"]);
   if (entry.contains("prefix")) {
     file.prefixPath = ParsePath(manifest, where + ".prefix", entry["prefix"]);
     if (file.kind == FILE_KIND_RAW)
       Bad(manifest, where + ".prefix", "raw files take no prefix (only S-record files do)");
     file.prefixFullPath = (folder / file.prefixPath).lexically_normal().string();
-    file.prefix = ReadWholeFile(manifest, where + ".prefix", file.prefixFullPath);
-    if (file.prefix.size() % 3 != 0)
-      Bad(manifest, where + ".prefix",
-          fmt::format("{} is {} bytes long; a prefix must be a whole number of 3-byte words",
-                      file.prefixPath, file.prefix.size()));
+  }
+  if (entry.contains("prefixSha256")) {
+    if (file.prefixPath.empty())
+      Bad(manifest, where + ".prefixSha256", "is given, but the file has no prefix");
+    file.prefixSha256 = ParseSha256(manifest, where + ".prefixSha256", entry["prefixSha256"]);
   }
   return file;
 }
@@ -203,9 +224,7 @@ std::string TagText(uint8_t tag) {
 
 const char* KindText(uint32_t kind) { return kind == FILE_KIND_RAW ? "raw" : "srec"; }
 
-Manifest LoadManifest(const std::string& path) {
-  Manifest manifest;
-  manifest.path = path;
+std::vector<uint8_t> ReadManifestBytes(const std::string& path) {
   std::error_code error;
   if (!fs::exists(path, error)) {
     Problem missing;
@@ -218,21 +237,33 @@ Manifest LoadManifest(const std::string& path) {
     missing.details = {{"manifest", path}, {"field", ""}, {"problem", "no such file"}};
     throw ToolError(std::move(missing));
   }
-  std::vector<uint8_t> bytes = ReadWholeFile(path, "", path);
-  std::string text(bytes.begin(), bytes.end());
+  return ReadWholeFile(path, "", path);
+}
+
+Manifest ParseManifest(const std::string& path, std::string_view text) {
+  Manifest manifest;
+  manifest.path = path;
   json document;
   try {
-    document = ParseRefusingDuplicates(path, text);
+    document = ParseRefusingDuplicates(path, std::string(text));
   } catch (const json::parse_error& failure) {
     std::string what = failure.what();
     size_t detail = what.find("parse error");
     Bad(path, "",
-        fmt::format("not valid JSON at {} ({})", Position(text, failure.byte - 1),
+        fmt::format("not valid JSON at {} ({})", Position(std::string(text), failure.byte - 1),
+                    detail == std::string::npos ? what : what.substr(detail)));
+  } catch (const json::out_of_range& failure) {
+    // A number past what a double holds ("1E400") is refused by the reader
+    // as out of range rather than as a syntax error.
+    std::string what = failure.what();
+    size_t detail = what.find("number overflow");
+    Bad(path, "",
+        fmt::format("not valid JSON ({})",
                     detail == std::string::npos ? what : what.substr(detail)));
   }
   if (!document.is_object()) Bad(path, "", "must hold one JSON object");
   RefuseUnknownFields(path, "", document,
-                      {"name", "lowAreaFile", "totalKiloBytesReserved", "files"});
+                      {"name", "lowAreaFile", "totalKiloBytesReserved", "files", "players"});
 
   if (document.contains("name")) {
     if (!document["name"].is_string()) Bad(path, "name", "must be a text");
@@ -273,7 +304,53 @@ Manifest LoadManifest(const std::string& path) {
           "must be a number of kilobytes above 0 (at most 4194303)");
     manifest.totalKiloBytesReserved = reserved.get<uint32_t>();
   }
+  if (document.contains("players")) {
+    PlayerRequirementsRead players = ParsePlayerRequirements(document["players"]);
+    if (!players.requirements)
+      Bad(path, players.field.empty() ? "players" : "players." + players.field, players.problem);
+    manifest.players = players.requirements;
+  }
+  return manifest;
+}
+
+void ReadManifestFiles(Manifest& manifest) {
+  for (size_t i = 0; i < manifest.files.size(); ++i) {
+    ManifestFile& file = manifest.files[i];
+    const std::string where = fmt::format("files[{}]", i);
+    file.content = ReadWholeFile(manifest.path, where + ".path", file.fullPath);
+    if (!file.prefixPath.empty())
+      file.prefix = ReadWholeFile(manifest.path, where + ".prefix", file.prefixFullPath);
+  }
+}
+
+void CheckManifestFiles(Manifest& manifest) {
+  for (size_t i = 0; i < manifest.files.size(); ++i) {
+    const ManifestFile& file = manifest.files[i];
+    const std::string where = fmt::format("files[{}]", i);
+    if (file.kind == FILE_KIND_SREC && !HoldsLoadRecord(file.content))
+      Bad(manifest.path, where + ".kind",
+          file.path + " is declared \"srec\" but holds no S1 load record (is it a raw file?)");
+    if (file.prefix.size() % 3 != 0)
+      Bad(manifest.path, where + ".prefix",
+          fmt::format("{} is {} bytes long; a prefix must be a whole number of 3-byte words",
+                      file.prefixPath, file.prefix.size()));
+  }
   CheckFirmwareFiles(manifest);
+}
+
+Manifest LoadManifest(const std::string& path, const TrustOptions& trust) {
+  const std::vector<uint8_t> bytes = ReadManifestBytes(path);
+  // The signature is checked on the bytes before they are parsed: a set
+  // that someone changed is refused as changed, whatever it now says.
+  SetTrust checked = CheckSetSignature(path, bytes, trust);
+  checked.manifestSha256 = Sha256Hex(bytes);
+  Manifest manifest = ParseManifest(
+      path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  manifest.trust = checked;
+  ReadManifestFiles(manifest);
+  // A changed file is refused as changed before its contents are judged.
+  CheckSetChecksums(manifest);
+  CheckManifestFiles(manifest);
   return manifest;
 }
 

@@ -22,7 +22,7 @@ namespace {
 
 // The options every command takes, as the command line spells them.
 struct GlobalOptions {
-  std::string player;     // --player (empty: the default folder)
+  std::string player;     // --player (empty: $ORVIK_PLAYER, else the attached player)
   bool device = false;    // --device
   bool recovery = false;  // --recovery
   int instance = -1;      // --instance
@@ -31,6 +31,9 @@ struct GlobalOptions {
   bool yes = false;       // --yes: destructive commands go ahead without asking
   bool dryRun = false;    // --dry-run: say what would be done, change nothing
   ColorMode color = ColorMode::kAuto;
+  std::string trustDir;           // --trust-dir (empty: the default trust folder)
+  bool requireSignature = false;  // --require-signature
+  bool ignoreModel = false;       // --ignore-model: use a set made for other players
 };
 
 // The player attached to the computer unless a simulated player's folder is
@@ -65,7 +68,14 @@ the result back failed: run `orvik check`), 64 wrong command line (or a
 destructive command without --yes and no terminal), 130 stopped by Ctrl-C
 after the running step.
 
+Firmware sets may be signed: a signed set is used only when its key is in
+the trust folder (--trust-dir, else $XDG_CONFIG_HOME/orvik/keys or
+~/.config/orvik/keys); unsigned sets are used with a note unless
+--require-signature is given or the file require-signature exists in
+that configuration folder.
+
 Environment: ORVIK_PLAYER, ORVIK_DEVICE_DIR, ORVIK_REGISTRY (reservation file),
+ORVIK_JOURNAL (the history's journal file), XDG_CONFIG_HOME, XDG_STATE_HOME,
 NO_COLOR, ORVIK_DEBUG (library debug texts on standard error).)";
 
 // The tool's version (that of the headers it was built with) and the one the
@@ -93,6 +103,13 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& global, std::string& color) 
   app.add_flag("-y,--yes", global.yes, "go ahead with a command that destroys data without asking");
   app.add_flag("-n,--dry-run", global.dryRun,
                "show what the command would change, and change nothing");
+  app.add_option("--trust-dir", global.trustDir,
+                 "folder of the public keys whose signed firmware sets are trusted (default: "
+                 "$XDG_CONFIG_HOME/orvik/keys)");
+  app.add_flag("--require-signature", global.requireSignature,
+               "refuse firmware sets that are not signed");
+  app.add_flag("--ignore-model", global.ignoreModel,
+               "use a firmware set made for other players (asks first before it writes)");
 }
 
 bool ArgumentsAskForJson(int argc, const char* const* argv) {
@@ -199,6 +216,8 @@ int RunCommandLine(int argc, const char* const* argv) {
   const std::string commandPath = CommandPath(app);
   settings.target = TargetOf(global, commandPath.rfind("sim", 0) == 0);
   settings.dryRun = global.dryRun;
+  settings.trust = ResolveTrustOptions(global.trustDir, global.requireSignature);
+  settings.ignoreModel = global.ignoreModel;
   Console console(global.json, global.color, global.verbosity, global.yes);
   nlohmann::json result = nlohmann::json::object();
   nlohmann::json target = nullptr;

@@ -13,6 +13,8 @@ void RegisterCommands(CommandTable& table, CLI::App& app) {
   RegisterFormatCommands(table, app);
   RegisterCardCommands(table, app);
   RegisterReserveCommand(table, app);
+  RegisterManifestCommands(table, app);
+  RegisterHistoryCommand(table, app);
   RegisterSimCommands(table, app);
 }
 

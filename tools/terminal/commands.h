@@ -33,6 +33,11 @@ void RegisterFormatCommands(CommandTable& table, CLI::App& app);
 void RegisterCardCommands(CommandTable& table, CLI::App& app);
 void RegisterReserveCommand(CommandTable& table, CLI::App& app);
 
+// --- trust and history: `orvik manifest` (keygen, hash, sign, verify) and
+// `orvik history` ----------------------------------------------------------------
+void RegisterManifestCommands(CommandTable& table, CLI::App& app);
+void RegisterHistoryCommand(CommandTable& table, CLI::App& app);
+
 // --reserve KB of the commands that lay the flash out (reflash, full-format).
 void AddReserveOption(CLI::App& command, std::optional<uint32_t>& kiloBytes);
 // The fault and bus timing options of `orvik sim create` and `orvik sim faults`.

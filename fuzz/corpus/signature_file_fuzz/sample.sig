@@ -1,0 +1,4 @@
+orvik manifest signature
+algorithm: ed25519
+key-id: d5808c91bd8a6a12
+signature: a8890909f1194419d1b0b13ebbd0977b04f9dc4eccb1a39ff3fd3d67328adfa9ed62bf14a2cc06fa3cf41d12cafa5e19bfa33cd819202a6015a246063a0a350e
