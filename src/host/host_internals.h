@@ -25,9 +25,11 @@
 #include "firmware/srecord_image.h"
 #include "firmware/srecord_record.h"
 #include "firmware/version_words.h"
+#include "media/block_eraser.h"
 #include "media/block_status.h"
 #include "media/system_area.h"
 #include "media/update_recovery.h"
+#include "media/volume_block.h"
 #include "orvik/orvik.h"
 #include "platform/device_driver.h"
 #include "platform/registry_export.h"
@@ -75,6 +77,18 @@ const DriveMediaState* ScannedDrive();
 // page transfer.
 std::span<const uint8_t> ReadRawPages(const FlashTypeDescriptor& type, uint32_t block,
                                       uint32_t page, uint32_t count);
+
+// --- Writing the volume back (a restore): the host picks the blocks, the
+// library writes them as the quick format writes its sectors.  Both take
+// the global lock and work on drive 0's scanned type; the host's block
+// table is its own (the library's is not changed).
+using media::EraseResult;
+using media::VolumeBlockResult;
+// Erases one block, invalidating it on the flash when it cannot be erased.
+EraseResult EraseVolumeBlock(uint32_t block);
+// media::WriteVolumeBlock on drive 0.
+VolumeBlockResult WriteVolumeBlock(uint32_t block, uint16_t logicalField, const uint8_t* sectors,
+                                   uint32_t sectorCount);
 
 // --- The firmware update: why it refuses, and the update with options.
 using api::ProgramMedia;

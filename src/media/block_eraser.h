@@ -33,6 +33,9 @@ class BlockEraser {
       : type_(type), drive_(drive), operation_(operation) {}
 
   EraseResult Erase(uint32_t block);
+  // Zero-fills every page of an erased block with all-zero redundant
+  // areas: the block reads as bad from now on.
+  bool Invalidate(uint32_t block) { return ZeroFill(block); }
 
  private:
   bool ZeroFill(uint32_t block);
