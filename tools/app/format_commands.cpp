@@ -23,10 +23,10 @@ std::string Command(const Session& session, std::vector<std::string> words) {
 }
 
 void ConfirmEmptying(OperationContext& context, const Session& session, const std::string& command,
-                     const std::string& what) {
+                     const std::string& what,
+                     const std::string& lost = "every file on the player's volume") {
   Confirm(context, TargetText(session.Options()),
-          {command, what, "every file on the player's volume",
-           Command(session, {"backup", "--output", "player-backup.img"})});
+          {command, what, lost, Command(session, {"backup", "--output", "player-backup.img"})});
 }
 
 }  // namespace
@@ -83,10 +83,19 @@ int RunFullFormat(OperationContext& context, const FullFormatOptions& options) {
   if (context.settings.dryRun) {
     context.result["dryRun"] = DescribeLayoutPlan(context, manifest ? &*manifest : nullptr,
                                                   plan ? &*plan : nullptr, type, false, false);
+    if (!manifest)
+      context.events.Line(
+          "  the firmware would be erased and none written: the player would not start until "
+          "firmware is written again");
     return kExitDone;
   }
+  // Without a set the format erases the firmware too and writes none: the
+  // player will not start until firmware is written again.
   ConfirmEmptying(context, *session, "orvik full-format",
-                  "erase the flash and lay the system area out anew");
+                  "erase the flash and lay the system area out anew",
+                  manifest ? "every file on the player's volume"
+                           : "the firmware (the player will not start until it is written again) "
+                             "and every file on the player's volume");
   if (plan && plan->NeedsWriting()) {
     WriteReservation(session->ReservationFile(), plan->kiloBytes);
     context.events.Line(fmt::format("Reservation set to {} KB in {}.", plan->kiloBytes,
@@ -101,11 +110,15 @@ int RunFullFormat(OperationContext& context, const FullFormatOptions& options) {
   console.Line(console.Paint(Style::kGood, "Full format done") +
                (manifest ? ": flash erased, system area laid out, firmware written."
                          : ": flash erased, system area laid out (no firmware written)."));
-  console.Line("The player has no file system yet: run `" + Command(*session, {"quick-format"}) +
-               "` next" +
-               (manifest ? std::string(".")
-                         : ", or run the full reflash with a firmware set instead (orvik reflash "
-                           "--manifest and the set's manifest.json)."));
+  if (manifest)
+    console.Line("The player has no file system yet: run `" + Command(*session, {"quick-format"}) +
+                 "` next (or `" + Command(*session, {"fix", "--manifest", manifest->path}) + "`).");
+  else
+    console.Line(
+        "The player has neither firmware nor a file system now: `orvik fix` with the player's "
+        "firmware set (--manifest and its manifest.json) writes both; or write the firmware with "
+        "orvik update --manifest and the set's manifest.json, then the file system with `" +
+        Command(*session, {"quick-format"}) + "`.");
   return kExitDone;
 }
 

@@ -1,9 +1,12 @@
 // orvik info: what the player says about itself.
 #include <fmt/format.h>
 
+#include "app/firmware_condition.h"
 #include "app/operations.h"
 #include "base/tool_error.h"
 #include "player/device_queries.h"
+#include "player/media_runner.h"
+#include "player/reservation_plan.h"
 #include "target/reservation_config.h"
 
 namespace orvik::tool {
@@ -60,6 +63,34 @@ void ShowCard(Events& console, const CardFacts& card) {
   ShowCardDetails(console, card);
 }
 
+// Without a configured reservation the system area is judged against the
+// one the flash was laid out with (a read-only scan tells it).
+uint32_t LaidOutKiloBytesGuess(MediaRunner& media) {
+  const ScanFacts scan = media.Scan();
+  return static_cast<uint32_t>(uint64_t{scan.systemBlockCount} * media.FlashType().BlockBytes() /
+                               1024);
+}
+
+void ShowCondition(OperationContext& context, const Session& session,
+                   const std::optional<FirmwareCondition>& condition) {
+  Events& console = context.events;
+  const bool normal = session.StartedNormally();
+  context.result["condition"] = {
+      {"starts", normal ? "normally" : "recovery"},
+      {"firmwareWhole", condition ? nlohmann::json(condition->Whole()) : nlohmann::json()},
+      {"trouble",
+       condition && !condition->Whole() ? nlohmann::json(condition->Trouble()) : nlohmann::json()}};
+  console.Line(console.Paint(Style::kBold, "Condition"));
+  console.Field("starts",
+                normal ? "normally" : "only in recovery mode (its firmware does not start)");
+  if (!condition) return;
+  if (condition->Whole())
+    console.Field("firmware", "whole, as far as a quick look tells (`orvik check` looks at all)");
+  else
+    console.Field("firmware", console.Paint(Style::kWarn, "not whole: " + condition->Trouble()) +
+                                  " (`orvik check` tells more, `orvik fix` repairs it)");
+}
+
 }  // namespace
 
 int RunInfo(OperationContext& context, uint8_t cardDrive) {
@@ -68,6 +99,16 @@ int RunInfo(OperationContext& context, uint8_t cardDrive) {
   FlashFacts flash = QueryFlash(context.events);
   CardFacts card = QueryCard(context.events, cardDrive, true);
   ReservationSetting reservation = ReadReservation(session->ReservationFile());
+  // A quick look at the firmware, worded as `orvik check` words it: a
+  // player whose firmware is not whole is never described as fine.
+  std::optional<FirmwareCondition> condition;
+  if (flash.Known()) {
+    MediaRunner media(context.events, *session, context.settings.commandLine);
+    RunReservation scoped(reservation.kiloBytes ? 0 : LaidOutKiloBytesGuess(media),
+                          session->ReservationFile());
+    media.Scan();
+    condition = LookAtFirmware(*session, media.FlashType());
+  }
   session->Close();
 
   context.result["device"] = ToJson(device);
@@ -88,6 +129,7 @@ int RunInfo(OperationContext& context, uint8_t cardDrive) {
   ShowDevice(console, device);
   ShowFlash(console, flash);
   ShowCard(console, card);
+  ShowCondition(context, *session, condition);
   console.Line(console.Paint(Style::kBold, "Reservation"));
   if (reservation.kiloBytes)
     console.Field("reserved",

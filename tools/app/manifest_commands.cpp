@@ -14,6 +14,7 @@ namespace orvik::tool {
 namespace {}  // namespace
 
 int RunKeygen(OperationContext& context, const std::string& name) {
+  RefuseDryRun(context, "orvik manifest keygen", "Run it without --dry-run to make the key pair.");
   const WrittenKeyPair written = WriteNewKeyPair(name);
   context.result = {{"secretKey", written.secretPath},
                     {"publicKey", written.publicPath},
@@ -30,6 +31,8 @@ int RunKeygen(OperationContext& context, const std::string& name) {
 }
 
 int RunHash(OperationContext& context, const std::string& manifestPath) {
+  RefuseDryRun(context, "orvik manifest hash",
+               "Run it on a copy of the manifest to see what it would write.");
   const ManifestHashing hashing = HashManifest(manifestPath);
   nlohmann::json files = nlohmann::json::array();
   Events& console = context.events;
@@ -60,6 +63,7 @@ int RunHash(OperationContext& context, const std::string& manifestPath) {
 }
 
 int RunSign(OperationContext& context, const SignOptions& options) {
+  RefuseDryRun(context, "orvik manifest sign", "Run it without --dry-run to sign the manifest.");
   const ManifestSigning signing = SignManifestFile(options.manifest, options.key);
   context.result = {{"manifest", signing.manifest},
                     {"signatureFile", signing.signatureFile},

@@ -65,6 +65,16 @@ class AgreedEvents : public Events {
   Events& inner_;
 };
 
+// Saves a simulated player's folder after an operation changed the player
+// or its settings; with --dry-run saves nothing, says so, and returns false
+// (result.dryRun is set).
+bool SavePlayerFolder(OperationContext& context, const sim::Player& player);
+
+// For the operations --dry-run cannot apply to: refuses the run (exit code
+// 64), saying what to do instead.
+void RefuseDryRun(const OperationContext& context, const std::string& command,
+                  const std::string& instead);
+
 // Asks before a destructive step on the target named by targetText.
 void Confirm(const OperationContext& context, const std::string& targetText,
              Destruction destruction);

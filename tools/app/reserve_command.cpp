@@ -65,6 +65,15 @@ int RunReserve(OperationContext& context, const ReserveOptions& options) {
   context.result["file"] = location;
   context.result["before"] = before.kiloBytes ? nlohmann::json(*before.kiloBytes) : nullptr;
 
+  if (options.clear && context.settings.dryRun) {
+    context.result["dryRun"] = true;
+    context.result["kiloBytes"] = before.kiloBytes ? nlohmann::json(*before.kiloBytes) : nullptr;
+    console.Line(console.Paint(Style::kBold, "Dry run:") +
+                 (before.kiloBytes ? fmt::format(" would remove the reservation of {} KB from {}.",
+                                                 *before.kiloBytes, location)
+                                   : " there is no reservation to remove in " + location + "."));
+    return kExitDone;
+  }
   if (options.clear) {
     bool had = ClearReservation(location);
     context.result["kiloBytes"] = nullptr;
@@ -91,6 +100,16 @@ int RunReserve(OperationContext& context, const ReserveOptions& options) {
   if (before.kiloBytes == wanted) {
     console.Line(fmt::format("Already reserved: {} KB, in {}.", *wanted, location));
     return kExitNothingToDo;
+  }
+  if (context.settings.dryRun) {
+    context.result["dryRun"] = true;
+    context.result["kiloBytes"] = before.kiloBytes ? nlohmann::json(*before.kiloBytes) : nullptr;
+    console.Line(console.Paint(Style::kBold, "Dry run:") +
+                 fmt::format(" would set the reservation to {} KB ({}) in {} (now {}).", *wanted,
+                             InBlocks(*wanted), location,
+                             before.kiloBytes ? fmt::format("{} KB", *before.kiloBytes)
+                                              : std::string("not set")));
+    return kExitDone;
   }
   WriteReservation(location, *wanted);
   console.Line(fmt::format("Reserved {} KB for the firmware ({}) in {}.", *wanted,

@@ -30,7 +30,6 @@ int RunSimFaults(OperationContext& context, bool clear, const FaultOptions& faul
   player->SetCard(config.card);
   player->SetDriverSettings(config.driver);
   player->SetBusTiming(config.bus);
-  SavePlayer(*player, dir);
   const size_t pending = PendingFaultCount(config);
   context.result = PlayerJson(*player, dir);
   context.result["pendingFaults"] = pending;
@@ -40,6 +39,7 @@ int RunSimFaults(OperationContext& context, bool clear, const FaultOptions& faul
                   "numbers count from the next command.",
                   dir, pending, pending == 1 ? "" : "s"));
   if (bus.Given()) context.events.Line("Bus timing: " + BusTimingText(config.bus) + ".");
+  SavePlayerFolder(context, *player);
   return kExitDone;
 }
 
@@ -51,7 +51,6 @@ int RunSimMode(OperationContext& context, bool recovery) {
   std::shared_ptr<sim::Player> player = context.OpenPlayerFolder();
   const bool was = player->Config().recoveryMode;
   player->SetRecoveryMode(recovery);
-  SavePlayer(*player, dir);
   context.result = PlayerJson(*player, dir);
   const sim::Player::StartState start = player->Startup();
   const std::string how =
@@ -62,6 +61,7 @@ int RunSimMode(OperationContext& context, bool recovery) {
                      " (" + start.reason + ")";
   context.events.Line(fmt::format("The player in {} {} {}; its device object is {}.", dir,
                                   was == recovery ? "stays" : "is now", how, player->ObjectName()));
+  SavePlayerFolder(context, *player);
   return was == recovery ? kExitNothingToDo : kExitDone;
 }
 

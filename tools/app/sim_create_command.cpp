@@ -95,6 +95,36 @@ sim::PlayerConfig ConfigFromOptions(const SimCreateOptions& options,
 
 }  // namespace
 
+namespace {
+
+// --dry-run: the player that would be made, and what it would replace;
+// nothing is made, locked or written.
+int DescribeCreation(OperationContext& context, const SimCreateOptions& options,
+                     const std::optional<sim::FlashIdCodes>& givenCodes, const std::string& dir) {
+  std::error_code error;
+  const bool exists = fs::exists(fs::path(dir) / "player.json", error);
+  if (exists && !options.force)
+    Fail("player-exists", "A simulated player already exists in " + dir + ".",
+         "Creating a player replaces its flash and card.",
+         "Give --force to replace it, or another folder with --player.");
+  try {
+    (void)ConfigFromOptions(options, givenCodes);
+  } catch (const std::invalid_argument& bad) {
+    Fail("usage", std::string(bad.what()) + ".", {}, "See `orvik sim create --help`.");
+  }
+  context.result = {
+      {"player", dir}, {"flashType", options.flashType}, {"dryRun", true}, {"replaces", exists}};
+  context.events.Line(
+      context.events.Paint(Style::kBold, "Dry run:") +
+      fmt::format(" would {} a simulated player with a flash of type {} in {}{}; nothing was "
+                  "written.",
+                  exists ? "replace the player (its flash and card) with" : "create",
+                  options.flashType, dir, exists ? "" : ""));
+  return kExitDone;
+}
+
+}  // namespace
+
 int RunSimCreate(OperationContext& context, const SimCreateOptions& options) {
   const std::string dir = context.settings.Target().playerDir;
   context.target = {{"kind", "simulator"}, {"player", dir}};
@@ -118,6 +148,7 @@ int RunSimCreate(OperationContext& context, const SimCreateOptions& options) {
          {}, "Give a flash type from 3 to 35 (7 is a 64 MB flash).");
   CheckSizes(options);
   std::error_code error;
+  if (context.settings.dryRun) return DescribeCreation(context, options, givenCodes, dir);
   fs::create_directories(dir, error);
   if (error)
     Fail("player-unwritable", fmt::format("The folder {} cannot be made: {}", dir, error.message()),

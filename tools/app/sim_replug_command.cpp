@@ -91,13 +91,13 @@ int RunSimReplug(OperationContext& context) {
 #endif
     throw;
   }
-  SavePlayer(*player, dir);
   const sim::Player::StartState start = player->Startup();
   context.result = PlayerJson(*player, dir);
   context.result["served"] = false;
   context.events.Line(
       fmt::format("The player in {} was plugged in anew: it {}; its device object is {}.", dir,
                   StartText(start), player->ObjectName()));
+  SavePlayerFolder(context, *player);
   return kExitDone;
 }
 

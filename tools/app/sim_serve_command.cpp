@@ -40,6 +40,8 @@ extern "C" void ReplugServing(int) {
 }  // namespace
 
 int RunSimServe(OperationContext& context, const std::string& deviceDirOption, bool save) {
+  RefuseDryRun(context, "orvik sim serve",
+               "Serve with --no-save to leave the player\'s folder as it was.");
 #ifdef _WIN32
   // Device objects of other processes are the driver's on Windows: there is
   // no socket folder to serve a simulated player in.

@@ -249,6 +249,7 @@ void Session::Close() {
   if (player_ == nullptr) return;
   player_->Unregister();
   player_->SetTrace(nullptr);
+  if (options_.dryRun) return;
   std::string why;
   if (!player_->Save(options_.playerDir, &why))
     Fail("player-unwritable",

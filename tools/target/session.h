@@ -32,6 +32,9 @@ struct TargetOptions {
   bool device = false;    // use the platform's device objects
   bool recovery = false;  // open the recovery device object only
   int instance = -1;      // -1: try instances 0 to 99
+  // --dry-run: a simulated player's folder is not saved back (not even the
+  // decision of its plug-in), so that it stays byte for byte as it was.
+  bool dryRun = false;
 };
 
 // The simulated player's folder named by $ORVIK_PLAYER, or empty.

@@ -216,6 +216,7 @@ int RunCommandLine(int argc, const char* const* argv) {
   const std::string commandPath = CommandPath(app);
   settings.target = TargetOf(global, commandPath.rfind("sim", 0) == 0);
   settings.dryRun = global.dryRun;
+  settings.target.dryRun = global.dryRun;
   settings.trust = ResolveTrustOptions(global.trustDir, global.requireSignature);
   settings.ignoreModel = global.ignoreModel;
   Console console(global.json, global.color, global.verbosity, global.yes);
