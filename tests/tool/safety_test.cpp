@@ -82,6 +82,46 @@ TEST_F(SafetyTest, DestructiveCommandsAskRefuseWithoutATerminalAndDryRunChangesN
   EXPECT_NE(agreed.out.find("Quick format done"), std::string::npos);
 }
 
+// --dry-run changes nothing anywhere: every command that would change the
+// player, its folder or a setting says what it would do and leaves every
+// file of the folder byte for byte as it was; the commands it cannot apply
+// to refuse it.
+TEST_F(SafetyTest, DryRunLeavesEveryFileOfThePlayerFolderAsItWas) {
+  MakeReflashedPlayer();
+  WriteFile(scratch_ + "/blocks.bin", std::string(1024, 'x'));
+  const std::string m = SampleManifest();
+  const std::vector<std::pair<std::vector<std::string>, int>> commands = {
+      {{"reflash", "--manifest", m}, 0},
+      {{"full-format", "--manifest", m}, 0},
+      {{"full-format"}, 0},
+      {{"quick-format"}, 0},
+      {{"erase-data"}, 0},
+      {{"update", "--force", "--manifest", m}, 0},
+      {{"fix", "--manifest", m}, 2},
+      {{"reserve", "2048"}, 0},
+      {{"reserve", "--clear"}, 0},
+      {{"card", "erase", "--all"}, 0},
+      {{"card", "format"}, 0},
+      {{"card", "write", "--block", "8", "--in", scratch_ + "/blocks.bin"}, 0},
+      {{"sim", "create", "--force", "--flash-type", "5"}, 0},
+      {{"sim", "faults", "--power-cut-after", "3"}, 0},
+      {{"sim", "mode", "--recovery-mode"}, 0},
+      {{"sim", "replug"}, 0},
+      {{"sim", "serve"}, 64},
+  };
+  const std::map<std::string, std::string> before = PlayerBytes();
+  for (const auto& [command, exit] : commands) {
+    std::vector<std::string> dry = command;
+    dry.insert(dry.begin(), "--dry-run");
+    const nlohmann::json run = OrvikJson(dry, exit);
+    if (exit == 0) {
+      EXPECT_FALSE(run["result"]["dryRun"].is_null()) << dry[1];
+    }
+    EXPECT_TRUE(PlayerBytes() == before) << dry[1] << " " << (dry.size() > 2 ? dry[2] : "")
+                                         << " changed the player's folder";
+  }
+}
+
 TEST_F(SafetyTest, TwoProcessesOnOnePlayerFolder) {
   MakeReflashedPlayer();
   const std::string sockets = scratch_ + "/sockets";

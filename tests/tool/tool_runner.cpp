@@ -241,6 +241,19 @@ void ToolTest::MakeReflashedPlayer() {
   ASSERT_EQ(Orvik({"sim", "replug"}).exitCode, 0);
 }
 
+std::map<std::string, std::string> ToolTest::FolderBytes(const std::string& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    if (entry.is_regular_file()) files[entry.path().string()] = ReadFile(entry.path().string());
+  return files;
+}
+
+std::map<std::string, std::string> ToolTest::PlayerBytes() const {
+  std::map<std::string, std::string> files = FolderBytes(player_);
+  files.erase(player_ + "/orvik.lock");
+  return files;
+}
+
 std::string ToolTest::CopySamples(const std::string& folder) {
   const std::string target = scratch_ + "/" + folder;
   fs::create_directories(target);

@@ -64,6 +64,11 @@ class ToolTest : public ::testing::Test {
   // A simulated player in the test's folder holding the sample set and an
   // empty volume.
   void MakeReflashedPlayer();
+  // Every file under the folder with its bytes.
+  static std::map<std::string, std::string> FolderBytes(const std::string& folder);
+  // The same for the test's player, without the folder's lock (which names
+  // the last process that opened the player).
+  std::map<std::string, std::string> PlayerBytes() const;
   // A copy of the sample firmware set in the scratch folder, to spoil.
   std::string CopySamples(const std::string& folder);
   // After a set's files or manifest were changed on purpose: its checksums

@@ -18,20 +18,6 @@ namespace fs = std::filesystem;
 
 class TrustTest : public ToolTest {
  protected:
-  // Every file under the folder with its bytes.
-  std::map<std::string, std::string> FolderBytes(const std::string& folder) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(folder))
-      if (entry.is_regular_file()) files[entry.path().string()] = ReadFile(entry.path().string());
-    return files;
-  }
-  // The same without the folder's lock, which names the last process that
-  // opened the player (a command that refuses after opening it rewrites it).
-  std::map<std::string, std::string> PlayerBytes() {
-    std::map<std::string, std::string> files = FolderBytes(player_);
-    files.erase(player_ + "/orvik.lock");
-    return files;
-  }
   std::string Replaced(std::string text, const std::string& from, const std::string& to) {
     const size_t at = text.find(from);
     EXPECT_NE(at, std::string::npos) << from;
