@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "app/journaling.h"
 #include "base/exit_codes.h"
 #include "base/interruption.h"
 #include "base/shell_quote.h"
@@ -114,6 +115,7 @@ Examination ExaminePlayer(OperationContext& context, const std::string& manifest
     CouldNotCheck(failure);
   }
   examination.targetWords = session->CommandWords();
+  examination.journalTarget = JournalTargetOfSession(*session);
   examination.simulated = session->Simulated();
   const host::FlashTypeDescriptor& type = media->FlashType();
   InterruptGuard guard;

@@ -11,6 +11,7 @@
 
 #include "app/operation.h"
 #include "app/player_health.h"
+#include "journal/journal.h"
 
 namespace orvik::tool {
 
@@ -20,6 +21,7 @@ struct Examination {
   std::vector<std::string> targetWords;  // the options that name the target again
   std::string manifestPath;              // "" without a set
   bool simulated = false;
+  JournalTarget journalTarget;  // the player's key in the journal
 };
 
 // Throws ToolError with exit code kExitCouldNotCheck when no player answers

@@ -12,6 +12,7 @@
 #include "app/firmware_condition.h"
 #include "app/firmware_set_start.h"
 #include "app/firmware_steps.h"
+#include "app/journaling.h"
 #include "app/operation.h"
 #include "app/operations.h"
 #include "base/interruption.h"
@@ -283,40 +284,56 @@ int UpdateFirmware(OperationContext& context, const UpdateOptions& options, bool
              "the firmware now on the player (the files on its volume stay)", ""});
   WriteReservationIfNeeded(context, *session, plan);
 
-  console.Line(console.Paint(Style::kBold, "Updating the firmware"));
-  InterruptGuard guard;
-  media.Scan(files);
-  writing = true;
-  media.Update(files, manifest, options.repair);
-  // The update is done; a read-back that fails only leaves the versions
-  // unconfirmed.
-  const int readBack = media.StoredVersions(files);
-  std::vector<FileVersionRow> now = VersionRows(manifest, files.Record(), readBack);
-  session->Close();
-  context.result["updated"] = true;
-  context.result["after"] = VersionRowsJson(now);
-  const std::string check = Command(*session, {"check", "--manifest", manifest.path});
-  if (readBack != PROGRAM_MEDIA_DONE) {
-    context.result["confirmed"] = false;
-    console.Line(console.Paint(Style::kWarn, "Firmware written, not confirmed") +
-                 fmt::format(": the update finished, but reading the versions back failed "
-                             "(status {}, {}). Run `{}` to see the player's state.",
-                             readBack, StatusName(readBack), check));
-    return kExitUnconfirmed;
-  }
-  context.result["confirmed"] = AllUpToDate(now);
-  if (!AllUpToDate(now)) {
-    console.Line(console.Paint(Style::kWarn, "Firmware written, not confirmed") +
-                 ": the versions read back do not all match the files. Run `" + check + "`.");
-    return kExitUnconfirmed;
-  }
-  console.Line(console.Paint(Style::kGood, repairing ? "Repaired" : "Firmware updated") +
-               fmt::format(": {} files written{}; the file system was not touched.",
-                           manifest.files.size(),
-                           repairing ? ", the update that was cut off is finished" : ""));
-  ThrowIfInterrupted("The update finished: the player holds the new firmware.",
-                     "Nothing more is needed.");
-  return kExitDone;
+  // A refusal the flash alone cannot place is settled by the journal: an
+  // update or reflash of this player with this reservation that did not
+  // finish tells that it is the laid-out one.  Read before this update's own
+  // record is written.
+  std::string laidOutKnown;
+  if (std::optional<JournalEntry> unfinished = LastUnfinishedUpdate(*session);
+      unfinished && unfinished->start.reservationKiloBytes == plan.kiloBytes)
+    laidOutKnown = fmt::format(
+        "The journal shows an {} of this player with a reservation of {} KB, started {}, that "
+        "did not finish",
+        unfinished->start.operation, plan.kiloBytes, unfinished->start.time);
+  const JournalStart start{"update", &manifest, TagVersionsOf(rows), plan.kiloBytes, ""};
+  return RunJournaled(context, *session, start, [&](TagVersions* after, std::string* message) {
+    console.Line(console.Paint(Style::kBold, "Updating the firmware"));
+    InterruptGuard guard;
+    media.Scan(files);
+    writing = true;
+    media.Update(files, manifest, options.repair, laidOutKnown);
+    // The update is done; a read-back that fails only leaves the versions
+    // unconfirmed.
+    const int readBack = media.StoredVersions(files);
+    std::vector<FileVersionRow> now = VersionRows(manifest, files.Record(), readBack);
+    session->Close();
+    context.result["updated"] = true;
+    context.result["after"] = VersionRowsJson(now);
+    *after = TagVersionsOf(now);
+    const std::string check = Command(*session, {"check", "--manifest", manifest.path});
+    if (readBack != PROGRAM_MEDIA_DONE) {
+      *message = "written, not confirmed: the versions could not be read back";
+      context.result["confirmed"] = false;
+      console.Line(console.Paint(Style::kWarn, "Firmware written, not confirmed") +
+                   fmt::format(": the update finished, but reading the versions back failed "
+                               "(status {}, {}). Run `{}` to see the player's state.",
+                               readBack, StatusName(readBack), check));
+      return kExitUnconfirmed;
+    }
+    context.result["confirmed"] = AllUpToDate(now);
+    if (!AllUpToDate(now)) {
+      console.Line(console.Paint(Style::kWarn, "Firmware written, not confirmed") +
+                   ": the versions read back do not all match the files. Run `" + check + "`.");
+      return kExitUnconfirmed;
+    }
+    console.Line(console.Paint(Style::kGood, repairing ? "Repaired" : "Firmware updated") +
+                 fmt::format(": {} files written{}; the file system was not touched.",
+                             manifest.files.size(),
+                             repairing ? ", the update that was cut off is finished" : ""));
+    ThrowIfInterrupted("The update finished: the player holds the new firmware.",
+                       "Nothing more is needed.");
+    return kExitDone;
+  });
 }
 
 int RunUpdate(OperationContext& context, const UpdateOptions& options) {
@@ -356,74 +373,83 @@ int RunReflash(OperationContext& context, const ReflashOptions& options) {
            Command(*session, {"backup", "--output", "player-backup.img"})});
   WriteReservationIfNeeded(context, *session, plan);
 
-  console.Line(console.Paint(Style::kBold, "Full reflash") +
-               fmt::format(" of a {} flash (type {}), {} KB reserved for the firmware",
-                           MegaBytes(flash.DataBytes()), flash.type, plan.kiloBytes));
-  nlohmann::json steps = nlohmann::json::array();
-  InterruptGuard guard;
-  const std::string reflashAgain = Command(*session, {"reflash", "--manifest", manifest.path});
-  ThrowIfInterrupted("Nothing was written to the flash.", "Run `" + reflashAgain + "` again.");
-  media.Scan(files);
-  media.FullFormat(files, true, &manifest);
-  steps.push_back("full format with firmware");
-  context.result["steps"] = steps;
-  const std::string quick = Command(*session, {"quick-format"});
-  ThrowIfInterrupted(
-      "The flash was laid out anew and the firmware written; the player has no file system yet.",
-      "Write the file system with `" + quick + "`.");
-  try {
-    media.Scan(files);
-    media.QuickFormat(options.sizeFromRegistry);
-    steps.push_back("quick format");
-    context.result["steps"] = steps;
-    if (options.eraseData) {
-      ThrowIfInterrupted(
-          "The firmware and an empty file system are written; the data area "
-          "was not erased.",
-          "Nothing more is needed (the player works as it is).");
-      media.EraseData();
-      steps.push_back("data-area erase");
-      context.result["steps"] = steps;
-    }
-  } catch (ToolError& failure) {
-    Problem& problem = failure.problem();
-    if (problem.code != "interrupted") {
-      problem.playerState =
-          "The firmware was written, but the file system was not: the player has no usable "
-          "volume.";
-      problem.action =
-          "Write the file system with `" + quick + "`, or run `" + reflashAgain + "` again.";
-    }
-    throw;
-  }
+  return RunJournaled(
+      context, *session, JournalStart{"reflash", &manifest, {}, plan.kiloBytes, ""},
+      [&](TagVersions* after, std::string* message) {
+        console.Line(console.Paint(Style::kBold, "Full reflash") +
+                     fmt::format(" of a {} flash (type {}), {} KB reserved for the firmware",
+                                 MegaBytes(flash.DataBytes()), flash.type, plan.kiloBytes));
+        nlohmann::json steps = nlohmann::json::array();
+        InterruptGuard guard;
+        const std::string reflashAgain =
+            Command(*session, {"reflash", "--manifest", manifest.path});
+        ThrowIfInterrupted("Nothing was written to the flash.",
+                           "Run `" + reflashAgain + "` again.");
+        media.Scan(files);
+        media.FullFormat(files, true, &manifest);
+        steps.push_back("full format with firmware");
+        context.result["steps"] = steps;
+        const std::string quick = Command(*session, {"quick-format"});
+        ThrowIfInterrupted(
+            "The flash was laid out anew and the firmware written; the player has no file system "
+            "yet.",
+            "Write the file system with `" + quick + "`.");
+        try {
+          media.Scan(files);
+          media.QuickFormat(options.sizeFromRegistry);
+          steps.push_back("quick format");
+          context.result["steps"] = steps;
+          if (options.eraseData) {
+            ThrowIfInterrupted(
+                "The firmware and an empty file system are written; the data area "
+                "was not erased.",
+                "Nothing more is needed (the player works as it is).");
+            media.EraseData();
+            steps.push_back("data-area erase");
+            context.result["steps"] = steps;
+          }
+        } catch (ToolError& failure) {
+          Problem& problem = failure.problem();
+          if (problem.code != "interrupted") {
+            problem.playerState =
+                "The firmware was written, but the file system was not: the player has no usable "
+                "volume.";
+            problem.action =
+                "Write the file system with `" + quick + "`, or run `" + reflashAgain + "` again.";
+          }
+          throw;
+        }
 
-  ScanFacts scan = media.LastScan();
-  const int readBack = media.StoredVersions(files);
-  std::vector<FileVersionRow> rows = VersionRows(manifest, files.Record(), readBack);
-  session->Close();
-  context.result["after"] = VersionRowsJson(rows);
-  context.result["cisBlock"] = scan.cisBlock;
-  context.result["systemBlockCount"] = scan.systemBlockCount;
-  context.result["firstReservedBlock"] = scan.firstReservedBlock;
-  PrintVersionTable(console, rows);
-  const std::string summary = fmt::format(
-      ": system area laid out ({} system blocks from block {}), {} firmware files "
-      "written, empty file system written{}.",
-      scan.systemBlockCount, scan.firstReservedBlock, manifest.files.size(),
-      options.eraseData ? ", data area erased" : "");
-  if (readBack != PROGRAM_MEDIA_DONE || !AllUpToDate(rows)) {
-    context.result["confirmed"] = false;
-    console.Line(console.Paint(Style::kWarn, "Reflash done, not confirmed") + summary +
-                 (readBack != PROGRAM_MEDIA_DONE
-                      ? fmt::format(" Reading the versions back failed (status {}, {}).", readBack,
-                                    StatusName(readBack))
-                      : std::string(" The versions read back do not all match the files.")) +
-                 " Run `" + Command(*session, {"check", "--manifest", manifest.path}) + "`.");
-    return kExitUnconfirmed;
-  }
-  context.result["confirmed"] = true;
-  console.Line(console.Paint(Style::kGood, "Reflash done") + summary);
-  return kExitDone;
+        ScanFacts scan = media.LastScan();
+        const int readBack = media.StoredVersions(files);
+        std::vector<FileVersionRow> rows = VersionRows(manifest, files.Record(), readBack);
+        session->Close();
+        context.result["after"] = VersionRowsJson(rows);
+        *after = TagVersionsOf(rows);
+        context.result["cisBlock"] = scan.cisBlock;
+        context.result["systemBlockCount"] = scan.systemBlockCount;
+        context.result["firstReservedBlock"] = scan.firstReservedBlock;
+        PrintVersionTable(console, rows);
+        const std::string summary = fmt::format(
+            ": system area laid out ({} system blocks from block {}), {} firmware files "
+            "written, empty file system written{}.",
+            scan.systemBlockCount, scan.firstReservedBlock, manifest.files.size(),
+            options.eraseData ? ", data area erased" : "");
+        if (readBack != PROGRAM_MEDIA_DONE || !AllUpToDate(rows)) {
+          *message = "done, not confirmed: the versions read back do not all match";
+          context.result["confirmed"] = false;
+          console.Line(console.Paint(Style::kWarn, "Reflash done, not confirmed") + summary +
+                       (readBack != PROGRAM_MEDIA_DONE
+                            ? fmt::format(" Reading the versions back failed (status {}, {}).",
+                                          readBack, StatusName(readBack))
+                            : std::string(" The versions read back do not all match the files.")) +
+                       " Run `" + Command(*session, {"check", "--manifest", manifest.path}) + "`.");
+          return kExitUnconfirmed;
+        }
+        context.result["confirmed"] = true;
+        console.Line(console.Paint(Style::kGood, "Reflash done") + summary);
+        return kExitDone;
+      });
 }
 
 }  // namespace orvik::tool

@@ -15,6 +15,7 @@
 #include <functional>
 
 #include "app/examination.h"
+#include "app/journaling.h"
 #include "app/operations.h"
 #include "base/exit_codes.h"
 #include "base/shell_quote.h"
@@ -142,47 +143,51 @@ int RunFix(OperationContext& context, const FixOptions& options) {
   AgreedEvents agreed(events);
   Settings quiet = context.settings;
   quiet.announceTarget = false;
-  nlohmann::json steps = nlohmann::json::array();
-  const size_t total = health.steps.size() + (backup ? 1 : 0);
-  size_t index = 0;
-  auto run = [&](const std::string& name, const std::function<int(OperationContext&)>& work) {
-    ++index;
-    events.Line(events.Paint(Style::kBold, fmt::format("Step {} of {}: ", index, total)) + name);
-    nlohmann::json result = nlohmann::json::object();
-    nlohmann::json target = nullptr;
-    OperationContext step{agreed, quiet, result, target};
-    try {
-      const int code = work(step);
-      steps.push_back({{"step", name}, {"exitCode", code}, {"result", result}});
-    } catch (ToolError& failure) {
-      Problem& problem = failure.problem();
-      steps.push_back({{"step", name}, {"error", problem.ToJson()}});
-      context.result["steps"] = steps;
-      problem.message =
-          fmt::format("Step {} of {} ({}) failed: {}", index, total, name, problem.message);
-      if (problem.code != "interrupted" && problem.code != "cancelled")
-        problem.action += (problem.action.empty() ? "" : " ") +
-                          std::string("Or run `orvik fix` again") +
-                          (before.manifestPath.empty() ? "" : " with the same set") + ".";
-      throw;
-    }
-    context.result["steps"] = steps;
-  };
-  if (backup)
-    run("backup", [&](OperationContext& step) {
+  const JournalStart start{"fix", nullptr, {}, std::nullopt, backupFile};
+  RunJournaled(context, before.journalTarget, start, [&](TagVersions*, std::string*) {
+    nlohmann::json steps = nlohmann::json::array();
+    const size_t total = health.steps.size() + (backup ? 1 : 0);
+    size_t index = 0;
+    auto run = [&](const std::string& name, const std::function<int(OperationContext&)>& work) {
+      ++index;
+      events.Line(events.Paint(Style::kBold, fmt::format("Step {} of {}: ", index, total)) + name);
+      nlohmann::json result = nlohmann::json::object();
+      nlohmann::json target = nullptr;
+      OperationContext step{agreed, quiet, result, target};
       try {
-        return RunBackup(step, backupFile);
+        const int code = work(step);
+        steps.push_back({{"step", name}, {"exitCode", code}, {"result", result}});
       } catch (ToolError& failure) {
-        // A volume too damaged to read holds nothing a backup could save.
-        if (failure.problem().code != "no-volume") throw;
-        step.events.Line("There is no readable file system to back up: going on.");
-        return kExitDone;
+        Problem& problem = failure.problem();
+        steps.push_back({{"step", name}, {"error", problem.ToJson()}});
+        context.result["steps"] = steps;
+        problem.message =
+            fmt::format("Step {} of {} ({}) failed: {}", index, total, name, problem.message);
+        if (problem.code != "interrupted" && problem.code != "cancelled")
+          problem.action += (problem.action.empty() ? "" : " ") +
+                            std::string("Or run `orvik fix` again") +
+                            (before.manifestPath.empty() ? "" : " with the same set") + ".";
+        throw;
       }
-    });
-  for (FixStep step : health.steps)
-    run(FixStepCommand(step),
-        [&](OperationContext& operation) { return RunStep(operation, step, before); });
+      context.result["steps"] = steps;
+    };
+    if (backup)
+      run("backup", [&](OperationContext& step) {
+        try {
+          return RunBackup(step, backupFile);
+        } catch (ToolError& failure) {
+          // A volume too damaged to read holds nothing a backup could save.
+          if (failure.problem().code != "no-volume") throw;
+          step.events.Line("There is no readable file system to back up: going on.");
+          return kExitDone;
+        }
+      });
+    for (FixStep step : health.steps)
+      run(FixStepCommand(step),
+          [&](OperationContext& operation) { return RunStep(operation, step, before); });
 
+    return kExitDone;
+  });
   events.Line(events.Paint(Style::kBold, "Checking the player again"));
   nlohmann::json afterTarget = nullptr;
   nlohmann::json afterResult = nlohmann::json::object();

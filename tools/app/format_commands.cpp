@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include "app/firmware_steps.h"
+#include "app/journaling.h"
 #include "app/operation.h"
 #include "app/operations.h"
 #include "app/set_checks.h"
@@ -45,17 +46,22 @@ int RunQuickFormat(OperationContext& context, bool sizeFromRegistry) {
     return kExitDone;
   }
   ConfirmEmptying(context, *session, "orvik quick-format", "write an empty file system");
-  InterruptGuard guard;
-  media.Scan();
-  media.QuickFormat(sizeFromRegistry);
-  ScanFacts scan = media.LastScan();
-  session->Close();
-  context.result["cisBlock"] = scan.cisBlock;
-  context.events.Line(context.events.Paint(Style::kGood, "Quick format done") +
-                      fmt::format(": an empty file system on the {} flash; the firmware was not "
-                                  "touched.",
-                                  MegaBytes(flash.DataBytes())));
-  return kExitDone;
+  return RunJournaled(
+      context, *session, JournalStart{"quick-format", nullptr, {}, std::nullopt, ""},
+      [&](TagVersions*, std::string*) {
+        InterruptGuard guard;
+        media.Scan();
+        media.QuickFormat(sizeFromRegistry);
+        ScanFacts scan = media.LastScan();
+        session->Close();
+        context.result["cisBlock"] = scan.cisBlock;
+        context.events.Line(
+            context.events.Paint(Style::kGood, "Quick format done") +
+            fmt::format(": an empty file system on the {} flash; the firmware was not "
+                        "touched.",
+                        MegaBytes(flash.DataBytes())));
+        return kExitDone;
+      });
 }
 
 int RunFullFormat(OperationContext& context, const FullFormatOptions& options) {
@@ -101,25 +107,37 @@ int RunFullFormat(OperationContext& context, const FullFormatOptions& options) {
     context.events.Line(fmt::format("Reservation set to {} KB in {}.", plan->kiloBytes,
                                     session->ReservationFile()));
   }
-  InterruptGuard guard;
-  media.Scan(*files);
-  media.FullFormat(*files, manifest.has_value(), manifest ? &*manifest : nullptr);
-  session->Close();
-  context.result["firmwareWritten"] = manifest.has_value();
-  Events& console = context.events;
-  console.Line(console.Paint(Style::kGood, "Full format done") +
-               (manifest ? ": flash erased, system area laid out, firmware written."
-                         : ": flash erased, system area laid out (no firmware written)."));
-  if (manifest)
-    console.Line("The player has no file system yet: run `" + Command(*session, {"quick-format"}) +
-                 "` next (or `" + Command(*session, {"fix", "--manifest", manifest->path}) + "`).");
-  else
-    console.Line(
-        "The player has neither firmware nor a file system now: `orvik fix` with the player's "
-        "firmware set (--manifest and its manifest.json) writes both; or write the firmware with "
-        "orvik update --manifest and the set's manifest.json, then the file system with `" +
-        Command(*session, {"quick-format"}) + "`.");
-  return kExitDone;
+  return RunJournaled(
+      context, *session,
+      JournalStart{"full-format",
+                   manifest ? &*manifest : nullptr,
+                   {},
+                   plan ? std::optional<uint32_t>(plan->kiloBytes) : std::nullopt,
+                   ""},
+      [&](TagVersions*, std::string*) {
+        InterruptGuard guard;
+        media.Scan(*files);
+        media.FullFormat(*files, manifest.has_value(), manifest ? &*manifest : nullptr);
+        session->Close();
+        context.result["firmwareWritten"] = manifest.has_value();
+        Events& console = context.events;
+        console.Line(console.Paint(Style::kGood, "Full format done") +
+                     (manifest ? ": flash erased, system area laid out, firmware written."
+                               : ": flash erased, system area laid out (no firmware written)."));
+        if (manifest)
+          console.Line("The player has no file system yet: run `" +
+                       Command(*session, {"quick-format"}) + "` next (or `" +
+                       Command(*session, {"fix", "--manifest", manifest->path}) + "`).");
+        else
+          console.Line(
+              "The player has neither firmware nor a file system now: `orvik fix` with the "
+              "player's "
+              "firmware set (--manifest and its manifest.json) writes both; or write the firmware "
+              "with "
+              "orvik update --manifest and the set's manifest.json, then the file system with `" +
+              Command(*session, {"quick-format"}) + "`.");
+        return kExitDone;
+      });
 }
 
 int RunEraseData(OperationContext& context) {
@@ -134,14 +152,19 @@ int RunEraseData(OperationContext& context) {
     return kExitDone;
   }
   ConfirmEmptying(context, *session, "orvik erase-data", "erase the data area");
-  InterruptGuard guard;
-  media.Scan();
-  media.EraseData();
-  session->Close();
-  context.events.Line(context.events.Paint(Style::kGood, "Data area erased") +
-                      ": every good block after the first zone; blocks that failed to erase are "
-                      "now marked bad.");
-  return kExitDone;
+  return RunJournaled(
+      context, *session, JournalStart{"erase-data", nullptr, {}, std::nullopt, ""},
+      [&](TagVersions*, std::string*) {
+        InterruptGuard guard;
+        media.Scan();
+        media.EraseData();
+        session->Close();
+        context.events.Line(
+            context.events.Paint(Style::kGood, "Data area erased") +
+            ": every good block after the first zone; blocks that failed to erase are "
+            "now marked bad.");
+        return kExitDone;
+      });
 }
 
 }  // namespace orvik::tool

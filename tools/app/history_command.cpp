@@ -56,22 +56,28 @@ nlohmann::json EntryJson(const JournalEntry& entry) {
   return out;
 }
 
-// "P 1.2.0.7 -> 1.2.0.8, D 3.1.0.21"
+// "P 1.2.0.7 -> 1.2.0.8, D 3.1.0.21": the versions before and after, each
+// side only where it was recorded (a reflash does not read the old ones, a
+// failed operation leaves the new ones unknown).
 std::string VersionsText(const JournalEntry& entry) {
+  const TagVersions& before = entry.start.versionsBefore;
+  static const TagVersions kNone;
+  const TagVersions& after = entry.end ? entry.end->versionsAfter : kNone;
   std::set<std::string> tags;
-  for (const auto& [tag, version] : entry.start.versionsBefore) tags.insert(tag);
-  if (entry.end)
-    for (const auto& [tag, version] : entry.end->versionsAfter) tags.insert(tag);
+  for (const auto& [tag, version] : before) tags.insert(tag);
+  for (const auto& [tag, version] : after) tags.insert(tag);
+  auto of = [](const TagVersions& versions, const std::string& tag) {
+    auto found = versions.find(tag);
+    return found == versions.end() ? std::string("none") : found->second;
+  };
   std::string text;
   for (const std::string& tag : tags) {
-    auto before = entry.start.versionsBefore.find(tag);
-    const std::string was = before == entry.start.versionsBefore.end() ? "none" : before->second;
-    std::string now = was;
-    if (entry.end) {
-      auto after = entry.end->versionsAfter.find(tag);
-      now = after == entry.end->versionsAfter.end() ? "none" : after->second;
-    }
-    text += (text.empty() ? "" : ", ") + tag + " " + (now == was ? was : was + " -> " + now);
+    std::string versions = before.empty()  ? of(after, tag)
+                           : after.empty() ? of(before, tag)
+                           : of(before, tag) == of(after, tag)
+                               ? of(before, tag)
+                               : of(before, tag) + " -> " + of(after, tag);
+    text += (text.empty() ? "" : ", ") + tag + " " + versions;
   }
   return text;
 }

@@ -98,22 +98,26 @@ void MediaRunner::FullFormat(HostFileSet& files, bool writeFiles, const Manifest
 }
 
 void MediaRunner::Update(HostFileSet& files, const Manifest& manifest,
-                         bool assumeLaidOutReservation) {
+                         bool assumeLaidOutReservation, const std::string& laidOutKnown) {
   PhaseTrace trace;
   int status = ProgramUpdate(files, assumeLaidOutReservation, trace);
   // The library refuses a lone erased block at the bottom of the reserved
   // area without reading it, since a reservation raised by one block looks
   // the same in its table.  The assessment reads and compares; when it finds
   // an interrupted update, the update is finished with the laid-out
-  // reservation, as a plain `orvik update` promises.  Any other finding
-  // says which step helps (repair, the laid-out reservation, the reflash).
+  // reservation, as a plain `orvik update` promises; when the flash cannot
+  // tell, the journal may.  Any other finding says which step helps
+  // (repair, the laid-out reservation, the reflash).
   std::optional<host::SystemAreaAssessment> refusal;
   if (status == PROGRAM_MEDIA_SYSTEM_MISMATCH && !assumeLaidOutReservation) {
     refusal = host::AssessSystemArea();
-    if (refusal->verdict == host::SystemAreaVerdict::kInterruptedUpdate) {
-      events_.Line(
-          "The first block of the system area was left erased by the update that was cut off: "
-          "finishing that update.");
+    const bool journalTells =
+        refusal->verdict == host::SystemAreaVerdict::kUndecided && !laidOutKnown.empty();
+    if (refusal->verdict == host::SystemAreaVerdict::kInterruptedUpdate || journalTells) {
+      events_.Line(journalTells
+                       ? laidOutKnown + ": finishing that update with it."
+                       : "The first block of the system area was left erased by the update that "
+                         "was cut off: finishing that update.");
       refusal.reset();
       status = ProgramUpdate(files, true, trace);
     }

@@ -67,7 +67,12 @@ class MediaRunner {
   void FullFormat(HostFileSet& files, bool writeFiles, const Manifest* manifest);
   // OrvikProgramPelkMedia; with assumeLaidOutReservation, the update that
   // takes the configured reservation as the laid-out one (update_repair.h).
-  void Update(HostFileSet& files, const Manifest& manifest, bool assumeLaidOutReservation = false);
+  // laidOutKnown: why the configured reservation is known to be the
+  // laid-out one (the journal's record of an update on this player that did
+  // not finish), "" when nothing tells: a refusal the flash alone cannot
+  // place is then finished with it, saying why.
+  void Update(HostFileSet& files, const Manifest& manifest, bool assumeLaidOutReservation = false,
+              const std::string& laidOutKnown = {});
   // OrvikQuickFormatPelk.
   void QuickFormat(bool sizeFromRegistry);
   // OrvikFatEraseDataArea.
