@@ -106,20 +106,26 @@ void MediaRunner::Update(HostFileSet& files, const Manifest& manifest,
   // the same in its table.  The assessment reads and compares; when it finds
   // an interrupted update, the update is finished with the laid-out
   // reservation, as a plain `orvik update` promises; when the flash cannot
-  // tell, the journal may.  Any other finding says which step helps
-  // (repair, the laid-out reservation, the reflash).
+  // tell, the journal may: when it names the reservation the player's last,
+  // unfinished update was started with, it decides without a read.  Any
+  // other finding says which step helps (repair, the laid-out reservation,
+  // the reflash).
   std::optional<host::SystemAreaAssessment> refusal;
   if (status == PROGRAM_MEDIA_SYSTEM_MISMATCH && !assumeLaidOutReservation) {
-    refusal = host::AssessSystemArea();
-    const bool journalTells =
-        refusal->verdict == host::SystemAreaVerdict::kUndecided && !laidOutKnown.empty();
-    if (refusal->verdict == host::SystemAreaVerdict::kInterruptedUpdate || journalTells) {
-      events_.Line(journalTells
-                       ? laidOutKnown + ": finishing that update with it."
-                       : "The first block of the system area was left erased by the update that "
-                         "was cut off: finishing that update.");
-      refusal.reset();
+    if (!laidOutKnown.empty()) {
+      // The journal tells what the flash cannot: the reservation is the
+      // one an update of this player was started with.
+      events_.Line(laidOutKnown + ": finishing that update with it.");
       status = ProgramUpdate(files, true, trace);
+    } else {
+      refusal = host::AssessSystemArea();
+      if (refusal->verdict == host::SystemAreaVerdict::kInterruptedUpdate) {
+        events_.Line(
+            "The first block of the system area was left erased by the update that was cut "
+            "off: finishing that update.");
+        refusal.reset();
+        status = ProgramUpdate(files, true, trace);
+      }
     }
   }
   if (status == PROGRAM_MEDIA_DONE) return;

@@ -69,8 +69,8 @@ class MediaRunner {
   // takes the configured reservation as the laid-out one (update_repair.h).
   // laidOutKnown: why the configured reservation is known to be the
   // laid-out one (the journal's record of an update on this player that did
-  // not finish), "" when nothing tells: a refusal the flash alone cannot
-  // place is then finished with it, saying why.
+  // not finish), "" when nothing tells: a refusal is then finished with it,
+  // saying why, before the flash is read to judge it.
   void Update(HostFileSet& files, const Manifest& manifest, bool assumeLaidOutReservation = false,
               const std::string& laidOutKnown = {});
   // OrvikQuickFormatPelk.
