@@ -81,14 +81,7 @@ class RecoveryTest : public ToolTest {
   }
 
   // A newer firmware set: the raw file's version trailer says 2.0.1.4.
-  std::string NewerSet() {
-    const std::string set = CopySamples("newer");
-    std::string raw = ReadFile(set + "/resources.bin");
-    raw[raw.size() - 2] = 4;
-    WriteFile(set + "/resources.bin", raw);
-    ResealSet(set + "/manifest.json");
-    return set + "/manifest.json";
-  }
+  std::string NewerSet() { return NewerSampleSet("newer"); }
 };
 
 // Follows the advice after a failure: runs the first command it suggests,
@@ -117,23 +110,10 @@ TEST_F(RecoveryTest, AnUpdateCutOffAnywhereIsRecoveredByTheToolsOwnAdvice) {
   const std::string base = scratch_ + "/base";
   fs::copy(player_, base, fs::copy_options::recursive);
 
-  // The update's transfers, counted from the player's own trace, and its
-  // first erase of a reserved block: a cut right there leaves the lone erased
-  // block that only a read tells from a reservation raised by one.
-  ProgramRun traced = Orvik({"-v", "update", "--manifest", manifest});
-  ASSERT_EQ(traced.exitCode, 0) << traced.err;
-  uint64_t transfers = 0, firstReservedErase = 0;
-  const std::regex numbered("player: #(\\d+) \\S+ \\d+ \\[([^\\]]*)\\]");
-  const std::regex reservedErase("flash erase block (\\d{3,})");
-  for (std::sregex_iterator it(traced.err.begin(), traced.err.end(), numbered);
-       it != std::sregex_iterator(); ++it) {
-    transfers = std::max<uint64_t>(transfers, std::stoull((*it)[1]));
-    const std::string frame = (*it)[2];
-    if (firstReservedErase == 0 && std::regex_match(frame, reservedErase))
-      firstReservedErase = std::stoull((*it)[1]);
-  }
+  const UpdateTransfers traced = TraceUpdate(manifest);
+  const uint64_t transfers = traced.count, firstReservedErase = traced.firstReservedErase;
   ASSERT_GT(transfers, 100u);
-  ASSERT_GT(firstReservedErase, 0u) << traced.err;
+  ASSERT_GT(firstReservedErase, 0u);
 
   // 60 cut points over the whole update with the `sweep` label, a few in
   // every test run; the erase frame, its answer and the next write always.

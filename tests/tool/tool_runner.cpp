@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 extern char** environ;
@@ -262,6 +263,37 @@ std::string ToolTest::CopySamples(const std::string& folder) {
     fs::copy_file(entry.path(), target + "/" + entry.path().filename().string(),
                   fs::copy_options::overwrite_existing);
   return target;
+}
+
+std::string ToolTest::NewerSampleSet(const std::string& folder, char build) {
+  const std::string set = CopySamples(folder);
+  std::string raw = ReadFile(set + "/resources.bin");
+  raw[raw.size() - 2] = build;
+  WriteFile(set + "/resources.bin", raw);
+  ResealSet(set + "/manifest.json");
+  return set + "/manifest.json";
+}
+
+ToolTest::UpdateTransfers ToolTest::TraceUpdate(const std::string& manifest,
+                                                const std::map<std::string, std::string>& env) {
+  const std::string kept = scratch_ + "/before-trace";
+  fs::remove_all(kept);
+  fs::copy(player_, kept, fs::copy_options::recursive);
+  ProgramRun traced = Orvik({"-v", "update", "--manifest", manifest}, env);
+  EXPECT_EQ(traced.exitCode, 0) << traced.err;
+  fs::remove_all(player_);
+  fs::rename(kept, player_);
+  UpdateTransfers transfers;
+  const std::regex numbered("player: #(\\d+) \\S+ \\d+ \\[([^\\]]*)\\]");
+  const std::regex reservedErase("flash erase block (\\d{3,})");
+  for (std::sregex_iterator it(traced.err.begin(), traced.err.end(), numbered);
+       it != std::sregex_iterator(); ++it) {
+    transfers.count = std::max<uint64_t>(transfers.count, std::stoull((*it)[1]));
+    const std::string frame = (*it)[2];
+    if (transfers.firstReservedErase == 0 && std::regex_match(frame, reservedErase))
+      transfers.firstReservedErase = std::stoull((*it)[1]);
+  }
+  return transfers;
 }
 
 std::string ToolTest::SampleTestKey() {

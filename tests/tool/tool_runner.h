@@ -76,6 +76,21 @@ class ToolTest : public ::testing::Test {
   // the tool, as the set's maker would (sign false: the signature dropped).
   void ResealSet(const std::string& manifest, bool sign = true);
   static std::string SampleTestKey();
+  // A copy of the sample set in scratch_/folder whose raw file's version
+  // trailer ends in `build` (the sample's is 3): a newer set from 4 up,
+  // resealed and signed.  Returns its manifest.
+  std::string NewerSampleSet(const std::string& folder, char build = 4);
+  // The transfers of an update of the test's player to the set, counted
+  // from the player's own trace (the player is put back as it was), and
+  // the first erase of a reserved block among them: a cut right there
+  // leaves the lone erased block that only a read tells from a reservation
+  // raised by one.
+  struct UpdateTransfers {
+    uint64_t count = 0;
+    uint64_t firstReservedErase = 0;
+  };
+  UpdateTransfers TraceUpdate(const std::string& manifest,
+                              const std::map<std::string, std::string>& env = {});
 
   // The tool's configuration folder for the test (XDG_CONFIG_HOME): its
   // trust folder holds the sample test key, as an owner would install it.

@@ -41,7 +41,7 @@ std::string Command(const Session& session, std::vector<std::string> words) {
   return ShellJoin(words);
 }
 
-const char* kNothingWritten = "Nothing was written: the player is as it was.";
+const char* const kNothingWritten = kPlayerUntouched;
 
 // Files whose version words were not all written: the update writes them
 // after the file's blocks, so one cut off between leaves them missing (flash

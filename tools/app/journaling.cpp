@@ -72,7 +72,8 @@ int RunJournaled(OperationContext& context, const JournalTarget& target, const J
     EndRecordOf(context, writer, id, end);
     return exitCode;
   } catch (const ToolError& failure) {
-    end.outcome = failure.problem().code == "interrupted" || InterruptRequested()
+    end.outcome = failure.problem().LeftPlayerUntouched() ? JournalOutcome::kRefused
+                  : failure.problem().code == "interrupted" || InterruptRequested()
                       ? JournalOutcome::kInterrupted
                       : JournalOutcome::kFailed;
     end.message = failure.problem().message;
@@ -93,6 +94,7 @@ std::optional<JournalEntry> LastUnfinishedUpdate(const Session& session) {
     const JournalEntry& entry = *it;
     if (entry.start.target.player != key) continue;
     if (entry.start.operation != "update" && entry.start.operation != "reflash") continue;
+    if (entry.end && entry.end->outcome == JournalOutcome::kRefused) continue;  // wrote nothing
     if (entry.end && entry.end->outcome == JournalOutcome::kDone) return std::nullopt;
     return entry;
   }
