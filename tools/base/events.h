@@ -34,6 +34,9 @@ struct Destruction {
   std::string lost;         // "every file on the player's volume"
   std::string backupHint;   // the backup command to offer, empty when nothing needs one
   std::string target = {};  // "simulated player in DIR"
+  // The backup already made of what is lost ("" when none): a face names
+  // it beside the question.
+  std::string backupMade = {};
 };
 
 class Events {

@@ -89,6 +89,11 @@ Sha256Digest Sha256(std::span<const uint8_t> bytes) {
 
 std::string Sha256Hex(std::span<const uint8_t> bytes) { return ToHex(Sha256(bytes)); }
 
+void StrongRandomBytes(std::span<uint8_t> out) {
+  EnsureReady();
+  gcry_randomize(out.data(), out.size(), GCRY_STRONG_RANDOM);
+}
+
 Ed25519KeyPair GenerateEd25519KeyPair() {
   EnsureReady();
   Sexp parameters;

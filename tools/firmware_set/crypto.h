@@ -24,6 +24,11 @@ struct Ed25519KeyPair {
   Ed25519PublicKey publicKey{};
 };
 
+// Bytes from the system's strong random source (libgcrypt's), for secrets
+// such as a per-run access token.  Throws ToolError ("crypto") when
+// libgcrypt cannot start.
+void StrongRandomBytes(std::span<uint8_t> out);
+
 // A new key pair from the system's strong random source.  Throws ToolError
 // ("crypto") when libgcrypt fails.
 Ed25519KeyPair GenerateEd25519KeyPair();
