@@ -17,7 +17,8 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -Wl,-Bstati
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 # Test programs run under Wine (scripts/windows/run_wine_tests.sh prepares it).
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
-# The header-only packages (JSON, command line, formatting) come from the build machine.
+# The header-only packages (JSON, command line, formatting, Boost) come from the build machine.
 set(nlohmann_json_DIR "${CMAKE_CURRENT_LIST_DIR}/windows/nlohmann_json" CACHE PATH "")
 set(CLI11_DIR "${CMAKE_CURRENT_LIST_DIR}/windows/CLI11" CACHE PATH "")
 set(fmt_DIR "${CMAKE_CURRENT_LIST_DIR}/windows/fmt" CACHE PATH "")
+set(Boost_DIR "${CMAKE_CURRENT_LIST_DIR}/windows/Boost" CACHE PATH "")

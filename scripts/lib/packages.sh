@@ -3,9 +3,13 @@
 # What building and testing needs.
 ORVIK_TEST_PACKAGES=(
   cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libcli11-dev libfmt-dev libgcrypt20-dev dosfstools mtools srecord help2man
-  pkgconf
+  nlohmann-json3-dev libcli11-dev libfmt-dev libgcrypt20-dev libboost1.81-dev dosfstools mtools
+  srecord help2man pkgconf
 )
+
+# What the browser tests of `orvik gui` need beyond that (tests/browser/setup.sh;
+# node and npm come from the machine when it has them, else from Debian).
+ORVIK_BROWSER_PACKAGES=(chromium)
 
 # What scripts/package-check needs beyond that: cpack's Debian generator
 # (dpkg-shlibdeps from dpkg-dev, file).  It also installs lintian when it can.

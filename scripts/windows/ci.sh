@@ -37,7 +37,8 @@ have_wine32() { dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "
 step "packages"
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 googletest wine wine64)
-have_tools && packages+=(nlohmann-json3-dev libcli11-dev libfmt-dev libgcrypt-mingw-w64-dev)
+have_tools && packages+=(nlohmann-json3-dev libcli11-dev libfmt-dev libboost1.81-dev
+  libgcrypt-mingw-w64-dev)
 ensure_packages "${packages[@]}"
 if [ "$wine32" = 1 ] && ! have_wine32; then
   if [ "$(id -u)" -eq 0 ]; then

@@ -1,0 +1,147 @@
+#include "web/operation_plans.h"
+
+#include <ctime>
+#include <filesystem>
+#include <functional>
+
+#include "app/operations.h"
+#include "base/tool_error.h"
+#include "web/player_reads.h"
+#include "web/restore_step.h"
+
+namespace orvik::tool::web {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Events passed on, with the backup already made named beside the question.
+class BackedUpEvents : public Events {
+ public:
+  BackedUpEvents(Events& inner, std::string backup) : inner_(inner), backup_(std::move(backup)) {}
+  void Line(std::string_view text = {}) override { inner_.Line(text); }
+  void Field(std::string_view label, std::string_view value, int width = 16) override {
+    inner_.Field(label, value, width);
+  }
+  void Step(std::string_view text) override { inner_.Step(text); }
+  void Warn(std::string_view text) override { inner_.Warn(text); }
+  std::string Paint(Style style, std::string_view text) const override {
+    return inner_.Paint(style, text);
+  }
+  bool Verbose() const override { return inner_.Verbose(); }
+  void Progress(const ProgressUpdate& update) override { inner_.Progress(update); }
+  void Confirm(const Destruction& destruction) override {
+    Destruction noted = destruction;
+    noted.backupMade = backup_;
+    noted.backupHint.clear();
+    inner_.Confirm(noted);
+  }
+
+ private:
+  Events& inner_;
+  std::string backup_;
+};
+
+using Work = std::function<int(OperationContext&)>;
+
+// Runs one step of a plan in a context of its own and files its result
+// under name in the plan's result; a failure names the step.
+int RunPlanStep(OperationContext& context, Events& events, const std::string& name,
+                const Work& work) {
+  Settings settings = context.settings;
+  settings.announceTarget = context.target.is_null();
+  nlohmann::json result = nlohmann::json::object();
+  OperationContext step{events, settings, result, context.target};
+  try {
+    const int code = work(step);
+    context.result[name] = result;
+    return code;
+  } catch (ToolError& failure) {
+    context.result[name] = result;
+    failure.problem().details["step"] = name;
+    throw;
+  }
+}
+
+// The backup before a reflash: false when there was no volume to save.
+bool BackUpBeforeReflash(OperationContext& context, const std::string& file) {
+  try {
+    RunPlanStep(context, context.events, "backup",
+                [&](OperationContext& step) { return RunBackup(step, file); });
+    context.result["backupFile"] = file;
+    return true;
+  } catch (ToolError& failure) {
+    // A volume too damaged to read holds nothing a backup could save.
+    if (failure.problem().code != "no-volume") throw;
+    context.events.Line("There is no readable file system to back up: going on without a backup.");
+    return false;
+  }
+}
+
+int ReflashKeepingFiles(OperationContext& context, const OperationRequest& request) {
+  const std::string file = request.file.empty() ? NewBackupName() : request.file;
+  const bool saved = BackUpBeforeReflash(context, file);
+  BackedUpEvents noted(context.events, saved ? file : std::string());
+  ReflashOptions options;
+  options.manifest = request.manifest;
+  const int code = RunPlanStep(context, noted, "reflash",
+                               [&](OperationContext& step) { return RunReflash(step, options); });
+  if (!saved) return code;
+  context.events.Line("Putting the files back from " + file);
+  return RunPlanStep(context, context.events, "restore",
+                     [&](OperationContext& step) { return RestoreBackup(step, file); });
+}
+
+// The update keeps the files, so the terminal does not ask before it; the
+// page asks all the same before firmware is written (an owner clicking a
+// button expects to say yes to what it changes), but not when the versions
+// show there is nothing to write.
+int UpdateAfterAsking(OperationContext& context, const OperationRequest& request) {
+  const nlohmann::json versions = RunCollected(context.settings, [&](OperationContext& look) {
+    return RunVersions(look, request.manifest);
+  });
+  if (versions["exitCode"] != kExitNothingToDo)
+    Confirm(context, TargetText(context.settings.Target()),
+            {"orvik update", "write the newer firmware of the set " + request.manifest,
+             "nothing: the files on the player stay (its firmware is replaced)", ""});
+  UpdateOptions options;
+  options.manifest = request.manifest;
+  return RunUpdate(context, options);
+}
+
+}  // namespace
+
+std::string NewBackupName() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+#ifdef _WIN32
+  gmtime_s(&utc, &now);
+#else
+  gmtime_r(&now, &utc);
+#endif
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
+  std::string name = std::string("player-backup-") + stamp + ".img";
+  for (int n = 2; fs::exists(name); ++n)
+    name = std::string("player-backup-") + stamp + "-" + std::to_string(n) + ".img";
+  return name;
+}
+
+int RunPlan(OperationContext& context, const OperationRequest& request) {
+  const std::string& name = request.name;
+  if (name == "update") return UpdateAfterAsking(context, request);
+  if (name == "fix") return RunFix(context, FixOptions{request.manifest, false});
+  if (name == "backup") {
+    const std::string file = request.file.empty() ? NewBackupName() : request.file;
+    return RunBackup(context, file);
+  }
+  if (name == "restore") return RestoreBackup(context, request.file);
+  if (name == "reflash" && request.backupFirst) return ReflashKeepingFiles(context, request);
+  if (name == "reflash") {
+    ReflashOptions options;
+    options.manifest = request.manifest;
+    return RunReflash(context, options);
+  }
+  Fail("usage", "There is no operation " + name + ".");
+}
+
+}  // namespace orvik::tool::web
