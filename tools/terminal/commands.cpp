@@ -15,6 +15,7 @@ void RegisterCommands(CommandTable& table, CLI::App& app) {
   RegisterReserveCommand(table, app);
   RegisterManifestCommands(table, app);
   RegisterHistoryCommand(table, app);
+  RegisterGuiCommand(table, app);
   RegisterSimCommands(table, app);
 }
 

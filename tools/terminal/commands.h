@@ -22,6 +22,8 @@ void RegisterBlocksCommand(CommandTable& table, CLI::App& app);
 void RegisterBackupCommand(CommandTable& table, CLI::App& app);
 void RegisterVerifyCommand(CommandTable& table, CLI::App& app);
 void RegisterCheckCommands(CommandTable& table, CLI::App& app);
+// `orvik gui`: the same on a local web page (tools/web).
+void RegisterGuiCommand(CommandTable& table, CLI::App& app);
 
 // --- firmware and formats: versions, update, reflash; quick-format,
 // full-format, erase-data -----------------------------------------------------
