@@ -19,11 +19,12 @@ OperationDesk::~OperationDesk() {
 nlohmann::json OperationDesk::Read(Look what, const std::string& manifest) {
   std::unique_lock<std::timed_mutex> player(player_, std::defer_lock);
   // Another read finishes soon; an operation may take minutes: the page is
-  // told at once, and reads again when the operation ends.
-  while (!player.try_lock_for(std::chrono::milliseconds(50))) {
+  // told at once, and reads again when the operation ends.  An operation
+  // counts from its start, before its worker holds the player.
+  do {
     std::lock_guard<std::mutex> lock(state_);
     if (!running_.empty()) throw DeskBusy(running_);
-  }
+  } while (!player.try_lock_for(std::chrono::milliseconds(50)));
   switch (what) {
     case Look::kState:
       return ReadState(settings_, manifest);
@@ -66,7 +67,9 @@ void OperationDesk::Work(uint64_t id, const OperationRequest& request) {
   std::lock_guard<std::mutex> lock(state_);
   running_.clear();
   last_ = end;
-  hub_.Publish(end["error"].is_null() ? "result" : "failure", std::move(end));
+  // The type is read before the end is moved into the event.
+  const std::string type = end["error"].is_null() ? "result" : "failure";
+  hub_.Publish(type, std::move(end));
   hub_.EndOperation();
 }
 
