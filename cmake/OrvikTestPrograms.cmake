@@ -29,6 +29,7 @@ set(ORVIK_POSIX_ONLY_TESTS
     socket_device/fake_socket_device.cpp    # sockets, poll
     socket_device/socket_device_test.cpp    # setenv
     tool/device_test.cpp                    # posix_spawn
+    tool/gui_test.cpp                       # posix_spawn, a served page
     tool/observations_test.cpp              # sys/stat.h
     tool/startup_test.cpp                   # signals, served players
     tool/tool_runner.cpp                    # fork, pseudo-terminals
