@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "app/operations.h"
+#include "base/shell_quote.h"
 #include "base/tool_error.h"
 #include "web/player_reads.h"
 #include "web/restore_step.h"
@@ -87,7 +88,10 @@ int ReflashKeepingFiles(OperationContext& context, const OperationRequest& reque
                                [&](OperationContext& step) { return RunReflash(step, options); });
   if (!saved) return code;
   context.events.Line("Putting the files back from " + file);
-  return RunPlanStep(context, context.events, "restore",
+  // The owner agreed to the whole plan with the reflash's question: the
+  // restore of the files just saved does not ask again.
+  AgreedEvents agreed(context.events);
+  return RunPlanStep(context, agreed, "restore",
                      [&](OperationContext& step) { return RestoreBackup(step, file); });
 }
 
@@ -124,6 +128,21 @@ std::string NewBackupName() {
   for (int n = 2; fs::exists(name); ++n)
     name = std::string("player-backup-") + stamp + "-" + std::to_string(n) + ".img";
   return name;
+}
+
+std::string TerminalCommand(const OperationRequest& request, const TargetOptions& target) {
+  std::vector<std::string> words = {"orvik", request.name};
+  if (!request.manifest.empty()) words.insert(words.end(), {"--manifest", request.manifest});
+  if (request.name == "backup" && !request.file.empty())
+    words.insert(words.end(), {"--output", request.file});
+  if (request.name == "restore") words.insert(words.end(), {"--input", request.file});
+  if (target.device)
+    words.push_back("--device");
+  else
+    words.insert(words.end(), {"--player", target.playerDir});
+  if (target.instance >= 0)
+    words.insert(words.end(), {"--instance", std::to_string(target.instance)});
+  return ShellJoin(words);
 }
 
 int RunPlan(OperationContext& context, const OperationRequest& request) {

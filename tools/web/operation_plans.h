@@ -15,6 +15,11 @@ namespace orvik::tool::web {
 // throws ToolError, as every operation does.
 int RunPlan(OperationContext& context, const OperationRequest& request);
 
+// The terminal's command for what the request runs on target ("orvik update
+// --manifest M --player P"): a failure's advice to run it again names it,
+// so that the page and the terminal give the same words.
+std::string TerminalCommand(const OperationRequest& request, const TargetOptions& target);
+
 // player-backup-YYYYMMDD-HHMMSS.img in the current folder, not yet there.
 std::string NewBackupName();
 

@@ -77,7 +77,9 @@ nlohmann::json OperationDesk::RunOne(uint64_t id, const OperationRequest& reques
   WebEvents events(hub_, questions_, answerTime_);
   nlohmann::json result = nlohmann::json::object();
   nlohmann::json target = nullptr;
-  OperationContext context{events, settings_, result, target};
+  Settings settings = settings_;
+  settings.commandLine = TerminalCommand(request, settings.Target());
+  OperationContext context{events, settings, result, target};
   nlohmann::json error = nullptr;
   int exitCode = kExitFailed;
   try {
