@@ -7,8 +7,8 @@
 # ORVIK_BROWSER_TESTS_REQUIRED=1, which makes a missing piece a failure).
 #   run.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
-build_dir=$1
-source_dir=$2
+build_dir=$(cd "$1" && pwd)
+source_dir=$(cd "$2" && pwd)
 here=$source_dir/tests/browser
 
 # Skipped where a piece is missing, unless the run requires them (CI).

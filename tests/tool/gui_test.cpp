@@ -104,15 +104,15 @@ class GuiTest : public ToolTest {
   // asks, and returns its end event ("result" or "failure").
   nlohmann::json RunOperation(EventReader& events, const std::string& name,
                               const nlohmann::json& options) {
-    const size_t ended = events.Events("result").size() + events.Events("failure").size();
     const Answer started = Post("/api/operations/" + name, options);
     EXPECT_EQ(started.status, 202) << started.body;
+    const nlohmann::json id = started.Json()["id"];
     size_t answered = events.Events("question").size();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
     while (std::chrono::steady_clock::now() < deadline) {
-      std::vector<nlohmann::json> ends = events.Events("result");
-      for (const nlohmann::json& failure : events.Events("failure")) ends.push_back(failure);
-      if (ends.size() > ended) return ends.back();
+      for (const char* type : {"result", "failure"})
+        for (const nlohmann::json& end : events.Events(type))
+          if (end["id"] == id) return end;
       const std::vector<nlohmann::json> questions = events.Events("question");
       if (questions.size() > answered) {
         EXPECT_EQ(Post("/api/answer", {{"question", questions.back()["id"]}, {"yes", true}}).status,
@@ -122,7 +122,7 @@ class GuiTest : public ToolTest {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     ADD_FAILURE() << name << " did not end";
-    return nullptr;
+    return nlohmann::json::object();
   }
 
   // A firmware set newer than the sample: its raw file says 2.0.1.4.

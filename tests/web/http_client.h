@@ -1,6 +1,7 @@
 // A small HTTP client for the tests of the page's server: one request per
 // connection, written as raw text (so that a test can send what no browser
-// would) and the answer read with Beast's parser.
+// would) and the answer read with Beast's parser (of an event stream, only
+// its head).
 #pragma once
 
 #include <boost/asio.hpp>
@@ -40,11 +41,14 @@ inline Answer SendRaw(unsigned port, const std::string& text,
   beast::flat_buffer buffer;
   http::response_parser<http::string_body> parser;
   parser.body_limit(64 * 1024 * 1024);
-  http::read(stream, buffer, parser, error);
-  if (error && !parser.is_header_done()) return answer;
+  http::read_header(stream, buffer, parser, error);
+  if (error) return answer;
   answer.status = static_cast<int>(parser.get().result_int());
   for (const auto& field : parser.get())
     answer.headers[std::string(field.name_string())] = std::string(field.value());
+  // An event stream goes on until the server ends: its head is the answer.
+  if (answer.headers["Content-Type"] == "text/event-stream") return answer;
+  http::read(stream, buffer, parser, error);
   answer.body = parser.get().body();
   return answer;
 }
