@@ -10,10 +10,9 @@
 #include <fmt/format.h>
 
 #include <chrono>
-#include <ctime>
-#include <filesystem>
 #include <functional>
 
+#include "app/backup_name.h"
 #include "app/examination.h"
 #include "app/journaling.h"
 #include "app/operations.h"
@@ -23,25 +22,6 @@
 
 namespace orvik::tool {
 namespace {
-
-namespace fs = std::filesystem;
-
-// player-backup-20261209-081500.img in the current folder, not yet there.
-std::string NewBackupName() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &now);
-#else
-  gmtime_r(&now, &utc);
-#endif
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
-  std::string name = std::string("player-backup-") + stamp + ".img";
-  for (int n = 2; fs::exists(name); ++n)
-    name = std::string("player-backup-") + stamp + "-" + std::to_string(n) + ".img";
-  return name;
-}
 
 // Runs one step as the operation runs on its own, under the question fix
 // already asked.

@@ -1,9 +1,8 @@
 #include "web/operation_plans.h"
 
-#include <ctime>
-#include <filesystem>
 #include <functional>
 
+#include "app/backup_name.h"
 #include "app/operations.h"
 #include "base/shell_quote.h"
 #include "base/tool_error.h"
@@ -12,8 +11,6 @@
 
 namespace orvik::tool::web {
 namespace {
-
-namespace fs = std::filesystem;
 
 // Events passed on, with the backup already made named beside the question.
 class BackedUpEvents : public Events {
@@ -113,22 +110,6 @@ int UpdateAfterAsking(OperationContext& context, const OperationRequest& request
 }
 
 }  // namespace
-
-std::string NewBackupName() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &now);
-#else
-  gmtime_r(&now, &utc);
-#endif
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
-  std::string name = std::string("player-backup-") + stamp + ".img";
-  for (int n = 2; fs::exists(name); ++n)
-    name = std::string("player-backup-") + stamp + "-" + std::to_string(n) + ".img";
-  return name;
-}
 
 std::string TerminalCommand(const OperationRequest& request, const TargetOptions& target) {
   std::vector<std::string> words = {"orvik", request.name};

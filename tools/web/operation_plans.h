@@ -20,7 +20,4 @@ int RunPlan(OperationContext& context, const OperationRequest& request);
 // so that the page and the terminal give the same words.
 std::string TerminalCommand(const OperationRequest& request, const TargetOptions& target);
 
-// player-backup-YYYYMMDD-HHMMSS.img in the current folder, not yet there.
-std::string NewBackupName();
-
 }  // namespace orvik::tool::web
