@@ -12,7 +12,8 @@
 #  6. builds orvik.exe (the host tool with its simulated player, linked with
 #     libgcrypt, whose DLLs are copied beside it) once tools/ has sources, and
 #     runs a few commands on a simulated player under Wine, the check of the
-#     signed sample set among them.
+#     signed sample set among them, and `orvik gui` (scripts/windows/
+#     gui_under_wine.sh), its page and the player's state fetched with curl.
 #
 # ORVIK_WINE32: 1 installs the 32-bit Wine (i386 packages) and runs the 32-bit
 # tests, 0 never runs them, auto (the default) runs them when it is installed.
@@ -35,16 +36,53 @@ have_tools() { [ -n "$(find tools -name '*.cpp' -print -quit 2>/dev/null)" ]; }
 have_wine32() { dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "ok installed"; }
 
 step "packages"
-packages=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+packages=(cmake ninja-build curl g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 googletest wine wine64)
 have_tools && packages+=(nlohmann-json3-dev libcli11-dev libfmt-dev libboost1.81-dev
   libgcrypt-mingw-w64-dev)
 ensure_packages "${packages[@]}"
+# A 32-bit Wine needs a kernel that runs 32-bit programs (IA-32 emulation).
+# Some virtual machines' kernels do not: there the 32-bit Wine cannot start,
+# and once installed it would take `wine` over from the 64-bit one.  The
+# probe is the smallest 32-bit program, a call of exit(0).
+kernel_runs_32bit() {
+  local probe status=0
+  probe=$(mktemp)
+  printf '\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\x31\xdb\xb8\x01\x00\x00\x00\xcd\x80' >"$probe"
+  chmod +x "$probe"
+  "$probe" 2>/dev/null || status=$?
+  rm -f "$probe"
+  return $status
+}
+# The i386 packages must be the very versions of their amd64 twins.  An
+# index caught half-synced by its mirror leaves the i386 side without the
+# security updates the amd64 side has: then both sides are taken from the
+# release itself (-t CODENAME).  A few tries, a while apart, get past a
+# mirror in the middle of its sync.
+install_wine32() {
+  local codename
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  dpkg --add-architecture i386
+  for try in 1 2 3; do
+    apt-get update -qq || true
+    if DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+      wine32:i386 ||
+      DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        -t "$codename" wine32:i386 libgstreamer-plugins-base1.0-0:i386; then
+      return 0
+    fi
+    echo "wine32:i386 not installed (try $try of 3); trying again in $((try * 30)) s"
+    sleep $((try * 30))
+  done
+  return 1
+}
 if [ "$wine32" = 1 ] && ! have_wine32; then
-  if [ "$(id -u)" -eq 0 ]; then
-    dpkg --add-architecture i386
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wine32:i386
+  if ! kernel_runs_32bit; then
+    echo "This machine's kernel does not run 32-bit programs: no 32-bit Wine is installed."
+    not_done+=("32-bit tests under Wine (this machine's kernel runs no 32-bit programs)")
+    wine32=0
+  elif [ "$(id -u)" -eq 0 ]; then
+    install_wine32 || { echo "could not install wine32:i386" >&2; exit 1; }
   else
     echo "ORVIK_WINE32=1 needs root to install wine32:i386" >&2
     exit 1
@@ -52,7 +90,7 @@ if [ "$wine32" = 1 ] && ! have_wine32; then
 fi
 tool=${ORVIK_WINDOWS_TOOL:-1}
 run32=false
-if [ "$wine32" != 0 ] && have_wine32; then run32=true; fi
+if [ "$wine32" != 0 ] && have_wine32 && kernel_runs_32bit; then run32=true; fi
 
 step "64-bit Windows: orvik.dll and the test programs"
 cmake --preset win64
@@ -125,6 +163,13 @@ if have_tools && [ "$tool" != 0 ]; then
         failures+=("orvik.exe $command under Wine")
       fi
     done
+    # orvik gui under Wine, its page fetched from this side (Winsock on
+    # Wine is the host's sockets, so 127.0.0.1 is the same address).
+    if scripts/windows/gui_under_wine.sh "$exe" "$player"; then
+      echo "orvik gui: served the page and the player's state"
+    else
+      failures+=("orvik.exe gui under Wine")
+    fi
   else
     failures+=("orvik.exe build")
   fi
