@@ -182,6 +182,12 @@ TEST_F(HostFilesTest, EndlessOrPipedInputIsWrittenInBoundedMemory) {
       Orvik({"card", "read", "--block", "8", "--count", "1", "--out", scratch_ + "/b"}).exitCode,
       0);
   EXPECT_EQ(ReadFile(scratch_ + "/b")[0], '\x5A');
+  // Both writes changed the card: the journal holds them, newest first.
+  std::vector<std::string> journaled;
+  const nlohmann::json history = OrvikJson({"history"}, 0);
+  for (const nlohmann::json& entry : history["result"]["entries"])
+    journaled.push_back(entry.value("operation", "") + " " + entry.value("state", ""));
+  EXPECT_EQ(journaled, (std::vector<std::string>{"card-write done", "card-write failed"}));
 }
 
 TEST_F(HostFilesTest, ARegularInputIsSizedBeforeAnythingIsSent) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <vector>
 
+#include "app/journaling.h"
 #include "app/operation.h"
 #include "app/operations.h"
 #include "base/host_file.h"
@@ -88,6 +89,17 @@ bool ConfirmCard(OperationContext& context, const OpenCard& open, const std::str
   }
   Confirm(context, "card in the " + TargetText(open.session->Options()), {command, what, lost, ""});
   return false;
+}
+
+// The work of card erase and card format, once asked (defined below).
+int EraseCard(OperationContext& context, const CardOptions& options, OpenCard& open);
+int FormatCard(OperationContext& context, const CardOptions& options, OpenCard& open);
+
+// The journal's start of a card operation (it changes the player's card).
+JournalStart Started(const char* operation) {
+  JournalStart start;
+  start.operation = operation;
+  return start;
 }
 
 // A regular file to write: not empty, and whole blocks unless --pad.
@@ -273,16 +285,19 @@ int RunCardWrite(OperationContext& context, const CardOptions& options) {
           context, open, "orvik card write", what,
           fmt::format("what card blocks {} to {} hold", options.block, options.block + count - 1)))
     return kExitDone;
-  InterruptGuard guard;
-  const uint64_t written = StreamToCard(context, options, input, count);
-  open.session->Close();
-  context.result["written"] = {{"firstBlock", options.block},
-                               {"blocks", written},
-                               {"file", options.file},
-                               {"stream", !input.regular}};
-  context.events.Line(fmt::format("Wrote {} blocks from {} to the card from block {}.", written,
-                                  options.file, options.block));
-  return kExitDone;
+  return RunJournaled(
+      context, *open.session, Started("card-write"), [&](TagVersions*, std::string*) {
+        InterruptGuard guard;
+        const uint64_t written = StreamToCard(context, options, input, count);
+        open.session->Close();
+        context.result["written"] = {{"firstBlock", options.block},
+                                     {"blocks", written},
+                                     {"file", options.file},
+                                     {"stream", !input.regular}};
+        context.events.Line(fmt::format("Wrote {} blocks from {} to the card from block {}.",
+                                        written, options.file, options.block));
+        return kExitDone;
+      });
 }
 
 int RunCardErase(OperationContext& context, const CardOptions& options) {
@@ -290,7 +305,6 @@ int RunCardErase(OperationContext& context, const CardOptions& options) {
     Fail("usage", "orvik card erase needs to be told what to erase.", {},
          "Give --block N (with --count K), --file-system, or --all.");
   OpenCard open = OpenWithCard(context, options.drive);
-  Events& console = context.events;
   const std::string what =
       options.all ? std::string("erase every block")
       : options.fileSystem
@@ -302,6 +316,15 @@ int RunCardErase(OperationContext& context, const CardOptions& options) {
           context, open, "orvik card erase", what,
           options.all || options.fileSystem ? "every file on the card" : "what those blocks hold"))
     return kExitDone;
+  return RunJournaled(
+      context, *open.session, Started("card-erase"),
+      [&](TagVersions*, std::string*) { return EraseCard(context, options, open); });
+}
+
+namespace {
+
+int EraseCard(OperationContext& context, const CardOptions& options, OpenCard& open) {
+  Events& console = context.events;
   InterruptGuard guard;
   double progress = 0.0;  // the library's own counter for the bulk erases
   if (options.all || options.fileSystem) {
@@ -342,12 +365,8 @@ int RunCardErase(OperationContext& context, const CardOptions& options) {
   return kExitDone;
 }
 
-int RunCardFormat(OperationContext& context, const CardOptions& options) {
-  OpenCard open = OpenWithCard(context, options.drive);
+int FormatCard(OperationContext& context, const CardOptions& options, OpenCard& open) {
   Events& console = context.events;
-  if (ConfirmCard(context, open, "orvik card format", "write an empty FAT volume",
-                  "every file on the card"))
-    return kExitDone;
   InterruptGuard guard;
   double progress = 0.0;
   WorkBar bar(console, "Formatting card");
@@ -374,6 +393,18 @@ int RunCardFormat(OperationContext& context, const CardOptions& options) {
                fmt::format(": one {} partition of {} blocks.", fat16 ? "FAT16" : "FAT12",
                            open.card.capacityBlocks - 1));
   return kExitDone;
+}
+
+}  // namespace
+
+int RunCardFormat(OperationContext& context, const CardOptions& options) {
+  OpenCard open = OpenWithCard(context, options.drive);
+  if (ConfirmCard(context, open, "orvik card format", "write an empty FAT volume",
+                  "every file on the card"))
+    return kExitDone;
+  return RunJournaled(
+      context, *open.session, Started("card-format"),
+      [&](TagVersions*, std::string*) { return FormatCard(context, options, open); });
 }
 
 }  // namespace orvik::tool
