@@ -32,9 +32,9 @@ set(ORVIK_POSIX_ONLY_TESTS
     tool/host_files_test.cpp                # named pipes, poll, signals
     tool/observations_test.cpp              # sys/stat.h
     tool/player_folder_test.cpp             # named pipes, symbolic links
+    tool/restore_test.cpp                   # named pipes, mtools
     tool/startup_test.cpp                   # signals, served players
     tool/tool_runner.cpp                    # fork, pseudo-terminals
-    tool/volume_image_test.cpp              # named pipes, mtools
     transport/open_report_test.cpp)         # sockets, setenv
 
 # Sets out_var to TRUE when the program of tests/<name> is to be built.

@@ -1,6 +1,6 @@
 // What a sector that no written page holds is in a volume image: the one
 // convention of every image the tool writes (`orvik backup`, `orvik sim
-// export-fat`) and takes (`orvik sim import-fat`, a restore).
+// export-fat`) and takes (`orvik restore`).
 //
 // It is 0xFF, what the player itself reads there.  An erased page inside a
 // mapped block reads as 0xFF straight from the cells, and a reader returns

@@ -33,6 +33,14 @@ BootSectorFields ReadBootSectorFields(const uint8_t* sector) {
   return fields;
 }
 
+bool BootSectorFields::LooksLikeFat() const {
+  const bool powerOfTwo =
+      sectorsPerCluster != 0 && (sectorsPerCluster & (sectorsPerCluster - 1)) == 0;
+  return signature && bytesPerSector == kSectorBytes && powerOfTwo && reservedSectors != 0 &&
+         (fatCount == 1 || fatCount == 2) && rootEntries != 0 && sectorsPerFat != 0 &&
+         totalSectors != 0;
+}
+
 std::optional<VolumeGeometry> ReadVolumeGeometry(LogicalVolume& volume, std::string* error) {
   uint8_t sector[kSectorBytes];
   if (!volume.ReadSector(0, sector))
@@ -75,6 +83,16 @@ std::vector<std::string> GeometryDifferences(const BootSectorFields& volume,
                             std::to_string(image.*field.value) + ", the player's volume " +
                             std::to_string(volume.*field.value));
   return differences;
+}
+
+std::vector<std::string> GeometryDifferences(const VolumeGeometry& volume,
+                                             const BootSectorFields& image) {
+  if (volume.boot.signature) return GeometryDifferences(volume.boot, image);
+  BootSectorFields partition = image;
+  partition.totalSectors = volume.partitionSectors;
+  partition.hiddenSectors = volume.partitionStart;
+  partition.signature = true;
+  return GeometryDifferences(partition, image);
 }
 
 }  // namespace orvik::sim::inspect

@@ -28,6 +28,10 @@ struct BootSectorFields {
   uint32_t totalSectors = 0;
   uint32_t sectorsPerFat = 0;
   uint32_t hiddenSectors = 0;
+
+  // Holds the fields of a FAT12/FAT16 boot sector at all (a file that is no
+  // FAT volume image fails here).
+  bool LooksLikeFat() const;
 };
 
 BootSectorFields ReadBootSectorFields(const uint8_t* sector);
@@ -52,6 +56,11 @@ std::optional<VolumeGeometry> ReadVolumeGeometry(LogicalVolume& volume, std::str
 // ("sectors per cluster: the image has 4, the player's volume 32"); empty
 // when it fits.
 std::vector<std::string> GeometryDifferences(const BootSectorFields& volume,
+                                             const BootSectorFields& image);
+// The same against a volume whose own boot sector is missing (a restore
+// cut off before it wrote it back): only the partition it must fill is
+// known, its size and start.
+std::vector<std::string> GeometryDifferences(const VolumeGeometry& volume,
                                              const BootSectorFields& image);
 
 }  // namespace orvik::sim::inspect

@@ -5,9 +5,8 @@
 // whether that changes.  The sectors of a block outside the partition (the
 // master boot record and the hidden sectors) keep what the flash holds.
 //
-// The plan writes nothing: `orvik sim import-fat` stores the blocks straight
-// into a simulated flash (volume_import.h), and a writer through the
-// library can take the same plan.
+// The plan writes nothing: `orvik restore` writes the blocks through the
+// library (tools/player/volume_restore.h).
 #pragma once
 
 #include <cstdint>

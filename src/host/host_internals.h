@@ -27,6 +27,7 @@
 #include "firmware/version_words.h"
 #include "media/block_eraser.h"
 #include "media/block_status.h"
+#include "media/format_layout.h"
 #include "media/system_area.h"
 #include "media/update_recovery.h"
 #include "media/volume_block.h"
@@ -89,6 +90,12 @@ EraseResult EraseVolumeBlock(uint32_t block);
 // media::WriteVolumeBlock on drive 0.
 VolumeBlockResult WriteVolumeBlock(uint32_t block, uint16_t logicalField, const uint8_t* sectors,
                                    uint32_t sectorCount);
+// The volume a quick format would write, to tell before a reflash whether
+// a backup of today's volume fits the one it leaves.
+using media::BuildBootSector;
+using media::BuildMasterBootRecord;
+using media::PartitionSectors;
+using media::ReservedSectors;
 
 // --- The firmware update: why it refuses, and the update with options.
 using api::ProgramMedia;

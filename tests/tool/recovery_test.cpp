@@ -23,34 +23,7 @@ class RecoveryTest : public ToolTest {
     EXPECT_EQ(exported["result"]["eccFindings"], 0) << "a page's ECC does not match";
     return ReadFile(image);
   }
-
-  // A newer firmware set: the raw file's version trailer says 2.0.1.4.
-  std::string NewerSet() {
-    const std::string set = CopySamples("newer");
-    std::string raw = ReadFile(set + "/resources.bin");
-    raw[raw.size() - 2] = 4;
-    WriteFile(set + "/resources.bin", raw);
-    ResealSet(set + "/manifest.json");
-    return set + "/manifest.json";
-  }
 };
-
-// Follows the advice after a failure: runs the first command it suggests,
-// on a terminal that answers yes, until one succeeds or finds nothing left
-// to do (at most three).
-void FollowAdvice(const std::string& failure, const std::string& where) {
-  std::string output = failure;
-  for (int step = 0; step < 3; ++step) {
-    const std::vector<std::string> suggested = SuggestedCommands(output);
-    ASSERT_FALSE(suggested.empty()) << where << ": no command to follow in\n" << output;
-    ProgramRun run = RunInTerminal(suggested.front(), "y\n", {});
-    ASSERT_NE(run.exitCode, 64) << where << ": " << suggested.front() << "\n" << run.out;
-    if (run.exitCode == 0 || run.exitCode == 2) return;
-    output = run.out.substr(
-        run.out.find("what to do:") == std::string::npos ? 0 : run.out.find("what to do:"));
-  }
-  FAIL() << where << ": the advice did not recover the player";
-}
 
 TEST_F(RecoveryTest, AnUpdateCutOffAnywhereIsRecoveredByTheToolsOwnAdvice) {
   MakeReflashedPlayer();

@@ -100,6 +100,9 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    // Files a command names itself (fix's and reflash --keep-files' backups)
+    // land in the test's own folder.
+    if (chdir(scratch.c_str()) != 0) _exit(126);
     if (limits.fileBytes > 0) {
       const rlimit size{limits.fileBytes, limits.fileBytes};
       setrlimit(RLIMIT_FSIZE, &size);
@@ -303,8 +306,31 @@ std::string ToolTest::PutFilesOnTheVolume(const std::map<std::string, std::strin
         RunProgram("/usr/bin/mcopy", {"-D", "o", "-i", image, host, "::/" + name}, {}, scratch_);
     EXPECT_EQ(copied.exitCode, 0) << name << ": " << copied.err;
   }
-  EXPECT_EQ(OrvikJson({"--yes", "sim", "import-fat", image}, 0)["ok"], true);
+  EXPECT_EQ(OrvikJson({"--yes", "restore", "--input", image}, 0)["ok"], true);
   return image;
+}
+
+void FollowAdvice(const std::string& failure, const std::string& where) {
+  std::string output = failure;
+  for (int step = 0; step < 3; ++step) {
+    const std::vector<std::string> suggested = SuggestedCommands(output);
+    ASSERT_FALSE(suggested.empty()) << where << ": no command to follow in\n" << output;
+    ProgramRun run = RunInTerminal(suggested.front(), "y\n", {});
+    ASSERT_NE(run.exitCode, 64) << where << ": " << suggested.front() << "\n" << run.out;
+    if (run.exitCode == 0 || run.exitCode == 2) return;
+    output = run.out.substr(
+        run.out.find("what to do:") == std::string::npos ? 0 : run.out.find("what to do:"));
+  }
+  FAIL() << where << ": the advice did not recover the player";
+}
+
+std::string ToolTest::NewerSet() {
+  const std::string set = CopySamples("newer");
+  std::string raw = ReadFile(set + "/resources.bin");
+  raw[raw.size() - 2] = 4;
+  WriteFile(set + "/resources.bin", raw);
+  ResealSet(set + "/manifest.json");
+  return set + "/manifest.json";
 }
 
 std::string ToolTest::CopySamples(const std::string& folder) {

@@ -48,6 +48,11 @@ ProgramRun RunInTerminal(const std::string& line, const std::string& answer,
 // Every `orvik ...` command quoted in backticks in the text.
 std::vector<std::string> SuggestedCommands(const std::string& text);
 
+// Follows the advice after a failure: runs the first command it suggests,
+// on a terminal that answers yes, until one succeeds or finds nothing left
+// to do (at most three).
+void FollowAdvice(const std::string& failure, const std::string& where);
+
 class ToolTest : public ::testing::Test {
  public:
   static std::string ReadFile(const std::string& path);
@@ -84,9 +89,12 @@ class ToolTest : public ::testing::Test {
   // Puts files on the player's volume as a computer would: the volume
   // exported (`orvik sim export-fat`), the files copied into the image with
   // mtools (a name may hold folders, "MUSIC/ALBUM/Track 1.raw": mmd makes
-  // them), and the image imported (`orvik sim import-fat`).  Returns the
-  // image that was imported.
+  // them), and the image written back (`orvik restore`).  Returns the
+  // image that was restored.
   std::string PutFilesOnTheVolume(const std::map<std::string, std::string>& files);
+  // A newer firmware set than the sample: the raw file's version trailer
+  // says 2.0.1.4.
+  std::string NewerSet();
   // A copy of the sample firmware set in the scratch folder, to spoil.
   std::string CopySamples(const std::string& folder);
   // After a set's files or manifest were changed on purpose: its checksums

@@ -9,13 +9,11 @@
 // the files on the volume were backed up (or --no-backup said not to).
 #include <fmt/format.h>
 
-#include <chrono>
-#include <ctime>
-#include <filesystem>
 #include <functional>
 
 #include "app/examination.h"
 #include "app/journaling.h"
+#include "app/keep_files.h"
 #include "app/operations.h"
 #include "base/exit_codes.h"
 #include "base/shell_quote.h"
@@ -25,23 +23,6 @@ namespace orvik::tool {
 namespace {
 
 namespace fs = std::filesystem;
-
-// player-backup-20261209-081500.img in the current folder, not yet there.
-std::string NewBackupName() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &now);
-#else
-  gmtime_r(&now, &utc);
-#endif
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
-  std::string name = std::string("player-backup-") + stamp + ".img";
-  for (int n = 2; fs::exists(name); ++n)
-    name = std::string("player-backup-") + stamp + "-" + std::to_string(n) + ".img";
-  return name;
-}
 
 // Runs one step as the operation runs on its own, under the question fix
 // already asked.
@@ -65,6 +46,8 @@ int RunStep(OperationContext& context, FixStep step, const Examination& examinat
     }
     case FixStep::kQuickFormat:
       return RunQuickFormat(context, false);
+    case FixStep::kRestore:
+      return RunRestore(context, RestoreOptions{examination.health.restoreImage});
     case FixStep::kCardFormat:
       return RunCardFormat(context, CardOptions{});
   }
@@ -143,7 +126,9 @@ int RunFix(OperationContext& context, const FixOptions& options) {
   AgreedEvents agreed(events);
   Settings quiet = context.settings;
   quiet.announceTarget = false;
-  const JournalStart start{"fix", nullptr, {}, std::nullopt, backupFile};
+  // A fix that writes an image back carries it in its own record: cut off
+  // between its steps, the image is still known to be due.
+  const JournalStart start{"fix", nullptr, {}, std::nullopt, backupFile, health.restoreImage};
   RunJournaled(context, before.journalTarget, start, [&](TagVersions*, std::string*) {
     nlohmann::json steps = nlohmann::json::array();
     const size_t total = health.steps.size() + (backup ? 1 : 0);

@@ -38,6 +38,15 @@ struct OutputFile {
 
 int RunBackup(OperationContext& context, const OutputFile& output);
 
+struct RestoreOptions {
+  std::string input;  // the volume image to write back
+};
+// Writes a volume image back onto the player's flash (app/restore_steps.h):
+// refused, with nothing written, unless it fits the player's volume; asks
+// first.  The result holds image, partitionStart, partitionSectors,
+// blocksWritten, blocksCleared, blocksUnchanged, blocksRetired and dryRun.
+int RunRestore(OperationContext& context, const RestoreOptions& options);
+
 // One verdict on the player and its next step (reads only); with a set, the
 // firmware is compared with it byte for byte.  Exit kExitDone when healthy,
 // kExitProblemsFound, or kExitCouldNotCheck.
@@ -69,6 +78,7 @@ struct ReflashOptions {
   bool eraseData = false;                    // also erase the data area at the end
   bool sizeFromRegistry = false;             // size the volume from the reservation
   std::optional<uint32_t> reserveKiloBytes;  // --reserve: instead of the manifest's
+  bool keepFiles = false;                    // back the volume up first and restore it afterwards
 };
 int RunReflash(OperationContext& context, const ReflashOptions& options);
 
@@ -158,10 +168,6 @@ int RunSimServe(OperationContext& context, const std::string& deviceDir, bool sa
 
 int RunSimInspect(OperationContext& context, uint32_t perRow);
 int RunSimExportFat(OperationContext& context, const OutputFile& image);
-// Writes a FAT image of the player's volume geometry onto its flash, as its
-// firmware stores written sectors (asks first: the volume's files are
-// replaced).
-int RunSimImportFat(OperationContext& context, const std::string& imagePath);
 int RunSimEcc(OperationContext& context);
 // extract.path: the folder to write each copy's image into (empty: none).
 int RunSimFiles(OperationContext& context, const OutputFile& extract);

@@ -1,11 +1,10 @@
-// orvik sim export-fat|import-fat: a simulated player's FAT volume as a
-// plain image file, out and back in, straight from and into its flash as
-// the player's firmware keeps it (the image convention:
-// sim/inspect/image_convention.h).
+// orvik sim export-fat: a simulated player's FAT volume as a plain image
+// file, straight from its flash as the player's firmware keeps it (the
+// image convention: sim/inspect/image_convention.h).  The way back onto a
+// player, simulated or not, is `orvik restore`.
 #include <fmt/format.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "app/operations.h"
 #include "base/host_file.h"
@@ -14,7 +13,6 @@
 #include "base/tool_error.h"
 #include "player/device_queries.h"
 #include "player/volume_image.h"
-#include "sim/inspect/volume_import.h"
 #include "target/sim_folder.h"
 
 namespace orvik::tool {
@@ -34,27 +32,6 @@ VolumeGeometry GeometryOrFail(sim::inspect::LogicalVolume& volume, const std::st
                      "reflash), then run the command again.",
                      ShellQuote(dir)));
   return *geometry;
-}
-
-void ReportImport(OperationContext& context, const std::string& image,
-                  const VolumeGeometry& geometry, const sim::inspect::VolumeImport& done) {
-  context.result = {{"image", image},
-                    {"partitionStart", geometry.partitionStart},
-                    {"partitionSectors", geometry.partitionSectors},
-                    {"blocksWritten", done.blocksWritten},
-                    {"blocksCleared", done.blocksCleared},
-                    {"blocksUnchanged", done.blocksUnchanged},
-                    {"pagesWritten", done.pagesWritten},
-                    {"dryRun", context.settings.dryRun}};
-  const std::string counts =
-      fmt::format("{} logical blocks written ({} pages), {} left erased, {} unchanged",
-                  done.blocksWritten, done.pagesWritten, done.blocksCleared, done.blocksUnchanged);
-  if (context.settings.dryRun)
-    context.events.Line(context.events.Paint(Style::kBold, "Dry run:") + " importing " + image +
-                        " would leave " + counts + ". Nothing was written.");
-  else
-    context.events.Line(context.events.Paint(Style::kGood, "Imported") + " " + image +
-                        " onto the player's volume: " + counts + ".");
 }
 
 }  // namespace
@@ -93,39 +70,6 @@ int RunSimExportFat(OperationContext& context, const OutputFile& image) {
   context.events.Line(
       fmt::format("Read it with standard tools, e.g. `mdir -i {0} ::` or `fsck.fat -n {0}`.",
                   ShellQuote(image.path)));
-  return kExitDone;
-}
-
-int RunSimImportFat(OperationContext& context, const std::string& imagePath) {
-  const InputFile image = ExamineInput(imagePath);
-  if (!image.regular)
-    Fail("not-a-file",
-         imagePath + " is " + image.kind +
-             ": an image is read from a regular file, whose size is "
-             "checked first.",
-         {}, "Give an image file (as `orvik sim export-fat` writes it).");
-  const std::string dir = context.settings.Target().playerDir;
-  std::shared_ptr<sim::Player> player = context.OpenPlayerFolder();
-  sim::inspect::LogicalVolume volume(*player);
-  const VolumeGeometry geometry =
-      GeometryOrFail(volume, "The player has no FAT volume to write the image onto: ", dir);
-  CheckImageFits(image, geometry);
-  if (!context.settings.dryRun)
-    Confirm(context, TargetText(context.settings.Target()),
-            {"orvik sim import-fat", "write the image " + imagePath + " onto the player's volume",
-             "every file on the player's volume now", ""});
-  std::ifstream in(imagePath, std::ios::binary);
-  InterruptGuard guard;
-  const sim::inspect::VolumeImport done = sim::inspect::ImportVolume(
-      *player, geometry,
-      ImageFileReader(in, imagePath, "Nothing was saved: the player's folder is as it was."),
-      !context.settings.dryRun);
-  if (!done.ok)
-    Fail("volume-full", "The image cannot be stored: " + done.error + ".",
-         "The zone's good blocks are all taken (bad blocks and the system area leave too few).",
-         "Nothing was saved: the player's folder is as it was.");
-  if (!context.settings.dryRun) SavePlayer(*player, dir);
-  ReportImport(context, imagePath, geometry, done);
   return kExitDone;
 }
 

@@ -21,8 +21,8 @@ constexpr uint32_t kSectorBytes = sim::inspect::kSectorBytes;
   problem.message = image.path + " does not fit the player's volume: " + what + ".";
   problem.cause = "The image was made for another volume, or cut short.";
   problem.action =
-      "Use an image of this player's volume: one that `orvik backup` or `orvik sim export-fat` "
-      "wrote, changed only with FAT tools (mcopy, mdel).";
+      "Use an image of this player's volume: one that `orvik backup` wrote (changed only with "
+      "FAT tools such as mcopy or mdel), or a FAT image made with exactly its geometry.";
   details["file"] = image.path;
   problem.details = std::move(details);
   throw ToolError(std::move(problem));
@@ -68,7 +68,7 @@ void CheckImageFits(const InputFile& image, const sim::inspect::VolumeGeometry& 
   if (in.gcount() != kSectorBytes)
     Fail("io", image.path + " cannot be read.", {}, "Give a readable image file.");
   const std::vector<std::string> differences =
-      sim::inspect::GeometryDifferences(volume.boot, sim::inspect::ReadBootSectorFields(boot));
+      sim::inspect::GeometryDifferences(volume, sim::inspect::ReadBootSectorFields(boot));
   if (differences.empty()) return;
   std::string text;
   for (const std::string& difference : differences) text += (text.empty() ? "" : "; ") + difference;

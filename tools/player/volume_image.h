@@ -41,7 +41,7 @@ VolumeImage SaveVolumeImage(sim::inspect::LogicalVolume& volume,
 // size is known.
 void CheckImageFits(const InputFile& image, const sim::inspect::VolumeGeometry& volume);
 
-// The sectors of an image file, for PlanVolumeImage and ImportVolume.  A
+// The sectors of an image file, for PlanVolumeImage.  A
 // file that changed since it was checked, or Ctrl-C under an
 // InterruptGuard, stops the reading with ToolError; state says what the
 // target is left as then.

@@ -20,6 +20,7 @@ void RegisterCommands(CommandTable& table, CLI::App& app);
 void RegisterInfoCommand(CommandTable& table, CLI::App& app);
 void RegisterBlocksCommand(CommandTable& table, CLI::App& app);
 void RegisterBackupCommand(CommandTable& table, CLI::App& app);
+void RegisterRestoreCommand(CommandTable& table, CLI::App& app);
 void RegisterVerifyCommand(CommandTable& table, CLI::App& app);
 void RegisterCheckCommands(CommandTable& table, CLI::App& app);
 
@@ -47,7 +48,7 @@ void AddBusTimingOptions(CLI::App& command, BusTimingOptions& options);
 // --- simulated players: `orvik sim` and its commands ---------------------------
 void RegisterSimCommands(CommandTable& table, CLI::App& app);
 // Under `sim`: create; serve; replug; (faults, mode and info beside the group);
-// inspect, export-fat, import-fat, ecc, files.
+// inspect, export-fat, ecc, files.
 void RegisterSimCreateCommand(CommandTable& table, CLI::App& sim);
 void RegisterSimServeCommand(CommandTable& table, CLI::App& sim);
 void RegisterSimInspectCommands(CommandTable& table, CLI::App& sim);

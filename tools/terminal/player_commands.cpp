@@ -1,4 +1,4 @@
-// How info, blocks, backup and verify join the command line.
+// How info, blocks, backup, restore and verify join the command line.
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
@@ -36,6 +36,15 @@ void RegisterBackupCommand(CommandTable& table, CLI::App& app) {
   backup->add_option("--output", output->path, "image file to write (not one already there)")
       ->required();
   backup->add_flag("--force", output->force, "replace the file if it exists");
+}
+
+void RegisterRestoreCommand(CommandTable& table, CLI::App& app) {
+  auto options = table.Hold<RestoreOptions>();
+  CLI::App* restore = table.Add(
+      app, "restore",
+      "Write a volume image (from backup, or a FAT image of the player's volume) back onto it",
+      [options](OperationContext& context) { return RunRestore(context, *options); });
+  restore->add_option("--input", options->input, "the volume image to write")->required();
 }
 
 void RegisterVerifyCommand(CommandTable& table, CLI::App& app) {

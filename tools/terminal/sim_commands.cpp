@@ -150,15 +150,6 @@ void RegisterSimInspectCommands(CommandTable& table, CLI::App& sim) {
       ->required();
   exportFat->add_flag("--force", image->force, "replace the file if it exists");
 
-  auto imported = table.Hold<std::string>();
-  CLI::App* importFat = table.Add(
-      sim, "import-fat",
-      "Write a FAT image of the player's volume geometry onto its flash, as its firmware stores "
-      "written sectors (for tests and demos)",
-      [imported](OperationContext& context) { return RunSimImportFat(context, *imported); });
-  importFat->add_option("IMG", *imported, "the volume image (as `sim export-fat` writes it)")
-      ->required();
-
   table.Add(sim, "ecc", "ECC check of every data page", RunSimEcc);
 
   auto extract = table.Hold<OutputFile>();
