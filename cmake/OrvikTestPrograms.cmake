@@ -29,9 +29,12 @@ set(ORVIK_POSIX_ONLY_TESTS
     socket_device/fake_socket_device.cpp    # sockets, poll
     socket_device/socket_device_test.cpp    # setenv
     tool/device_test.cpp                    # posix_spawn
+    tool/host_files_test.cpp                # named pipes, poll, signals
     tool/observations_test.cpp              # sys/stat.h
+    tool/player_folder_test.cpp             # named pipes, symbolic links
     tool/startup_test.cpp                   # signals, served players
     tool/tool_runner.cpp                    # fork, pseudo-terminals
+    tool/volume_image_test.cpp              # named pipes, mtools
     transport/open_report_test.cpp)         # sockets, setenv
 
 # Sets out_var to TRUE when the program of tests/<name> is to be built.

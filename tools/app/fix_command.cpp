@@ -174,7 +174,7 @@ int RunFix(OperationContext& context, const FixOptions& options) {
     if (backup)
       run("backup", [&](OperationContext& step) {
         try {
-          return RunBackup(step, backupFile);
+          return RunBackup(step, {backupFile, false});
         } catch (ToolError& failure) {
           // A volume too damaged to read holds nothing a backup could save.
           if (failure.problem().code != "no-volume") throw;

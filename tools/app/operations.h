@@ -29,7 +29,14 @@ struct BlocksOptions {
 };
 int RunBlocks(OperationContext& context, const BlocksOptions& options);
 
-int RunBackup(OperationContext& context, const std::string& output);
+// A host file a command writes (base/host_file.h), and whether one already
+// there is replaced (--force).
+struct OutputFile {
+  std::string path;
+  bool force = false;
+};
+
+int RunBackup(OperationContext& context, const OutputFile& output);
 
 // One verdict on the player and its next step (reads only); with a set, the
 // firmware is compared with it byte for byte.  Exit kExitDone when healthy,
@@ -96,6 +103,7 @@ struct CardOptions {
   bool all = false;               // erase: the whole card
   bool fileSystem = false;        // erase: the file-system area only
   bool pad = false;               // write: pad a short last block with zeros
+  bool force = false;             // read: replace a file already there
 };
 int RunCardInfo(OperationContext& context, const CardOptions& options);
 int RunCardRead(OperationContext& context, const CardOptions& options);
@@ -149,8 +157,13 @@ int RunSimReplug(OperationContext& context);
 int RunSimServe(OperationContext& context, const std::string& deviceDir, bool save);
 
 int RunSimInspect(OperationContext& context, uint32_t perRow);
-int RunSimExportFat(OperationContext& context, const std::string& imagePath);
+int RunSimExportFat(OperationContext& context, const OutputFile& image);
+// Writes a FAT image of the player's volume geometry onto its flash, as its
+// firmware stores written sectors (asks first: the volume's files are
+// replaced).
+int RunSimImportFat(OperationContext& context, const std::string& imagePath);
 int RunSimEcc(OperationContext& context);
-int RunSimFiles(OperationContext& context, const std::string& extractDir);
+// extract.path: the folder to write each copy's image into (empty: none).
+int RunSimFiles(OperationContext& context, const OutputFile& extract);
 
 }  // namespace orvik::tool

@@ -62,6 +62,23 @@ std::shared_ptr<sim::Player> CopyListedBlocks(FlashPages& pages,
   return copy;
 }
 
+std::shared_ptr<sim::Player> CopyVolumeBlocks(FlashPages& pages, const CopyProgress& progress) {
+  const host::FlashTypeDescriptor& type = pages.Type();
+  std::shared_ptr<sim::Player> copy = EmptyFlashLike(type);
+  for (uint32_t block = 0; block < type.blockCount; ++block) {
+    std::span<const uint8_t> head = ReadOrFail(pages, block, 2);
+    const bool good = head[type.dataSize + host::kSpareBlockStatus] == 0xFF;
+    const bool written = std::any_of(head.begin(), head.begin() + type.pageSize,
+                                     [](uint8_t byte) { return byte != 0xFF; });
+    if (good && written)
+      Put(*copy, type, block, ReadOrFail(pages, block, type.pagesPerBlock), type.pagesPerBlock);
+    else
+      Put(*copy, type, block, head, 2);
+    if (progress) progress(block, type.blockCount);
+  }
+  return copy;
+}
+
 std::shared_ptr<sim::Player> CopyForBlockMap(FlashPages& pages, const CopyProgress& progress) {
   const host::FlashTypeDescriptor& type = pages.Type();
   std::shared_ptr<sim::Player> copy = EmptyFlashLike(type);

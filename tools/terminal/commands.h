@@ -47,7 +47,7 @@ void AddBusTimingOptions(CLI::App& command, BusTimingOptions& options);
 // --- simulated players: `orvik sim` and its commands ---------------------------
 void RegisterSimCommands(CommandTable& table, CLI::App& app);
 // Under `sim`: create; serve; replug; (faults, mode and info beside the group);
-// inspect, export-fat, ecc, files.
+// inspect, export-fat, import-fat, ecc, files.
 void RegisterSimCreateCommand(CommandTable& table, CLI::App& sim);
 void RegisterSimServeCommand(CommandTable& table, CLI::App& sim);
 void RegisterSimInspectCommands(CommandTable& table, CLI::App& sim);

@@ -29,11 +29,13 @@ void RegisterBlocksCommand(CommandTable& table, CLI::App& app) {
 }
 
 void RegisterBackupCommand(CommandTable& table, CLI::App& app) {
-  auto output = table.Hold<std::string>();
+  auto output = table.Hold<OutputFile>();
   CLI::App* backup = table.Add(
       app, "backup", "Save the player's FAT volume as an image file (read by mtools, fsck.fat)",
       [output](OperationContext& context) { return RunBackup(context, *output); });
-  backup->add_option("--output", *output, "image file to write (must not exist)")->required();
+  backup->add_option("--output", output->path, "image file to write (not one already there)")
+      ->required();
+  backup->add_flag("--force", output->force, "replace the file if it exists");
 }
 
 void RegisterVerifyCommand(CommandTable& table, CLI::App& app) {
