@@ -135,5 +135,34 @@ TEST_F(FixSweepTest, EveryOperationCutOffOrFailedIsRepairedByOneFix) {
                                    << notRepaired.front();
 }
 
+// The cut an owner fears most: the update erased the startup copy and the
+// player comes back only as its recovery device.
+TEST_F(FixSweepTest, AStartupCopyCutOffIsRepairedByOneFixWithTheFilesKept) {
+  MakeReflashedPlayer({"--card-mib", "4"});
+  PutFilesOnTheVolume({{"NOTES.TXT", "kept across the repair\n"}});
+  const std::string volume = ExportVolume("volume.img");
+  const std::string newer = NewerSampleSet("newer");
+  const uint64_t erase = TraceUpdate(newer).firstLowErase;
+  ASSERT_GT(erase, 0u);
+  ASSERT_EQ(Orvik({"sim", "faults", "--power-cut-after", std::to_string(erase + 1)}).exitCode, 0);
+  ASSERT_NE(Orvik({"update", "--manifest", newer}).exitCode, 0);
+  ASSERT_EQ(Orvik({"sim", "faults", "--clear"}).exitCode, 0);
+  ASSERT_EQ(OrvikJson({"sim", "replug"}, 0)["result"]["deviceObject"], "OrvikRecDevice0");
+
+  ProgramRun check = Orvik({"--json", "check", "--manifest", newer});
+  EXPECT_EQ(check.exitCode, 3) << check.out;
+  const nlohmann::json found = check.Json()["result"];
+  EXPECT_EQ(found["starts"], "recovery") << found.dump(2);
+  EXPECT_EQ(check.Json()["target"]["recovery"], true);
+
+  ProgramRun fix = Orvik({"--yes", "fix", "--manifest", newer});
+  EXPECT_EQ(fix.exitCode, 0) << fix.out << fix.err;
+  ASSERT_EQ(Orvik({"sim", "replug"}).exitCode, 0);
+  nlohmann::json info = OrvikJson({"info"}, 0);
+  EXPECT_EQ(info["target"]["recovery"], false) << info.dump(2);
+  EXPECT_EQ(OrvikJson({"check", "--manifest", newer}, 0)["result"]["healthy"], true);
+  EXPECT_TRUE(ExportVolume("after.img") == volume) << "the files were not kept";
+}
+
 }  // namespace
 }  // namespace orvik::tool::testing

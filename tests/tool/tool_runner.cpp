@@ -342,12 +342,15 @@ ToolTest::Transfers ToolTest::TraceTransfers(std::vector<std::string> args,
   Transfers transfers;
   const std::regex numbered("player: #(\\d+) \\S+ \\d+ \\[([^\\]]*)\\]");
   const std::regex reservedErase("flash erase block (\\d{3,})");
+  const std::regex lowErase("flash erase block [1-9]");
   for (std::sregex_iterator it(traced.err.begin(), traced.err.end(), numbered);
        it != std::sregex_iterator(); ++it) {
     transfers.count = std::max<uint64_t>(transfers.count, std::stoull((*it)[1]));
     const std::string frame = (*it)[2];
     if (transfers.firstReservedErase == 0 && std::regex_match(frame, reservedErase))
       transfers.firstReservedErase = std::stoull((*it)[1]);
+    if (transfers.firstLowErase == 0 && std::regex_match(frame, lowErase))
+      transfers.firstLowErase = std::stoull((*it)[1]);
   }
   return transfers;
 }

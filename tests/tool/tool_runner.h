@@ -110,6 +110,7 @@ class ToolTest : public ::testing::Test {
   struct Transfers {
     uint64_t count = 0;
     uint64_t firstReservedErase = 0;
+    uint64_t firstLowErase = 0;  // of a low system block (the startup copy's)
   };
   Transfers TraceTransfers(std::vector<std::string> args,
                            const std::map<std::string, std::string>& env = {});
