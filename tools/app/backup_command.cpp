@@ -34,13 +34,13 @@ int RunBackup(OperationContext& context, const std::string& output) {
          "Give another file name with --output, or remove the old one first.");
   std::unique_ptr<Session> session = context.OpenTarget();
   MediaRunner media(context.events, *session, context.settings.commandLine);
-  const host::FlashTypeDescriptor& type = media.FlashType();
+  const host::FlashType& type = media.FlashType();
   InterruptGuard guard;
   media.Scan();  // leaves the page buffer the reads go through
   FlashPages pages(type);
   WorkBar bar(context.events, "Reading the volume");
   std::shared_ptr<sim::Player> copy =
-      CopyBlocks(pages, host::FirstZoneBlocks(type.typeIndex), [&](uint32_t block, uint32_t all) {
+      CopyBlocks(pages, type.firstZoneBlocks, [&](uint32_t block, uint32_t all) {
         bar.Update(100.0 * (block + 1) / all);
         ThrowIfInterrupted("A backup reads only; the player is as it was.",
                            "Run the backup again to save the whole volume.");
