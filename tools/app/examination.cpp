@@ -117,7 +117,7 @@ Examination ExaminePlayer(OperationContext& context, const std::string& manifest
   examination.targetWords = session->CommandWords();
   examination.journalTarget = JournalTargetOfSession(*session);
   examination.simulated = session->Simulated();
-  const host::FlashTypeDescriptor& type = media->FlashType();
+  const host::FlashType& type = media->FlashType();
   InterruptGuard guard;
 
   // The system area is judged against the configured reservation, else the
