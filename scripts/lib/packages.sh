@@ -4,7 +4,7 @@
 ORVIK_TEST_PACKAGES=(
   cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcli11-dev libfmt-dev libgcrypt20-dev dosfstools mtools srecord help2man
-  pkgconf
+  groff-base pkgconf
 )
 
 # What scripts/package-check needs beyond that: cpack's Debian generator

@@ -16,13 +16,8 @@ namespace fs = std::filesystem;
 
 class RecoveryTest : public ToolTest {
  protected:
-  std::string ExportVolume(const std::string& name) {
-    const std::string image = scratch_ + "/" + name;
-    fs::remove(image);
-    nlohmann::json exported = OrvikJson({"sim", "export-fat", "--out", image}, 0);
-    EXPECT_EQ(exported["result"]["eccFindings"], 0) << "a page's ECC does not match";
-    return ReadFile(image);
-  }
+  // A newer firmware set: the raw file's version trailer says 2.0.1.4.
+  std::string NewerSet() { return NewerSampleSet("newer"); }
 };
 
 TEST_F(RecoveryTest, AnUpdateCutOffAnywhereIsRecoveredByTheToolsOwnAdvice) {
@@ -34,23 +29,10 @@ TEST_F(RecoveryTest, AnUpdateCutOffAnywhereIsRecoveredByTheToolsOwnAdvice) {
   const std::string base = scratch_ + "/base";
   fs::copy(player_, base, fs::copy_options::recursive);
 
-  // The update's transfers, counted from the player's own trace, and its
-  // first erase of a reserved block: a cut right there leaves the lone erased
-  // block that only a read tells from a reservation raised by one.
-  ProgramRun traced = Orvik({"-v", "update", "--manifest", manifest});
-  ASSERT_EQ(traced.exitCode, 0) << traced.err;
-  uint64_t transfers = 0, firstReservedErase = 0;
-  const std::regex numbered("player: #(\\d+) \\S+ \\d+ \\[([^\\]]*)\\]");
-  const std::regex reservedErase("flash erase block (\\d{3,})");
-  for (std::sregex_iterator it(traced.err.begin(), traced.err.end(), numbered);
-       it != std::sregex_iterator(); ++it) {
-    transfers = std::max<uint64_t>(transfers, std::stoull((*it)[1]));
-    const std::string frame = (*it)[2];
-    if (firstReservedErase == 0 && std::regex_match(frame, reservedErase))
-      firstReservedErase = std::stoull((*it)[1]);
-  }
+  const Transfers traced = TraceUpdate(manifest);
+  const uint64_t transfers = traced.count, firstReservedErase = traced.firstReservedErase;
   ASSERT_GT(transfers, 100u);
-  ASSERT_GT(firstReservedErase, 0u) << traced.err;
+  ASSERT_GT(firstReservedErase, 0u);
 
   // 60 cut points over the whole update with the `sweep` label, a few in
   // every test run; the erase frame, its answer and the next write always.

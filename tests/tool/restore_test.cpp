@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <regex>
 #include <set>
 
 #include "sim/inspect/block_map.h"
@@ -151,7 +150,7 @@ TEST_F(RestoreTest, FilesComeBackByteForByteAcrossRestoreReflashAndUpdate) {
   EXPECT_GT(kept["result"]["restored"]["blocksWritten"].get<int>(), 64);
   ExpectVolumeIs(image, files, "reflash --keep-files");
 
-  ASSERT_EQ(OrvikJson({"--yes", "update", "--manifest", NewerSet()}, 0)["ok"], true);
+  ASSERT_EQ(OrvikJson({"--yes", "update", "--manifest", NewerSampleSet("newer")}, 0)["ok"], true);
   ExpectVolumeIs(image, files, "update");
 
   // The empty volume's image takes every block the files used back.
@@ -244,20 +243,10 @@ TEST_F(RestoreTest, ARestoreCutOffAtEveryTransferIsFinishedByTheAdvice) {
   const std::string base = scratch_ + "/base";
   ASSERT_EQ(OrvikJson({"--yes", "quick-format"}, 0)["ok"], true);
   fs::copy(player_, base, fs::copy_options::recursive);
-
-  // The restore's transfers, counted from the player's own trace, and its
-  // first erase: before it nothing is written.
-  ProgramRun traced = Orvik({"-v", "--yes", "restore", "--input", image});
-  ASSERT_EQ(traced.exitCode, 0) << traced.err;
-  uint64_t transfers = 0, firstErase = 0;
-  const std::regex numbered("player: #(\\d+) \\S+ \\d+ \\[([^\\]]*)\\]");
-  for (std::sregex_iterator it(traced.err.begin(), traced.err.end(), numbered);
-       it != std::sregex_iterator(); ++it) {
-    transfers = std::max<uint64_t>(transfers, std::stoull((*it)[1]));
-    if (firstErase == 0 && std::string((*it)[2]).rfind("flash erase block", 0) == 0)
-      firstErase = std::stoull((*it)[1]);
-  }
-  ASSERT_GT(firstErase, 0u) << traced.err;
+  // Before the restore's first erase nothing is written.
+  const Transfers traced = TraceTransfers({"restore", "--input", image});
+  const uint64_t transfers = traced.count, firstErase = traced.firstErase;
+  ASSERT_GT(firstErase, 0u);
   const char* full = std::getenv("ORVIK_FULL_SWEEPS");
   std::set<uint64_t> cuts;
   if (full != nullptr && full[0] == '1')
@@ -296,15 +285,8 @@ TEST_F(RestoreTest, AReflashKeepingTheFilesCutOffAnywhereIsFinishedByFix) {
   fs::copy(player_, base, fs::copy_options::recursive);
   const std::vector<std::string> reflash = {"--yes", "reflash", "--keep-files", "--manifest",
                                             SampleManifest()};
-  std::vector<std::string> traced = reflash;
-  traced.insert(traced.begin(), "-v");
-  const ProgramRun whole = Orvik(traced);
-  ASSERT_EQ(whole.exitCode, 0) << whole.err;
-  uint64_t transfers = 0;
-  const std::regex numbered("player: #(\\d+) ");
-  for (std::sregex_iterator it(whole.err.begin(), whole.err.end(), numbered);
-       it != std::sregex_iterator(); ++it)
-    transfers = std::max<uint64_t>(transfers, std::stoull((*it)[1]));
+  const uint64_t transfers =
+      TraceTransfers({"reflash", "--keep-files", "--manifest", SampleManifest()}).count;
   const char* full = std::getenv("ORVIK_FULL_SWEEPS");
   const uint64_t points = full != nullptr && full[0] == '1' ? 10 : 3;
 

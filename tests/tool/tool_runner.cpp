@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -260,8 +261,10 @@ int ToolTest::StopProgram(pid_t pid, int signal) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-void ToolTest::MakeReflashedPlayer() {
-  ASSERT_EQ(Orvik({"sim", "create", "--force"}).exitCode, 0);
+void ToolTest::MakeReflashedPlayer(const std::vector<std::string>& createArgs) {
+  std::vector<std::string> create = {"sim", "create", "--force"};
+  create.insert(create.end(), createArgs.begin(), createArgs.end());
+  ASSERT_EQ(Orvik(create).exitCode, 0);
   ProgramRun reflash = Orvik({"--yes", "reflash", "--manifest", SampleManifest()});
   ASSERT_EQ(reflash.exitCode, 0) << reflash.err;
   // Unplugged and plugged in again, as after a reflash: from now on its
@@ -324,15 +327,6 @@ void FollowAdvice(const std::string& failure, const std::string& where) {
   FAIL() << where << ": the advice did not recover the player";
 }
 
-std::string ToolTest::NewerSet() {
-  const std::string set = CopySamples("newer");
-  std::string raw = ReadFile(set + "/resources.bin");
-  raw[raw.size() - 2] = 4;
-  WriteFile(set + "/resources.bin", raw);
-  ResealSet(set + "/manifest.json");
-  return set + "/manifest.json";
-}
-
 std::string ToolTest::CopySamples(const std::string& folder) {
   const std::string target = scratch_ + "/" + folder;
   fs::create_directories(target);
@@ -341,6 +335,52 @@ std::string ToolTest::CopySamples(const std::string& folder) {
     fs::copy_file(entry.path(), target + "/" + entry.path().filename().string(),
                   fs::copy_options::overwrite_existing);
   return target;
+}
+
+std::string ToolTest::NewerSampleSet(const std::string& folder, char build) {
+  const std::string set = CopySamples(folder);
+  std::string raw = ReadFile(set + "/resources.bin");
+  raw[raw.size() - 2] = build;
+  WriteFile(set + "/resources.bin", raw);
+  ResealSet(set + "/manifest.json");
+  return set + "/manifest.json";
+}
+
+ToolTest::Transfers ToolTest::TraceTransfers(std::vector<std::string> args,
+                                             const std::map<std::string, std::string>& env) {
+  const std::string kept = scratch_ + "/before-trace";
+  fs::remove_all(kept);
+  fs::copy(player_, kept, fs::copy_options::recursive);
+  args.insert(args.begin(), {"-v", "--yes"});
+  ProgramRun traced = Orvik(args, env);
+  EXPECT_EQ(traced.exitCode, 0) << traced.err;
+  fs::remove_all(player_);
+  fs::rename(kept, player_);
+  Transfers transfers;
+  const std::regex numbered("player: #(\\d+) \\S+ \\d+ \\[([^\\]]*)\\]");
+  const std::regex reservedErase("flash erase block (\\d{3,})");
+  const std::regex lowErase("flash erase block [1-9]");
+  const std::regex anyErase("flash erase block \\d+");
+  for (std::sregex_iterator it(traced.err.begin(), traced.err.end(), numbered);
+       it != std::sregex_iterator(); ++it) {
+    transfers.count = std::max<uint64_t>(transfers.count, std::stoull((*it)[1]));
+    const std::string frame = (*it)[2];
+    if (transfers.firstReservedErase == 0 && std::regex_match(frame, reservedErase))
+      transfers.firstReservedErase = std::stoull((*it)[1]);
+    if (transfers.firstLowErase == 0 && std::regex_match(frame, lowErase))
+      transfers.firstLowErase = std::stoull((*it)[1]);
+    if (transfers.firstErase == 0 && std::regex_match(frame, anyErase))
+      transfers.firstErase = std::stoull((*it)[1]);
+  }
+  return transfers;
+}
+
+std::string ToolTest::ExportVolume(const std::string& name) {
+  const std::string image = scratch_ + "/" + name;
+  fs::remove(image);
+  nlohmann::json exported = OrvikJson({"sim", "export-fat", "--out", image}, 0);
+  EXPECT_EQ(exported["result"]["eccFindings"], 0) << "a page's ECC does not match";
+  return ReadFile(image);
 }
 
 std::string ToolTest::SampleTestKey() {

@@ -80,7 +80,8 @@ class ToolTest : public ::testing::Test {
   static int StopProgram(pid_t pid, int signal);
   // A simulated player in the test's folder holding the sample set and an
   // empty volume.
-  void MakeReflashedPlayer();
+  // createArgs: more options of `orvik sim create`.
+  void MakeReflashedPlayer(const std::vector<std::string>& createArgs = {});
   // Every file under the folder with its bytes.
   static std::map<std::string, std::string> FolderBytes(const std::string& folder);
   // The same for the test's player, without the folder's lock (which names
@@ -92,9 +93,6 @@ class ToolTest : public ::testing::Test {
   // them), and the image written back (`orvik restore`).  Returns the
   // image that was restored.
   std::string PutFilesOnTheVolume(const std::map<std::string, std::string>& files);
-  // A newer firmware set than the sample: the raw file's version trailer
-  // says 2.0.1.4.
-  std::string NewerSet();
   // A copy of the sample firmware set in the scratch folder, to spoil.
   std::string CopySamples(const std::string& folder);
   // After a set's files or manifest were changed on purpose: its checksums
@@ -102,6 +100,30 @@ class ToolTest : public ::testing::Test {
   // the tool, as the set's maker would (sign false: the signature dropped).
   void ResealSet(const std::string& manifest, bool sign = true);
   static std::string SampleTestKey();
+  // A copy of the sample set in scratch_/folder whose raw file's version
+  // trailer ends in `build` (the sample's is 3): a newer set from 4 up,
+  // resealed and signed.  Returns its manifest.
+  std::string NewerSampleSet(const std::string& folder, char build = 4);
+  // The player's volume as `orvik sim export-fat` gives it (scratch_/name),
+  // every page's ECC checked on the way.
+  std::string ExportVolume(const std::string& name);
+  // The transfers of an operation on the test's player (orvik with args),
+  // counted from the player's own trace (the player is put back as it
+  // was), and the first erase of a reserved block among them: in an update,
+  // a cut right there leaves the lone erased block that only a read tells
+  // from a reservation raised by one.
+  struct Transfers {
+    uint64_t count = 0;
+    uint64_t firstReservedErase = 0;
+    uint64_t firstLowErase = 0;  // of a low system block (the startup copy's)
+    uint64_t firstErase = 0;     // of any block: nothing is written before it
+  };
+  Transfers TraceTransfers(std::vector<std::string> args,
+                           const std::map<std::string, std::string>& env = {});
+  Transfers TraceUpdate(const std::string& manifest,
+                        const std::map<std::string, std::string>& env = {}) {
+    return TraceTransfers({"update", "--manifest", manifest}, env);
+  }
 
   // The tool's configuration folder for the test (XDG_CONFIG_HOME): its
   // trust folder holds the sample test key, as an owner would install it.

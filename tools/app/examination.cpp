@@ -119,7 +119,7 @@ Examination ExaminePlayer(OperationContext& context, const std::string& manifest
   examination.journalTarget = JournalTargetOfSession(*session);
   const std::optional<JournalEntry> pending = PendingRestore(examination.journalTarget);
   examination.simulated = session->Simulated();
-  const host::FlashTypeDescriptor& type = media->FlashType();
+  const host::FlashType& type = media->FlashType();
   InterruptGuard guard;
 
   // The system area is judged against the configured reservation, else the

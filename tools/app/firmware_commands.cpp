@@ -26,8 +26,8 @@
 namespace orvik::tool {
 namespace {
 
-const host::FlashTypeDescriptor& TypeOf(const FlashFacts& flash) {
-  return *host::FlashTypeFor(flash.type);  // Flash() refused unknown types
+host::FlashType TypeOf(const FlashFacts& flash) {
+  return *host::FlashTypeOf(flash.type);  // Flash() refused unknown types
 }
 
 void PrintHeader(Events& console, const Manifest& manifest) {
@@ -35,13 +35,13 @@ void PrintHeader(Events& console, const Manifest& manifest) {
                (manifest.name.empty() ? std::string() : " (" + manifest.name + ")"));
 }
 
-const char* kNothingWritten = "Nothing was written: the player is as it was.";
+const char* const kNothingWritten = kPlayerUntouched;
 
 // Files whose version words were not all written: the update writes them
 // after the file's blocks, so one cut off between leaves them missing (flash
 // types below 3 store none at all).
 std::vector<std::string> HalfWrittenTags(const std::vector<FileVersionRow>& rows,
-                                         const host::FlashTypeDescriptor& type) {
+                                         const host::FlashType& type) {
   std::vector<std::string> tags;
   for (const FileVersionRow& row : rows)
     if (row.StoredHalfWritten() || (row.storedKnown && row.StoredErased() && type.typeIndex >= 3))
@@ -138,7 +138,7 @@ void WriteReservationIfNeeded(OperationContext& context, const Session& session,
 // the way out is that value again, not the reflash.
 ReservationPlan PlanUpdateOrRestore(MediaRunner& media, HostFileSet& files,
                                     const Manifest& manifest, const Session& session,
-                                    const host::FlashTypeDescriptor& type) {
+                                    const host::FlashType& type) {
   try {
     return PlanUpdateReservation(manifest, ReadReservation(session.ReservationFile()), type,
                                  session.CommandOptions());

@@ -73,7 +73,7 @@ int RunFullFormat(OperationContext& context, const FullFormatOptions& options) {
     CheckSetFitsPlayer(context, *manifest, media, *session, "orvik full-format");
   }
   const FlashFacts& flash = media.Flash();
-  const host::FlashTypeDescriptor& type = media.FlashType();
+  const host::FlashType& type = media.FlashType();
   context.result["flash"] = ToJson(flash);
   std::optional<ReservationPlan> plan;
   if (manifest)

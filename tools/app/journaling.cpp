@@ -73,7 +73,8 @@ int RunJournaled(OperationContext& context, const JournalTarget& target, const J
     EndRecordOf(context, writer, id, end);
     return exitCode;
   } catch (const ToolError& failure) {
-    end.outcome = failure.problem().code == "interrupted" || InterruptRequested()
+    end.outcome = failure.problem().LeftPlayerUntouched() ? JournalOutcome::kRefused
+                  : failure.problem().code == "interrupted" || InterruptRequested()
                       ? JournalOutcome::kInterrupted
                       : JournalOutcome::kFailed;
     end.message = failure.problem().message;
@@ -92,6 +93,7 @@ std::optional<JournalEntry> PendingRestore(const JournalTarget& target) {
   for (auto it = read.entries.rbegin(); it != read.entries.rend(); ++it) {
     if (it->start.target.player != target.player || it->start.image.empty()) continue;
     if (it->end && it->end->outcome == JournalOutcome::kDone) return std::nullopt;
+    if (it->end && it->end->outcome == JournalOutcome::kRefused) continue;  // it wrote nothing
     return *it;
   }
   return std::nullopt;
@@ -109,6 +111,7 @@ std::optional<JournalEntry> LastUnfinishedUpdate(const Session& session) {
     const JournalEntry& entry = *it;
     if (entry.start.target.player != key) continue;
     if (entry.start.operation != "update" && entry.start.operation != "reflash") continue;
+    if (entry.end && entry.end->outcome == JournalOutcome::kRefused) continue;  // wrote nothing
     if (entry.end && entry.end->outcome == JournalOutcome::kDone) return std::nullopt;
     return entry;
   }

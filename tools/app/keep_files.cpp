@@ -21,22 +21,21 @@ using sim::inspect::VolumeGeometry;
 
 constexpr uint32_t kPartitionEntry = 446;
 
-// The volume the reflash's quick format will write, by the library's rules.
-std::optional<VolumeGeometry> VolumeAfterReflash(const host::FlashTypeDescriptor& type,
+// The volume the reflash's quick format will write, by the library's rules:
+// the reflash lays out plan.blocks system blocks and sets the reservation
+// to them.
+std::optional<VolumeGeometry> VolumeAfterReflash(const host::FlashType& type,
                                                  const ReservationPlan& plan,
                                                  bool sizeFromRegistry) {
-  const std::optional<uint32_t> sectors = host::PartitionSectors(
-      type.typeIndex, sizeFromRegistry, host::ReservedSectors(type.pagesPerBlock, plan.blocks),
-      type.logicalBlockCount, plan.blocks, type.pagesPerBlock, type.dataSize);
-  uint8_t mbr[sim::inspect::kSectorBytes], boot[sim::inspect::kSectorBytes];
-  if (!sectors || !host::BuildMasterBootRecord(type.typeIndex, *sectors, mbr) ||
-      !host::BuildBootSector(type.typeIndex, *sectors, boot))
-    return std::nullopt;
+  const std::optional<host::FormattedVolume> formatted =
+      host::QuickFormatVolume(type, sizeFromRegistry, plan.blocks, plan.blocks);
+  if (!formatted) return std::nullopt;
+  const uint8_t* entry = formatted->masterBootRecord.data() + kPartitionEntry;
   VolumeGeometry geometry;
-  geometry.partitionType = mbr[kPartitionEntry + 4];
-  geometry.partitionStart = sim::GetLittleEndian32(mbr + kPartitionEntry + 8);
-  geometry.partitionSectors = sim::GetLittleEndian32(mbr + kPartitionEntry + 12);
-  geometry.boot = sim::inspect::ReadBootSectorFields(boot);
+  geometry.partitionType = entry[4];
+  geometry.partitionStart = sim::GetLittleEndian32(entry + 8);
+  geometry.partitionSectors = sim::GetLittleEndian32(entry + 12);
+  geometry.boot = sim::inspect::ReadBootSectorFields(formatted->bootSector.data());
   return geometry;
 }
 
@@ -76,7 +75,7 @@ std::string Describe(const VolumeGeometry& volume) {
           : std::string(
                 "The volume is sized otherwise (--size-from-registry, or a volume another "
                 "program laid out).");
-  problem.playerState = "Nothing was written: the player is as it was.";
+  problem.playerState = kPlayerUntouched;
   problem.action = fmt::format(
       "Reflash with the reservation the player has (--reserve {}), or back the files up with "
       "`orvik backup`, reflash, and copy them back with mtools: the files ({}) {} the new "

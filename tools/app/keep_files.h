@@ -4,8 +4,8 @@
 // The reflash lays out a new volume; an image of the old one can be
 // written back only onto a volume of the same layout.  So before anything
 // is written the volume the reflash will leave is worked out with the
-// library's own format rules (host::PartitionSectors, the boot sector it
-// builds) from the reservation the reflash lays out, and compared with
+// library's own format rules (host::QuickFormatVolume: the partition and
+// boot sector it writes) from the reservation the reflash lays out, and compared with
 // today's; a different one (a larger reservation shrinks it) is refused,
 // saying what differs and whether the files would fit at all.
 #pragma once

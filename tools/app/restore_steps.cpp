@@ -14,7 +14,7 @@ namespace {
 
 using sim::inspect::kSectorBytes;
 
-const char* kNothingWritten = "Nothing was written: the player is as it was.";
+const char* const kNothingWritten = kPlayerUntouched;
 
 [[noreturn]] void NotReady(const std::string& code, const std::string& message,
                            const std::string& cause) {
@@ -71,7 +71,7 @@ RestoreTarget ReadPlayerVolume(OperationContext& context, MediaRunner& media, Ho
     NotReady("no-volume", "The player has no volume to restore onto: " + missing + ".",
              "The player was never formatted, or its file system was erased.");
   target.geometry = *geometry;
-  const host::FlashTypeDescriptor& type = *target.survey.type;
+  const host::FlashType& type = *target.survey.type;
   target.volume = CheckFatVolume(
       [&](uint64_t sector, uint8_t* out) {
         return sector <= UINT32_MAX && volume.ReadSector(static_cast<uint32_t>(sector), out);

@@ -13,6 +13,9 @@
 
 namespace orvik::tool {
 
+// The player state of a failure that wrote nothing.
+inline constexpr const char* kPlayerUntouched = "Nothing was written: the player is as it was.";
+
 struct Problem {
   std::string code;           // short machine-readable kind: "no-device", "manifest", ...
   std::string message;        // what happened, one sentence
@@ -25,6 +28,7 @@ struct Problem {
   int exitCode = kExitFailed;
 
   nlohmann::json ToJson() const;
+  bool LeftPlayerUntouched() const { return playerState == kPlayerUntouched; }
 };
 
 class ToolError : public std::runtime_error {

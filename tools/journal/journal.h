@@ -91,8 +91,9 @@ struct StartRecord {
   std::string message;
 };
 
-enum class JournalOutcome { kDone, kFailed, kInterrupted };
-// "done", "failed", "interrupted"
+// kRefused: it failed before writing anything (the player is as it was).
+enum class JournalOutcome { kDone, kFailed, kInterrupted, kRefused };
+// "done", "failed", "interrupted", "refused"
 const char* OutcomeName(JournalOutcome outcome);
 
 struct EndRecord {

@@ -28,8 +28,8 @@ std::string Text(const json& object, const char* key) {
 }
 
 std::optional<JournalOutcome> OutcomeFrom(const std::string& name) {
-  for (JournalOutcome outcome :
-       {JournalOutcome::kDone, JournalOutcome::kFailed, JournalOutcome::kInterrupted})
+  for (JournalOutcome outcome : {JournalOutcome::kDone, JournalOutcome::kFailed,
+                                 JournalOutcome::kInterrupted, JournalOutcome::kRefused})
     if (name == OutcomeName(outcome)) return outcome;
   return std::nullopt;
 }
@@ -44,6 +44,8 @@ const char* OutcomeName(JournalOutcome outcome) {
       return "failed";
     case JournalOutcome::kInterrupted:
       return "interrupted";
+    case JournalOutcome::kRefused:
+      return "refused";
   }
   return "failed";
 }

@@ -53,7 +53,7 @@ std::string Reservation(const StatusContext& context) {
   return fmt::format("{} KB ({})", context.reservedKiloBytes, Blocks(context.reservedBlocks));
 }
 
-const char* kUntouched = "Nothing was written: the player is as it was.";
+const char* const kUntouched = kPlayerUntouched;
 
 // What an update leaves behind when it fails with this status.
 std::string UpdateState(int status, const StatusContext& context) {

@@ -27,9 +27,9 @@ const char* kCutState =
 // The first block of the run of system (or bad) blocks at the top of the
 // flash: the firmware's area, never a place for the volume even when no
 // reservation is configured on this computer.
-uint32_t TopAreaStart(const std::vector<uint8_t>& table) {
+uint32_t TopAreaStart(const std::vector<host::TableEntry>& table) {
   auto block = static_cast<uint32_t>(table.size());
-  while (block > 0 && table[block - 1] != host::BLOCK_GOOD) --block;
+  while (block > 0 && table[block - 1].use != host::BlockUse::kFree) --block;
   return block;
 }
 
@@ -89,7 +89,8 @@ class FlashBlockStore {
     auto [found, added] = free_.try_emplace(zone);
     if (added)
       for (uint32_t block : survey_.map.FreeBlocks(zone))
-        if (block < limit_ && survey_.table[block] == host::BLOCK_GOOD) found->second.insert(block);
+        if (block < limit_ && survey_.table[block].use == host::BlockUse::kFree)
+          found->second.insert(block);
     return found->second;
   }
 

@@ -98,8 +98,7 @@ std::shared_ptr<sim::Player> LoadPlayer(Events& console, const std::string& dir)
 
 std::string TargetText(const TargetOptions& options) {
   if (!options.device) return "simulated player in " + options.playerDir;
-  const std::string objects =
-      options.recovery ? host::kRecoveryObjectPrefix : host::kDeviceObjectPrefix;
+  const std::string objects = host::DeviceObjectPrefix(options.recovery);
   std::string text =
       "device \\\\.\\" + objects +
       (options.instance < 0 ? std::string("0 to 99") : std::to_string(options.instance));
@@ -148,7 +147,7 @@ bool Session::OpenObject(bool recovery) {
   if (opened != 1) return false;
   libraryOpen_ = true;
   recoveryOpen_ = recovery;
-  const std::string prefix = recovery ? host::kRecoveryObjectPrefix : host::kDeviceObjectPrefix;
+  const std::string prefix = host::DeviceObjectPrefix(recovery);
   openedObject_ = "\\\\.\\" + prefix +
                   (player_ != nullptr       ? std::to_string(player_->Config().instance)
                    : options_.instance >= 0 ? std::to_string(options_.instance)
@@ -171,8 +170,7 @@ void Session::OpenLibrary() {
 }
 
 void Session::FailToOpen() {
-  const std::string objects =
-      options_.recovery ? host::kRecoveryObjectPrefix : host::kDeviceObjectPrefix;
+  const std::string objects = host::DeviceObjectPrefix(options_.recovery);
   const std::string range = options_.instance < 0 ? objects + "0 to " + objects + "99"
                                                   : objects + std::to_string(options_.instance);
   Problem problem;
