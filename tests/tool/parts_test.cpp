@@ -218,7 +218,9 @@ TEST(TimeLeftTest, ExtrapolatesTheRateSoFarOnceItIsSteady) {
                                  std::chrono::duration<double>(c.elapsedSeconds));
     const std::optional<double> left = estimate.At(c.percent, now);
     ASSERT_EQ(left.has_value(), c.left.has_value()) << c.percent << "% after " << c.elapsedSeconds;
-    if (left) EXPECT_NEAR(*left, *c.left, 1e-6) << c.percent << "% after " << c.elapsedSeconds;
+    if (left) {
+      EXPECT_NEAR(*left, *c.left, 1e-6) << c.percent << "% after " << c.elapsedSeconds;
+    }
   }
 }
 
