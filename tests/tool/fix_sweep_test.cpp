@@ -7,6 +7,7 @@
 // `sweep` label, one point of each operation in every run (a power cut or a
 // failed transfer, in turn).
 #include <filesystem>
+#include <set>
 
 #include "support/fat_tool_judge.h"
 #include "tool/tool_runner.h"
@@ -133,6 +134,34 @@ TEST_F(FixSweepTest, EveryOperationCutOffOrFailedIsRepairedByOneFix) {
   EXPECT_TRUE(notRepaired.empty()) << notRepaired.size() << " points not repaired by one fix:\n"
                                    << names << "the first:\n"
                                    << notRepaired.front();
+}
+
+// verify judges the whole layout the set needs: after a reflash cut off at
+// any point it fails while the firmware is not whole, and passes once it is.
+TEST_F(FixSweepTest, VerifyFailsAfterACutReflashUnlessTheFirmwareIsWhole) {
+  MakeReflashedPlayer({"--card-mib", "4"});
+  const std::string base = scratch_ + "/base";
+  fs::copy(player_, base, fs::copy_options::recursive);
+  const std::vector<std::string> reflash = {"--yes", "reflash", "--manifest", SampleManifest()};
+  const uint64_t transfers = TraceTransfers({"reflash", "--manifest", SampleManifest()}).count;
+  ASSERT_GT(transfers, 10u);
+  std::set<std::string> seen;
+  for (uint64_t i = 1; i <= 7; ++i) {
+    const uint64_t cut = i * transfers / 8;
+    const std::string where = "reflash cut after transfer " + std::to_string(cut);
+    fs::remove_all(player_);
+    fs::copy(base, player_, fs::copy_options::recursive);
+    ASSERT_EQ(Orvik({"sim", "faults", "--power-cut-after", std::to_string(cut)}).exitCode, 0);
+    Orvik(reflash);
+    ASSERT_EQ(Orvik({"sim", "faults", "--clear"}).exitCode, 0);
+    ProgramRun checked = Orvik({"--json", "check", "--manifest", SampleManifest()});
+    const std::string firmware = checked.Json()["result"]["firmware"].get<std::string>();
+    seen.insert(firmware);
+    const int verify = Orvik({"verify", "--manifest", SampleManifest()}).exitCode;
+    EXPECT_EQ(verify == 0, firmware == "complete")
+        << where << ": firmware " << firmware << ", verify exit " << verify;
+  }
+  EXPECT_GE(seen.size(), 2u) << "the cuts should leave whole and broken firmware alike";
 }
 
 // The cut an owner fears most: the update erased the startup copy and the
