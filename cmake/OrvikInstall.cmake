@@ -4,8 +4,9 @@
 #                (Windows: bin/orvik.dll)
 #   development  include/orvik/*.h, the liborvik.so link, lib/cmake/orvik/
 #                (find_package), lib/pkgconfig/orvik.pc (Windows: the import
-#                library and lib/orvik.def)
-#   tools        bin/orvik, bin/orvik-sim and their manual pages
+#                library and lib/orvik.def), the manual page orvik.3
+#   tools        bin/orvik, bin/orvik-sim and their manual pages (orvik.1
+#                and one per command)
 include(CMakePackageConfigHelpers)
 
 set(ORVIK_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/orvik)

@@ -1,7 +1,11 @@
-# Manual pages of the programs, made at build time by help2man from each
-# program's own --help (and orvik's --version), so that they follow the
-# commands as they change.  Without help2man, or when the programs cannot
-# run on the build machine, there are no manual pages (said once here).
+# Manual pages, made at build time so that they follow the code as it
+# changes: orvik.1 by help2man from the tool's --help (and --version), one
+# page per command (orvik-update.1, ..., orvik-sim.1 for the orvik-sim
+# program too) from each command's --help, the list of commands taken from
+# the tool itself (cmake/OrvikCommandPages.cmake), and orvik.3, the
+# library's interface, written by hand (docs/man/orvik.3) and compressed.
+# Without help2man, or when the programs cannot run on the build machine,
+# there are no manual pages of the programs (said once here).
 find_program(ORVIK_HELP2MAN help2man)
 find_program(ORVIK_GZIP gzip)
 
@@ -24,14 +28,46 @@ function(orvik_add_man_page target page description)
   install(FILES ${page_file}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
 endfunction()
 
-if(CMAKE_CROSSCOMPILING OR WIN32)
+if(WIN32)
+  return()
+endif()
+# The library's page goes with the development files (liborvik-dev).
+if(ORVIK_GZIP)
+  set(library_page ${PROJECT_BINARY_DIR}/man/orvik.3.gz)
+  add_custom_command(
+    OUTPUT ${library_page}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/man/orvik.3
+            ${PROJECT_BINARY_DIR}/man/orvik.3
+    COMMAND ${ORVIK_GZIP} -9nf ${PROJECT_BINARY_DIR}/man/orvik.3
+    DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/orvik.3
+    COMMENT "Compressing the manual page of the library"
+    VERBATIM)
+  add_custom_target(orvik_library_man_page ALL DEPENDS ${library_page})
+  install(FILES ${library_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT development)
+endif()
+
+if(CMAKE_CROSSCOMPILING)
   return()
 elseif(NOT ORVIK_HELP2MAN OR NOT ORVIK_GZIP)
-  message(STATUS "help2man or gzip not found: no manual pages")
+  message(STATUS "help2man or gzip not found: no manual pages of the programs")
   return()
 endif()
 orvik_add_man_page(orvik_tool orvik "inspect, update and format a flash-memory audio player")
-# orvik-sim is `orvik sim` under the simulator's name: its page is the
-# group's help, which lists every command and option of simulated players.
-orvik_add_man_page(orvik-sim orvik-sim "create, serve and inspect simulated players (orvik sim)"
-                   --version-string=${PROJECT_VERSION})
+
+# A page per command, orvik-sim.1 among them (the group's help lists every
+# command and option of simulated players).
+if(TARGET orvik_tool)
+  set(command_pages ${PROJECT_BINARY_DIR}/man/commands)
+  add_custom_command(
+    OUTPUT ${command_pages}/pages.txt
+    COMMAND ${CMAKE_COMMAND} -DORVIK=$<TARGET_FILE:orvik_tool> -DHELP2MAN=${ORVIK_HELP2MAN}
+            -DGZIP=${ORVIK_GZIP} -DOUT_DIR=${command_pages} -DVERSION=${PROJECT_VERSION} -P
+            ${CMAKE_CURRENT_LIST_DIR}/OrvikCommandPages.cmake
+    DEPENDS orvik_tool ${CMAKE_CURRENT_LIST_DIR}/OrvikCommandPages.cmake
+    COMMENT "Writing the manual page of every orvik command"
+    VERBATIM)
+  add_custom_target(orvik_command_man_pages ALL DEPENDS ${command_pages}/pages.txt)
+  install(DIRECTORY ${command_pages}/ DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools
+          FILES_MATCHING PATTERN "*.1.gz")
+endif()

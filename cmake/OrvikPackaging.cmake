@@ -2,9 +2,10 @@
 # (cmake/OrvikInstall.cmake):
 #   liborvik1     the shared library (component library)
 #   liborvik-dev  headers, the unversioned .so link, CMake and pkg-config
-#                 files (component development); depends on liborvik1 of
-#                 the same version
-#   orvik-tools   orvik, orvik-sim and their manual pages (component tools);
+#                 files, the manual page orvik.3 (component development);
+#                 depends on liborvik1 of the same version
+#   orvik-tools   orvik, orvik-sim and their manual pages, one per command
+#                 (component tools);
 #                 they link the library's code statically, so they need no
 #                 liborvik1
 # The C library and C++ run-time dependencies come from dpkg-shlibdeps, and

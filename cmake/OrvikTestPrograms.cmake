@@ -30,7 +30,10 @@ set(ORVIK_POSIX_ONLY_TESTS
     socket_device/socket_device_test.cpp    # setenv
     tool/device_test.cpp                    # posix_spawn
     tool/gui_test.cpp                       # posix_spawn, a served page
+    tool/host_files_test.cpp                # named pipes, poll, signals
     tool/observations_test.cpp              # sys/stat.h
+    tool/player_folder_test.cpp             # named pipes, symbolic links
+    tool/restore_test.cpp                   # named pipes, mtools
     tool/startup_test.cpp                   # signals, served players
     tool/tool_runner.cpp                    # fork, pseudo-terminals
     transport/open_report_test.cpp)         # sockets, setenv

@@ -1,13 +1,15 @@
 // A player kept in a folder: nand.bin (every page as 512 data bytes then its
 // 16 spare bytes, in page order), mmc.bin (the raw card image) and
 // player.json (the settings).  Each file is written beside its place and
-// renamed over it, so a run that is cut off leaves a readable player.
+// renamed over it, so a run that is cut off leaves a readable player; each
+// is checked before it is read (player_folder.h).
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "sim/firmware.h"
 #include "sim/player.h"
+#include "sim/player_folder.h"
 #include "sim/player_json.h"
 #include "sim/player_state.h"
 
@@ -16,10 +18,6 @@ namespace orvik::sim {
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr const char* kNandFile = "nand.bin";
-constexpr const char* kCardFile = "mmc.bin";
-constexpr const char* kSettingsFile = "player.json";
 
 bool Fail(std::string* error, const std::string& text) {
   if (error) *error = text;
@@ -100,29 +98,46 @@ class PlayerStorage {
 
   static std::shared_ptr<Player> Load(const std::string& dir, std::string* error) {
     fs::path folder(dir);
-    std::ifstream settingsFile(folder / kSettingsFile);
-    if (!settingsFile) {
+    std::error_code code;
+    if (!fs::exists(fs::symlink_status(folder / kSettingsFile, code))) {
       Fail(error, "no player in " + dir + " (" + kSettingsFile + " missing)");
       return nullptr;
     }
-    std::stringstream text;
-    text << settingsFile.rdbuf();
+    std::string text;
     PlayerConfig config;
-    if (!PlayerConfigFromJson(text.str(), &config, error)) return nullptr;
+    if (!ReadSettingsFile(dir, &text, error) || !PlayerConfigFromJson(text, &config, error))
+      return nullptr;
     auto state = std::make_unique<PlayerState>(config);
-    std::ifstream nand(folder / kNandFile, std::ios::binary);
-    if (!nand || !state->nand.ReadImage(nand)) {
-      Fail(error, (folder / kNandFile).string() + " missing or not the size of a type " +
-                      std::to_string(config.flashType) + " flash");
-      return nullptr;
-    }
-    if (state->card.ImageBlocks() > 0 &&
-        !state->card.LoadImage((folder / kCardFile).string(), error))
-      return nullptr;
+    if (!LoadImages(folder, config, *state, error)) return nullptr;
     std::shared_ptr<Player> player(new Player(std::move(state)));
     player->cleanDir_ = CanonicalDir(dir);
     player->cleanChangeCount_ = 0;
     return player;
+  }
+
+ private:
+  // nand.bin and (for a card) mmc.bin, each checked to be a regular file of
+  // exactly the size the settings give before it is opened.
+  static bool LoadImages(const fs::path& folder, const PlayerConfig& config, PlayerState& state,
+                         std::string* error) {
+    const FlashGeometry geometry = state.nand.Geometry();
+    const FileSize nandSize{uint64_t{geometry.PageCount()} * kPageBytes, 0,
+                            "a type " + std::to_string(config.flashType) + " flash (" +
+                                std::to_string(geometry.blockCount) + " blocks of " +
+                                std::to_string(geometry.pagesPerBlock) + " pages of " +
+                                std::to_string(kPageBytes) + " bytes)"};
+    if (std::string problem = FolderFileProblem(folder / kNandFile, nandSize); !problem.empty())
+      return Fail(error, problem);
+    std::ifstream nand(folder / kNandFile, std::ios::binary);
+    if (!nand || !state.nand.ReadImage(nand))
+      return Fail(error, (folder / kNandFile).string() + " cannot be read");
+    const uint32_t cardBlocks = state.card.ImageBlocks();
+    if (cardBlocks == 0) return true;
+    const FileSize cardSize{uint64_t{cardBlocks} * kCardBlockBytes, 0,
+                            "a card of " + std::to_string(cardBlocks) + " blocks"};
+    if (std::string problem = FolderFileProblem(folder / kCardFile, cardSize); !problem.empty())
+      return Fail(error, problem);
+    return state.card.LoadImage((folder / kCardFile).string(), error);
   }
 };
 

@@ -4,7 +4,7 @@
 ORVIK_TEST_PACKAGES=(
   cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcli11-dev libfmt-dev libgcrypt20-dev libboost1.81-dev dosfstools mtools
-  srecord help2man pkgconf
+  srecord help2man groff-base pkgconf
 )
 
 # What the browser tests of `orvik gui` need beyond that (tests/browser/setup.sh;

@@ -52,6 +52,17 @@ BlockEntry Classify(const Player& player, uint32_t block, bool cisFound, bool* i
   return entry;
 }
 
+// Blocks are classified in increasing order, so the lowest claimant of a
+// number keeps it.
+void AddLogical(BlockMap& map, const BlockEntry& entry, uint32_t block) {
+  if (entry.logicalBlock >= kLogicalBlocksPerZone) {
+    map.outOfRange.push_back(block);
+    return;
+  }
+  const uint32_t volumeBlock = ZoneLayout::VolumeLogical(entry.zone, entry.logicalBlock);
+  if (!map.logical.emplace(volumeBlock, block).second) map.duplicates.push_back(block);
+}
+
 }  // namespace
 
 const char* BlockRoleName(BlockRole role) {
@@ -85,9 +96,21 @@ std::map<uint8_t, uint32_t> BlockMap::SystemBlocksByTag() const {
 }
 
 std::optional<uint32_t> BlockMap::PhysicalBlockOf(uint32_t logicalBlock) const {
-  auto found = zone0.find(logicalBlock);
-  if (found == zone0.end()) return std::nullopt;
+  auto found = logical.find(logicalBlock);
+  if (found == logical.end()) return std::nullopt;
   return found->second;
+}
+
+std::vector<uint32_t> BlockMap::FreeBlocks(uint32_t zone) const {
+  const ZoneLayout zones = Zones();
+  std::vector<uint32_t> free;
+  for (uint32_t block = zones.FirstBlock(zone); block < zones.EndBlock(zone); ++block)
+    if (blocks[block].role == BlockRole::kFree) free.push_back(block);
+  return free;
+}
+
+ZoneLayout ZoneLayout::ForFlashType(uint32_t flashType, uint32_t blockCount) {
+  return {ZoneBlocks(flashType), blockCount};
 }
 
 BlockMap MapBlocks(const Player& player) {
@@ -104,9 +127,7 @@ BlockMap MapBlocks(const Player& player) {
     BlockEntry entry = Classify(player, block, map.cisBlock.has_value() || !inZone0, &isCis);
     entry.zone = block / map.zoneBlocks;
     if (isCis) map.cisBlock = block;
-    if (inZone0 && entry.role == BlockRole::kLogical) {
-      if (!map.zone0.emplace(entry.logicalBlock, block).second) map.duplicates.push_back(block);
-    }
+    if (entry.role == BlockRole::kLogical) AddLogical(map, entry, block);
     map.blocks[block] = entry;
   }
   return map;
@@ -128,12 +149,12 @@ std::string DescribeBlockMap(const BlockMap& map) {
       out << "0x" << std::hex << uint32_t{tag} << std::dec;
     out << ": " << count << "\n";
   }
-  out << "  zone 0 logical blocks: " << map.zone0.size();
-  if (!map.zone0.empty()) {
+  out << "  logical blocks: " << map.logical.size();
+  if (!map.logical.empty()) {
     out << " (";
     constexpr size_t kShown = 16;
     size_t shown = 0;
-    for (auto [logical, physical] : map.zone0) {
+    for (auto [logical, physical] : map.logical) {
       if (shown == kShown) {
         out << ", ...";
         break;
@@ -145,6 +166,8 @@ std::string DescribeBlockMap(const BlockMap& map) {
   out << "\n";
   if (!map.duplicates.empty())
     out << "  duplicate logical blocks: " << map.duplicates.size() << "\n";
+  if (!map.outOfRange.empty())
+    out << "  block numbers beyond a zone: " << map.outOfRange.size() << "\n";
   return out.str();
 }
 

@@ -1,6 +1,7 @@
 // The block map of a simulated flash as a SmartMedia reader sees it: which
 // physical blocks are bad, which is the CIS block, which hold the firmware
-// (system blocks and their files), and which carry which logical block.
+// (system blocks and their files), and which carry which logical block, in
+// every zone (zone_layout.h).
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/inspect/zone_layout.h"
 #include "sim/player.h"
 
 namespace orvik::sim::inspect {
@@ -38,24 +40,33 @@ struct BlockMap {
   uint32_t zoneBlocks = 0;  // physical blocks per zone (256, 512 or 1024)
   std::vector<BlockEntry> blocks;
   std::optional<uint32_t> cisBlock;
-  // Zone 0 as a reader maps it: logical block -> physical block (the lowest
-  // physical block that claims a logical block wins).
-  std::map<uint32_t, uint32_t> zone0;
-  // Physical blocks of zone 0 that claim a logical block another block
+  // Every zone as a reader maps it: the volume's logical block (zone x 1000
+  // + the zone-relative number) -> physical block; within a zone the lowest
+  // physical block that claims a number wins.
+  std::map<uint32_t, uint32_t> logical;
+  // Physical blocks that claim a logical block another block of their zone
   // already holds.
   std::vector<uint32_t> duplicates;
+  // Physical blocks whose field names 1000 or more: no logical block of a
+  // zone, so a reader leaves them out.
+  std::vector<uint32_t> outOfRange;
 
+  ZoneLayout Zones() const { return {zoneBlocks, static_cast<uint32_t>(blocks.size())}; }
   uint32_t Count(BlockRole role) const;
   // System blocks per file tag (0xFF: no tag on page 1).
   std::map<uint8_t, uint32_t> SystemBlocksByTag() const;
+  // The physical block holding the volume's logical block, in any zone.
   std::optional<uint32_t> PhysicalBlockOf(uint32_t logicalBlock) const;
+  // The free blocks of a zone (good, page 0 erased, neither CIS nor system
+  // nor claimed), lowest first: where a writer puts a logical block anew.
+  std::vector<uint32_t> FreeBlocks(uint32_t zone) const;
 };
 
 // Reads page 0 (and page 1 of system blocks) of every block.
 BlockMap MapBlocks(const Player& player);
 
 // A few lines: the counts per role, the CIS block, the files of the system
-// area and the logical blocks of zone 0.
+// area and the logical blocks of every zone.
 std::string DescribeBlockMap(const BlockMap& map);
 
 }  // namespace orvik::sim::inspect

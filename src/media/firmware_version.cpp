@@ -13,6 +13,7 @@
 #include "platform/trace.h"
 #include "protocol/flash_commands.h"
 #include "protocol/media_state.h"
+#include "protocol/system_block_tag.h"
 #include "transport/control_requests.h"
 #include "transport/session.h"
 
@@ -38,14 +39,12 @@ bool RecognizeFileBlocks(const protocol::FlashDrive& drive, const FlashTypeDescr
       if (transport::DeviceStoppedAnswering()) return false;
       continue;
     }
-    if (protocol::SpareAddressWord(state.pageBuffer.data(), type, 0) != protocol::SYSTEM_MARK)
-      continue;
-    uint16_t fileMark = protocol::SpareAddressWord(state.pageBuffer.data(), type, 1);
-    if ((fileMark & 0xFF) != protocol::FILE_MARK) continue;
-    uint8_t tag = static_cast<uint8_t>(fileMark >> 8);
+    const protocol::SystemBlockMarks marks =
+        protocol::ReadSystemBlockMarks(state.pageBuffer.data(), type.pageSize, type.dataSize);
+    if (!marks.systemMark || !marks.fileMark) continue;
     for (uint32_t file = 0; file < files.fileCount; ++file) {
-      if (files.fileTags[file] == tag) {
-        state.blockStatus[block] = firmware::MarkerForTag(tag);
+      if (files.fileTags[file] == marks.tag) {
+        state.blockStatus[block] = firmware::MarkerForTag(marks.tag);
         state.tableFresh = false;
         break;
       }

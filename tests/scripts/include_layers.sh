@@ -2,7 +2,8 @@
 # The layers of the library include only downwards (docs/architecture.md),
 # the simulator sees of the library only the public header and the driver
 # interface, and the tool only the public header and the host's one
-# internal header.  An include that breaks the rule is named here.
+# internal header, which itself includes only the public header.  An
+# include that breaks the rule is named here.
 set -euo pipefail
 export LC_ALL=C
 source_dir=$2
@@ -51,6 +52,16 @@ check_outside() {
 }
 check_outside sim '^platform/device_driver\.h$'
 check_outside tools '^host/host_internals\.h$'
+
+# The tool's one internal header is its whole view of the library: it
+# includes nothing of src/ itself, so no internal name reaches the tool
+# through it (the library answers the tool with the functions and plain
+# values it declares).
+while IFS=: read -r file include; do
+  [ -n "$(layer_of "$include")" ] || continue
+  echo "$file includes $include: the tool's view of the library includes no internal header"
+  status=1
+done < <(grep -HoE '#include "[^"]+"' src/host/host_internals.h | sed -E 's/:#include "(.*)"$/:\1/')
 
 # The tool's floors (docs/architecture.md): each folder of tools/ may
 # include the floors below it, never one above or beside it; the faces

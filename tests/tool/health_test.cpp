@@ -264,6 +264,34 @@ TEST(PlayerHealthTest, EachStateGetsItsProblemsAndTheLeastDestructiveSteps) {
        [](HealthInputs& in) { in.copiesWithoutVersions = {"R"}; },
        {"firmware-incomplete"},
        {FixStep::kUpdate}},
+      {"a restore cut off: the image written again",
+       [](HealthInputs& in) {
+         in.volume.kind = K::kDamaged;
+         in.pendingRestoreImage = "/backups/player.img";
+         in.pendingImageExists = true;
+       },
+       {"restore-interrupted"},
+       {FixStep::kRestore}},
+      {"a reflash keeping the files cut: reflash, then the files back",
+       [](HealthInputs& in) {
+         in.volume.kind = K::kAbsent;
+         in.startup.state = StartupCopy::State::kAbsent;
+         in.pendingRestoreImage = "/backups/player.img";
+         in.pendingImageExists = true;
+       },
+       {"reflash-interrupted", "restore-interrupted"},
+       {FixStep::kReflash, FixStep::kRestore}},
+      {"a restore cut off whose image is gone",
+       [](HealthInputs& in) {
+         in.volume.kind = K::kDamaged;
+         in.pendingRestoreImage = "/backups/player.img";
+       },
+       {"restore-interrupted", "file-system-damaged"},
+       {FixStep::kQuickFormat}},
+      {"a restore cut off whose image is gone, the volume written anew since",
+       [](HealthInputs& in) { in.pendingRestoreImage = "/backups/player.img"; },
+       {},
+       {}},
       {"the card's file system damaged",
        [](HealthInputs& in) { in.card->kind = K::kDamaged; },
        {"card-file-system-damaged"},

@@ -14,6 +14,7 @@
 #include "orvik/orvik.h"
 #include "player/progress_watch.h"
 #include "player/status_text.h"
+#include "player/time_left.h"
 #include "terminal/console.h"
 
 namespace orvik::tool {
@@ -194,6 +195,33 @@ TEST(PhaseMonitorTest, SeesEveryPhaseBoundaryAnOperationAnnounces) {
   EXPECT_EQ(trace.phases, (std::vector<uint32_t>{3, 4, 5}));
   EXPECT_EQ(trace.lastPhase, 5u);
   EXPECT_EQ(trace.lastPercent, 100.0);
+}
+
+TEST(TimeLeftTest, ExtrapolatesTheRateSoFarOnceItIsSteady) {
+  struct Case {
+    double percent, elapsedSeconds;
+    std::optional<double> left;
+  };
+  const Case cases[] = {
+      {50, 10, 10},  // half done in 10 s: 10 s to go
+      {20, 2, 8},    // a fifth done: steady from here
+      {80, 8, 2},
+      {19.9, 8, std::nullopt},  // before a fifth
+      {60, 0.4, std::nullopt},  // before half a second
+      {100, 8, std::nullopt},   // done
+  };
+  const auto start = TimeLeftEstimate::Clock::time_point{} + std::chrono::hours(1);
+  TimeLeftEstimate estimate(start - std::chrono::hours(1));
+  estimate.Restart(start);  // a new step counts from its own start
+  for (const Case& c : cases) {
+    const auto now = start + std::chrono::duration_cast<TimeLeftEstimate::Clock::duration>(
+                                 std::chrono::duration<double>(c.elapsedSeconds));
+    const std::optional<double> left = estimate.At(c.percent, now);
+    ASSERT_EQ(left.has_value(), c.left.has_value()) << c.percent << "% after " << c.elapsedSeconds;
+    if (left) {
+      EXPECT_NEAR(*left, *c.left, 1e-6) << c.percent << "% after " << c.elapsedSeconds;
+    }
+  }
 }
 
 TEST(ProgressBarTest, ShowsPhaseAndClampedPercentageWithinTheTerminalsWidth) {

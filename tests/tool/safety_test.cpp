@@ -41,8 +41,12 @@ class SafetyTest : public ToolTest {
 TEST_F(SafetyTest, DestructiveCommandsAskRefuseWithoutATerminalAndDryRunChangesNothing) {
   MakeReflashedPlayer();
   WriteFile(scratch_ + "/blocks.bin", std::string(1024, 'x'));
+  const std::string image = scratch_ + "/volume.img";
+  ASSERT_EQ(Orvik({"backup", "--output", image}).exitCode, 0);
   const std::vector<std::vector<std::string>> commands = {
       {"reflash", "--manifest", SampleManifest()},
+      {"reflash", "--keep-files", "--manifest", SampleManifest()},
+      {"restore", "--input", image},
       {"full-format", "--manifest", SampleManifest()},
       {"quick-format"},
       {"erase-data"},
@@ -90,8 +94,12 @@ TEST_F(SafetyTest, DryRunLeavesEveryFileOfThePlayerFolderAsItWas) {
   MakeReflashedPlayer();
   WriteFile(scratch_ + "/blocks.bin", std::string(1024, 'x'));
   const std::string m = SampleManifest();
+  const std::string image = scratch_ + "/volume.img";
+  ASSERT_EQ(Orvik({"backup", "--output", image}).exitCode, 0);
   const std::vector<std::pair<std::vector<std::string>, int>> commands = {
       {{"reflash", "--manifest", m}, 0},
+      {{"reflash", "--keep-files", "--manifest", m}, 0},
+      {{"restore", "--input", image}, 0},
       {{"full-format", "--manifest", m}, 0},
       {{"full-format"}, 0},
       {{"quick-format"}, 0},
@@ -117,8 +125,8 @@ TEST_F(SafetyTest, DryRunLeavesEveryFileOfThePlayerFolderAsItWas) {
     if (exit == 0) {
       EXPECT_FALSE(run["result"]["dryRun"].is_null()) << dry[1];
     }
-    EXPECT_TRUE(PlayerBytes() == before) << dry[1] << " " << (dry.size() > 2 ? dry[2] : "")
-                                         << " changed the player's folder";
+    EXPECT_TRUE(PlayerBytes() == before)
+        << dry[1] << " " << (dry.size() > 2 ? dry[2] : "") << " changed the player's folder";
   }
 }
 

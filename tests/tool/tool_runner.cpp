@@ -4,15 +4,19 @@
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -40,6 +44,20 @@ void AddTestFolders(std::vector<std::string>& environment,
     environment.push_back("XDG_STATE_HOME=" + testStateHome);
 }
 
+// Waits for the child; with a time limit, kills it when the limit passes
+// (false then).  usage gets the child's resources.
+bool WaitWithin(pid_t child, int seconds, int* status, rusage* usage) {
+  if (seconds <= 0) return wait4(child, status, 0, usage) == child;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (wait4(child, status, WNOHANG, usage) == child) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(child, SIGKILL);
+  wait4(child, status, 0, usage);
+  return false;
+}
+
 }  // namespace
 
 nlohmann::json ProgramRun::Json() const {
@@ -54,7 +72,8 @@ nlohmann::json ProgramRun::Json() const {
 }
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                      const std::map<std::string, std::string>& env, const std::string& scratch) {
+                      const std::map<std::string, std::string>& env, const std::string& scratch,
+                      const RunLimits& limits) {
   static int runs = 0;
   const std::string outPath = scratch + "/run" + std::to_string(++runs) + ".out";
   const std::string errPath = scratch + "/run" + std::to_string(runs) + ".err";
@@ -82,12 +101,22 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    // Files a command names itself (fix's and reflash --keep-files' backups)
+    // land in the test's own folder.
+    if (chdir(scratch.c_str()) != 0) _exit(126);
+    if (limits.fileBytes > 0) {
+      const rlimit size{limits.fileBytes, limits.fileBytes};
+      setrlimit(RLIMIT_FSIZE, &size);
+      signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails as on a full disk
+    }
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   ProgramRun run;
   int status = 0;
-  waitpid(child, &status, 0);
+  rusage usage{};
+  run.timedOut = !WaitWithin(child, limits.seconds, &status, &usage);
+  run.peakKiB = usage.ru_maxrss;
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   run.out = ToolTest::ReadFile(outPath);
   run.err = ToolTest::ReadFile(errPath);
@@ -172,12 +201,12 @@ std::string ToolTest::SampleManifest() {
 }
 
 ProgramRun ToolTest::Orvik(std::vector<std::string> args,
-                           const std::map<std::string, std::string>& env) {
+                           const std::map<std::string, std::string>& env, const RunLimits& limits) {
   // The test's player is the default folder, so that the first command
   // makes it as a first use would.
   std::map<std::string, std::string> environment = env;
   environment.emplace("ORVIK_PLAYER", player_);
-  return RunProgram(ToolPath(), args, environment, scratch_);
+  return RunProgram(ToolPath(), args, environment, scratch_, limits);
 }
 
 nlohmann::json ToolTest::OrvikJson(std::vector<std::string> args, int expectedExit,
@@ -232,8 +261,10 @@ int ToolTest::StopProgram(pid_t pid, int signal) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-void ToolTest::MakeReflashedPlayer() {
-  ASSERT_EQ(Orvik({"sim", "create", "--force"}).exitCode, 0);
+void ToolTest::MakeReflashedPlayer(const std::vector<std::string>& createArgs) {
+  std::vector<std::string> create = {"sim", "create", "--force"};
+  create.insert(create.end(), createArgs.begin(), createArgs.end());
+  ASSERT_EQ(Orvik(create).exitCode, 0);
   ProgramRun reflash = Orvik({"--yes", "reflash", "--manifest", SampleManifest()});
   ASSERT_EQ(reflash.exitCode, 0) << reflash.err;
   // Unplugged and plugged in again, as after a reflash: from now on its
@@ -255,6 +286,47 @@ std::map<std::string, std::string> ToolTest::PlayerBytes() const {
   return files;
 }
 
+std::string ToolTest::PutFilesOnTheVolume(const std::map<std::string, std::string>& files) {
+  static int images = 0;
+  const std::string image = scratch_ + "/volume-" + std::to_string(++images) + ".img";
+  const std::string hostFiles = scratch_ + "/host-files-" + std::to_string(images);
+  EXPECT_EQ(OrvikJson({"sim", "export-fat", "--out", image}, 0)["ok"], true);
+  fs::create_directories(hostFiles);
+  std::set<std::string> folders;
+  int number = 0;
+  for (const auto& [name, content] : files) {
+    // Each folder on the way, once.
+    for (size_t slash = name.find('/'); slash != std::string::npos;
+         slash = name.find('/', slash + 1))
+      if (folders.insert(name.substr(0, slash)).second) {
+        ProgramRun made = RunProgram(
+            "/usr/bin/mmd", {"-D", "s", "-i", image, "::/" + name.substr(0, slash)}, {}, scratch_);
+        EXPECT_EQ(made.exitCode, 0) << made.err;
+      }
+    const std::string host = hostFiles + "/" + std::to_string(++number);
+    WriteFile(host, content);
+    ProgramRun copied =
+        RunProgram("/usr/bin/mcopy", {"-D", "o", "-i", image, host, "::/" + name}, {}, scratch_);
+    EXPECT_EQ(copied.exitCode, 0) << name << ": " << copied.err;
+  }
+  EXPECT_EQ(OrvikJson({"--yes", "restore", "--input", image}, 0)["ok"], true);
+  return image;
+}
+
+void FollowAdvice(const std::string& failure, const std::string& where) {
+  std::string output = failure;
+  for (int step = 0; step < 3; ++step) {
+    const std::vector<std::string> suggested = SuggestedCommands(output);
+    ASSERT_FALSE(suggested.empty()) << where << ": no command to follow in\n" << output;
+    ProgramRun run = RunInTerminal(suggested.front(), "y\n", {});
+    ASSERT_NE(run.exitCode, 64) << where << ": " << suggested.front() << "\n" << run.out;
+    if (run.exitCode == 0 || run.exitCode == 2) return;
+    output = run.out.substr(
+        run.out.find("what to do:") == std::string::npos ? 0 : run.out.find("what to do:"));
+  }
+  FAIL() << where << ": the advice did not recover the player";
+}
+
 std::string ToolTest::CopySamples(const std::string& folder) {
   const std::string target = scratch_ + "/" + folder;
   fs::create_directories(target);
@@ -274,26 +346,41 @@ std::string ToolTest::NewerSampleSet(const std::string& folder, char build) {
   return set + "/manifest.json";
 }
 
-ToolTest::UpdateTransfers ToolTest::TraceUpdate(const std::string& manifest,
-                                                const std::map<std::string, std::string>& env) {
+ToolTest::Transfers ToolTest::TraceTransfers(std::vector<std::string> args,
+                                             const std::map<std::string, std::string>& env) {
   const std::string kept = scratch_ + "/before-trace";
   fs::remove_all(kept);
   fs::copy(player_, kept, fs::copy_options::recursive);
-  ProgramRun traced = Orvik({"-v", "update", "--manifest", manifest}, env);
+  args.insert(args.begin(), {"-v", "--yes"});
+  ProgramRun traced = Orvik(args, env);
   EXPECT_EQ(traced.exitCode, 0) << traced.err;
   fs::remove_all(player_);
   fs::rename(kept, player_);
-  UpdateTransfers transfers;
+  Transfers transfers;
   const std::regex numbered("player: #(\\d+) \\S+ \\d+ \\[([^\\]]*)\\]");
   const std::regex reservedErase("flash erase block (\\d{3,})");
+  const std::regex lowErase("flash erase block [1-9]");
+  const std::regex anyErase("flash erase block \\d+");
   for (std::sregex_iterator it(traced.err.begin(), traced.err.end(), numbered);
        it != std::sregex_iterator(); ++it) {
     transfers.count = std::max<uint64_t>(transfers.count, std::stoull((*it)[1]));
     const std::string frame = (*it)[2];
     if (transfers.firstReservedErase == 0 && std::regex_match(frame, reservedErase))
       transfers.firstReservedErase = std::stoull((*it)[1]);
+    if (transfers.firstLowErase == 0 && std::regex_match(frame, lowErase))
+      transfers.firstLowErase = std::stoull((*it)[1]);
+    if (transfers.firstErase == 0 && std::regex_match(frame, anyErase))
+      transfers.firstErase = std::stoull((*it)[1]);
   }
   return transfers;
+}
+
+std::string ToolTest::ExportVolume(const std::string& name) {
+  const std::string image = scratch_ + "/" + name;
+  fs::remove(image);
+  nlohmann::json exported = OrvikJson({"sim", "export-fat", "--out", image}, 0);
+  EXPECT_EQ(exported["result"]["eccFindings"], 0) << "a page's ECC does not match";
+  return ReadFile(image);
 }
 
 std::string ToolTest::SampleTestKey() {

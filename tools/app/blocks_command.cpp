@@ -24,7 +24,7 @@ int RunBlocks(OperationContext& context, const BlocksOptions& options) {
   if (manifest) ShowSetTrust(context, *manifest);
   MediaRunner media(context.events, *session, context.settings.commandLine);
   const FlashFacts& flash = media.Flash();
-  const host::FlashTypeDescriptor& type = media.FlashType();
+  const host::FlashType& type = media.FlashType();
   InterruptGuard guard;
   const ScanFacts scan = media.Scan();
   FlashPages pages(type);

@@ -1,14 +1,17 @@
 // orvik card info|read|write|erase|format: the MMC card in the player's slot.
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <vector>
 
+#include "app/journaling.h"
 #include "app/operation.h"
 #include "app/operations.h"
+#include "base/host_file.h"
 #include "base/interruption.h"
 #include "base/tool_error.h"
 #include "player/device_queries.h"
@@ -88,6 +91,126 @@ bool ConfirmCard(OperationContext& context, const OpenCard& open, const std::str
   return false;
 }
 
+// The work of card erase and card format, once asked (defined below).
+int EraseCard(OperationContext& context, const CardOptions& options, OpenCard& open);
+int FormatCard(OperationContext& context, const CardOptions& options, OpenCard& open);
+
+// The journal's start of a card operation (it changes the player's card).
+JournalStart Started(const char* operation) {
+  JournalStart start;
+  start.operation = operation;
+  return start;
+}
+
+// A regular file to write: not empty, and whole blocks unless --pad.
+void CheckWholeBlocks(const InputFile& input, bool pad) {
+  if (input.size == 0) Fail("usage", input.path + " is empty: there is nothing to write.");
+  if (input.size % kBlockBytes != 0 && !pad)
+    Fail("usage",
+         fmt::format("{} is {} bytes long, not a whole number of 512-byte blocks.", input.path,
+                     input.size),
+         {}, "Give --pad to fill the last block with zeros.");
+}
+
+// Blocks from first to the card's end.
+uint64_t RoomFrom(const CardFacts& card, uint64_t first) {
+  if (first >= card.capacityBlocks)
+    Fail("out-of-range",
+         fmt::format("Block {} lies beyond the card's end (it has {} blocks).", first,
+                     card.capacityBlocks),
+         {}, fmt::format("Give a block within 0 to {}.", card.capacityBlocks - 1));
+  return card.capacityBlocks - first;
+}
+
+// Reads up to bytes from in (fewer only at its end).
+size_t ReadUpTo(std::ifstream& in, uint8_t* buffer, size_t bytes) {
+  in.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(bytes));
+  return static_cast<size_t>(in.gcount());
+}
+
+// The bytes of a read to send: whole blocks, the last one padded with zeros
+// with --pad; without it the bytes short of a block are left out (*cutShort).
+size_t WholeBlocks(bool pad, uint8_t* buffer, size_t got, size_t* cutShort) {
+  *cutShort = 0;
+  if (got % kBlockBytes == 0) return got;
+  if (!pad) {
+    *cutShort = got % kBlockBytes;
+    return got - *cutShort;
+  }
+  const size_t whole = (got / kBlockBytes + 1) * kBlockBytes;
+  std::fill(buffer + got, buffer + whole, uint8_t{0});
+  return whole;
+}
+
+[[noreturn]] void EndedInABlock(const CardOptions& options, size_t cutShort, uint64_t written) {
+  Fail("usage",
+       fmt::format("{} ended {} bytes into a 512-byte block: {} blocks were written from block {}, "
+                   "the last {} bytes were not.",
+                   options.file, cutShort, written, options.block, cutShort),
+       {}, "Give --pad to fill the last block with zeros.");
+}
+
+[[noreturn]] void InputTooLong(const CardOptions& options, uint64_t written) {
+  Problem problem;
+  problem.code = "input-too-long";
+  problem.message = fmt::format(
+      "{} goes on past the card's end: card blocks {} to {} were written from it, the rest of it "
+      "was not.",
+      options.file, options.block, options.block + written - 1);
+  problem.cause =
+      "The input is longer than the card's space from the first block (a device such "
+      "as /dev/zero never ends).";
+  problem.action =
+      "Give an input no longer than the card's space, or a regular file of the size "
+      "to write (checked before anything is sent).";
+  problem.details = {{"file", options.file}, {"blocksWritten", written}};
+  throw ToolError(std::move(problem));
+}
+
+// Writes the input onto the card, one buffer at a time, at most count
+// blocks; the blocks written.
+uint64_t StreamToCard(OperationContext& context, const CardOptions& options, const InputFile& input,
+                      uint64_t count) {
+  std::ifstream in(options.file, std::ios::binary);
+  if (!in)
+    Fail("io", fmt::format("{} cannot be read ({}).", options.file, std::strerror(errno)), {},
+         "Give a readable file with --in.");
+  std::vector<uint8_t> buffer(kBlocksPerTransfer * kBlockBytes);
+  WorkBar bar(context.events, "Writing card");
+  uint64_t written = 0;
+  size_t cutShort = 0;
+  for (bool ended = false; !ended && written < count;) {
+    const uint32_t blocks =
+        static_cast<uint32_t>(std::min<uint64_t>(kBlocksPerTransfer, count - written));
+    const size_t got = ReadUpTo(in, buffer.data(), size_t{blocks} * kBlockBytes);
+    ended = got < size_t{blocks} * kBlockBytes;
+    const auto sending = static_cast<uint32_t>(
+        WholeBlocks(options.pad, buffer.data(), got, &cutShort) / kBlockBytes);
+    if (sending == 0) break;
+    const auto first = static_cast<uint32_t>(options.block + written);
+    if (OrvikMMCWriteMultipleBlock(options.drive, first, static_cast<unsigned short>(sending),
+                                   buffer.data()) != 1)
+      TransferFailed("write", first);
+    written += sending;
+    bar.Update(100.0 * static_cast<double>(written) / static_cast<double>(count));
+    ThrowIfInterrupted(fmt::format("Card blocks {} to {} were written; the rest of the input was "
+                                   "not.",
+                                   options.block, first + sending - 1),
+                       "Run the card write again to write the whole input.");
+  }
+  bar.Finish();
+  if (cutShort != 0) EndedInABlock(options, cutShort, written);
+  if (written == 0) Fail("usage", options.file + " gave nothing to write.");
+  if (input.regular && written != count)
+    Fail("io",
+         options.file + " became shorter while it was read: " + std::to_string(written) +
+             " of its " + std::to_string(count) + " blocks were written.",
+         {}, "Run the card write again once the file stays as it is.");
+  if (!input.regular && written == count && in.peek() != std::char_traits<char>::eof())
+    InputTooLong(options, written);
+  return written;
+}
+
 }  // namespace
 
 int RunCardInfo(OperationContext& context, const CardOptions& options) {
@@ -109,26 +232,32 @@ int RunCardInfo(OperationContext& context, const CardOptions& options) {
 }
 
 int RunCardRead(OperationContext& context, const CardOptions& options) {
+  CheckOutputFile(options.file, options.force);  // before the card is opened
   OpenCard open = OpenWithCard(context, options.drive);
   const uint64_t count = options.count.value_or(open.card.capacityBlocks - options.block);
   CheckRange(open.card, options.block, count);
-  std::ofstream out(options.file, std::ios::binary | std::ios::trunc);
-  if (!out)
-    Fail("io", fmt::format("{} cannot be written ({}).", options.file, std::strerror(errno)), {},
-         "Give a file in a writable folder with --out.");
+  context.result["dryRun"] = context.settings.dryRun;
+  if (context.settings.dryRun) {
+    open.session->Close();
+    context.events.Line(context.events.Paint(Style::kBold, "Dry run:") +
+                        fmt::format(" would read {} blocks from block {} into {}. Nothing was "
+                                    "written.",
+                                    count, options.block, options.file));
+    return kExitDone;
+  }
+  InterruptGuard guard;  // first: Ctrl-C must find the temporary file's remover in place
+  AtomicFile out(options.file, options.force);
   std::vector<uint8_t> buffer(kBlocksPerTransfer * kBlockBytes);
-  InterruptGuard guard;
   WorkBar bar(context.events, "Reading card");
   InTransfers(bar, options.block, count, [&](uint32_t first, uint32_t blocks, uint64_t) {
     if (OrvikMMCReadMultipleBlock(options.drive, first, static_cast<unsigned short>(blocks),
                                   buffer.data()) != 1)
       TransferFailed("read", first);
-    ThrowIfInterrupted("Reading changes nothing on the card.",
+    ThrowIfInterrupted("Reading changes nothing on the card; " + options.file + " was not written.",
                        "Run the card read again to read the whole range.");
-    out.write(reinterpret_cast<const char*>(buffer.data()), std::streamsize{blocks} * kBlockBytes);
+    out.Write(buffer.data(), size_t{blocks} * kBlockBytes);
   });
-  if (!out.flush())
-    Fail("io", options.file + " could not be written completely.", {}, "Free some space.");
+  out.Commit();
   open.session->Close();
   context.result["read"] = {
       {"firstBlock", options.block}, {"blocks", count}, {"file", options.file}};
@@ -138,45 +267,37 @@ int RunCardRead(OperationContext& context, const CardOptions& options) {
 }
 
 int RunCardWrite(OperationContext& context, const CardOptions& options) {
-  std::ifstream in(options.file, std::ios::binary);
-  if (!in)
-    Fail("io", fmt::format("{} cannot be read ({}).", options.file, std::strerror(errno)), {},
-         "Give an existing file with --in.");
-  std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (data.empty()) Fail("usage", options.file + " is empty: there is nothing to write.");
-  if (data.size() % kBlockBytes != 0) {
-    if (!options.pad)
-      Fail("usage",
-           fmt::format("{} is {} bytes long, not a whole number of 512-byte blocks.", options.file,
-                       data.size()),
-           {}, "Give --pad to fill the last block with zeros.");
-    data.resize((data.size() / kBlockBytes + 1) * kBlockBytes, 0);
-  }
+  // A regular file's size is checked before anything is read or sent; a
+  // stream is read as it comes, at most what fits on the card.
+  const InputFile input = ExamineInput(options.file);
+  if (input.regular) CheckWholeBlocks(input, options.pad);
   OpenCard open = OpenWithCard(context, options.drive);
-  const uint64_t count = data.size() / kBlockBytes;
+  const uint64_t count = input.regular ? (input.size + kBlockBytes - 1) / kBlockBytes
+                                       : RoomFrom(open.card, options.block);
   CheckRange(open.card, options.block, count);
+  const std::string what =
+      input.regular ? fmt::format("write {} blocks from block {}", count, options.block)
+                    : fmt::format(
+                          "write what {} ({}) gives from block {}, at most {} blocks (to "
+                          "the card's end)",
+                          options.file, input.kind, options.block, count);
   if (ConfirmCard(
-          context, open, "orvik card write",
-          fmt::format("write {} blocks from block {}", count, options.block),
+          context, open, "orvik card write", what,
           fmt::format("what card blocks {} to {} hold", options.block, options.block + count - 1)))
     return kExitDone;
-  InterruptGuard guard;
-  WorkBar bar(context.events, "Writing card");
-  InTransfers(bar, options.block, count, [&](uint32_t first, uint32_t blocks, uint64_t before) {
-    if (OrvikMMCWriteMultipleBlock(options.drive, first, static_cast<unsigned short>(blocks),
-                                   data.data() + before * kBlockBytes) != 1)
-      TransferFailed("write", first);
-    ThrowIfInterrupted(
-        fmt::format("Card blocks {} to {} were written; the rest of the file was not.",
-                    options.block, first + blocks - 1),
-        "Run the card write again to write the whole file.");
-  });
-  open.session->Close();
-  context.result["written"] = {
-      {"firstBlock", options.block}, {"blocks", count}, {"file", options.file}};
-  context.events.Line(fmt::format("Wrote {} blocks from {} to the card from block {}.", count,
-                                  options.file, options.block));
-  return kExitDone;
+  return RunJournaled(
+      context, *open.session, Started("card-write"), [&](TagVersions*, std::string*) {
+        InterruptGuard guard;
+        const uint64_t written = StreamToCard(context, options, input, count);
+        open.session->Close();
+        context.result["written"] = {{"firstBlock", options.block},
+                                     {"blocks", written},
+                                     {"file", options.file},
+                                     {"stream", !input.regular}};
+        context.events.Line(fmt::format("Wrote {} blocks from {} to the card from block {}.",
+                                        written, options.file, options.block));
+        return kExitDone;
+      });
 }
 
 int RunCardErase(OperationContext& context, const CardOptions& options) {
@@ -184,7 +305,6 @@ int RunCardErase(OperationContext& context, const CardOptions& options) {
     Fail("usage", "orvik card erase needs to be told what to erase.", {},
          "Give --block N (with --count K), --file-system, or --all.");
   OpenCard open = OpenWithCard(context, options.drive);
-  Events& console = context.events;
   const std::string what =
       options.all ? std::string("erase every block")
       : options.fileSystem
@@ -196,6 +316,15 @@ int RunCardErase(OperationContext& context, const CardOptions& options) {
           context, open, "orvik card erase", what,
           options.all || options.fileSystem ? "every file on the card" : "what those blocks hold"))
     return kExitDone;
+  return RunJournaled(
+      context, *open.session, Started("card-erase"),
+      [&](TagVersions*, std::string*) { return EraseCard(context, options, open); });
+}
+
+namespace {
+
+int EraseCard(OperationContext& context, const CardOptions& options, OpenCard& open) {
+  Events& console = context.events;
   InterruptGuard guard;
   double progress = 0.0;  // the library's own counter for the bulk erases
   if (options.all || options.fileSystem) {
@@ -236,12 +365,8 @@ int RunCardErase(OperationContext& context, const CardOptions& options) {
   return kExitDone;
 }
 
-int RunCardFormat(OperationContext& context, const CardOptions& options) {
-  OpenCard open = OpenWithCard(context, options.drive);
+int FormatCard(OperationContext& context, const CardOptions& options, OpenCard& open) {
   Events& console = context.events;
-  if (ConfirmCard(context, open, "orvik card format", "write an empty FAT volume",
-                  "every file on the card"))
-    return kExitDone;
   InterruptGuard guard;
   double progress = 0.0;
   WorkBar bar(console, "Formatting card");
@@ -268,6 +393,18 @@ int RunCardFormat(OperationContext& context, const CardOptions& options) {
                fmt::format(": one {} partition of {} blocks.", fat16 ? "FAT16" : "FAT12",
                            open.card.capacityBlocks - 1));
   return kExitDone;
+}
+
+}  // namespace
+
+int RunCardFormat(OperationContext& context, const CardOptions& options) {
+  OpenCard open = OpenWithCard(context, options.drive);
+  if (ConfirmCard(context, open, "orvik card format", "write an empty FAT volume",
+                  "every file on the card"))
+    return kExitDone;
+  return RunJournaled(
+      context, *open.session, Started("card-format"),
+      [&](TagVersions*, std::string*) { return FormatCard(context, options, open); });
 }
 
 }  // namespace orvik::tool

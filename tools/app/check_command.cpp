@@ -38,7 +38,10 @@ void ShowVerdict(OperationContext& context, const Examination& examination) {
                              : "only in recovery mode (its firmware does not start)");
   events.Field("firmware", FirmwareWords(examination));
   if (!health.cutOperation.empty())
-    events.Field("cut off", "an " + health.cutOperation + ", as far as the flash shows");
+    events.Field(
+        "cut off",
+        (std::string("aeiou").find(health.cutOperation[0]) != std::string::npos ? "an " : "a ") +
+            health.cutOperation + ", as far as the flash shows");
   events.Field("file system", FileSystemWords(report["fileSystem"]));
   events.Field("card",
                report["card"].is_null() ? "none in the slot" : FileSystemWords(report["card"]));

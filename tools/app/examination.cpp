@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <filesystem>
 #include <optional>
 
 #include "app/journaling.h"
@@ -116,8 +117,9 @@ Examination ExaminePlayer(OperationContext& context, const std::string& manifest
   }
   examination.targetWords = session->CommandWords();
   examination.journalTarget = JournalTargetOfSession(*session);
+  const std::optional<JournalEntry> pending = PendingRestore(examination.journalTarget);
   examination.simulated = session->Simulated();
-  const host::FlashTypeDescriptor& type = media->FlashType();
+  const host::FlashType& type = media->FlashType();
   InterruptGuard guard;
 
   // The system area is judged against the configured reservation, else the
@@ -167,6 +169,13 @@ Examination ExaminePlayer(OperationContext& context, const std::string& manifest
       uint64_t{type.logicalBlockCount} * type.pagesPerBlock);
   in.retiredBlocks = survey.retiredBlocks;
   in.card = card;
+  nlohmann::json pendingRestore = nullptr;
+  if (pending) {
+    std::error_code error;
+    in.pendingRestoreImage = pending->start.image;
+    in.pendingImageExists = std::filesystem::is_regular_file(pending->start.image, error);
+    pendingRestore = {{"image", in.pendingRestoreImage}, {"exists", in.pendingImageExists}};
+  }
 
   const std::vector<StoredFile> stored = FindSystemFiles(*survey.copy, survey.map);
   nlohmann::json versions = nlohmann::json::array();
@@ -242,6 +251,7 @@ Examination ExaminePlayer(OperationContext& context, const std::string& manifest
          configured.kiloBytes ? nlohmann::json(*configured.kiloBytes) : nlohmann::json()},
         {"laidOutKiloBytes", health.laidOutKiloBytes}}},
       {"fileSystem", VolumeJson(in.volume)},
+      {"pendingRestore", pendingRestore},
       {"badBlocks", {{"count", survey.badBlocks}, {"retired", survey.retiredBlocks}}},
       {"card", card ? VolumeJson(*card) : nlohmann::json()},
       {"versions", versions},

@@ -13,10 +13,10 @@
 #include "app/firmware_set_start.h"
 #include "app/firmware_steps.h"
 #include "app/journaling.h"
+#include "app/keep_files.h"
 #include "app/operation.h"
 #include "app/operations.h"
 #include "base/interruption.h"
-#include "base/shell_quote.h"
 #include "base/tool_error.h"
 #include "firmware_set/version_table.h"
 #include "host/host_internals.h"
@@ -26,19 +26,13 @@
 namespace orvik::tool {
 namespace {
 
-const host::FlashTypeDescriptor& TypeOf(const FlashFacts& flash) {
-  return *host::FlashTypeFor(flash.type);  // Flash() refused unknown types
+host::FlashType TypeOf(const FlashFacts& flash) {
+  return *host::FlashTypeOf(flash.type);  // Flash() refused unknown types
 }
 
 void PrintHeader(Events& console, const Manifest& manifest) {
   console.Line(console.Paint(Style::kBold, "Firmware set") + " " + manifest.path +
                (manifest.name.empty() ? std::string() : " (" + manifest.name + ")"));
-}
-
-std::string Command(const Session& session, std::vector<std::string> words) {
-  words.insert(words.begin(), "orvik");
-  for (const std::string& word : session.CommandWords()) words.push_back(word);
-  return ShellJoin(words);
 }
 
 const char* const kNothingWritten = kPlayerUntouched;
@@ -47,7 +41,7 @@ const char* const kNothingWritten = kPlayerUntouched;
 // after the file's blocks, so one cut off between leaves them missing (flash
 // types below 3 store none at all).
 std::vector<std::string> HalfWrittenTags(const std::vector<FileVersionRow>& rows,
-                                         const host::FlashTypeDescriptor& type) {
+                                         const host::FlashType& type) {
   std::vector<std::string> tags;
   for (const FileVersionRow& row : rows)
     if (row.StoredHalfWritten() || (row.storedKnown && row.StoredErased() && type.typeIndex >= 3))
@@ -144,7 +138,7 @@ void WriteReservationIfNeeded(OperationContext& context, const Session& session,
 // the way out is that value again, not the reflash.
 ReservationPlan PlanUpdateOrRestore(MediaRunner& media, HostFileSet& files,
                                     const Manifest& manifest, const Session& session,
-                                    const host::FlashTypeDescriptor& type) {
+                                    const host::FlashType& type) {
   try {
     return PlanUpdateReservation(manifest, ReadReservation(session.ReservationFile()), type,
                                  session.CommandOptions());
@@ -161,7 +155,7 @@ ReservationPlan PlanUpdateOrRestore(MediaRunner& media, HostFileSet& files,
           "reservation was lowered since.",
           laidOut, kiloBytes);
       problem.action = "Restore the reservation the player was laid out with: `" +
-                       Command(session, {"reserve", std::to_string(kiloBytes)}) +
+                       TargetCommand(session, {"reserve", std::to_string(kiloBytes)}) +
                        "`, then update again.";
     }
     throw;
@@ -185,8 +179,8 @@ int RunVersions(OperationContext& context, const std::string& manifestPath) {
   context.result["starts"] = condition.startsNormally ? "normally" : "recovery";
   PrintHeader(context.events, manifest);
   PrintVersionTable(context.events, rows);
-  const std::string update = Command(*session, {"update", "--manifest", manifest.path});
-  const std::string fix = Command(*session, {"fix", "--manifest", manifest.path});
+  const std::string update = TargetCommand(*session, {"update", "--manifest", manifest.path});
+  const std::string fix = TargetCommand(*session, {"fix", "--manifest", manifest.path});
   if (upToDate) {
     context.events.Line("The player's firmware is up to date.");
     return kExitNothingToDo;
@@ -206,7 +200,7 @@ int RunVersions(OperationContext& context, const std::string& manifestPath) {
     for (const std::string& file : older) named += (named.empty() ? "" : ", ") + file;
     context.events.Line(
         "The set is older than the player's firmware (" + named + "): `" +
-        Command(*session, {"update", "--allow-downgrade", "--manifest", manifest.path}) +
+        TargetCommand(*session, {"update", "--allow-downgrade", "--manifest", manifest.path}) +
         "` installs it anyway.");
     return kExitDone;
   }
@@ -228,9 +222,9 @@ void RefuseDowngrade(const std::vector<FileVersionRow>& rows, const Manifest& ma
       "The set " + manifest.path + " is older than the player's firmware: " + named + ".";
   problem.cause = "The manifest names an older release, or the player was updated since.";
   problem.playerState = kNothingWritten;
-  problem.action = "To install the older firmware anyway, run `" +
-                   Command(session, {"update", "--allow-downgrade", "--manifest", manifest.path}) +
-                   "`.";
+  problem.action =
+      "To install the older firmware anyway, run `" +
+      TargetCommand(session, {"update", "--allow-downgrade", "--manifest", manifest.path}) + "`.";
   problem.details = {{"older", older}};
   throw ToolError(std::move(problem));
 }
@@ -295,7 +289,7 @@ int UpdateFirmware(OperationContext& context, const UpdateOptions& options, bool
         "The journal shows an {} of this player with a reservation of {} KB, started {}, that "
         "did not finish",
         unfinished->start.operation, plan.kiloBytes, unfinished->start.time);
-  const JournalStart start{"update", &manifest, TagVersionsOf(rows), plan.kiloBytes, ""};
+  const JournalStart start{"update", &manifest, TagVersionsOf(rows), plan.kiloBytes, "", ""};
   return RunJournaled(context, *session, start, [&](TagVersions* after, std::string* message) {
     console.Line(console.Paint(Style::kBold, "Updating the firmware"));
     InterruptGuard guard;
@@ -310,7 +304,7 @@ int UpdateFirmware(OperationContext& context, const UpdateOptions& options, bool
     context.result["updated"] = true;
     context.result["after"] = VersionRowsJson(now);
     *after = TagVersionsOf(now);
-    const std::string check = Command(*session, {"check", "--manifest", manifest.path});
+    const std::string check = TargetCommand(*session, {"check", "--manifest", manifest.path});
     if (readBack != PROGRAM_MEDIA_DONE) {
       *message = "written, not confirmed: the versions could not be read back";
       context.result["confirmed"] = false;
@@ -350,6 +344,12 @@ int RunUpdate(OperationContext& context, const UpdateOptions& options) {
   }
 }
 
+namespace {
+// The reflash itself, journaled, once the question is answered.
+int Reflash(OperationContext& context, const ReflashOptions& options, FirmwareSetStart& opened,
+            const ReservationPlan& plan, const KeptFiles* kept);
+}  // namespace
+
 int RunReflash(OperationContext& context, const ReflashOptions& options) {
   FirmwareSetStart opened(context, options.manifest, "orvik reflash");
   auto& [manifest, files, session, media] = opened;
@@ -361,20 +361,62 @@ int RunReflash(OperationContext& context, const ReflashOptions& options) {
                                                      TypeOf(flash), session->CommandOptions());
   media.FileVersions(files, manifest);
   PrintHeader(console, manifest);
+  // With --keep-files every refusal comes before the question.
+  std::optional<KeptFiles> kept;
+  if (options.keepFiles)
+    kept = PlanKeptFiles(context, media, files, plan, options.sizeFromRegistry);
   if (context.settings.dryRun) {
     session->Close();
     context.result["dryRun"] =
         DescribeLayoutPlan(context, &manifest, &plan, TypeOf(flash), true, options.eraseData);
+    if (kept) {
+      context.result["dryRun"]["keepFiles"] = {{"backupFile", kept->backupFile}};
+      console.Line("  would back the files up to " + kept->backupFile +
+                   " first and write them back after the reflash");
+    }
     return kExitDone;
   }
-  Confirm(context, TargetText(session->Options()),
-          {"orvik reflash", "erase the flash and write the firmware and an empty file system",
-           "every file on the player's volume",
-           Command(*session, {"backup", "--output", "player-backup.img"})});
+  if (kept)
+    Confirm(context, TargetText(session->Options()),
+            {"orvik reflash --keep-files",
+             "back the files up to " + kept->backupFile +
+                 ", erase the flash, write the firmware and an empty file system, then write the "
+                 "files back",
+             "nothing the backup does not hold", ""});
+  else
+    Confirm(context, TargetText(session->Options()),
+            {"orvik reflash", "erase the flash and write the firmware and an empty file system",
+             "every file on the player's volume",
+             TargetCommand(*session, {"backup", "--output", "player-backup.img"})});
+  if (kept) {
+    context.result["backupFile"] = kept->backupFile;
+    SaveKeptFiles(context, *kept);
+  }
   WriteReservationIfNeeded(context, *session, plan);
 
+  try {
+    return Reflash(context, options, opened, plan, kept ? &*kept : nullptr);
+  } catch (ToolError& failure) {
+    // Whatever happened, the files are in the backup: say where.
+    if (kept)
+      failure.problem().playerState += (failure.problem().playerState.empty() ? "" : " ") +
+                                       std::string("The files are saved in ") + kept->backupFile +
+                                       ".";
+    throw;
+  }
+}
+
+namespace {
+
+int Reflash(OperationContext& context, const ReflashOptions& options, FirmwareSetStart& opened,
+            const ReservationPlan& plan, const KeptFiles* kept) {
+  auto& [manifest, files, session, media] = opened;
+  Events& console = context.events;
+  const FlashFacts& flash = media.Flash();
+  const std::string backupFile = kept ? kept->backupFile : std::string();
   return RunJournaled(
-      context, *session, JournalStart{"reflash", &manifest, {}, plan.kiloBytes, ""},
+      context, *session,
+      JournalStart{"reflash", &manifest, {}, plan.kiloBytes, backupFile, backupFile},
       [&](TagVersions* after, std::string* message) {
         console.Line(console.Paint(Style::kBold, "Full reflash") +
                      fmt::format(" of a {} flash (type {}), {} KB reserved for the firmware",
@@ -382,14 +424,14 @@ int RunReflash(OperationContext& context, const ReflashOptions& options) {
         nlohmann::json steps = nlohmann::json::array();
         InterruptGuard guard;
         const std::string reflashAgain =
-            Command(*session, {"reflash", "--manifest", manifest.path});
+            TargetCommand(*session, {"reflash", "--manifest", manifest.path});
         ThrowIfInterrupted("Nothing was written to the flash.",
                            "Run `" + reflashAgain + "` again.");
         media.Scan(files);
         media.FullFormat(files, true, &manifest);
         steps.push_back("full format with firmware");
         context.result["steps"] = steps;
-        const std::string quick = Command(*session, {"quick-format"});
+        const std::string quick = TargetCommand(*session, {"quick-format"});
         ThrowIfInterrupted(
             "The flash was laid out anew and the firmware written; the player has no file system "
             "yet.",
@@ -419,6 +461,9 @@ int RunReflash(OperationContext& context, const ReflashOptions& options) {
           }
           throw;
         }
+        if (kept)
+          RestoreKeptFiles(context, media, files, *kept,
+                           TargetCommand(*session, {"restore", "--input", kept->backupFile}));
 
         ScanFacts scan = media.LastScan();
         const int readBack = media.StoredVersions(files);
@@ -432,9 +477,10 @@ int RunReflash(OperationContext& context, const ReflashOptions& options) {
         PrintVersionTable(console, rows);
         const std::string summary = fmt::format(
             ": system area laid out ({} system blocks from block {}), {} firmware files "
-            "written, empty file system written{}.",
+            "written, empty file system written{}{}.",
             scan.systemBlockCount, scan.firstReservedBlock, manifest.files.size(),
-            options.eraseData ? ", data area erased" : "");
+            options.eraseData ? ", data area erased" : "",
+            kept ? ", the files written back from " + kept->backupFile : "");
         if (readBack != PROGRAM_MEDIA_DONE || !AllUpToDate(rows)) {
           *message = "done, not confirmed: the versions read back do not all match";
           context.result["confirmed"] = false;
@@ -443,7 +489,8 @@ int RunReflash(OperationContext& context, const ReflashOptions& options) {
                             ? fmt::format(" Reading the versions back failed (status {}, {}).",
                                           readBack, StatusName(readBack))
                             : std::string(" The versions read back do not all match the files.")) +
-                       " Run `" + Command(*session, {"check", "--manifest", manifest.path}) + "`.");
+                       " Run `" + TargetCommand(*session, {"check", "--manifest", manifest.path}) +
+                       "`.");
           return kExitUnconfirmed;
         }
         context.result["confirmed"] = true;
@@ -451,5 +498,7 @@ int RunReflash(OperationContext& context, const ReflashOptions& options) {
         return kExitDone;
       });
 }
+
+}  // namespace
 
 }  // namespace orvik::tool

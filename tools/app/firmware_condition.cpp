@@ -33,18 +33,16 @@ std::string FirmwareCondition::Trouble() const {
   return {};
 }
 
-FirmwareCondition LookAtFirmware(const Session& session, const host::FlashTypeDescriptor& type,
+FirmwareCondition LookAtFirmware(const Session& session, const host::FlashType& type,
                                  std::vector<std::string> halfWritten) {
   FirmwareCondition condition;
   condition.startsNormally = session.StartedNormally();
   condition.halfWritten = std::move(halfWritten);
-  const host::DriveMediaState* drive = host::ScannedDrive();
-  if (drive == nullptr || drive->blockStatus.size() == 0) return condition;
+  const host::BlockTable table = host::ScannedBlockTable();
+  if (table.blocks.empty()) return condition;
   condition.area = host::AssessSystemArea().verdict;
-  condition.laidOut = drive->systemBlockCount > 0;
-  const std::vector<uint8_t> table(drive->blockStatus.data(),
-                                   drive->blockStatus.data() + drive->blockStatus.size());
-  const std::vector<uint32_t> low = LowSystemBlocks(table, drive->cisBlock);
+  condition.laidOut = table.systemBlockCount > 0;
+  const std::vector<uint32_t> low = LowSystemBlocks(table.blocks, table.cisBlock);
   FlashPages pages(type);
   condition.startup = JudgeStartupCopy(*CopyListedBlocks(pages, low), low);
   return condition;

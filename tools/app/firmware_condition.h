@@ -30,7 +30,7 @@ struct FirmwareCondition {
 
 // After a block scan or version query of the drive (its table is read);
 // halfWritten is the caller's, from the versions it read.
-FirmwareCondition LookAtFirmware(const Session& session, const host::FlashTypeDescriptor& type,
+FirmwareCondition LookAtFirmware(const Session& session, const host::FlashType& type,
                                  std::vector<std::string> halfWritten = {});
 
 }  // namespace orvik::tool

@@ -8,7 +8,7 @@ namespace orvik::tool {
 namespace {
 
 nlohmann::json FilesToWrite(OperationContext& context, const Manifest& manifest,
-                            const host::FlashTypeDescriptor& type) {
+                            const host::FlashType& type) {
   nlohmann::json files = nlohmann::json::array();
   for (const ManifestFile& file : manifest.files) {
     const uint64_t blocks =
@@ -43,8 +43,7 @@ void SayDryRun(OperationContext& context) {
 }
 
 nlohmann::json DescribeUpdatePlan(OperationContext& context, const Manifest& manifest,
-                                  const ReservationPlan& plan,
-                                  const host::FlashTypeDescriptor& type) {
+                                  const ReservationPlan& plan, const host::FlashType& type) {
   SayDryRun(context);
   nlohmann::json out;
   out["reservation"] = ReservationStep(context, plan);
@@ -55,9 +54,8 @@ nlohmann::json DescribeUpdatePlan(OperationContext& context, const Manifest& man
 }
 
 nlohmann::json DescribeLayoutPlan(OperationContext& context, const Manifest* manifest,
-                                  const ReservationPlan* plan,
-                                  const host::FlashTypeDescriptor& type, bool quickFormat,
-                                  bool eraseData) {
+                                  const ReservationPlan* plan, const host::FlashType& type,
+                                  bool quickFormat, bool eraseData) {
   SayDryRun(context);
   nlohmann::json out;
   context.events.Line(fmt::format(

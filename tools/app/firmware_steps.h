@@ -13,14 +13,12 @@
 namespace orvik::tool {
 
 nlohmann::json DescribeUpdatePlan(OperationContext& context, const Manifest& manifest,
-                                  const ReservationPlan& plan,
-                                  const host::FlashTypeDescriptor& type);
+                                  const ReservationPlan& plan, const host::FlashType& type);
 
 // The full reflash (quickFormat) or the full format with firmware (not).
 nlohmann::json DescribeLayoutPlan(OperationContext& context, const Manifest* manifest,
-                                  const ReservationPlan* plan,
-                                  const host::FlashTypeDescriptor& type, bool quickFormat,
-                                  bool eraseData);
+                                  const ReservationPlan* plan, const host::FlashType& type,
+                                  bool quickFormat, bool eraseData);
 
 // One line saying that this was a dry run.
 void SayDryRun(OperationContext& context);

@@ -9,12 +9,12 @@
 // the files on the volume were backed up (or --no-backup said not to).
 #include <fmt/format.h>
 
-#include <chrono>
 #include <functional>
 
 #include "app/backup_name.h"
 #include "app/examination.h"
 #include "app/journaling.h"
+#include "app/keep_files.h"
 #include "app/operations.h"
 #include "base/exit_codes.h"
 #include "base/shell_quote.h"
@@ -45,6 +45,8 @@ int RunStep(OperationContext& context, FixStep step, const Examination& examinat
     }
     case FixStep::kQuickFormat:
       return RunQuickFormat(context, false);
+    case FixStep::kRestore:
+      return RunRestore(context, RestoreOptions{examination.health.restoreImage});
     case FixStep::kCardFormat:
       return RunCardFormat(context, CardOptions{});
   }
@@ -123,7 +125,9 @@ int RunFix(OperationContext& context, const FixOptions& options) {
   AgreedEvents agreed(events);
   Settings quiet = context.settings;
   quiet.announceTarget = false;
-  const JournalStart start{"fix", nullptr, {}, std::nullopt, backupFile};
+  // A fix that writes an image back carries it in its own record: cut off
+  // between its steps, the image is still known to be due.
+  const JournalStart start{"fix", nullptr, {}, std::nullopt, backupFile, health.restoreImage};
   RunJournaled(context, before.journalTarget, start, [&](TagVersions*, std::string*) {
     nlohmann::json steps = nlohmann::json::array();
     const size_t total = health.steps.size() + (backup ? 1 : 0);
@@ -154,7 +158,7 @@ int RunFix(OperationContext& context, const FixOptions& options) {
     if (backup)
       run("backup", [&](OperationContext& step) {
         try {
-          return RunBackup(step, backupFile);
+          return RunBackup(step, {backupFile, false});
         } catch (ToolError& failure) {
           // A volume too damaged to read holds nothing a backup could save.
           if (failure.problem().code != "no-volume") throw;

@@ -9,7 +9,6 @@
 #include "app/operations.h"
 #include "app/set_checks.h"
 #include "base/interruption.h"
-#include "base/shell_quote.h"
 #include "host/host_internals.h"
 #include "player/media_runner.h"
 #include "player/reservation_plan.h"
@@ -17,17 +16,12 @@
 namespace orvik::tool {
 namespace {
 
-std::string Command(const Session& session, std::vector<std::string> words) {
-  words.insert(words.begin(), "orvik");
-  for (const std::string& word : session.CommandWords()) words.push_back(word);
-  return ShellJoin(words);
-}
-
 void ConfirmEmptying(OperationContext& context, const Session& session, const std::string& command,
                      const std::string& what,
                      const std::string& lost = "every file on the player's volume") {
-  Confirm(context, TargetText(session.Options()),
-          {command, what, lost, Command(session, {"backup", "--output", "player-backup.img"})});
+  Confirm(
+      context, TargetText(session.Options()),
+      {command, what, lost, TargetCommand(session, {"backup", "--output", "player-backup.img"})});
 }
 
 }  // namespace
@@ -47,7 +41,7 @@ int RunQuickFormat(OperationContext& context, bool sizeFromRegistry) {
   }
   ConfirmEmptying(context, *session, "orvik quick-format", "write an empty file system");
   return RunJournaled(
-      context, *session, JournalStart{"quick-format", nullptr, {}, std::nullopt, ""},
+      context, *session, JournalStart{"quick-format", nullptr, {}, std::nullopt, "", ""},
       [&](TagVersions*, std::string*) {
         InterruptGuard guard;
         media.Scan();
@@ -79,7 +73,7 @@ int RunFullFormat(OperationContext& context, const FullFormatOptions& options) {
     CheckSetFitsPlayer(context, *manifest, media, *session, "orvik full-format");
   }
   const FlashFacts& flash = media.Flash();
-  const host::FlashTypeDescriptor& type = media.FlashType();
+  const host::FlashType& type = media.FlashType();
   context.result["flash"] = ToJson(flash);
   std::optional<ReservationPlan> plan;
   if (manifest)
@@ -113,6 +107,7 @@ int RunFullFormat(OperationContext& context, const FullFormatOptions& options) {
                    manifest ? &*manifest : nullptr,
                    {},
                    plan ? std::optional<uint32_t>(plan->kiloBytes) : std::nullopt,
+                   "",
                    ""},
       [&](TagVersions*, std::string*) {
         InterruptGuard guard;
@@ -126,8 +121,8 @@ int RunFullFormat(OperationContext& context, const FullFormatOptions& options) {
                                : ": flash erased, system area laid out (no firmware written)."));
         if (manifest)
           console.Line("The player has no file system yet: run `" +
-                       Command(*session, {"quick-format"}) + "` next (or `" +
-                       Command(*session, {"fix", "--manifest", manifest->path}) + "`).");
+                       TargetCommand(*session, {"quick-format"}) + "` next (or `" +
+                       TargetCommand(*session, {"fix", "--manifest", manifest->path}) + "`).");
         else
           console.Line(
               "The player has neither firmware nor a file system now: `orvik fix` with the "
@@ -135,7 +130,7 @@ int RunFullFormat(OperationContext& context, const FullFormatOptions& options) {
               "firmware set (--manifest and its manifest.json) writes both; or write the firmware "
               "with "
               "orvik update --manifest and the set's manifest.json, then the file system with `" +
-              Command(*session, {"quick-format"}) + "`.");
+              TargetCommand(*session, {"quick-format"}) + "`.");
         return kExitDone;
       });
 }
@@ -153,7 +148,7 @@ int RunEraseData(OperationContext& context) {
   }
   ConfirmEmptying(context, *session, "orvik erase-data", "erase the data area");
   return RunJournaled(
-      context, *session, JournalStart{"erase-data", nullptr, {}, std::nullopt, ""},
+      context, *session, JournalStart{"erase-data", nullptr, {}, std::nullopt, "", ""},
       [&](TagVersions*, std::string*) {
         InterruptGuard guard;
         media.Scan();

@@ -26,14 +26,16 @@ const char* StateOf(const JournalEntry& entry) {
 
 nlohmann::json EntryJson(const JournalEntry& entry) {
   const StartRecord& start = entry.start;
-  nlohmann::json out = {{"id", entry.id},
-                        {"state", StateOf(entry)},
-                        {"time", start.time},
-                        {"operation", start.operation},
-                        {"target", {{"kind", start.target.kind}, {"player", start.target.player}}},
-                        {"versionsBefore", VersionsJson(start.versionsBefore)},
-                        {"backup", start.backupFile},
-                        {"message", start.message}};
+  nlohmann::json out = {
+      {"id", entry.id},
+      {"state", StateOf(entry)},
+      {"time", start.time},
+      {"operation", start.operation},
+      {"target", {{"kind", start.target.kind}, {"player", start.target.player}}},
+      {"versionsBefore", VersionsJson(start.versionsBefore)},
+      {"backup", start.backupFile},
+      {"image", start.image.empty() ? nlohmann::json() : nlohmann::json(start.image)},
+      {"message", start.message}};
   out["reservationKiloBytes"] = start.reservationKiloBytes
                                     ? nlohmann::json(*start.reservationKiloBytes)
                                     : nlohmann::json(nullptr);

@@ -65,6 +65,7 @@ int RunJournaled(OperationContext& context, const JournalTarget& target, const J
   record.versionsBefore = start.versionsBefore;
   record.reservationKiloBytes = start.reservationKiloBytes;
   record.backupFile = start.backupFile;
+  record.image = start.image;
   const std::optional<std::string> id = StartRecordOf(context, writer, std::move(record));
   EndRecord end;
   try {
@@ -80,6 +81,22 @@ int RunJournaled(OperationContext& context, const JournalTarget& target, const J
     EndRecordOf(context, writer, id, end);
     throw;
   }
+}
+
+std::optional<JournalEntry> PendingRestore(const JournalTarget& target) {
+  JournalRead read;
+  try {
+    read = ReadJournal(DefaultJournalPath());
+  } catch (const ToolError&) {
+    return std::nullopt;  // no history: the flash alone decides
+  }
+  for (auto it = read.entries.rbegin(); it != read.entries.rend(); ++it) {
+    if (it->start.target.player != target.player || it->start.image.empty()) continue;
+    if (it->end && it->end->outcome == JournalOutcome::kDone) return std::nullopt;
+    if (it->end && it->end->outcome == JournalOutcome::kRefused) continue;  // it wrote nothing
+    return *it;
+  }
+  return std::nullopt;
 }
 
 std::optional<JournalEntry> LastUnfinishedUpdate(const Session& session) {

@@ -31,6 +31,7 @@ struct JournalStart {
   TagVersions versionsBefore;
   std::optional<uint32_t> reservationKiloBytes;
   std::string backupFile;
+  std::string image;  // the volume image written onto the player
 };
 
 // Runs work between a start record and its end record.  work returns the
@@ -48,5 +49,11 @@ int RunJournaled(OperationContext& context, const JournalTarget& target, const J
 // off, failed, or never ended), when no later one did: the reservation it
 // worked with tells the laid-out one.  Reads only.
 std::optional<JournalEntry> LastUnfinishedUpdate(const Session& session);
+
+// The last operation on this player that writes a volume image (restore,
+// reflash --keep-files, a fix that restores one) when it did not end done:
+// its image is still to be written, until an operation that writes one
+// ends done.  Reads only.
+std::optional<JournalEntry> PendingRestore(const JournalTarget& target);
 
 }  // namespace orvik::tool

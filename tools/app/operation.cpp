@@ -1,6 +1,7 @@
 #include "app/operation.h"
 
 #include "base/exit_codes.h"
+#include "base/shell_quote.h"
 #include "base/tool_error.h"
 #include "target/sim_folder.h"
 
@@ -41,6 +42,12 @@ void RefuseDryRun(const OperationContext& context, const std::string& command,
   problem.message = "--dry-run does not apply to " + command + ": nothing was done.";
   problem.action = instead;
   throw ToolError(std::move(problem));
+}
+
+std::string TargetCommand(const Session& session, std::vector<std::string> words) {
+  words.insert(words.begin(), "orvik");
+  for (const std::string& word : session.CommandWords()) words.push_back(word);
+  return ShellJoin(words);
 }
 
 void Confirm(const OperationContext& context, const std::string& targetText,

@@ -8,6 +8,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "base/events.h"
 #include "firmware_set/trust_options.h"
@@ -74,6 +75,10 @@ bool SavePlayerFolder(OperationContext& context, const sim::Player& player);
 // 64), saying what to do instead.
 void RefuseDryRun(const OperationContext& context, const std::string& command,
                   const std::string& instead);
+
+// "orvik WORDS..." with the options that name the session's target, for
+// the advice to run a command on the same player.
+std::string TargetCommand(const Session& session, std::vector<std::string> words);
 
 // Asks before a destructive step on the target named by targetText.
 void Confirm(const OperationContext& context, const std::string& targetText,

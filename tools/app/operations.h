@@ -29,7 +29,23 @@ struct BlocksOptions {
 };
 int RunBlocks(OperationContext& context, const BlocksOptions& options);
 
-int RunBackup(OperationContext& context, const std::string& output);
+// A host file a command writes (base/host_file.h), and whether one already
+// there is replaced (--force).
+struct OutputFile {
+  std::string path;
+  bool force = false;
+};
+
+int RunBackup(OperationContext& context, const OutputFile& output);
+
+struct RestoreOptions {
+  std::string input;  // the volume image to write back
+};
+// Writes a volume image back onto the player's flash (app/restore_steps.h):
+// refused, with nothing written, unless it fits the player's volume; asks
+// first.  The result holds image, partitionStart, partitionSectors,
+// blocksWritten, blocksCleared, blocksUnchanged, blocksRetired and dryRun.
+int RunRestore(OperationContext& context, const RestoreOptions& options);
 
 // One verdict on the player and its next step (reads only); with a set, the
 // firmware is compared with it byte for byte.  Exit kExitDone when healthy,
@@ -62,6 +78,7 @@ struct ReflashOptions {
   bool eraseData = false;                    // also erase the data area at the end
   bool sizeFromRegistry = false;             // size the volume from the reservation
   std::optional<uint32_t> reserveKiloBytes;  // --reserve: instead of the manifest's
+  bool keepFiles = false;                    // back the volume up first and restore it afterwards
 };
 int RunReflash(OperationContext& context, const ReflashOptions& options);
 
@@ -96,6 +113,7 @@ struct CardOptions {
   bool all = false;               // erase: the whole card
   bool fileSystem = false;        // erase: the file-system area only
   bool pad = false;               // write: pad a short last block with zeros
+  bool force = false;             // read: replace a file already there
 };
 int RunCardInfo(OperationContext& context, const CardOptions& options);
 int RunCardRead(OperationContext& context, const CardOptions& options);
@@ -149,8 +167,9 @@ int RunSimReplug(OperationContext& context);
 int RunSimServe(OperationContext& context, const std::string& deviceDir, bool save);
 
 int RunSimInspect(OperationContext& context, uint32_t perRow);
-int RunSimExportFat(OperationContext& context, const std::string& imagePath);
+int RunSimExportFat(OperationContext& context, const OutputFile& image);
 int RunSimEcc(OperationContext& context);
-int RunSimFiles(OperationContext& context, const std::string& extractDir);
+// extract.path: the folder to write each copy's image into (empty: none).
+int RunSimFiles(OperationContext& context, const OutputFile& extract);
 
 }  // namespace orvik::tool

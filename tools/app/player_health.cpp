@@ -66,6 +66,8 @@ const char* FixStepCommand(FixStep step) {
       return "reflash";
     case FixStep::kQuickFormat:
       return "quick-format";
+    case FixStep::kRestore:
+      return "restore";
     case FixStep::kCardFormat:
       return "card format";
   }
@@ -90,6 +92,9 @@ std::string FixStepWords(FixStep step) {
              "every file on the player's volume)";
     case FixStep::kQuickFormat:
       return "write an empty file system (lost: whatever the damaged file system still holds)";
+    case FixStep::kRestore:
+      return "write the image of the restore that did not finish onto the volume again (the "
+             "firmware stays)";
     case FixStep::kCardFormat:
       return "write an empty file system on the card (lost: whatever the card's damaged file "
              "system still holds)";
@@ -213,7 +218,28 @@ PlayerHealth AssessHealth(const HealthInputs& in) {
     health.needsSet = !in.haveSet;
   }
 
-  if (!volumeSound && firmware != FixStep::kReflash) {
+  const bool restore = !in.pendingRestoreImage.empty() && in.pendingImageExists;
+  if (!restore && !in.pendingRestoreImage.empty() && volumeSound) {
+    // Nothing left to put right: the volume was written anew since.
+    health.notes.push_back("A restore of " + in.pendingRestoreImage +
+                           " did not finish, and the image is gone; the volume is sound now.");
+  } else if (!in.pendingRestoreImage.empty()) {
+    health.cutOperation = "restore";
+    problem("restore-interrupted",
+            "A restore of " + in.pendingRestoreImage +
+                " onto the player did not finish: the volume holds part of it at most" +
+                (restore ? std::string(".")
+                         : ", and the image is gone, so its files cannot be written back."),
+            restore ? "Writing the image again finishes the restore; the firmware stays."
+                    : "An empty file system is written; the firmware stays.");
+  }
+  if (restore) {
+    // The restore needs a volume to write onto: a reflash writes one.
+    if (in.volume.kind == Kind::kAbsent && firmware != FixStep::kReflash)
+      health.steps.push_back(FixStep::kQuickFormat);
+    health.steps.push_back(FixStep::kRestore);
+    health.restoreImage = in.pendingRestoreImage;
+  } else if (!volumeSound && firmware != FixStep::kReflash) {
     if (in.volume.kind == Kind::kAbsent)
       problem("no-file-system", "The player has no file system: nothing can be stored on it.",
               "An empty file system is written; the firmware stays.");

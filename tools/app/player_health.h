@@ -54,6 +54,11 @@ struct HealthInputs {
   // an update was cut off before it finished the file.
   std::vector<std::string> copiesWithoutVersions;
 
+  // A restore that did not finish (the journal's record): the image it
+  // writes, and whether that file is still there.
+  std::string pendingRestoreImage;
+  bool pendingImageExists = false;
+
   // The card: nullopt when the slot is empty.
   std::optional<FatVolumeHealth> card;
 };
@@ -66,6 +71,7 @@ enum class FixStep {
   kUpdateForce,   // the update, written even where the versions match
   kReflash,       // the full reflash (lays the flash out anew, empties the volume)
   kQuickFormat,   // an empty file system
+  kRestore,       // the image of an unfinished restore written again
   kCardFormat,    // an empty file system on the card
 };
 
@@ -85,6 +91,8 @@ struct PlayerHealth {
   std::vector<FixStep> steps;      // what `orvik fix` runs, in order
   // A step needs the firmware set (`--manifest`), and none was given.
   bool needsSet = false;
+  // The image the restore step writes.
+  std::string restoreImage;
   // The laid-out reservation the reserve step writes.
   uint32_t laidOutKiloBytes = 0;
   // The volume holds files that a reflash would empty (backed up first).

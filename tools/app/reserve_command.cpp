@@ -26,7 +26,7 @@ void RefuseMoreThanTheFlashHolds(OperationContext& context, uint32_t kiloBytes) 
   std::unique_ptr<Session> session =
       Session::Open(context.events, context.settings.Target(), false);
   MediaRunner media(context.events, *session, context.settings.commandLine);
-  const host::FlashTypeDescriptor& type = *host::FlashTypeFor(media.Flash().type);
+  const host::FlashType type = *host::FlashTypeOf(media.Flash().type);
   session->Close();
   const uint32_t most = MaxReservableBlocks(type);
   if (ReservedBlocks(kiloBytes, type.BlockBytes()) <= most) return;

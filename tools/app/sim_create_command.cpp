@@ -139,8 +139,7 @@ int RunSimCreate(OperationContext& context, const SimCreateOptions& options) {
   // Codes given on the command line are taken as meant.
   const std::optional<sim::FlashIdCodes> givenCodes = GivenIdCodes(options);
   const sim::FlashIdCodes codes = sim::DefaultIdCodes(options.flashType);
-  if (!givenCodes &&
-      host::FlashTypeForIdentification(codes.maker, codes.device) != options.flashType)
+  if (!givenCodes && host::FlashTypeForChip(codes.maker, codes.device) != options.flashType)
     Fail("usage",
          fmt::format("--flash-type: the library does not support flash type {} (its chip is not "
                      "one the library identifies).",

@@ -1,20 +1,21 @@
-// orvik sim inspect|export-fat|ecc|files: looking into a simulated player's
+// orvik sim inspect|ecc|files: looking into a simulated player's
 // flash without the library, as a flash reader or a programmer would.
 #include <fmt/format.h>
 
 #include <filesystem>
-#include <fstream>
+#include <set>
 
 #include "app/block_grid.h"
 #include "app/block_view.h"
 #include "app/operations.h"
+#include "base/host_file.h"
+#include "base/interruption.h"
 #include "base/tool_error.h"
 #include "firmware_set/manifest.h"
 #include "player/device_queries.h"
 #include "player/system_files.h"
 #include "sim/inspect/block_map.h"
 #include "sim/inspect/ecc_check.h"
-#include "sim/inspect/volume_export.h"
 #include "target/reservation_config.h"
 
 namespace orvik::tool {
@@ -90,6 +91,61 @@ void PrintFiles(Events& console, const std::vector<StoredFile>& files) {
   }
 }
 
+// Zones that hold at least one logical block.
+size_t ZonesInUse(const BlockMap& map) {
+  std::set<uint32_t> zones;
+  for (const auto& [logical, physical] : map.logical)
+    zones.insert(sim::inspect::ZoneLayout::ZoneOfLogical(logical));
+  return zones.size();
+}
+
+// The image file of each stored copy, in the folder.
+std::vector<std::pair<std::string, const StoredCopy*>> ExtractedFiles(
+    const std::vector<StoredFile>& files, const std::string& folder) {
+  std::vector<std::pair<std::string, const StoredCopy*>> outputs;
+  for (const StoredFile& file : files)
+    for (size_t i = 0; i < file.copies.size(); ++i)
+      outputs.emplace_back(
+          (fs::path(folder) / fmt::format("{}-copy{}.img", TagText(file.tag), i + 1)).string(),
+          &file.copies[i]);
+  return outputs;
+}
+
+// Writes each copy's image into the folder (sim files --extract).
+void ExtractCopies(OperationContext& context, const std::vector<StoredFile>& files,
+                   const OutputFile& extract) {
+  // Every file is checked before the first is written: a refusal leaves
+  // the folder as it was.
+  const auto outputs = ExtractedFiles(files, extract.path);
+  for (const auto& [path, copy] : outputs) CheckOutputFile(path, extract.force);
+  nlohmann::json written = nlohmann::json::array();
+  context.result["dryRun"] = context.settings.dryRun;
+  if (context.settings.dryRun) {
+    context.result["extracted"] = written;
+    context.events.Line(context.events.Paint(Style::kBold, "Dry run:") +
+                        fmt::format(" would write {} images into {}. Nothing was written.",
+                                    outputs.size(), extract.path));
+    return;
+  }
+  std::error_code error;
+  fs::create_directories(extract.path, error);
+  if (error)
+    Fail("io", fmt::format("The folder {} cannot be made ({}).", extract.path, error.message()), {},
+         "Give another folder with --extract.");
+  InterruptGuard guard;
+  for (const auto& [path, copy] : outputs) {
+    AtomicFile out(path, extract.force);
+    out.Write(copy->image.data(), copy->image.size());
+    out.Commit();
+    written.push_back(path);
+    ThrowIfInterrupted(fmt::format("{} of the {} images were written into {}.", written.size(),
+                                   outputs.size(), extract.path),
+                       "Run the command again (with --force) to write them all.");
+  }
+  context.result["extracted"] = written;
+  context.events.Line(fmt::format("Extracted {} images into {}.", written.size(), extract.path));
+}
+
 }  // namespace
 
 int RunSimInspect(OperationContext& context, uint32_t perRow) {
@@ -106,7 +162,7 @@ int RunSimInspect(OperationContext& context, uint32_t perRow) {
                              {"pagesPerBlock", map.pagesPerBlock}};
   context.result["counts"] = view.counts;
   context.result["cisBlock"] = map.cisBlock ? nlohmann::json(*map.cisBlock) : nullptr;
-  context.result["logicalBlocks"] = map.zone0.size();
+  context.result["logicalBlocks"] = map.logical.size();
   context.result["map"] = GridString(view.cells);
   context.result["files"] = FilesJson(files);
   context.result["ecc"] = EccJson(ecc);
@@ -134,11 +190,11 @@ int RunSimInspect(OperationContext& context, uint32_t perRow) {
   console.Line(console.Paint(Style::kBold, "System area"));
   PrintFiles(console, files);
   console.Line(console.Paint(Style::kBold, "File system"));
-  console.Line(map.zone0.empty()
+  console.Line(map.logical.empty()
                    ? std::string("  no logical block: the flash has no file system")
-                   : fmt::format("  {} logical blocks in zone 0{}; `orvik sim export-fat` "
+                   : fmt::format("  {} logical blocks in {} of {} zones{}; `orvik sim export-fat` "
                                  "exports the volume",
-                                 map.zone0.size(),
+                                 map.logical.size(), ZonesInUse(map), map.Zones().ZoneCount(),
                                  map.duplicates.empty()
                                      ? std::string()
                                      : fmt::format(", {} duplicates", map.duplicates.size())));
@@ -148,37 +204,6 @@ int RunSimInspect(OperationContext& context, uint32_t perRow) {
                            ecc.pagesChecked, ecc.Count(EccVerdict::kCorrected),
                            ecc.Count(EccVerdict::kCodeBitWrong),
                            ecc.Count(EccVerdict::kUncorrectable)));
-  return kExitDone;
-}
-
-int RunSimExportFat(OperationContext& context, const std::string& imagePath) {
-  std::shared_ptr<sim::Player> player = Load(context);
-  sim::inspect::VolumeExportOptions options;
-  options.fill = sim::inspect::ErasedFill::kZeros;  // unwritten sectors read as zeros: sparse image
-  sim::inspect::VolumeExport exported = sim::inspect::ExportVolume(*player, imagePath, options);
-  if (!exported.ok)
-    Fail("no-volume", "The player's FAT volume cannot be exported: " + exported.error + ".",
-         "The flash has no file system (never formatted, or the format did not finish), or the "
-         "image file cannot be written.",
-         "Write a file system with orvik quick-format (or the full reflash), then export again.");
-  context.result = {{"image", imagePath},
-                    {"partitionStart", exported.partitionStart},
-                    {"partitionSectors", exported.partitionSectors},
-                    {"sectorsFromFlash", exported.sectorsFromFlash},
-                    {"sectorsFilled", exported.sectorsFilled},
-                    {"eccFindings", exported.eccFindings.size()}};
-  context.events.Line(fmt::format(
-      "Exported the FAT volume to {}: {} sectors ({}) from sector {}; {} sectors came from "
-      "written pages.",
-      imagePath, exported.partitionSectors, MegaBytes(uint64_t{exported.partitionSectors} * 512),
-      exported.partitionStart, exported.sectorsFromFlash));
-  if (!exported.eccFindings.empty())
-    context.events.Warn(fmt::format("{} page halves needed ECC correction or were beyond it",
-                                    exported.eccFindings.size()));
-  context.events.Line("Read it with standard tools, e.g. `mdir -i " + imagePath +
-                      " ::` or "
-                      "`fsck.fat -n " +
-                      imagePath + "`.");
   return kExitDone;
 }
 
@@ -205,7 +230,7 @@ int RunSimEcc(OperationContext& context) {
   return kExitDone;
 }
 
-int RunSimFiles(OperationContext& context, const std::string& extractDir) {
+int RunSimFiles(OperationContext& context, const OutputFile& extract) {
   std::shared_ptr<sim::Player> player = Load(context);
   BlockMap map = sim::inspect::MapBlocks(*player);
   std::vector<StoredFile> files = FindSystemFiles(*player, map);
@@ -214,26 +239,9 @@ int RunSimFiles(OperationContext& context, const std::string& extractDir) {
   console.Line(console.Paint(Style::kBold, "System area") +
                fmt::format(" of the player in {}", context.settings.Target().playerDir));
   PrintFiles(console, files);
-  if (extractDir.empty()) return kExitDone;
+  if (extract.path.empty()) return kExitDone;
 
-  std::error_code error;
-  fs::create_directories(extractDir, error);
-  nlohmann::json written = nlohmann::json::array();
-  for (const StoredFile& file : files) {
-    for (size_t i = 0; i < file.copies.size(); ++i) {
-      std::string tag = TagText(file.tag);
-      const fs::path path = fs::path(extractDir) / fmt::format("{}-copy{}.img", tag, i + 1);
-      std::ofstream out(path, std::ios::binary | std::ios::trunc);
-      out.write(reinterpret_cast<const char*>(file.copies[i].image.data()),
-                static_cast<std::streamsize>(file.copies[i].image.size()));
-      if (!out.flush())
-        Fail("io", "The image " + path.string() + " cannot be written.",
-             "The folder is not writable.", "Give another folder with --extract.");
-      written.push_back(path.string());
-    }
-  }
-  context.result["extracted"] = written;
-  console.Line(fmt::format("Extracted {} images into {}.", written.size(), extractDir));
+  ExtractCopies(context, files, extract);
   return kExitDone;
 }
 

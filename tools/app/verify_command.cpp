@@ -75,7 +75,7 @@ nlohmann::json DifferencesJson(const std::vector<LayoutDifference>& differences)
 int RunVerify(OperationContext& context, const std::string& manifestPath) {
   FirmwareSetStart opened(context, manifestPath);
   auto& [manifest, files, session, media] = opened;
-  const host::FlashTypeDescriptor& type = media.FlashType();
+  const host::FlashType& type = media.FlashType();
   ReservationSetting configured = ReadReservation(session->ReservationFile());
   RunReservation scoped(configured.kiloBytes ? 0 : manifest.totalKiloBytesReserved.value_or(0),
                         session->ReservationFile());
@@ -85,11 +85,8 @@ int RunVerify(OperationContext& context, const std::string& manifestPath) {
     media.FailWith(MediaOperation::kFileVersions, status, &manifest, nullptr);
   InterruptGuard guard;
   const ScanFacts scan = media.Scan(files);
-  const host::DriveMediaState& drive = *host::ScannedDrive();
-  const std::vector<uint8_t> table(drive.blockStatus.data(),
-                                   drive.blockStatus.data() + drive.blockStatus.size());
-  const ExpectedLayout layout =
-      ExpectLayout(type, table, scan.cisBlock, scan.firstReservedBlock, images);
+  const ExpectedLayout layout = ExpectLayout(type, host::ScannedBlockTable().blocks, scan.cisBlock,
+                                             scan.firstReservedBlock, images);
 
   std::vector<uint32_t> blocks;
   for (const ExpectedBlock& block : layout.blocks) blocks.push_back(block.block);

@@ -23,7 +23,7 @@ enum class Style { kPlain, kBold, kDim, kGood, kBad, kWarn, kInfo, kAccent, kMag
 struct ProgressUpdate {
   std::string label;                  // the work in words: "Writing firmware"
   double percent = 0.0;               // 0 to 100
-  std::optional<double> secondsLeft;  // of the whole operation, once the estimate is steady
+  std::optional<double> secondsLeft;  // of this step, once the estimate is steady
   bool done = false;                  // the step ended (as far as it got)
 };
 

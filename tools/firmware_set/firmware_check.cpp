@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cstring>
 #include <span>
 #include <vector>
 
@@ -13,7 +12,7 @@
 namespace orvik::tool {
 namespace {
 
-using host::SRecordError;
+using host::SRecordFlaw;
 
 [[noreturn]] void Refuse(const Manifest& manifest, const ManifestFile& file,
                          const std::string& where, const std::string& problem) {
@@ -31,23 +30,23 @@ using host::SRecordError;
   throw ToolError(std::move(failure));
 }
 
-const char* ErrorText(SRecordError error) {
+const char* ErrorText(SRecordFlaw error) {
   switch (error) {
-    case SRecordError::kNone:
+    case SRecordFlaw::kNone:
       return "no flaw";
-    case SRecordError::kBadChecksum:
+    case SRecordFlaw::kBadChecksum:
       return "a record does not match its checksum";
-    case SRecordError::kTruncated:
+    case SRecordFlaw::kTruncated:
       return "the text ends inside a record";
-    case SRecordError::kShortRecord:
+    case SRecordFlaw::kShortRecord:
       return "a record is too short to hold its address";
-    case SRecordError::kNoMemorySpace:
+    case SRecordFlaw::kNoMemorySpace:
       return "a load record (S1) comes before any S0 record, so it has no memory space";
-    case SRecordError::kOutputFull:
+    case SRecordFlaw::kOutputFull:
       return "records overlap so that the image outgrows every buffer";
-    case SRecordError::kPartialWord:
+    case SRecordFlaw::kPartialWord:
       return "the load data is not a whole number of 3-byte words";
-    case SRecordError::kPrefixLength:
+    case SRecordFlaw::kPrefixLength:
       return "the prefix is not a whole number of 3-byte words";
   }
   return "malformed";
@@ -57,13 +56,6 @@ const char* ErrorText(SRecordError error) {
 size_t LineOf(std::span<const uint8_t> text, size_t offset) {
   offset = std::min(offset, text.size());
   return 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + offset, '\n'));
-}
-
-host::ConversionResult Convert(std::span<const uint8_t> text, std::span<const uint8_t> prefix) {
-  // Three times the input: the room the library gives a conversion, enough
-  // also for records that start inside other records.
-  std::vector<uint8_t> output(3 * (text.size() + prefix.size()) + host::kConversionSlackBytes);
-  return host::ConvertSRecordImage(text, prefix, output);
 }
 
 // The first line at which the library's conversion fails: the shortest run
@@ -77,7 +69,7 @@ size_t FirstFailingLine(std::span<const uint8_t> text, std::span<const uint8_t> 
   size_t good = 0, bad = lineEnds.size();  // lines: `good` convert, `bad` do not
   while (bad - good > 1) {
     const size_t middle = (good + bad) / 2;
-    if (Convert(text.first(lineEnds[middle - 1]), prefix).ok())
+    if (host::ConvertSRecordText(text.first(lineEnds[middle - 1]), prefix).ok())
       good = middle;
     else
       bad = middle;
@@ -86,53 +78,49 @@ size_t FirstFailingLine(std::span<const uint8_t> text, std::span<const uint8_t> 
 }
 
 bool IsUnloadedDataType(uint8_t type) { return type == '2' || type == '3'; }
-bool IsEndType(uint8_t type) { return type == '9'; }
 
 void CheckSRecordFile(const Manifest& manifest, ManifestFile& file) {
   const std::span<const uint8_t> text(file.content);
   const std::span<const uint8_t> prefix(file.prefix);
-  const host::ConversionResult converted = Convert(text, prefix);
+  const host::SRecordConversion converted = host::ConvertSRecordText(text, prefix);
   if (!converted.ok())
     Refuse(manifest, file, fmt::format("line {}", FirstFailingLine(text, prefix)),
-           ErrorText(converted.error));
-  if (size_t at = host::FindRecordStart(text, 0, IsUnloadedDataType); at < text.size())
+           ErrorText(converted.flaw));
+  if (size_t at = host::FindSRecord(text, 0, IsUnloadedDataType); at < text.size())
     Refuse(manifest, file, fmt::format("line {}", LineOf(text, at)),
            fmt::format("an S{} data record: the player loads only S1 records (16-bit addresses), "
                        "so its data would be dropped",
                        static_cast<char>(text[at + 1])));
-  size_t last = text.size();
-  for (size_t at = host::FindRecordStart(text, 0, IsEndType); at < text.size();
-       at = host::FindRecordStart(text, at + 1, IsEndType))
-    last = at;
-  if (last == text.size())
-    Refuse(manifest, file, "end of file",
-           "there is no end record (S9), so the file carries no version and may be cut short");
-  uint8_t count = 0;
-  if (host::FrameRecord(text, last, count) != SRecordError::kNone ||
-      count != host::kVersionRecordCount)
-    Refuse(manifest, file, fmt::format("line {}", LineOf(text, last)),
-           fmt::format("the end record (S9) carries no version words (its count is {:02X}, a "
-                       "versioned end record has {:02X})",
-                       count, host::kVersionRecordCount));
-  host::VersionWords words;
-  if (!host::ReadSRecordVersion(text, words))
-    Refuse(manifest, file, fmt::format("line {}", LineOf(text, last)),
-           "the end record (S9) does not match its checksum");
+  const host::SRecordVersion version = host::ReadSRecordVersion(text);
+  const std::string endLine = fmt::format("line {}", LineOf(text, version.endRecordAt));
+  switch (version.finding) {
+    case host::SRecordVersion::Finding::kNoEndRecord:
+      Refuse(manifest, file, "end of file",
+             "there is no end record (S9), so the file carries no version and may be cut short");
+    case host::SRecordVersion::Finding::kNotVersioned:
+      Refuse(manifest, file, endLine,
+             fmt::format("the end record (S9) carries no version words (its count is {:02X}, a "
+                         "versioned end record has {:02X})",
+                         version.count, version.versionedCount));
+    case host::SRecordVersion::Finding::kBadChecksum:
+      Refuse(manifest, file, endLine, "the end record (S9) does not match its checksum");
+    case host::SRecordVersion::Finding::kRead:
+      break;
+  }
+  const host::VersionWords& words = version.words;
   file.lengthToWrite = converted.imageLength;
   file.version = {words.a[0], words.a[1], words.b[0], words.b[1]};
 }
 
 void CheckRawFile(const Manifest& manifest, ManifestFile& file) {
   const std::span<const uint8_t> data(file.content);
-  const size_t trailerAt =
-      data.size() >= host::kVersionTrailerBytes ? data.size() - host::kVersionTrailerBytes : 0;
-  if (data.size() < host::kVersionTrailerBytes ||
-      std::memcmp(data.data() + trailerAt, "Version", 7) != 0)
-    Refuse(manifest, file, fmt::format("offset {}", trailerAt),
+  const host::RawFileVersion version = host::ReadRawFileVersion(data);
+  if (!version.hasTrailer)
+    Refuse(manifest, file, fmt::format("offset {}", version.trailerAt),
            "the file does not end with its \"Version\" trailer (\"Version\" and four 16-bit "
            "words), so it is not a firmware file of the player");
-  const host::VersionWords words = host::ReadVersionTrailer(data);
-  file.lengthToWrite = host::PaddedFileSize(data.size());
+  const host::VersionWords& words = version.words;
+  file.lengthToWrite = version.lengthToWrite;
   file.version = {words.a[0], words.a[1], words.b[0], words.b[1]};
 }
 
@@ -147,7 +135,7 @@ void CheckFirmwareFiles(Manifest& manifest) {
   }
 }
 
-uint64_t BlocksNeeded(const Manifest& manifest, const host::FlashTypeDescriptor& type) {
+uint64_t BlocksNeeded(const Manifest& manifest, const host::FlashType& type) {
   uint64_t bytes = 0;
   for (const ManifestFile& file : manifest.files)
     if (file.lengthToWrite != 0) bytes += host::BlockRoundedFileSize(file.lengthToWrite, type);

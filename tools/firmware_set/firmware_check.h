@@ -27,6 +27,6 @@ void CheckFirmwareFiles(Manifest& manifest);
 
 // Blocks the library's fit check counts for the checked set on this flash
 // type (the 510-to-512 rule applied, each file rounded to whole blocks).
-uint64_t BlocksNeeded(const Manifest& manifest, const host::FlashTypeDescriptor& type);
+uint64_t BlocksNeeded(const Manifest& manifest, const host::FlashType& type);
 
 }  // namespace orvik::tool

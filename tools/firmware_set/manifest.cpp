@@ -26,14 +26,6 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 constexpr uint8_t kFirstRefusedTag = 0xFB;  // markers of 0xFB..0xFF collide with block states
-// No file larger than the largest flash's data can be written to any
-// player (the player's own flash is checked once it is known).
-uint64_t LargestFlashBytes() {
-  uint64_t largest = 0;
-  for (const host::FlashTypeDescriptor& type : host::kFlashTypes)
-    largest = std::max<uint64_t>(largest, uint64_t{type.blockCount} * type.BlockBytes());
-  return largest;
-}
 
 [[noreturn]] void Bad(const std::string& manifest, const std::string& field,
                       const std::string& problem) {
@@ -60,10 +52,12 @@ std::vector<uint8_t> ReadWholeFile(const std::string& manifest, const std::strin
     Bad(manifest, field,
         path + " is not a regular file (a pipe, socket or device): firmware is read from files");
   const uint64_t size = fs::file_size(path, error);
-  if (!error && size > LargestFlashBytes())
+  // No file larger than the largest flash's data can be written to any
+  // player (the player's own flash is checked once it is known).
+  if (!error && size > host::LargestFlashBytes())
     Bad(manifest, field,
         fmt::format("{} is {} bytes, larger than the largest flash ({} bytes)", path, size,
-                    LargestFlashBytes()));
+                    host::LargestFlashBytes()));
   std::ifstream in(path, std::ios::binary);
   if (!in) Bad(manifest, field, fmt::format("{} cannot be read ({})", path, std::strerror(errno)));
   std::vector<uint8_t> bytes(static_cast<size_t>(error ? 0 : size));
@@ -103,8 +97,8 @@ bool IsLoadType(uint8_t type) { return type == '1'; }
 // An S-record text holds at least one S1 record; a binary read as S-record
 // text would convert to a firmware without code.
 bool HoldsLoadRecord(const std::vector<uint8_t>& text) {
-  for (size_t at = host::FindRecordStart(text, 0, IsLoadType); at < text.size();
-       at = host::FindRecordStart(text, at + 1, IsLoadType))
+  for (size_t at = host::FindSRecord(text, 0, IsLoadType); at < text.size();
+       at = host::FindSRecord(text, at + 1, IsLoadType))
     if (at == 0 || text[at - 1] == '\n') return true;  // "S1" inside binary bytes is no record
   return false;
 }

@@ -16,6 +16,9 @@
 //           "files":[{"tag":"P","path":"player.srec","sha256":"...","prefixSha256":"..."}]},
 //    "versionsBefore":{"P":"1.2.0.7"},"reservationKiloBytes":1024,"backup":"",
 //    "message":""}
+//
+// (A start of an operation that writes a volume image onto the player also
+// holds "image", the image file's path.)
 //   {"v":1,"type":"end","id":"5f0c9a2e7d41b3c8","time":"...","outcome":"done",
 //    "versionsAfter":{"P":"1.2.0.8"},"message":""}
 //
@@ -81,6 +84,10 @@ struct StartRecord {
   TagVersions versionsBefore;
   std::optional<uint32_t> reservationKiloBytes;  // the reservation used
   std::string backupFile;                        // a backup made first; empty: none
+  // A volume image the operation writes onto the player (restore, reflash
+  // --keep-files); empty: none.  Until an operation that writes one ends
+  // done, `orvik check` and `orvik fix` take it as still to be written.
+  std::string image;
   std::string message;
 };
 

@@ -72,6 +72,7 @@ json StartToJson(const std::string& id, const StartRecord& record) {
   out["versionsBefore"] = VersionsToJson(record.versionsBefore);
   if (record.reservationKiloBytes) out["reservationKiloBytes"] = *record.reservationKiloBytes;
   out["backup"] = record.backupFile;
+  if (!record.image.empty()) out["image"] = record.image;
   out["message"] = record.message;
   return out;
 }
@@ -131,6 +132,7 @@ RecordRead RecordFromJson(const json& object) {
         reserved != object.end() && reserved->is_number_unsigned())
       start.reservationKiloBytes = reserved->get<uint32_t>();
     start.backupFile = Text(object, "backup");
+    start.image = Text(object, "image");
     start.message = Text(object, "message");
     read.start = start;
   } else if (read.type == "end") {

@@ -11,18 +11,14 @@ namespace {
 // library keeps only the DCC version, so the tool asks once more, through
 // the exported transfers, and reads the record with the library's reader).
 void ReadDescription(Events& console, DeviceFacts& facts) {
-  uint8_t frame[3] = {};
-  host::PutWord24(frame, host::CMD_GET_DEVICE_INFO);
-  uint8_t reply[host::kDeviceInfoLength] = {};
-  if (OrvikDDWrite(frame, sizeof frame) != 1 || OrvikDDRead(reply, sizeof reply) != 1) {
+  std::optional<std::vector<std::pair<uint32_t, uint32_t>>> items = host::ReadDeviceDescription();
+  if (!items) {
     console.Step("device information exchange -> failed");
     return;
   }
   facts.descriptionRead = true;
-  const uint32_t count = host::DeviceInfoItemCount(reply);
-  for (uint32_t i = 0; i < count; ++i)
-    facts.description.emplace_back(host::DeviceInfoTag(reply, i), host::DeviceInfoValue(reply, i));
-  console.Step(fmt::format("device information exchange -> {} items", count));
+  facts.description = std::move(*items);
+  console.Step(fmt::format("device information exchange -> {} items", facts.description.size()));
 }
 
 }  // namespace
@@ -61,7 +57,7 @@ DeviceFacts QueryDevice(Events& console) {
 FlashFacts FlashGeometry(uint32_t type) {
   FlashFacts facts;
   facts.type = type;
-  if (const host::FlashTypeDescriptor* descriptor = host::FlashTypeFor(type)) {
+  if (const std::optional<host::FlashType> descriptor = host::FlashTypeOf(type)) {
     facts.pagesPerBlock = descriptor->pagesPerBlock;
     facts.blockCount = descriptor->blockCount;
     facts.logicalBlockCount = descriptor->logicalBlockCount;

@@ -3,28 +3,20 @@
 #include <algorithm>
 
 #include "firmware_set/manifest.h"
+#include "player/flash_pages.h"
 #include "sim/spare_area.h"
 
 namespace orvik::tool {
 namespace {
 
-constexpr uint32_t kLowBlocks = host::LOW_SYSTEM_BLOCKS;
 constexpr uint32_t kFirstVersionPage = 2;
 constexpr uint32_t kVersionPages = 4;
 // Flash types below this one store no version words (their tag-page write
 // sends nothing).
 constexpr uint32_t kFirstTypeWithVersionWords = 3;
-constexpr uint8_t kSystemStatus = 0x00;
-constexpr uint8_t kFileMark = host::FILE_MARK;
 
-uint32_t BlocksOf(uint64_t bytes, const host::FlashTypeDescriptor& type) {
+uint32_t BlocksOf(uint64_t bytes, const host::FlashType& type) {
   return static_cast<uint32_t>((bytes + type.BlockBytes() - 1) / type.BlockBytes());
-}
-
-const uint8_t* Spare(const sim::RawPage& page) { return page.data() + sim::kPageDataBytes; }
-
-uint16_t SpareWord(const sim::RawPage& page) {
-  return host::GetLittleEndian16(Spare(page) + sim::kSpareAddress1);
 }
 
 bool AllBytes(const uint8_t* data, size_t length, uint8_t value) {
@@ -47,8 +39,7 @@ std::optional<uint32_t> FirstDifference(const uint8_t* data, const uint8_t* want
   return 0;
 }
 
-std::optional<LayoutDifference> CompareBlock(const sim::Player& flash,
-                                             const host::FlashTypeDescriptor& type,
+std::optional<LayoutDifference> CompareBlock(const sim::Player& flash, const host::FlashType& type,
                                              const ExpectedBlock& expected,
                                              const std::vector<SetImage>& files) {
   LayoutDifference difference;
@@ -65,11 +56,9 @@ std::optional<LayoutDifference> CompareBlock(const sim::Player& flash,
     difference.kind = "erased";
     return difference;
   }
-  const bool marked = Spare(raw[0])[host::kSpareDataStatus] == kSystemStatus &&
-                      Spare(raw[0])[host::kSpareBlockStatus] == kSystemStatus &&
-                      SpareWord(raw[0]) == host::SYSTEM_MARK &&
-                      (SpareWord(raw[1]) & 0xFF) == kFileMark;
-  const bool rightTag = !expected.file || (SpareWord(raw[1]) >> 8) == expected.tag;
+  const host::SystemBlockTag marks = SystemBlockTagOf(raw[0], raw[1]);
+  const bool marked = marks.systemStatus && marks.Marked();
+  const bool rightTag = !expected.file || marks.tag == expected.tag;
   if (!marked || !rightTag) {
     difference.kind = "marks";
     return difference;
@@ -129,41 +118,43 @@ std::optional<LayoutDifference> CompareBlock(const sim::Player& flash,
 
 }  // namespace
 
-int PrepareSetImages(const host::FlashTypeDescriptor& type, HostFileSet& files,
+int PrepareSetImages(const host::FlashType& type, HostFileSet& files,
                      std::vector<SetImage>& images) {
-  host::PreparedFileSet prepared;
-  const host::PrepareStatus status = host::PrepareFiles(
-      type, {files.Data(), files.Lengths(), files.PrefixData(), files.PrefixLengths()},
-      files.Record(), prepared);
+  std::vector<host::PreparedImage> prepared;
   images.clear();
-  if (status != host::PrepareStatus::kDone) return static_cast<int>(status);
-  for (uint32_t file = 0; file < prepared.Count(); ++file) {
-    const host::PreparedFile& one = prepared[file];
+  const int status =
+      host::PrepareFileImages(type, files.Data(), files.Lengths(), files.PrefixData(),
+                              files.PrefixLengths(), files.Record(), prepared);
+  if (status != PROGRAM_MEDIA_DONE) return status;
+  for (uint32_t file = 0; file < prepared.size(); ++file) {
+    host::PreparedImage& one = prepared[file];
     SetImage image;
     image.tag = files.Record().fileTags[file];
-    image.image.assign(one.buffer.data(), one.buffer.data() + one.lengthToWrite);
+    image.image = std::move(one.image);
     image.version = {one.version.a[0], one.version.a[1], one.version.b[0], one.version.b[1]};
     images.push_back(std::move(image));
   }
   return PROGRAM_MEDIA_DONE;
 }
 
-std::vector<uint32_t> LowSystemBlocks(const std::vector<uint8_t>& blockTable, uint32_t cisBlock) {
+std::vector<uint32_t> LowSystemBlocks(const std::vector<host::TableEntry>& blockTable,
+                                      uint32_t cisBlock) {
+  const uint32_t count = host::LowSystemBlockCount();
   std::vector<uint32_t> low;
-  for (uint32_t block = cisBlock + 1; block < blockTable.size() && low.size() < kLowBlocks; ++block)
-    if (blockTable[block] != host::BLOCK_BAD) low.push_back(block);
+  for (uint32_t block = cisBlock + 1; block < blockTable.size() && low.size() < count; ++block)
+    if (blockTable[block].use != host::BlockUse::kBad) low.push_back(block);
   return low;
 }
 
-ExpectedLayout ExpectLayout(const host::FlashTypeDescriptor& type,
-                            const std::vector<uint8_t>& blockTable, uint32_t cisBlock,
+ExpectedLayout ExpectLayout(const host::FlashType& type,
+                            const std::vector<host::TableEntry>& blockTable, uint32_t cisBlock,
                             uint32_t firstReservedBlock, const std::vector<SetImage>& files) {
   ExpectedLayout layout;
   const bool versionWords = type.typeIndex >= kFirstTypeWithVersionWords;
 
   const std::vector<uint32_t> low = LowSystemBlocks(blockTable, cisBlock);
   const uint32_t startupBlocks = files.empty() ? 0 : BlocksOf(files.front().image.size(), type);
-  layout.startupCopyTooLong = startupBlocks > kLowBlocks;
+  layout.startupCopyTooLong = startupBlocks > host::LowSystemBlockCount();
   for (uint32_t i = 0; i < low.size(); ++i) {
     ExpectedBlock block{low[i], Region::kLow, std::nullopt, 0, 0, std::nullopt};
     if (i < startupBlocks) {
@@ -176,7 +167,7 @@ ExpectedLayout ExpectLayout(const host::FlashTypeDescriptor& type,
 
   std::vector<uint32_t> reserved;
   for (uint32_t block = firstReservedBlock; block < blockTable.size(); ++block)
-    if (blockTable[block] != host::BLOCK_BAD) reserved.push_back(block);
+    if (blockTable[block].use != host::BlockUse::kBad) reserved.push_back(block);
   size_t next = 0;
   for (uint32_t file = 0; file < files.size(); ++file) {
     const uint32_t blocks = BlocksOf(files[file].image.size(), type);
@@ -198,7 +189,7 @@ ExpectedLayout ExpectLayout(const host::FlashTypeDescriptor& type,
 }
 
 std::vector<LayoutDifference> CompareWithLayout(const sim::Player& flash,
-                                                const host::FlashTypeDescriptor& type,
+                                                const host::FlashType& type,
                                                 const ExpectedLayout& layout,
                                                 const std::vector<SetImage>& files) {
   std::vector<LayoutDifference> differences;

@@ -61,18 +61,18 @@ struct SetImage {
 // The set's files as the library prepares them for the flash type (the
 // library's own preparation, so the images are what it writes).  Returns
 // the preparation's status (PROGRAM_MEDIA_DONE when every file was made).
-int PrepareSetImages(const host::FlashTypeDescriptor& type, HostFileSet& files,
+int PrepareSetImages(const host::FlashType& type, HostFileSet& files,
                      std::vector<SetImage>& images);
 
-// blockTable: the scan's table (one entry per block); bad blocks are the
-// entries equal to host::BLOCK_BAD.
-ExpectedLayout ExpectLayout(const host::FlashTypeDescriptor& type,
-                            const std::vector<uint8_t>& blockTable, uint32_t cisBlock,
+// blockTable: the scan's table (one entry per block).
+ExpectedLayout ExpectLayout(const host::FlashType& type,
+                            const std::vector<host::TableEntry>& blockTable, uint32_t cisBlock,
                             uint32_t firstReservedBlock, const std::vector<SetImage>& files);
 
 // The low system blocks: the first three blocks after the CIS block that
 // are not bad.
-std::vector<uint32_t> LowSystemBlocks(const std::vector<uint8_t>& blockTable, uint32_t cisBlock);
+std::vector<uint32_t> LowSystemBlocks(const std::vector<host::TableEntry>& blockTable,
+                                      uint32_t cisBlock);
 
 struct LayoutDifference {
   uint32_t block = 0;
@@ -90,7 +90,7 @@ struct LayoutDifference {
 // Compares the flash (a copy holding at least every page of the expected
 // blocks) with the layout, one difference per block at most.
 std::vector<LayoutDifference> CompareWithLayout(const sim::Player& flash,
-                                                const host::FlashTypeDescriptor& type,
+                                                const host::FlashType& type,
                                                 const ExpectedLayout& layout,
                                                 const std::vector<SetImage>& files);
 

@@ -6,11 +6,12 @@
 
 #include "base/tool_error.h"
 #include "host/host_internals.h"
+#include "sim/spare_area.h"
 
 namespace orvik::tool {
 namespace {
 
-std::shared_ptr<sim::Player> EmptyFlashLike(const host::FlashTypeDescriptor& type) {
+std::shared_ptr<sim::Player> EmptyFlashLike(const host::FlashType& type) {
   sim::PlayerConfig config;
   config.flashType = type.typeIndex;
   config.card.present = false;
@@ -27,7 +28,7 @@ std::span<const uint8_t> ReadOrFail(FlashPages& pages, uint32_t block, uint32_t 
   return raw;
 }
 
-void Put(sim::Player& copy, const host::FlashTypeDescriptor& type, uint32_t block,
+void Put(sim::Player& copy, const host::FlashType& type, uint32_t block,
          std::span<const uint8_t> raw, uint32_t count) {
   for (uint32_t page = 0; page < count; ++page) {
     sim::RawPage bytes;
@@ -40,7 +41,7 @@ void Put(sim::Player& copy, const host::FlashTypeDescriptor& type, uint32_t bloc
 
 std::shared_ptr<sim::Player> CopyBlocks(FlashPages& pages, uint32_t endBlock,
                                         const CopyProgress& progress) {
-  const host::FlashTypeDescriptor& type = pages.Type();
+  const host::FlashType& type = pages.Type();
   std::shared_ptr<sim::Player> copy = EmptyFlashLike(type);
   for (uint32_t block = 0; block < endBlock; ++block) {
     Put(*copy, type, block, ReadOrFail(pages, block, type.pagesPerBlock), type.pagesPerBlock);
@@ -52,7 +53,7 @@ std::shared_ptr<sim::Player> CopyBlocks(FlashPages& pages, uint32_t endBlock,
 std::shared_ptr<sim::Player> CopyListedBlocks(FlashPages& pages,
                                               const std::vector<uint32_t>& blocks,
                                               const CopyProgress& progress) {
-  const host::FlashTypeDescriptor& type = pages.Type();
+  const host::FlashType& type = pages.Type();
   std::shared_ptr<sim::Player> copy = EmptyFlashLike(type);
   for (size_t i = 0; i < blocks.size(); ++i) {
     Put(*copy, type, blocks[i], ReadOrFail(pages, blocks[i], type.pagesPerBlock),
@@ -62,16 +63,30 @@ std::shared_ptr<sim::Player> CopyListedBlocks(FlashPages& pages,
   return copy;
 }
 
-std::shared_ptr<sim::Player> CopyForBlockMap(FlashPages& pages, const CopyProgress& progress) {
-  const host::FlashTypeDescriptor& type = pages.Type();
+std::shared_ptr<sim::Player> CopyVolumeBlocks(FlashPages& pages, const CopyProgress& progress) {
+  const host::FlashType& type = pages.Type();
   std::shared_ptr<sim::Player> copy = EmptyFlashLike(type);
   for (uint32_t block = 0; block < type.blockCount; ++block) {
     std::span<const uint8_t> head = ReadOrFail(pages, block, 2);
-    const uint8_t* spare = head.data() + type.dataSize;
-    const bool system = spare[host::kSpareDataStatus] == 0x00 &&
-                        spare[host::kSpareBlockStatus] == 0x00 &&
-                        SpareWord(head, type, 0) == host::SYSTEM_MARK;
-    if (system)
+    const bool good = head[type.dataSize + sim::kSpareBlockStatus] == 0xFF;
+    const bool written = std::any_of(head.begin(), head.begin() + type.pageSize,
+                                     [](uint8_t byte) { return byte != 0xFF; });
+    if (good && written)
+      Put(*copy, type, block, ReadOrFail(pages, block, type.pagesPerBlock), type.pagesPerBlock);
+    else
+      Put(*copy, type, block, head, 2);
+    if (progress) progress(block, type.blockCount);
+  }
+  return copy;
+}
+
+std::shared_ptr<sim::Player> CopyForBlockMap(FlashPages& pages, const CopyProgress& progress) {
+  const host::FlashType& type = pages.Type();
+  std::shared_ptr<sim::Player> copy = EmptyFlashLike(type);
+  for (uint32_t block = 0; block < type.blockCount; ++block) {
+    std::span<const uint8_t> head = ReadOrFail(pages, block, 2);
+    const host::SystemBlockTag marks = host::ReadSystemBlockTag(head);
+    if (marks.systemStatus && marks.systemMark)
       Put(*copy, type, block, ReadOrFail(pages, block, type.pagesPerBlock), type.pagesPerBlock);
     else
       Put(*copy, type, block, head, 2);

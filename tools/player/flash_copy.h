@@ -26,6 +26,12 @@ std::shared_ptr<sim::Player> CopyListedBlocks(FlashPages& pages,
                                               const std::vector<uint32_t>& blocks,
                                               const CopyProgress& progress = {});
 
+// What the FAT volume needs, in every zone: pages 0 and 1 of every block,
+// and every page of the good blocks that page 0 shows written (the CIS
+// block and the blocks that carry logical blocks); bad and system blocks
+// hold nothing a reader maps, and an erased page 0 marks a free block.
+std::shared_ptr<sim::Player> CopyVolumeBlocks(FlashPages& pages, const CopyProgress& progress = {});
+
 // What a block map needs: pages 0 and 1 of every block, and every page of
 // the system blocks (status bytes 0 and the "QV" mark on page 0).
 std::shared_ptr<sim::Player> CopyForBlockMap(FlashPages& pages, const CopyProgress& progress = {});

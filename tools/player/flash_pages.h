@@ -8,12 +8,13 @@
 #include <span>
 
 #include "host/host_internals.h"
+#include "sim/player.h"
 
 namespace orvik::tool {
 
 class FlashPages {
  public:
-  explicit FlashPages(const host::FlashTypeDescriptor& type) : type_(type) {}
+  explicit FlashPages(const host::FlashType& type) : type_(type) {}
 
   // Reads count (1 to pagesPerBlock) raw pages from page `page` of block;
   // the bytes stay valid until the next read.  Empty when the read failed
@@ -22,14 +23,18 @@ class FlashPages {
   // The whole block, raw.
   std::span<const uint8_t> ReadBlock(uint32_t block) { return Read(block, 0, type_.pagesPerBlock); }
 
-  const host::FlashTypeDescriptor& Type() const { return type_; }
+  const host::FlashType& Type() const { return type_; }
 
  private:
-  const host::FlashTypeDescriptor& type_;
+  host::FlashType type_;
 };
 
-// The 16-bit word at redundant bytes 6-7 of page `page` of a raw run of pages.
-uint16_t SpareWord(std::span<const uint8_t> pages, const host::FlashTypeDescriptor& type,
-                   uint32_t page);
+// The system marks of a block of a copy of the flash, from its pages 0 and
+// 1, read as the library reads them.
+host::SystemBlockTag SystemBlockTagOf(const sim::RawPage& first, const sim::RawPage& second);
+
+// The word in redundant bytes 6-7 of a page of a copy: a system page's
+// marks, or on pages 2 to 5 of a file's first block its version words.
+uint16_t SpareWord(const sim::RawPage& page);
 
 }  // namespace orvik::tool

@@ -20,9 +20,10 @@ bool AllZero(const uint8_t* bytes, size_t length) {
 
 // Page 0 and 1 of every block, and every page of a block that holds
 // anything but is not bad: the system area and the volume's blocks.
-std::shared_ptr<sim::Player> CopyWrittenBlocks(FlashPages& pages, const std::vector<uint8_t>& table,
+std::shared_ptr<sim::Player> CopyWrittenBlocks(FlashPages& pages,
+                                               const std::vector<host::TableEntry>& table,
                                                Events& events) {
-  const host::FlashTypeDescriptor& type = pages.Type();
+  const host::FlashType& type = pages.Type();
   sim::PlayerConfig config;
   config.flashType = type.typeIndex;
   config.card.present = false;
@@ -46,7 +47,7 @@ std::shared_ptr<sim::Player> CopyWrittenBlocks(FlashPages& pages, const std::vec
   };
   for (uint32_t block = 0; block < type.blockCount; ++block) {
     std::span<const uint8_t> head = read(block, 2);
-    if (table[block] != host::BLOCK_BAD && !Erased(head))
+    if (table[block].use != host::BlockUse::kBad && !Erased(head))
       put(block, read(block, type.pagesPerBlock), type.pagesPerBlock);
     else
       put(block, head, 2);
@@ -63,9 +64,7 @@ FlashSurvey SurveyFlash(MediaRunner& media, HostFileSet& files, Events& events) 
   FlashSurvey survey;
   survey.type = &media.FlashType();
   survey.scan = media.Scan(files);
-  const host::DriveMediaState& drive = *host::ScannedDrive();
-  survey.table.assign(drive.blockStatus.data(),
-                      drive.blockStatus.data() + drive.blockStatus.size());
+  survey.table = host::ScannedBlockTable().blocks;
   survey.area = host::AssessSystemArea();
   FlashPages pages(*survey.type);
   survey.copy = CopyWrittenBlocks(pages, survey.table, events);
@@ -73,7 +72,7 @@ FlashSurvey SurveyFlash(MediaRunner& media, HostFileSet& files, Events& events) 
   survey.lowBlocks = LowSystemBlocks(survey.table, survey.scan.cisBlock);
   const uint32_t perBlock = survey.type->pagesPerBlock;
   for (uint32_t block = survey.scan.cisBlock + 1; block < survey.table.size(); ++block) {
-    if (survey.table[block] != host::BLOCK_BAD) continue;
+    if (survey.table[block].use != host::BlockUse::kBad) continue;
     ++survey.badBlocks;
     // The library retires a block by zero-filling its first pages, data
     // and redundant bytes; a chip's factory mark leaves the data erased.

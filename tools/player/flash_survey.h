@@ -19,9 +19,9 @@
 namespace orvik::tool {
 
 struct FlashSurvey {
-  const host::FlashTypeDescriptor* type = nullptr;
+  const host::FlashType* type = nullptr;
   ScanFacts scan;
-  std::vector<uint8_t> table;  // the scan's block table
+  std::vector<host::TableEntry> table;  // the scan's block table
   host::SystemAreaAssessment area;
   std::shared_ptr<sim::Player> copy;
   sim::inspect::BlockMap map;  // of the copy

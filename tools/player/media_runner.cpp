@@ -44,8 +44,9 @@ const FlashFacts& MediaRunner::Flash() {
 
 void MediaRunner::ResetProgress() { OrvikSetPhase(0, 0.0, nullptr); }
 
-const host::FlashTypeDescriptor& MediaRunner::FlashType() {
-  return *host::FlashTypeFor(Flash().type);
+const host::FlashType& MediaRunner::FlashType() {
+  flashType_ = *host::FlashTypeOf(Flash().type);  // Flash() refused unknown types
+  return flashType_;
 }
 
 ScanFacts MediaRunner::Scan() {
@@ -226,11 +227,10 @@ ScanFacts MediaRunner::LastScan() const {
   // The library keeps what the scan found in drive 0's state; a host has no
   // export for it, so the tool (linked with the library) reads it there.
   ScanFacts facts;
-  if (const host::DriveMediaState* drive = host::ScannedDrive()) {
-    facts.cisBlock = drive->cisBlock;
-    facts.systemBlockCount = drive->systemBlockCount;
-    facts.firstReservedBlock = drive->firstReservedBlock;
-  }
+  const host::BlockTable table = host::ScannedBlockTable();
+  facts.cisBlock = table.cisBlock;
+  facts.systemBlockCount = table.systemBlockCount;
+  facts.firstReservedBlock = table.firstReservedBlock;
   return facts;
 }
 
@@ -242,11 +242,10 @@ StatusContext MediaRunner::ContextFor(const Manifest* manifest, const PhaseTrace
   if (flashQueried_ && flash_.Known()) {
     status.blockBytes = flash_.BlockBytes();
     status.reservedBlocks = ReservedBlocks(status.reservedKiloBytes, status.blockBytes);
-    const host::DriveMediaState* drive = host::ScannedDrive();
-    if (drive != nullptr && !drive->blockStatus.empty())
-      status.systemBlocksFound = drive->systemBlockCount;
+    const host::BlockTable table = host::ScannedBlockTable();
+    if (!table.blocks.empty()) status.systemBlocksFound = table.systemBlockCount;
     if (manifest != nullptr)
-      if (const host::FlashTypeDescriptor* type = host::FlashTypeFor(flash_.type))
+      if (const std::optional<host::FlashType> type = host::FlashTypeOf(flash_.type))
         status.blocksNeeded = static_cast<int64_t>(BlocksNeeded(*manifest, *type));
   }
   if (manifest != nullptr) status.manifestPath = manifest->path;

@@ -47,8 +47,8 @@ class MediaRunner {
   // The flash type and geometry (OrvikGetFlashSizes, asked once).  Fails
   // when the player does not answer or its flash is of no known type.
   const FlashFacts& Flash();
-  // The library's descriptor of that flash type.
-  const host::FlashTypeDescriptor& FlashType();
+  // The library's geometry of that flash type.
+  const host::FlashType& FlashType();
 
   // OrvikBuildBlockStatus with the scan's progress shown.
   ScanFacts Scan(HostFileSet& files);
@@ -99,6 +99,7 @@ class MediaRunner {
   Session& session_;
   bool flashQueried_ = false;
   FlashFacts flash_;
+  host::FlashType flashType_;
 };
 
 }  // namespace orvik::tool

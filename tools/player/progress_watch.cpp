@@ -77,6 +77,7 @@ void PhaseMonitor::Poll() {
   if (newPhase) {
     trace_.phases.push_back(phase);
     started_ = true;
+    timeLeft_.Restart();
   }
   trace_.lastPhase = phase;
   trace_.lastPercent = percent;
@@ -84,7 +85,8 @@ void PhaseMonitor::Poll() {
 }
 
 void PhaseMonitor::Report(uint32_t phase, double percent, bool final) {
-  events_.Progress(ProgressUpdate{PhaseName(names_, phase), percent, std::nullopt, final});
+  events_.Progress(ProgressUpdate{PhaseName(names_, phase), percent,
+                                  final ? std::nullopt : timeLeft_.At(percent), final});
 }
 
 WorkBar::WorkBar(Events& events, std::string label) : events_(events), label_(std::move(label)) {
@@ -98,7 +100,7 @@ void WorkBar::Update(double percent) {
   const int whole = static_cast<int>(percent);
   if (whole == lastDrawn_) return;
   lastDrawn_ = whole;
-  events_.Progress(ProgressUpdate{label_, percent, std::nullopt, false});
+  events_.Progress(ProgressUpdate{label_, percent, timeLeft_.At(percent), false});
 }
 
 void WorkBar::Finish() {

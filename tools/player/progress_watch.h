@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "base/events.h"
+#include "player/time_left.h"
 
 namespace orvik::tool {
 
@@ -64,6 +65,7 @@ class PhaseMonitor {
   mutable std::mutex traceMutex_;
   PhaseTrace trace_;
   bool started_ = false;  // a phase other than 0/1 has been seen
+  TimeLeftEstimate timeLeft_;
   std::thread thread_;
 };
 
@@ -79,6 +81,7 @@ class WorkBar {
  private:
   Events& events_;
   std::string label_;
+  TimeLeftEstimate timeLeft_;
   bool finished_ = false;
   int lastDrawn_ = -1;
 };

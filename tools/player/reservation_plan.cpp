@@ -16,17 +16,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-uint32_t KiloBytesOfBlocks(uint64_t blocks, const host::FlashTypeDescriptor& type) {
+uint32_t KiloBytesOfBlocks(uint64_t blocks, const host::FlashType& type) {
   return static_cast<uint32_t>(blocks * type.BlockBytes() / 1024);
 }
 
-std::string BlocksText(uint64_t blocks, const host::FlashTypeDescriptor& type) {
+std::string BlocksText(uint64_t blocks, const host::FlashType& type) {
   return fmt::format("{} block{} of {} KB", blocks, blocks == 1 ? "" : "s",
                      type.BlockBytes() / 1024);
 }
 
 [[noreturn]] void LargerThanTheFlash(const Manifest& manifest, uint64_t needed,
-                                     const host::FlashTypeDescriptor& type) {
+                                     const host::FlashType& type) {
   Problem problem;
   problem.code = "set-too-large";
   problem.message = fmt::format(
@@ -45,23 +45,23 @@ std::string BlocksText(uint64_t blocks, const host::FlashTypeDescriptor& type) {
 
 // The files must take fewer blocks than the reservation: equality does not
 // fit.
-uint32_t KiloBytesToHold(uint64_t needed, const host::FlashTypeDescriptor& type) {
+uint32_t KiloBytesToHold(uint64_t needed, const host::FlashType& type) {
   return KiloBytesOfBlocks(needed + 1, type);
 }
 
 }  // namespace
 
-uint32_t MaxReservableBlocks(const host::FlashTypeDescriptor& type) {
+uint32_t MaxReservableBlocks(const host::FlashType& type) {
   // Everything but the CIS block, the low system blocks and one block for
   // the file system: the library shrinks the volume by the reservation.
-  const uint32_t kept = 1 + host::LOW_SYSTEM_BLOCKS + 1;
+  const uint32_t kept = 1 + host::LowSystemBlockCount() + 1;
   return type.blockCount > kept ? type.blockCount - kept : 0;
 }
 
 ReservationPlan PlanLayoutReservation(const Manifest& manifest,
                                       std::optional<uint32_t> overrideKiloBytes,
                                       const ReservationSetting& configured,
-                                      const host::FlashTypeDescriptor& type,
+                                      const host::FlashType& type,
                                       const std::string& targetOptions) {
   ReservationPlan plan;
   plan.current = configured.kiloBytes;
@@ -118,7 +118,7 @@ ReservationPlan PlanLayoutReservation(const Manifest& manifest,
 
 ReservationPlan PlanUpdateReservation(const Manifest& manifest,
                                       const ReservationSetting& configured,
-                                      const host::FlashTypeDescriptor& type,
+                                      const host::FlashType& type,
                                       const std::string& targetOptions) {
   ReservationPlan plan;
   plan.current = configured.kiloBytes;

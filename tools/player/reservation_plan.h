@@ -31,7 +31,7 @@ struct ReservationPlan {
 
 // The most a flash of this type can reserve: every block but the CIS block,
 // the low system blocks and one for the file system.
-uint32_t MaxReservableBlocks(const host::FlashTypeDescriptor& type);
+uint32_t MaxReservableBlocks(const host::FlashType& type);
 
 // For the commands that lay the system area out.  Throws ToolError when no
 // value is known, when the set does not fit the chosen value (saying by how
@@ -39,7 +39,7 @@ uint32_t MaxReservableBlocks(const host::FlashTypeDescriptor& type);
 ReservationPlan PlanLayoutReservation(const Manifest& manifest,
                                       std::optional<uint32_t> overrideKiloBytes,
                                       const ReservationSetting& configured,
-                                      const host::FlashTypeDescriptor& type,
+                                      const host::FlashType& type,
                                       const std::string& targetOptions);
 
 // For the update: the configured value (or, when none is configured, the
@@ -47,7 +47,7 @@ ReservationPlan PlanLayoutReservation(const Manifest& manifest,
 // does not fit it: only the full reflash can make the system area larger.
 ReservationPlan PlanUpdateReservation(const Manifest& manifest,
                                       const ReservationSetting& configured,
-                                      const host::FlashTypeDescriptor& type,
+                                      const host::FlashType& type,
                                       const std::string& targetOptions);
 
 // Points the library at a file of this run's own holding the value, so that

@@ -5,8 +5,7 @@
 #include <algorithm>
 
 #include "firmware_set/manifest.h"
-#include "host/host_internals.h"
-#include "sim/spare_area.h"
+#include "player/flash_pages.h"
 
 namespace orvik::tool {
 namespace {
@@ -24,10 +23,6 @@ uint32_t Word(const std::vector<uint8_t>& data, uint64_t index) {
   return uint32_t{at[0]} | (uint32_t{at[1]} << 8) | (uint32_t{at[2]} << 16);
 }
 
-const uint8_t* Spare(const sim::RawPage& page) { return page.data() + sim::kPageDataBytes; }
-uint16_t SpareWord(const sim::RawPage& page) {
-  return host::GetLittleEndian16(Spare(page) + sim::kSpareAddress1);
-}
 bool DataErased(const sim::RawPage& page) {
   return std::all_of(page.begin(), page.begin() + sim::kPageDataBytes,
                      [](uint8_t byte) { return byte == 0xFF; });
@@ -101,15 +96,13 @@ StartupCopy JudgeStartupCopy(const sim::Player& flash, const std::vector<uint32_
       if (copy.why.empty()) copy.why = fmt::format("low system block {} is erased", block);
       continue;
     }
-    const bool marked = Spare(raw[0])[sim::kSpareBlockStatus] == 0x00 &&
-                        SpareWord(raw[0]) == sim::SYSTEM_MARK &&
-                        (SpareWord(raw[1]) & 0xFF) == sim::FILE_MARK;
-    if (!marked) {
+    const host::SystemBlockTag marks = SystemBlockTagOf(raw[0], raw[1]);
+    if (!marks.systemStatus || !marks.Marked()) {
       if (copy.why.empty())
         copy.why = fmt::format("low system block {} is not marked as a system block", block);
       continue;
     }
-    const uint8_t tag = static_cast<uint8_t>(SpareWord(raw[1]) >> 8);
+    const uint8_t tag = marks.tag;
     if (copy.tag && *copy.tag != tag && copy.why.empty())
       copy.why = fmt::format("low system block {} carries tag {}, the others {}", block,
                              TagText(tag), TagText(*copy.tag));

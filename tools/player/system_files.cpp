@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <map>
 
-#include "host/host_internals.h"
+#include "player/flash_pages.h"
 #include "sim/inspect/page_check.h"
 
 namespace orvik::tool {
@@ -23,10 +23,6 @@ bool PageWrittenInSystemMode(const sim::RawPage& page) {
 bool DataAllOnes(const sim::RawPage& page) {
   return std::all_of(page.begin(), page.begin() + sim::kPageDataBytes,
                      [](uint8_t byte) { return byte == 0xFF; });
-}
-
-uint16_t SpareWord(const sim::RawPage& page) {
-  return host::GetLittleEndian16(&page[sim::kPageDataBytes + sim::kSpareAddress1]);
 }
 
 struct BlockContent {

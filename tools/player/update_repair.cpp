@@ -75,10 +75,9 @@ bool InterruptedUpdateFound() {
 
 int ProgramAssumingLaidOutReservation(unsigned long flashType, HostFileSet& files, void* event) {
   ORVIK_ULONG types[1] = {static_cast<ORVIK_ULONG>(flashType)};
-  host::ProgramOptions options;
-  options.assumeLaidOutReservation = true;
-  return host::ProgramMedia(types, 0, files.Data(), files.Lengths(), files.PrefixData(),
-                            files.PrefixLengths(), &files.Record(), event, options);
+  return host::ProgramMediaAssumingLaidOutReservation(types, 0, files.Data(), files.Lengths(),
+                                                      files.PrefixData(), files.PrefixLengths(),
+                                                      &files.Record(), event);
 }
 
 }  // namespace orvik::tool

@@ -33,7 +33,8 @@ namespace fs = std::filesystem;
 // On Windows the library reads the registry itself: the setting is the
 // value under HKEY_LOCAL_MACHINE, whatever the target.
 std::string ReservationLocation(const std::string&) {
-  return std::string(host::kReservationKey) + "\\" + host::kReservationValue;
+  const host::ReservationRegistry names = host::ReservationRegistryNames();
+  return std::string(names.key) + "\\" + names.valueName;
 }
 
 void UseReservationLocation(const std::string&) {}
@@ -64,7 +65,7 @@ std::string ReservationLocation(const std::string& playerDir) {
   const char* explicitFile = std::getenv("ORVIK_REGISTRY");
   if (explicitFile != nullptr && explicitFile[0] != '\0') return explicitFile;
   if (!playerDir.empty()) return (fs::path(playerDir) / "registry.reg").string();
-  return host::ReservationFilePath(nullptr, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  return host::ReservationFilePath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
 }
 
 void UseReservationLocation(const std::string& location) {
@@ -75,8 +76,7 @@ ReservationSetting ReadReservation(const std::string& location) {
   ReservationSetting setting;
   setting.location = location;
   if (std::optional<std::string> text = ReadText(location))
-    setting.kiloBytes =
-        host::QueryRegistryExport(*text, host::kReservationKey, host::kReservationValue);
+    setting.kiloBytes = host::ReservationInExport(*text);
   if (setting.kiloBytes && *setting.kiloBytes == 0) setting.kiloBytes.reset();  // 0: none
   return setting;
 }
@@ -91,7 +91,7 @@ void WriteReservation(const std::string& location, uint32_t kiloBytes) {
   const std::string temporary = location + ".new";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << host::FormatReservationExport(kiloBytes);
+    out << host::ReservationExport(kiloBytes);
     if (!out.flush())
       Fail("registry",
            fmt::format("The reservation could not be written to {} ({}).", location,

@@ -4,12 +4,12 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
 #include "base/shell_quote.h"
 #include "base/tool_error.h"
 #include "host/host_internals.h"
 #include "orvik/orvik.h"
+#include "sim/player_folder.h"
 #include "target/folder_lock.h"
 #include "target/reservation_config.h"
 
@@ -21,15 +21,26 @@ namespace fs = std::filesystem;
 // The first field every player.json the simulator writes holds but this one
 // lacks ("" when none is missing or the file is no JSON at all: the
 // simulator's reader then says what is wrong).
-std::string MissingPlayerFields(const std::string& dir) {
-  std::ifstream in(fs::path(dir) / "player.json");
-  nlohmann::json settings = nlohmann::json::parse(in, nullptr, false);
+std::string MissingPlayerFields(const std::string& text) {
+  nlohmann::json settings = nlohmann::json::parse(text, nullptr, false);
   if (settings.is_discarded() || !settings.is_object()) return {};
   for (const char* field : {"format", "flash", "card", "device"})
     if (!settings.contains(field)) return std::string("\"") + field + "\" field";
   if (!settings["flash"].is_object() || !settings["flash"].contains("type"))
     return "\"flash.type\" field";
   return {};
+}
+
+[[noreturn]] void Unreadable(const std::string& dir, const std::string& why) {
+  Problem problem;
+  problem.code = "player-unreadable";
+  problem.message = fmt::format("The simulated player in {} cannot be read: {}", dir, why);
+  problem.cause =
+      "Its files were damaged, replaced by something else, or written by another version.";
+  problem.action =
+      fmt::format("Create a new one with `orvik sim create --force --player {}`.", ShellQuote(dir));
+  problem.details = {{"player", dir}};
+  throw ToolError(std::move(problem));
 }
 
 }  // namespace
@@ -50,8 +61,8 @@ std::string DefaultSimulatedPlayerDir() {
 
 std::shared_ptr<sim::Player> LoadPlayer(Events& console, const std::string& dir) {
   std::error_code error;
-  const bool exists = fs::exists(fs::path(dir) / "player.json", error);
-  if (!exists) {
+  // The settings file's own entry: a link to nowhere is there, and refused.
+  if (!fs::exists(fs::symlink_status(fs::path(dir) / sim::kSettingsFile, error))) {
     Problem problem;
     problem.code = "no-player";
     problem.message = fmt::format("There is no simulated player in {}.", dir);
@@ -65,24 +76,16 @@ std::shared_ptr<sim::Player> LoadPlayer(Events& console, const std::string& dir)
     throw ToolError(std::move(problem));
   }
   HoldFolderLockForThisRun(dir);
-  // The simulator fills missing settings with defaults; a player.json
-  // without them was not written by it, and would silently become a
-  // default player.
-  if (std::string missing = MissingPlayerFields(dir); !missing.empty())
-    Fail("player-unreadable",
-         fmt::format("The simulated player in {} cannot be read: player.json has no {}.", dir,
-                     missing),
-         "The file was not written by orvik sim create, or was damaged.",
-         fmt::format("Create a new one with `orvik sim create --force --player {}`.",
-                     ShellQuote(dir)));
-  std::string why;
+  // Read once checked (never a pipe or a device, never more than the
+  // largest settings file); the simulator fills missing settings with
+  // defaults, so a player.json without them was not written by it, and
+  // would silently become a default player.
+  std::string settings, why;
+  if (!sim::ReadSettingsFile(dir, &settings, &why)) Unreadable(dir, why + ".");
+  if (std::string missing = MissingPlayerFields(settings); !missing.empty())
+    Unreadable(dir, "player.json has no " + missing + ".");
   std::shared_ptr<sim::Player> player = sim::Player::Load(dir, &why);
-  if (player == nullptr)
-    Fail("player-unreadable",
-         fmt::format("The simulated player in {} cannot be read: {}", dir, why),
-         "Its files were damaged or written by another version.",
-         fmt::format("Create a new one with `orvik sim create --force --player {}`.",
-                     ShellQuote(dir)));
+  if (player == nullptr) Unreadable(dir, why + (why.ends_with('.') ? "" : "."));
   // Every command is a new plug-in: the player's startup check decides
   // whether it comes up normally or only as its recovery device.
   player->PlugIn();
@@ -95,8 +98,7 @@ std::shared_ptr<sim::Player> LoadPlayer(Events& console, const std::string& dir)
 
 std::string TargetText(const TargetOptions& options) {
   if (!options.device) return "simulated player in " + options.playerDir;
-  const std::string objects =
-      options.recovery ? host::kRecoveryObjectPrefix : host::kDeviceObjectPrefix;
+  const std::string objects = host::DeviceObjectPrefix(options.recovery);
   std::string text =
       "device \\\\.\\" + objects +
       (options.instance < 0 ? std::string("0 to 99") : std::to_string(options.instance));
@@ -145,7 +147,7 @@ bool Session::OpenObject(bool recovery) {
   if (opened != 1) return false;
   libraryOpen_ = true;
   recoveryOpen_ = recovery;
-  const std::string prefix = recovery ? host::kRecoveryObjectPrefix : host::kDeviceObjectPrefix;
+  const std::string prefix = host::DeviceObjectPrefix(recovery);
   openedObject_ = "\\\\.\\" + prefix +
                   (player_ != nullptr       ? std::to_string(player_->Config().instance)
                    : options_.instance >= 0 ? std::to_string(options_.instance)
@@ -168,8 +170,7 @@ void Session::OpenLibrary() {
 }
 
 void Session::FailToOpen() {
-  const std::string objects =
-      options_.recovery ? host::kRecoveryObjectPrefix : host::kDeviceObjectPrefix;
+  const std::string objects = host::DeviceObjectPrefix(options_.recovery);
   const std::string range = options_.instance < 0 ? objects + "0 to " + objects + "99"
                                                   : objects + std::to_string(options_.instance);
   Problem problem;

@@ -8,17 +8,20 @@
 
 namespace orvik::tool {
 
-// The key below HKEY_LOCAL_MACHINE is the one the library opens
-// (host::kReservationSubKey).
+namespace {
+
+// The key below HKEY_LOCAL_MACHINE and the value the library reads.
+const host::ReservationRegistry kNames = host::ReservationRegistryNames();
+
+}  // namespace
 
 std::optional<uint32_t> ReadRegistryReservation() {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, host::kReservationSubKey, 0, KEY_QUERY_VALUE, &key) !=
-      ERROR_SUCCESS)
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNames.subKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
     return std::nullopt;
   DWORD value = 0;
   DWORD size = sizeof value;
-  LONG status = RegQueryValueExA(key, host::kReservationValue, nullptr, nullptr,
+  LONG status = RegQueryValueExA(key, kNames.valueName, nullptr, nullptr,
                                  reinterpret_cast<BYTE*>(&value), &size);
   RegCloseKey(key);
   if (status != ERROR_SUCCESS) return std::nullopt;
@@ -27,11 +30,11 @@ std::optional<uint32_t> ReadRegistryReservation() {
 
 bool WriteRegistryReservation(uint32_t kiloBytes) {
   HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, host::kReservationSubKey, 0, nullptr, 0, KEY_SET_VALUE,
-                      nullptr, &key, nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kNames.subKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS)
     return false;
   DWORD value = kiloBytes;
-  LONG status = RegSetValueExA(key, host::kReservationValue, 0, REG_DWORD,
+  LONG status = RegSetValueExA(key, kNames.valueName, 0, REG_DWORD,
                                reinterpret_cast<const BYTE*>(&value), sizeof value);
   RegCloseKey(key);
   return status == ERROR_SUCCESS;
@@ -39,10 +42,9 @@ bool WriteRegistryReservation(uint32_t kiloBytes) {
 
 void DeleteRegistryReservation() {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, host::kReservationSubKey, 0, KEY_SET_VALUE, &key) !=
-      ERROR_SUCCESS)
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNames.subKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
     return;
-  RegDeleteValueA(key, host::kReservationValue);
+  RegDeleteValueA(key, kNames.valueName);
   RegCloseKey(key);
 }
 

@@ -24,10 +24,14 @@ void RegisterCardCommands(CommandTable& table, CLI::App& app) {
   CLI::App* read = add("read", "Read blocks into a file", RunCardRead);
   read->add_option("--block", options->block, "first block (default 0)");
   read->add_option("--count", options->count, "blocks (default: to the end of the card)");
-  read->add_option("--out", options->file, "file to write")->required();
+  read->add_option("--out", options->file, "file to write (not one already there)")->required();
+  read->add_flag("--force", options->force, "replace the file if it exists");
   CLI::App* write = add("write", "Write a file to blocks", RunCardWrite);
   write->add_option("--block", options->block, "first block (default 0)");
-  write->add_option("--in", options->file, "file to write to the card")->required();
+  write
+      ->add_option("--in", options->file,
+                   "file to write to the card (a pipe or device is read up to the card's end)")
+      ->required();
   write->add_flag("--pad", options->pad, "fill a short last block with zeros");
   CLI::App* erase = add("erase", "Erase blocks, the file-system area or all", RunCardErase);
   CLI::Option* block = erase->add_option("--block", options->block, "first block");

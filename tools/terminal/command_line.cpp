@@ -177,6 +177,17 @@ int RunChosen(const CommandRunner& run, OperationContext& context,
   return problem ? problem->exitCode : exitCode;
 }
 
+// `orvik --list-commands` (not in the help): every command and group the
+// line registers, "PATH<tab>DESCRIPTION" a line, depth first.  The build
+// makes a manual page of each from this list, so none is forgotten.
+void ListCommands(const CLI::App& parent, const std::string& prefix) {
+  for (const CLI::App* command : parent.get_subcommands({})) {
+    const std::string path = prefix + command->get_name();
+    std::cout << path << '\t' << command->get_description() << '\n';
+    ListCommands(*command, path + " ");
+  }
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, const char* const* argv) {
@@ -193,6 +204,10 @@ int RunCommandLine(int argc, const char* const* argv) {
   AddGlobalOptions(app, global, color);
   CommandTable commands;
   RegisterCommands(commands, app);
+  if (argc == 2 && std::strcmp(argv[1], "--list-commands") == 0) {
+    ListCommands(app, "");
+    return kExitDone;
+  }
 
   try {
     app.parse(argc, argv);

@@ -8,6 +8,7 @@ void RegisterCommands(CommandTable& table, CLI::App& app) {
   RegisterBlocksCommand(table, app);
   RegisterVersionsCommand(table, app);
   RegisterBackupCommand(table, app);
+  RegisterRestoreCommand(table, app);
   RegisterVerifyCommand(table, app);
   RegisterUpdateCommands(table, app);
   RegisterFormatCommands(table, app);

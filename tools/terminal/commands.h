@@ -20,6 +20,7 @@ void RegisterCommands(CommandTable& table, CLI::App& app);
 void RegisterInfoCommand(CommandTable& table, CLI::App& app);
 void RegisterBlocksCommand(CommandTable& table, CLI::App& app);
 void RegisterBackupCommand(CommandTable& table, CLI::App& app);
+void RegisterRestoreCommand(CommandTable& table, CLI::App& app);
 void RegisterVerifyCommand(CommandTable& table, CLI::App& app);
 void RegisterCheckCommands(CommandTable& table, CLI::App& app);
 // `orvik gui`: the same on a local web page (tools/web).

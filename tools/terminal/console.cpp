@@ -159,8 +159,12 @@ void Console::Progress(const ProgressUpdate& update) {
   }
   std::lock_guard<std::mutex> terminal(terminalMutex_);
   const int whole = static_cast<int>(update.percent);
-  if (!update.done && barDrawn_ && whole == lastWhole_ && !update.secondsLeft) return;
+  // Redrawn when the percentage or the seconds left change, not at every
+  // poll.
+  const long left = update.secondsLeft ? std::lround(*update.secondsLeft) : -1;
+  if (!update.done && barDrawn_ && whole == lastWhole_ && left == lastSecondsLeft_) return;
   lastWhole_ = update.done ? -1 : whole;
+  lastSecondsLeft_ = left;
   std::fprintf(stderr, "\r\033[K%s%s", FormatBar(update, TerminalColumns()).c_str(),
                update.done ? "\n" : "");
   std::fflush(stderr);

@@ -50,6 +50,7 @@ class Console : public Events {
   bool barDrawn_ = false;
   std::string namedStep_;  // the step last named on a line of its own
   int lastWhole_ = -1;     // the bar's percentage last drawn
+  long lastSecondsLeft_ = -1;
   std::mutex terminalMutex_;
 };
 

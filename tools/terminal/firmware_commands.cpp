@@ -65,6 +65,8 @@ void RegisterUpdateCommands(CommandTable& table, CLI::App& app) {
   reflashCommand->add_flag("--size-from-registry", reflash->sizeFromRegistry,
                            "size the volume from the reservation, not the system blocks found");
   AddReserveOption(*reflashCommand, reflash->reserveKiloBytes);
+  reflashCommand->add_flag("--keep-files", reflash->keepFiles,
+                           "back the files up first and write them back afterwards");
 }
 
 void RegisterFormatCommands(CommandTable& table, CLI::App& app) {

@@ -1,4 +1,4 @@
-// How info, blocks, backup and verify join the command line.
+// How info, blocks, backup, restore and verify join the command line.
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
@@ -29,11 +29,22 @@ void RegisterBlocksCommand(CommandTable& table, CLI::App& app) {
 }
 
 void RegisterBackupCommand(CommandTable& table, CLI::App& app) {
-  auto output = table.Hold<std::string>();
+  auto output = table.Hold<OutputFile>();
   CLI::App* backup = table.Add(
       app, "backup", "Save the player's FAT volume as an image file (read by mtools, fsck.fat)",
       [output](OperationContext& context) { return RunBackup(context, *output); });
-  backup->add_option("--output", *output, "image file to write (must not exist)")->required();
+  backup->add_option("--output", output->path, "image file to write (not one already there)")
+      ->required();
+  backup->add_flag("--force", output->force, "replace the file if it exists");
+}
+
+void RegisterRestoreCommand(CommandTable& table, CLI::App& app) {
+  auto options = table.Hold<RestoreOptions>();
+  CLI::App* restore = table.Add(
+      app, "restore",
+      "Write a volume image (from backup, or a FAT image of the player's volume) back onto it",
+      [options](OperationContext& context) { return RunRestore(context, *options); });
+  restore->add_option("--input", options->input, "the volume image to write")->required();
 }
 
 void RegisterVerifyCommand(CommandTable& table, CLI::App& app) {

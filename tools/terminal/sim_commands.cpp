@@ -142,19 +142,22 @@ void RegisterSimInspectCommands(CommandTable& table, CLI::App& sim) {
       [perRow](OperationContext& context) { return RunSimInspect(context, *perRow); });
   inspect->add_option("--width", *perRow, "blocks per row (default 64)")->check(CLI::Range(8, 256));
 
-  auto imagePath = table.Hold<std::string>();
+  auto image = table.Hold<OutputFile>();
   CLI::App* exportFat = table.Add(
       sim, "export-fat", "Export the flash's FAT volume as a plain image for standard FAT tools",
-      [imagePath](OperationContext& context) { return RunSimExportFat(context, *imagePath); });
-  exportFat->add_option("--out", *imagePath, "image file to write")->required();
+      [image](OperationContext& context) { return RunSimExportFat(context, *image); });
+  exportFat->add_option("--out", image->path, "image file to write (not one already there)")
+      ->required();
+  exportFat->add_flag("--force", image->force, "replace the file if it exists");
 
   table.Add(sim, "ecc", "ECC check of every data page", RunSimEcc);
 
-  auto extractDir = table.Hold<std::string>();
-  CLI::App* files = table.Add(
-      sim, "files", "Firmware files in the system area: tags, blocks, stored versions",
-      [extractDir](OperationContext& context) { return RunSimFiles(context, *extractDir); });
-  files->add_option("--extract", *extractDir, "write each stored copy's image into this folder");
+  auto extract = table.Hold<OutputFile>();
+  CLI::App* files =
+      table.Add(sim, "files", "Firmware files in the system area: tags, blocks, stored versions",
+                [extract](OperationContext& context) { return RunSimFiles(context, *extract); });
+  files->add_option("--extract", extract->path, "write each stored copy's image into this folder");
+  files->add_flag("--force", extract->force, "replace images already in that folder");
 }
 
 void AddBusTimingOptions(CLI::App& command, BusTimingOptions& options) {

@@ -7,7 +7,6 @@
 #include "base/shell_quote.h"
 #include "base/tool_error.h"
 #include "web/player_reads.h"
-#include "web/restore_step.h"
 
 namespace orvik::tool::web {
 namespace {
@@ -89,7 +88,7 @@ int ReflashKeepingFiles(OperationContext& context, const OperationRequest& reque
   // restore of the files just saved does not ask again.
   AgreedEvents agreed(context.events);
   return RunPlanStep(context, agreed, "restore",
-                     [&](OperationContext& step) { return RestoreBackup(step, file); });
+                     [&](OperationContext& step) { return RunRestore(step, RestoreOptions{file}); });
 }
 
 // The update keeps the files, so the terminal does not ask before it; the
@@ -134,7 +133,7 @@ int RunPlan(OperationContext& context, const OperationRequest& request) {
     const std::string file = request.file.empty() ? NewBackupName() : request.file;
     return RunBackup(context, file);
   }
-  if (name == "restore") return RestoreBackup(context, request.file);
+  if (name == "restore") return RunRestore(context, RestoreOptions{request.file});
   if (name == "reflash" && request.backupFirst) return ReflashKeepingFiles(context, request);
   if (name == "reflash") {
     ReflashOptions options;

@@ -1,0 +1,32 @@
+// The time a step still needs, from how fast it has gone so far.  Every
+// long step of the library and of the tool moves its percentage in
+// proportion to what it has sent or read (pages, blocks), so the rate so
+// far is the rate to come; the estimate is given only once a fifth of the
+// step is done and half a second has passed, when that rate is steady
+// (earlier, the step's first exchanges and the first poll dominate).
+#pragma once
+
+#include <chrono>
+#include <optional>
+
+namespace orvik::tool {
+
+class TimeLeftEstimate {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  explicit TimeLeftEstimate(Clock::time_point start = Clock::now()) : start_(start) {}
+  // A new step begins.
+  void Restart(Clock::time_point start = Clock::now()) { start_ = start; }
+  // Seconds left when the step is at percent at now; nothing while the
+  // estimate is not steady yet, or the step is done.
+  std::optional<double> At(double percent, Clock::time_point now = Clock::now()) const;
+
+  static constexpr double kSteadyFromPercent = 20.0;
+  static constexpr double kSteadyFromSeconds = 0.5;
+
+ private:
+  Clock::time_point start_;
+};
+
+}  // namespace orvik::tool
