@@ -63,7 +63,7 @@ int RunPlanStep(OperationContext& context, Events& events, const std::string& na
 bool BackUpBeforeReflash(OperationContext& context, const std::string& file) {
   try {
     RunPlanStep(context, context.events, "backup",
-                [&](OperationContext& step) { return RunBackup(step, file); });
+                [&](OperationContext& step) { return RunBackup(step, {file, false}); });
     context.result["backupFile"] = file;
     return true;
   } catch (ToolError& failure) {
@@ -131,7 +131,7 @@ int RunPlan(OperationContext& context, const OperationRequest& request) {
   if (name == "fix") return RunFix(context, FixOptions{request.manifest, false});
   if (name == "backup") {
     const std::string file = request.file.empty() ? NewBackupName() : request.file;
-    return RunBackup(context, file);
+    return RunBackup(context, {file, false});
   }
   if (name == "restore") return RunRestore(context, RestoreOptions{request.file});
   if (name == "reflash" && request.backupFirst) return ReflashKeepingFiles(context, request);
