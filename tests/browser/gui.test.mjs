@@ -89,7 +89,8 @@ async function stopGui(gui) {
 }
 
 // Runs one flow with the page open on a fresh player, and saves its
-// screenshot whatever happens.
+// screenshot whatever happens.  A flow may return a check to run once the
+// page's server has let the player go.
 async function withPage(name, prepare, flow, width = 1000) {
   const player = newPlayer();
   const setup = prepare ? prepare(player) : {};
@@ -98,15 +99,20 @@ async function withPage(name, prepare, flow, width = 1000) {
   const page = await context.newPage();
   const errors = [];
   page.on('pageerror', (error) => errors.push(error.message));
+  let afterwards;
   try {
     await page.goto(url);
-    await flow(page, { ...player, ...setup });
+    afterwards = await flow(page, { ...player, ...setup });
     assert.deepEqual(errors, [], 'the page\'s script failed');
   } finally {
     await page.screenshot({ path: path.join(screenshots, `${name}.png`), fullPage: true });
     await context.close();
     await stopGui(gui);
-    rmSync(player.scratch, { recursive: true, force: true });
+    try {
+      if (afterwards) afterwards();
+    } finally {
+      rmSync(player.scratch, { recursive: true, force: true });
+    }
   }
 }
 
@@ -222,7 +228,7 @@ test('a full reflash backs the files up first and puts them back', async () => {
     assert.equal(await page.locator('#outcome').getAttribute('data-state'), 'done',
       await page.locator('#outcome').innerText());
     assert.match(await page.locator('#outcome-message').innerText(), /files are back/);
-    assert.deepEqual(songOnPlayer(setup), readFileSync(setup.song), 'the song came back whole');
+    return () => assert.deepEqual(songOnPlayer(setup), readFileSync(setup.song), 'the song came back whole');
   }, 800);
 });
 

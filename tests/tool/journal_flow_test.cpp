@@ -41,7 +41,7 @@ std::vector<std::string> Operations(const nlohmann::json& entries) {
   return operations;
 }
 
-TEST_F(JournalFlowTest, AnUpdateACutUpdateAndItsFixAreListedWithTheirVersions) {
+TEST_F(JournalFlowTest, UpdatesACutUpdateItsFixAndAReflashKeepingTheFilesAreListed) {
   ASSERT_EQ(Run({"sim", "create"}).exitCode, 0);
   ASSERT_EQ(Run({"--yes", "reflash", "--manifest", SampleManifest()}).exitCode, 0);
   const std::string newer = NewerSampleSet("newer", 4), newest = NewerSampleSet("newest", 5);
@@ -69,6 +69,15 @@ TEST_F(JournalFlowTest, AnUpdateACutUpdateAndItsFixAreListedWithTheirVersions) {
   EXPECT_NE(cutOff["end"]["message"], "") << cutOff.dump(2);
   EXPECT_EQ(repair["end"]["versionsAfter"]["R"], "2.0.1.5");
   EXPECT_EQ(repair["set"]["manifest"], newest);
+
+  // A reflash that keeps the files names the backup it made before writing.
+  ProgramRun kept = Run({"--yes", "reflash", "--keep-files", "--manifest", newest});
+  ASSERT_EQ(kept.exitCode, 0) << kept.out << kept.err;
+  const nlohmann::json reflashed = Entries()[0];
+  EXPECT_EQ(reflashed["operation"].get<std::string>() + " " + reflashed["state"].get<std::string>(),
+            "reflash done");
+  EXPECT_EQ(reflashed["end"]["versionsAfter"]["R"], "2.0.1.5");
+  EXPECT_TRUE(fs::is_regular_file(reflashed["backup"].get<std::string>())) << reflashed.dump(2);
 
   // A refused update wrote nothing: it is listed as such, and is no cut
   // update the next one could take for its own.
