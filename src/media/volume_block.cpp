@@ -3,14 +3,13 @@
 #include <cstring>
 
 #include "media/block_eraser.h"
+#include "media/format_layout.h"
 #include "platform/page_buffer.h"
 #include "platform/trace.h"
 #include "transport/session.h"
 
 namespace orvik::media {
 namespace {
-
-constexpr uint32_t kSectorBytes = 512;
 
 VolumeBlockResult Failed(const char* step, uint32_t block) {
   os::TraceFailure("volume write: %s block %u failed: %s", step, block,

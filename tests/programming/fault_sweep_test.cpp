@@ -10,10 +10,10 @@
 namespace orvik::testing {
 namespace {
 
-constexpr uint32_t kType = 0;  // 256 blocks of 8 pages: a short sweep
-
 class FaultSweepTest : public SimPlayerTest {
  protected:
+  static constexpr uint32_t kType = 0;  // 256 blocks of 8 pages: a short sweep
+
   FaultSweepTest() {
     set_.Add('P', FILE_KIND_SREC, SRecordFile(3000, 1, {1, 0, 0, 1}), {1, 2, 3});
     set_.Add('R', FILE_KIND_RAW, RawFile(5000, 2, {2, 0, 0, 2}));

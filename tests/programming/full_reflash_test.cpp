@@ -17,12 +17,12 @@ using media::BLOCK_BAD;
 using media::BLOCK_GOOD;
 using media::BLOCK_SYSTEM;
 
-constexpr uint32_t kType = 5;  // 2048 blocks of 32 pages
-constexpr uint32_t kBlockBytes = 16384;
-constexpr uint32_t kReserved = 64;  // blocks
-
 class FullReflashTest : public SimPlayerTest {
  protected:
+  static constexpr uint32_t kType = 5;  // 2048 blocks of 32 pages
+  static constexpr uint32_t kBlockBytes = 16384;
+  static constexpr uint32_t kReserved = 64;  // blocks
+
   void SetUp() override {
     sim::PlayerConfig config;
     config.flashType = kType;

@@ -18,10 +18,10 @@ namespace {
 using media::BLOCK_BAD;
 using media::BLOCK_SYSTEM;
 
-constexpr uint32_t kBlockBytes = 16384;
-
 class ProgrammingRulesTest : public SimPlayerTest {
  protected:
+  static constexpr uint32_t kBlockBytes = 16384;
+
   const protocol::DriveMediaState& Drive() { return *api::Context().DriveState(0); }
 
   // A formatted type-5 player with the set's reservation and layout.

@@ -12,12 +12,12 @@
 namespace orvik::testing {
 namespace {
 
-constexpr uint32_t kType = 3;  // 1024 blocks of 16 pages: the low blocks 1 to 3
-constexpr uint32_t kBlockBytes = 16 * 512;
-constexpr uint32_t kReserved = 24;
-
 class StartupAfterCutUpdateTest : public SimPlayerTest {
  protected:
+  static constexpr uint32_t kType = 3;  // 1024 blocks of 16 pages: the low blocks 1 to 3
+  static constexpr uint32_t kBlockBytes = 16 * 512;
+  static constexpr uint32_t kReserved = 24;
+
   void SetUp() override {
     // File 0 spans two low blocks, so that the update rewrites the startup
     // copy block by block.

@@ -1,28 +1,24 @@
 #include "firmware_set/trust_options.h"
 
-#include <cstdlib>
 #include <filesystem>
+
+#include "base/environment.h"
 
 namespace orvik::tool {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Variable(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? std::string() : std::string(value);
-}
-
 }  // namespace
 
 std::string ConfigFolder() {
 #ifdef _WIN32
-  if (const std::string appData = Variable("APPDATA"); !appData.empty())
+  if (const std::string appData = EnvironmentValue("APPDATA"); !appData.empty())
     return (fs::path(appData) / "orvik").string();
 #else
-  if (const std::string config = Variable("XDG_CONFIG_HOME"); !config.empty())
+  if (const std::string config = EnvironmentValue("XDG_CONFIG_HOME"); !config.empty())
     return (fs::path(config) / "orvik").string();
-  if (const std::string home = Variable("HOME"); !home.empty())
+  if (const std::string home = EnvironmentValue("HOME"); !home.empty())
     return (fs::path(home) / ".config" / "orvik").string();
 #endif
   return "orvik-config";

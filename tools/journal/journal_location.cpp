@@ -1,9 +1,9 @@
 // Where the journal lives and how it names players.
 #include <fmt/format.h>
 
-#include <cstdlib>
 #include <filesystem>
 
+#include "base/environment.h"
 #include "journal/journal.h"
 
 namespace orvik::tool {
@@ -11,22 +11,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Variable(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? std::string() : std::string(value);
-}
-
 }  // namespace
 
 std::string DefaultJournalPath() {
-  if (const std::string journal = Variable("ORVIK_JOURNAL"); !journal.empty()) return journal;
+  if (const std::string journal = EnvironmentValue("ORVIK_JOURNAL"); !journal.empty())
+    return journal;
 #ifdef _WIN32
-  if (const std::string local = Variable("LOCALAPPDATA"); !local.empty())
+  if (const std::string local = EnvironmentValue("LOCALAPPDATA"); !local.empty())
     return (fs::path(local) / "orvik" / "journal.jsonl").string();
 #else
-  if (const std::string state = Variable("XDG_STATE_HOME"); !state.empty())
+  if (const std::string state = EnvironmentValue("XDG_STATE_HOME"); !state.empty())
     return (fs::path(state) / "orvik" / "journal.jsonl").string();
-  if (const std::string home = Variable("HOME"); !home.empty())
+  if (const std::string home = EnvironmentValue("HOME"); !home.empty())
     return (fs::path(home) / ".local" / "state" / "orvik" / "journal.jsonl").string();
 #endif
   return "orvik-journal.jsonl";

@@ -6,9 +6,7 @@
 #include "orvik/orvik.h"
 
 namespace orvik::tool {
-namespace {
-
-std::string Suggest(const StatusContext& context, const std::string& command) {
+std::string SuggestCommand(const StatusContext& context, const std::string& command) {
   std::string line = "orvik " + command;
   if (!context.targetOptions.empty()) line += " " + context.targetOptions;
   return "`" + line + "`";
@@ -19,13 +17,15 @@ std::string ManifestOption(const StatusContext& context) {
                                                        : ShellQuote(context.manifestPath));
 }
 
+namespace {
+
 std::string ReflashCommand(const StatusContext& context, bool recovery) {
-  return Suggest(
+  return SuggestCommand(
       context, std::string("reflash ") + (recovery ? "--recovery " : "") + ManifestOption(context));
 }
 
 std::string BackupCommand(const StatusContext& context) {
-  return Suggest(context, "backup --output player-backup.img");
+  return SuggestCommand(context, "backup --output player-backup.img");
 }
 
 // The full reflash as the way out, always with what it costs and the
@@ -99,7 +99,7 @@ std::string QuickFormatState(int status, const StatusContext& context) {
 }
 
 std::string FixCommand(const StatusContext& context, bool withSet) {
-  return Suggest(context, withSet ? "fix " + ManifestOption(context) : std::string("fix"));
+  return SuggestCommand(context, withSet ? "fix " + ManifestOption(context) : std::string("fix"));
 }
 
 // The state a failed operation that changes the flash leaves, and the one
@@ -220,7 +220,7 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
       problem.action = runAgain +
                        "; if it fails at the same place again, the flash is wearing "
                        "out (see " +
-                       Suggest(context, "blocks") + " for bad blocks).";
+                       SuggestCommand(context, "blocks") + " for bad blocks).";
       break;
     case PROGRAM_MEDIA_WRITE_FAILED:
       if (operation == MediaOperation::kStoredVersions) {
@@ -229,8 +229,8 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
             "The player's reserved area holds no block of one of the manifest's "
             "files: it was never programmed with this set, or programming was cut "
             "off.";
-        problem.action =
-            "Update the player with " + Suggest(context, "update " + ManifestOption(context)) + ".";
+        problem.action = "Update the player with " +
+                         SuggestCommand(context, "update " + ManifestOption(context)) + ".";
       } else {
         problem.message = "Writing the firmware to the flash failed (status 6).";
         problem.cause =
@@ -245,7 +245,7 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
           "The flash identification gave no known flash type: the flash did not "
           "answer, or the chip is not supported.";
       problem.action =
-          "Check " + Suggest(context, "info") + "; reconnect the player and try again.";
+          "Check " + SuggestCommand(context, "info") + "; reconnect the player and try again.";
       break;
     case PROGRAM_MEDIA_SYSTEM_MISMATCH: {
       problem.message =
@@ -263,7 +263,8 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
         problem.action = fmt::format(
             "Restore the reservation the player was laid out with: {}, then run the command "
             "again; or, to lay the system area out for the new value, {}.",
-            Suggest(context, fmt::format("reserve {}", laidOut)), ReflashWithBackup(context));
+            SuggestCommand(context, fmt::format("reserve {}", laidOut)),
+            ReflashWithBackup(context));
       else
         problem.action = "The player has no system area: " + ReflashWithBackup(context) +
                          ", which lays one out and writes the firmware.";
@@ -292,8 +293,8 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
                              "or back the player's files up with {} and run {}, which lays the "
                              "system area out for it (and empties the file system).",
                              wanted, BackupCommand(context),
-                             Suggest(context, "reflash " + ManifestOption(context) +
-                                                  fmt::format(" --reserve {}", wanted)))
+                             SuggestCommand(context, "reflash " + ManifestOption(context) +
+                                                         fmt::format(" --reserve {}", wanted)))
                        : "Raise totalKiloBytesReserved in the manifest and run the full reflash " +
                              ReflashCommand(context, false) + ".";
       }

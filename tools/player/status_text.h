@@ -39,6 +39,12 @@ struct StatusContext {
   std::string commandLine;    // the command as it was given, to run again (quoted)
 };
 
+// `orvik COMMAND` with the target's options, as advice prints it.
+std::string SuggestCommand(const StatusContext& context, const std::string& command);
+
+// --manifest PATH (manifest.json when none was given), quoted for a shell.
+std::string ManifestOption(const StatusContext& context);
+
 // The problem for a failed status (status != 0), with cause, action and, for
 // the update and the formats, the state the player is left in.
 Problem ExplainStatus(MediaOperation operation, int status, const StatusContext& context);

@@ -6,24 +6,12 @@
 #include "host/host_internals.h"
 
 namespace orvik::tool {
-namespace {
-
-std::string Suggest(const StatusContext& words, const std::string& command) {
-  return "`orvik " + command + (words.targetOptions.empty() ? "" : " " + words.targetOptions) + "`";
-}
-
-std::string ManifestOption(const StatusContext& words) {
-  return "--manifest " + (words.manifestPath.empty() ? std::string("manifest.json")
-                                                     : ShellQuote(words.manifestPath));
-}
-
-}  // namespace
 
 void AdviseAfterRefusedUpdate(Problem& problem, const StatusContext& words,
                               const host::SystemAreaAssessment& found) {
-  const std::string backup = Suggest(words, "backup --output player-backup.img");
-  const std::string reflash = Suggest(words, "reflash " + ManifestOption(words));
-  const std::string repair = Suggest(words, "update --repair " + ManifestOption(words));
+  const std::string backup = SuggestCommand(words, "backup --output player-backup.img");
+  const std::string reflash = SuggestCommand(words, "reflash " + ManifestOption(words));
+  const std::string repair = SuggestCommand(words, "update --repair " + ManifestOption(words));
   problem.details["erasedSystemBlocks"] = found.erasedSystemBlocks;
   switch (found.verdict) {
     case host::SystemAreaVerdict::kInterruptedUpdate:
@@ -50,9 +38,9 @@ void AdviseAfterRefusedUpdate(Problem& problem, const StatusContext& words,
             "Restore the reservation the player was laid out with: {}, then update again; or, to "
             "lay the player out for the new value, back its files up with {} and run the full "
             "reflash {} (it empties the file system).",
-            Suggest(words,
-                    fmt::format("reserve {}", static_cast<uint64_t>(words.systemBlocksFound) *
-                                                  words.blockBytes / 1024)),
+            SuggestCommand(
+                words, fmt::format("reserve {}", static_cast<uint64_t>(words.systemBlocksFound) *
+                                                     words.blockBytes / 1024)),
             backup, reflash);
       break;
     case host::SystemAreaVerdict::kNotLaidOut:

@@ -12,7 +12,7 @@ namespace orvik::tool {
 namespace {
 
 constexpr uint32_t kChunkSectors = 2048;  // 1 MiB per write
-constexpr uint32_t kSectorBytes = sim::inspect::kSectorBytes;
+using sim::inspect::kSectorBytes;
 
 [[noreturn]] void Mismatch(const InputFile& image, const std::string& what,
                            nlohmann::json details) {
