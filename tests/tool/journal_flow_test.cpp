@@ -119,14 +119,14 @@ TEST_F(JournalFlowTest, AToolKilledInTheMiddleLeavesAJournalThatStillReads) {
 }
 
 // The three cut points around the update's first erase of a reserved
-// block, on each flash type: the whole range of types with the `sweep`
-// label, two in every run.
+// block, on each flash type the library identifies (3 to 35): the whole
+// range with the `sweep` label, two in every run.
 TEST_F(JournalFlowTest, OnEveryFlashTypeTheJournalFinishesTheCutUpdateTheFlashCannotPlace) {
   const char* full = std::getenv("ORVIK_FULL_SWEEPS");
   std::vector<int> types = {3, 7};
   if (full != nullptr && full[0] == '1') {
     types.clear();
-    for (int type = 0; type <= 35; ++type) types.push_back(type);
+    for (int type = 3; type <= 35; ++type) types.push_back(type);
   }
   const std::string newer = NewerSampleSet("newer");
   int typesSwept = 0;
