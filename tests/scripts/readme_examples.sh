@@ -55,7 +55,7 @@ pattern_of() {
 }
 
 # Compares what a command printed with the README's lines after it.
-#   $1 README line of the command, $2 the command; expected[], lines[]
+#   $1 README line of the command, $2 the command; expected[], printed[]
 compare() {
   local at=$1 command=$2 e=0 p=0 line want
   local n_expected=${#expected[@]} n_printed=${#printed[@]}
@@ -67,6 +67,7 @@ compare() {
       [ "$e" -eq "$n_expected" ] && return 0
       local next
       next=$(pattern_of "${expected[$e]}")
+      # shellcheck disable=SC2053  # the right side is a pattern on purpose
       while [ "$p" -lt "$n_printed" ] && [[ ${printed[$p]} != $next ]]; do p=$((p + 1)); done
       if [ "$p" -eq "$n_printed" ]; then
         fail "README.md:$((at + 1 + e)): \$ $command" "  expected: ${expected[$e]}" \
@@ -121,6 +122,7 @@ run_session() {
     fi
     # `$?` in a session is the status of the command before it.  No command
     # of the README takes long; one that waits for input or a signal is cut.
+    # shellcheck disable=SC2016  # the inner shell expands $1 and $2
     output=$(cd "$work" && timeout 60 bash -c '(exit "$1"); eval "$2"' session "$last_status" \
       "$command" </dev/null 2>&1)
     last_status=$?
