@@ -3,9 +3,9 @@
 # of README.md with a line `$ orvik ...` is a session: its `$ ` lines run in
 # order, in one scratch folder shared by all sessions (a fresh home and XDG
 # folders, NO_COLOR, the published sample key in the trust folder, `samples`
-# the source tree's), standard output and error together, standard input
-# not a terminal; the lines after a command up to the next `$ ` are what it
-# must print, line for line.  Two marks stand for text that differs from run
+# the source tree's, `song.raw` a file of 100000 bytes), standard output and
+# error together, standard input not a terminal; the lines after a command
+# up to the next `$ ` are what it must print, line for line.  Two marks stand for text that differs from run
 # to run (key ids, paths of the scratch folder): `…` inside a line stands
 # for any text, a line that is only `…` (indented or not) for any number of
 # lines.  A block that cannot run here (a server left in the background, a
