@@ -44,13 +44,13 @@ fail() {
   printf '%s\n' "$@"
 }
 
-# A README line as a bash pattern: literal text, `…` for any text.
+# A README line as a bash pattern: literal text, `…` for any text.  Every
+# character that means something in a pattern (extended ones included, as
+# [[ ]] takes them) is escaped.
 pattern_of() {
-  local p=$1
+  local p=$1 c
   p=${p//\\/\\\\}
-  p=${p//\*/\\*}
-  p=${p//\?/\\?}
-  p=${p//\[/\\[}
+  for c in '*' '?' '[' '(' ')' '|' '+' '@' '!'; do p=${p//"$c"/\\$c}; done
   printf '%s' "${p//…/*}"
 }
 
@@ -126,6 +126,7 @@ run_session() {
     output=$(cd "$work" && timeout 60 bash -c '(exit "$1"); eval "$2"' session "$last_status" \
       "$command" </dev/null 2>&1)
     last_status=$?
+    [ "$last_status" -eq 124 ] && fail "README.md:$at: \$ $command" "  did not end within 60 s"
     printed=()
     [ -n "$output" ] && mapfile -t printed <<<"$output"
     [ -n "${ORVIK_README_SHOW:-}" ] && printf '$ %s\n%s\n' "$command" "$output"
