@@ -99,6 +99,11 @@ TEST_F(FailureTest, APlayerThatDoesNotAnswerIsExplained) {
   nlohmann::json none = OrvikJson({"--device", "info"}, 1);
   EXPECT_EQ(none["error"]["code"], "no-device");
   EXPECT_NE(Text(none, "cause").find("ORVIK_DEVICE_DIR is not set"), std::string::npos);
+  // Named as this system names device objects: sockets, not Windows paths.
+  const ProgramRun text = Orvik({"--device", "info"});
+  EXPECT_NE(text.out.find("Target: device TEMBROr0 to TEMBROr99 (no socket folder"),
+            std::string::npos)
+      << text.out;
   nlohmann::json empty = OrvikJson({"--device", "blocks"}, 1, {{"ORVIK_DEVICE_DIR", scratch_}});
   EXPECT_NE(Text(empty, "cause").find("No player is served in " + scratch_), std::string::npos);
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "base/environment.h"
 #include "base/shell_quote.h"
 #include "base/tool_error.h"
 #include "host/host_internals.h"
@@ -99,15 +100,18 @@ std::shared_ptr<sim::Player> LoadPlayer(Events& console, const std::string& dir)
 std::string TargetText(const TargetOptions& options) {
   if (!options.device) return "simulated player in " + options.playerDir;
   const std::string objects = host::DeviceObjectPrefix(options.recovery);
+#ifdef _WIN32
+  return "device \\\\.\\" + objects +
+         (options.instance < 0 ? std::string("0 to 99") : std::to_string(options.instance));
+#else
+  // Here the device objects are sockets in a folder, not Windows paths.
   std::string text =
-      "device \\\\.\\" + objects +
-      (options.instance < 0 ? std::string("0 to 99") : std::to_string(options.instance));
-#ifndef _WIN32
-  const char* deviceDir = std::getenv("ORVIK_DEVICE_DIR");
-  if (deviceDir != nullptr && deviceDir[0] != '\0')
-    text += std::string(" (sockets in ") + deviceDir + ")";
+      "device " + objects +
+      (options.instance < 0 ? "0 to " + objects + "99" : std::to_string(options.instance));
+  const std::string deviceDir = EnvironmentValue("ORVIK_DEVICE_DIR");
+  return text + (deviceDir.empty() ? std::string(" (no socket folder: ORVIK_DEVICE_DIR is not set)")
+                                   : " (sockets in " + deviceDir + ")");
 #endif
-  return text;
 }
 
 std::string ReservationFileFor(const TargetOptions& options) {

@@ -50,7 +50,8 @@ std::string DefaultSimulatedPlayerDir();
 std::shared_ptr<sim::Player> LoadPlayer(Events& console, const std::string& dir);
 
 // The target in words, for the first line of a command's output:
-// "simulated player in DIR" or "device \\.\TEMBROr0 to 99 (sockets in DIR)".
+// "simulated player in DIR", or "device TEMBROr0 to TEMBROr99 (sockets in
+// DIR)" (on Windows "device \\.\TEMBROr0 to 99").
 std::string TargetText(const TargetOptions& options);
 
 class Session {
