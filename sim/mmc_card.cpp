@@ -7,14 +7,13 @@
 #include <stdexcept>
 #include <vector>
 
+#include "sim/byte_runs.h"
 #include "sim/mmc_registers.h"
 
 namespace orvik::sim {
 namespace {
 
-bool AllZero(const uint8_t* bytes, size_t length) {
-  return std::all_of(bytes, bytes + length, [](uint8_t b) { return b == 0; });
-}
+bool AllZero(const uint8_t* bytes, size_t length) { return AllBytesAre(bytes, length, 0); }
 
 }  // namespace
 

@@ -1,8 +1,9 @@
 #include "sim/nand_array.h"
 
-#include <algorithm>
 #include <cstring>
 #include <stdexcept>
+
+#include "sim/byte_runs.h"
 
 namespace orvik::sim {
 
@@ -36,7 +37,7 @@ uint8_t* NandArray::MutableBlock(uint32_t block) {
 void NandArray::ProgramPage(uint32_t page, uint32_t offset, const uint8_t* data, uint32_t length) {
   CheckPage(page, offset, length);
   // Programming all-ones changes nothing: keep erased blocks unstored.
-  if (std::all_of(data, data + length, [](uint8_t b) { return b == 0xFF; })) return;
+  if (AllBytesAre(data, length, 0xFF)) return;
   uint8_t* target = MutableBlock(page / geometry_.pagesPerBlock) +
                     (page % geometry_.pagesPerBlock) * kPageBytes + offset;
   for (uint32_t i = 0; i < length; ++i) target[i] &= data[i];
@@ -58,8 +59,7 @@ bool NandArray::IsBlockErased(uint32_t block) const {
   if (block >= geometry_.blockCount) throw std::out_of_range("block outside the flash");
   auto found = blocks_.find(block);
   if (found == blocks_.end()) return true;
-  return std::all_of(found->second.begin(), found->second.end(),
-                     [](uint8_t b) { return b == 0xFF; });
+  return AllBytesAre(found->second.data(), found->second.size(), 0xFF);
 }
 
 bool NandArray::WriteImage(std::ostream& out) const {
@@ -79,8 +79,7 @@ bool NandArray::ReadImage(std::istream& in) {
   for (uint32_t block = 0; block < geometry_.blockCount; ++block) {
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (in.gcount() != static_cast<std::streamsize>(bytes.size())) return false;
-    if (!std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0xFF; }))
-      blocks.emplace(block, bytes);
+    if (!AllBytesAre(bytes.data(), bytes.size(), 0xFF)) blocks.emplace(block, bytes);
   }
   if (in.peek() != std::char_traits<char>::eof()) return false;  // longer than the chip
   blocks_ = std::move(blocks);

@@ -3,29 +3,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "sim/file_kind.h"
+
 namespace orvik::sim {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string KindOf(fs::file_type type) {
-  switch (type) {
-    case fs::file_type::directory:
-      return "a folder";
-    case fs::file_type::fifo:
-      return "a named pipe (FIFO)";
-    case fs::file_type::character:
-      return "a character device";
-    case fs::file_type::block:
-      return "a block device";
-    case fs::file_type::socket:
-      return "a socket";
-    case fs::file_type::not_found:
-      return "a link to nothing";
-    default:
-      return "not a regular file";
-  }
-}
 
 std::string TypeProblem(const fs::path& path) {
   std::error_code code;
@@ -34,10 +17,10 @@ std::string TypeProblem(const fs::path& path) {
   const fs::file_status target = fs::status(path, code);
   if (target.type() == fs::file_type::regular) return {};
   if (own.type() != fs::file_type::symlink)
-    return path.string() + " is " + KindOf(own.type()) + ", not a regular file";
+    return path.string() + " is " + FileKindName(own.type()) + ", not a regular file";
   const fs::path to = fs::read_symlink(path, code);
   return path.string() + " is a symbolic link to " + (code ? std::string("?") : to.string()) +
-         ", " + KindOf(target.type()) + ", not a regular file";
+         ", " + FileKindName(target.type()) + ", not a regular file";
 }
 
 }  // namespace

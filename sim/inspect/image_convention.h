@@ -16,8 +16,9 @@
 // written; a logical block with no sector to write stays unmapped.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
+
+#include "sim/byte_runs.h"
 
 namespace orvik::sim::inspect {
 
@@ -27,7 +28,7 @@ inline constexpr uint8_t kUnwrittenByte = 0xFF;
 // True when the 512-byte sector reads as one no written page holds: left
 // erased when an image is written onto the flash.
 inline bool SectorIsUnwritten(const uint8_t* sector) {
-  return std::all_of(sector, sector + kSectorBytes, [](uint8_t b) { return b == kUnwrittenByte; });
+  return AllBytesAre(sector, kSectorBytes, kUnwrittenByte);
 }
 
 }  // namespace orvik::sim::inspect

@@ -1,9 +1,9 @@
 // Page checks: ECC verdicts and block-address fields.
 #include "sim/inspect/page_check.h"
 
-#include <algorithm>
 #include <bit>
 
+#include "sim/byte_runs.h"
 #include "sim/inspect/page_ecc.h"
 
 namespace orvik::sim::inspect {
@@ -63,8 +63,6 @@ AddressFields ReadAddressFields(const uint8_t* spare) {
   return fields;
 }
 
-bool PageIsErased(const uint8_t* rawPage) {
-  return std::all_of(rawPage, rawPage + kPageBytes, [](uint8_t b) { return b == 0xFF; });
-}
+bool PageIsErased(const uint8_t* rawPage) { return AllBytesAre(rawPage, kPageBytes, 0xFF); }
 
 }  // namespace orvik::sim::inspect

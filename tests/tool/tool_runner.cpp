@@ -15,7 +15,6 @@
 #include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <thread>
 
 extern char** environ;
@@ -399,11 +398,16 @@ void ToolTest::ResealSet(const std::string& manifest, bool sign) {
   ASSERT_EQ(signed_.exitCode, 0) << signed_.out << signed_.err;
 }
 
+// Sized first: the tests read whole volume and flash images, which a growing
+// string stream would copy again at every doubling.
 std::string ToolTest::ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return {};
+  std::string bytes(static_cast<size_t>(in.tellg()), '\0');
+  in.seekg(0);
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  return bytes;
 }
 
 void ToolTest::WriteFile(const std::string& path, const std::string& content) {

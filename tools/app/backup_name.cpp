@@ -1,23 +1,17 @@
 #include "app/backup_name.h"
 
+#include <fmt/chrono.h>
+
 #include <ctime>
 #include <filesystem>
 
 namespace orvik::tool {
 
 std::string NewBackupName() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &now);
-#else
-  gmtime_r(&now, &utc);
-#endif
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
-  std::string name = std::string("player-backup-") + stamp + ".img";
+  const std::string stamp = fmt::format("{:%Y%m%d-%H%M%S}", fmt::gmtime(std::time(nullptr)));
+  std::string name = "player-backup-" + stamp + ".img";
   for (int n = 2; std::filesystem::exists(name); ++n)
-    name = std::string("player-backup-") + stamp + "-" + std::to_string(n) + ".img";
+    name = "player-backup-" + stamp + "-" + std::to_string(n) + ".img";
   return name;
 }
 

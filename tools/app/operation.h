@@ -46,24 +46,10 @@ struct OperationContext {
 // Events passed on to another, except the question before a destructive
 // step: an operation run as a step of another that already asked (fix)
 // goes ahead.
-class AgreedEvents : public Events {
+class AgreedEvents : public ForwardedEvents {
  public:
-  explicit AgreedEvents(Events& inner) : inner_(inner) {}
-  void Line(std::string_view text = {}) override { inner_.Line(text); }
-  void Field(std::string_view label, std::string_view value, int width = 16) override {
-    inner_.Field(label, value, width);
-  }
-  void Step(std::string_view text) override { inner_.Step(text); }
-  void Warn(std::string_view text) override { inner_.Warn(text); }
-  std::string Paint(Style style, std::string_view text) const override {
-    return inner_.Paint(style, text);
-  }
-  bool Verbose() const override { return inner_.Verbose(); }
-  void Progress(const ProgressUpdate& update) override { inner_.Progress(update); }
+  using ForwardedEvents::ForwardedEvents;
   void Confirm(const Destruction&) override {}
-
- private:
-  Events& inner_;
 };
 
 // Saves a simulated player's folder after an operation changed the player

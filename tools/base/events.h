@@ -64,4 +64,29 @@ class Events {
   virtual void Confirm(const Destruction& destruction) = 0;
 };
 
+// Events passed on to another unchanged; a wrapper that changes how one of
+// them is answered (the question, mostly) overrides only that one.
+class ForwardedEvents : public Events {
+ public:
+  explicit ForwardedEvents(Events& inner) : inner_(inner) {}
+  void Line(std::string_view text = {}) override { inner_.Line(text); }
+  void Field(std::string_view label, std::string_view value, int width = 16) override {
+    inner_.Field(label, value, width);
+  }
+  void Step(std::string_view text) override { inner_.Step(text); }
+  void Warn(std::string_view text) override { inner_.Warn(text); }
+  std::string Paint(Style style, std::string_view text) const override {
+    return inner_.Paint(style, text);
+  }
+  bool Verbose() const override { return inner_.Verbose(); }
+  void Progress(const ProgressUpdate& update) override { inner_.Progress(update); }
+  void Confirm(const Destruction& destruction) override { inner_.Confirm(destruction); }
+
+ protected:
+  Events& inner() { return inner_; }
+
+ private:
+  Events& inner_;
+};
+
 }  // namespace orvik::tool

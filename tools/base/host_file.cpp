@@ -11,6 +11,7 @@
 #include <random>
 
 #include "base/tool_error.h"
+#include "sim/file_kind.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -44,22 +45,6 @@ namespace fs = std::filesystem;
 }
 
 // "a folder" for the kinds of things that are not replaced.
-std::string KindOf(fs::file_type type) {
-  switch (type) {
-    case fs::file_type::directory:
-      return "a folder";
-    case fs::file_type::fifo:
-      return "a named pipe (FIFO)";
-    case fs::file_type::character:
-    case fs::file_type::block:
-      return "a device";
-    case fs::file_type::socket:
-      return "a socket";
-    default:
-      return "not a regular file";
-  }
-}
-
 // A name in path's folder that nothing else uses: ".NAME.orvik-PID-N-R".
 std::string TemporaryName(const fs::path& path, unsigned attempt) {
   static std::atomic<unsigned> counter{0};
@@ -105,9 +90,9 @@ void CheckOutputFile(const std::string& path, bool force) {
   const bool link = own.type() == fs::file_type::symlink;
   // A link is replaced, never written through; a link to a folder or a
   // device is refused like the thing itself.
-  if (!link && own.type() != fs::file_type::regular) NotAFile(path, KindOf(own.type()));
+  if (!link && own.type() != fs::file_type::regular) NotAFile(path, sim::FileKindName(own.type()));
   if (link && fs::exists(target) && target.type() != fs::file_type::regular)
-    NotAFile(path, "a link to " + KindOf(target.type()));
+    NotAFile(path, "a link to " + sim::FileKindName(target.type()));
   if (!force) FileExists(path);
 }
 
@@ -135,7 +120,7 @@ InputFile ExamineInput(const std::string& path) {
   if (input.regular)
     input.size = fs::file_size(path, error);
   else
-    input.kind = KindOf(status.type());
+    input.kind = sim::FileKindName(status.type());
   return input;
 }
 

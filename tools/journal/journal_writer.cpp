@@ -1,4 +1,5 @@
 // Writing the journal: ids, times and the records' lines.
+#include <fmt/chrono.h>
 #include <fmt/format.h>
 
 #include <chrono>
@@ -41,12 +42,7 @@ std::string JournalTimeNow() {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   const auto millis =
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &seconds);
-#else
-  gmtime_r(&seconds, &utc);
-#endif
+  const std::tm utc = fmt::gmtime(seconds);
   return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}.{:03}Z", utc.tm_year + 1900,
                      utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, millis);
 }

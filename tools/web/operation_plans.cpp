@@ -12,29 +12,18 @@ namespace orvik::tool::web {
 namespace {
 
 // Events passed on, with the backup already made named beside the question.
-class BackedUpEvents : public Events {
+class BackedUpEvents : public ForwardedEvents {
  public:
-  BackedUpEvents(Events& inner, std::string backup) : inner_(inner), backup_(std::move(backup)) {}
-  void Line(std::string_view text = {}) override { inner_.Line(text); }
-  void Field(std::string_view label, std::string_view value, int width = 16) override {
-    inner_.Field(label, value, width);
-  }
-  void Step(std::string_view text) override { inner_.Step(text); }
-  void Warn(std::string_view text) override { inner_.Warn(text); }
-  std::string Paint(Style style, std::string_view text) const override {
-    return inner_.Paint(style, text);
-  }
-  bool Verbose() const override { return inner_.Verbose(); }
-  void Progress(const ProgressUpdate& update) override { inner_.Progress(update); }
+  BackedUpEvents(Events& inner, std::string backup)
+      : ForwardedEvents(inner), backup_(std::move(backup)) {}
   void Confirm(const Destruction& destruction) override {
     Destruction noted = destruction;
     noted.backupMade = backup_;
     noted.backupHint.clear();
-    inner_.Confirm(noted);
+    inner().Confirm(noted);
   }
 
  private:
-  Events& inner_;
   std::string backup_;
 };
 
@@ -62,8 +51,9 @@ int RunPlanStep(OperationContext& context, Events& events, const std::string& na
 // The backup before a reflash: false when there was no volume to save.
 bool BackUpBeforeReflash(OperationContext& context, const std::string& file) {
   try {
-    RunPlanStep(context, context.events, "backup",
-                [&](OperationContext& step) { return RunBackup(step, {file, false}); });
+    RunPlanStep(context, context.events, "backup", [&](OperationContext& step) {
+      return RunBackup(step, {file, false});
+    });
     context.result["backupFile"] = file;
     return true;
   } catch (ToolError& failure) {
@@ -87,8 +77,9 @@ int ReflashKeepingFiles(OperationContext& context, const OperationRequest& reque
   // The owner agreed to the whole plan with the reflash's question: the
   // restore of the files just saved does not ask again.
   AgreedEvents agreed(context.events);
-  return RunPlanStep(context, agreed, "restore",
-                     [&](OperationContext& step) { return RunRestore(step, RestoreOptions{file}); });
+  return RunPlanStep(context, agreed, "restore", [&](OperationContext& step) {
+    return RunRestore(step, RestoreOptions{file});
+  });
 }
 
 // The update keeps the files, so the terminal does not ask before it; the
