@@ -220,6 +220,14 @@ TEST(PlayerHealthTest, EachStateGetsItsProblemsAndTheLeastDestructiveSteps) {
        },
        {"startup-copy-incomplete", "starts-in-recovery"},
        {FixStep::kUpdateForce}},
+      {"a set whose startup file overruns the low blocks, player in recovery",
+       [](HealthInputs& in) {
+         in.startsNormally = false;
+         in.startup.state = StartupCopy::State::kIncomplete;
+         in.startupCopyTooLong = true;
+       },
+       {"set-does-not-fit"},
+       {}},
       {"reflash cut: no volume, startup copy gone",
        [](HealthInputs& in) {
          in.volume.kind = K::kAbsent;

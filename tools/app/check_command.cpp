@@ -64,7 +64,9 @@ int RunCheck(OperationContext& context, const std::string& manifestPath) {
   ShowVerdict(context, examination);
   if (examination.health.Healthy()) return kExitDone;
   const std::string fix = FixCommand(examination);
-  if (!fix.empty())
+  if (examination.health.steps.empty())
+    context.events.Line("Next step: " + examination.health.problems.front().fix);
+  else if (!fix.empty())
     context.events.Line("Next step: `" + fix + "` repairs it (it asks first).");
   else
     context.events.Line(

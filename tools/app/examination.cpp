@@ -190,6 +190,7 @@ Examination ExaminePlayer(OperationContext& context, const std::string& manifest
     const ExpectedLayout layout = ExpectLayout(type, survey.table, survey.scan.cisBlock,
                                                survey.scan.firstReservedBlock, images);
     in.layoutOverflows = layout.overflows;
+    in.startupCopyTooLong = layout.startupCopyTooLong;
     in.differences = CompareWithLayout(*survey.copy, type, layout, images);
     for (const LayoutDifference& difference : in.differences)
       differences.push_back(
@@ -259,7 +260,7 @@ Examination ExaminePlayer(OperationContext& context, const std::string& manifest
       {"problems", problems},
       {"notes", health.notes},
       {"steps", steps},
-      {"fix", health.Healthy() || fix.empty() ? nlohmann::json() : nlohmann::json(fix)}};
+      {"fix", health.steps.empty() || fix.empty() ? nlohmann::json() : nlohmann::json(fix)}};
   if (manifest) examination.report["manifest"] = manifest->path;
   return examination;
 }

@@ -102,6 +102,17 @@ std::string FixStepWords(FixStep step) {
   return "";
 }
 
+std::string SetDoesNotFit(const HealthInputs& in, bool startupWhole) {
+  const std::string file = in.versions.empty() ? "0" : in.versions.front().tag;
+  const uint64_t kiloBytes = uint64_t{host::LowSystemBlockCount()} * in.blockBytes / 1024;
+  return fmt::format(
+      "The firmware set does not fit this player's flash: its file {}, the one the player starts "
+      "from, is longer than the startup area (the {} low system blocks, {} KB){}",
+      file, host::LowSystemBlockCount(), kiloBytes,
+      startupWhole ? ". An update or reflash with it would leave a player that cannot start."
+                   : ", so the startup copy cannot be whole and the player cannot start from it.");
+}
+
 PlayerHealth AssessHealth(const HealthInputs& in) {
   PlayerHealth health;
   health.starts = in.startsNormally ? "normally" : "recovery";
@@ -119,8 +130,16 @@ PlayerHealth AssessHealth(const HealthInputs& in) {
   const bool setDiffers =
       in.haveSet && versionsMatch && (!in.differences.empty() || in.layoutOverflows);
   std::optional<FixStep> firmware;
+  // No update or reflash with a set whose startup file overruns the low
+  // blocks gives a player that starts: nothing to offer but another set.
+  const bool setCannotStart = in.haveSet && in.startupCopyTooLong;
 
-  if (!systemPresent && in.startup.state == StartupCopy::State::kAbsent) {
+  if (setCannotStart) {
+    health.firmware = startupWhole ? "present" : "incomplete";
+    problem("set-does-not-fit", SetDoesNotFit(in, startupWhole),
+            "Use the firmware set made for this player's flash: no command of this tool makes "
+            "this one fit.");
+  } else if (!systemPresent && in.startup.state == StartupCopy::State::kAbsent) {
     health.firmware = "absent";
     problem("firmware-absent",
             "The player holds no firmware: its system area was never laid out, or it was erased.",
@@ -206,7 +225,7 @@ PlayerHealth AssessHealth(const HealthInputs& in) {
     }
   }
 
-  if (!in.startsNormally) {
+  if (!in.startsNormally && !setCannotStart) {
     problem("starts-in-recovery",
             "The player does not start its firmware: it appears only as its recovery device.",
             "Writing the firmware again through the recovery device makes it start; the files on "

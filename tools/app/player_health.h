@@ -49,6 +49,9 @@ struct HealthInputs {
   std::string manifestPath;
   std::vector<LayoutDifference> differences;
   bool layoutOverflows = false;
+  // File 0's image is longer than the low system blocks: no player of this
+  // flash starts from the set.
+  bool startupCopyTooLong = false;
   std::vector<StoredVersion> versions;
   // Tags whose copy in the reserved area lacks (some of) its version words:
   // an update was cut off before it finished the file.
