@@ -208,6 +208,16 @@ TEST_F(FailureTest, ReservationsTooSmallOrMissingOrMismatchedAreExplained) {
   EXPECT_NE(Text(mismatch, "action").find("orvik backup --output"), std::string::npos);
 }
 
+// The manifest's reservation is written for the update; a player that
+// refuses it before anything is written gets the setting back as it was.
+TEST_F(FailureTest, AnUpdateThatWritesNothingLeavesTheSettingAsItWas) {
+  ASSERT_EQ(Orvik({"sim", "create"}).exitCode, 0);  // no system area yet
+  ASSERT_EQ(OrvikJson({"reserve"}, 0)["result"]["kiloBytes"], nullptr);
+  nlohmann::json bare = OrvikJson({"--yes", "update", "--manifest", SampleManifest()}, 1);
+  EXPECT_EQ(bare["error"]["playerState"], "Nothing was written: the player is as it was.");
+  EXPECT_EQ(OrvikJson({"reserve"}, 0)["result"]["kiloBytes"], nullptr);
+}
+
 TEST_F(FailureTest, UsageErrorsHaveTheirOwnExitCode) {
   ProgramRun unknown = Orvik({"frobnicate"});
   EXPECT_EQ(unknown.exitCode, 64);

@@ -226,7 +226,7 @@ TEST(PlayerHealthTest, EachStateGetsItsProblemsAndTheLeastDestructiveSteps) {
          in.startup.state = StartupCopy::State::kIncomplete;
          in.startupCopyTooLong = true;
        },
-       {"set-does-not-fit"},
+       {"startup-area-too-small"},
        {}},
       {"reflash cut: no volume, startup copy gone",
        [](HealthInputs& in) {

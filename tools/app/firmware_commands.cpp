@@ -119,6 +119,23 @@ void CheckSetMatchesPlayer(const Manifest& manifest, const StoredLayout& layout,
   }
 }
 
+// Puts back a setting this run wrote when its firmware write then failed
+// without writing anything: "the player is as it was" holds for the
+// setting on this computer too.
+void PutReservationBackIfUntouched(OperationContext& context, const Session& session,
+                                   const ReservationPlan& plan, const ToolError& failure) {
+  if (!plan.NeedsWriting() || !failure.problem().LeftPlayerUntouched()) return;
+  if (plan.current)
+    WriteReservation(session.ReservationFile(), *plan.current);
+  else
+    ClearReservation(session.ReservationFile());
+  context.result.erase("reservationChanged");
+  context.events.Line(plan.current ? fmt::format("Reservation put back to {} KB in {}.",
+                                                 *plan.current, session.ReservationFile())
+                                   : fmt::format("Reservation setting removed again from {}.",
+                                                 session.ReservationFile()));
+}
+
 void WriteReservationIfNeeded(OperationContext& context, const Session& session,
                               const ReservationPlan& plan) {
   if (!plan.NeedsWriting()) return;
@@ -290,44 +307,49 @@ int UpdateFirmware(OperationContext& context, const UpdateOptions& options, bool
         "did not finish",
         unfinished->start.operation, plan.kiloBytes, unfinished->start.time);
   const JournalStart start{"update", &manifest, TagVersionsOf(rows), plan.kiloBytes, "", ""};
-  return RunJournaled(context, *session, start, [&](TagVersions* after, std::string* message) {
-    console.Line(console.Paint(Style::kBold, "Updating the firmware"));
-    InterruptGuard guard;
-    media.Scan(files);
-    writing = true;
-    media.Update(files, manifest, options.repair, laidOutKnown);
-    // The update is done; a read-back that fails only leaves the versions
-    // unconfirmed.
-    const int readBack = media.StoredVersions(files);
-    std::vector<FileVersionRow> now = VersionRows(manifest, files.Record(), readBack);
-    session->Close();
-    context.result["updated"] = true;
-    context.result["after"] = VersionRowsJson(now);
-    *after = TagVersionsOf(now);
-    const std::string check = TargetCommand(*session, {"check", "--manifest", manifest.path});
-    if (readBack != PROGRAM_MEDIA_DONE) {
-      *message = "written, not confirmed: the versions could not be read back";
-      context.result["confirmed"] = false;
-      console.Line(console.Paint(Style::kWarn, "Firmware written, not confirmed") +
-                   fmt::format(": the update finished, but reading the versions back failed "
-                               "(status {}, {}). Run `{}` to see the player's state.",
-                               readBack, StatusName(readBack), check));
-      return kExitUnconfirmed;
-    }
-    context.result["confirmed"] = AllUpToDate(now);
-    if (!AllUpToDate(now)) {
-      console.Line(console.Paint(Style::kWarn, "Firmware written, not confirmed") +
-                   ": the versions read back do not all match the files. Run `" + check + "`.");
-      return kExitUnconfirmed;
-    }
-    console.Line(console.Paint(Style::kGood, repairing ? "Repaired" : "Firmware updated") +
-                 fmt::format(": {} files written{}; the file system was not touched.",
-                             manifest.files.size(),
-                             repairing ? ", the update that was cut off is finished" : ""));
-    ThrowIfInterrupted("The update finished: the player holds the new firmware.",
-                       "Nothing more is needed.");
-    return kExitDone;
-  });
+  try {
+    return RunJournaled(context, *session, start, [&](TagVersions* after, std::string* message) {
+      console.Line(console.Paint(Style::kBold, "Updating the firmware"));
+      InterruptGuard guard;
+      media.Scan(files);
+      writing = true;
+      media.Update(files, manifest, options.repair, laidOutKnown);
+      // The update is done; a read-back that fails only leaves the versions
+      // unconfirmed.
+      const int readBack = media.StoredVersions(files);
+      std::vector<FileVersionRow> now = VersionRows(manifest, files.Record(), readBack);
+      session->Close();
+      context.result["updated"] = true;
+      context.result["after"] = VersionRowsJson(now);
+      *after = TagVersionsOf(now);
+      const std::string check = TargetCommand(*session, {"check", "--manifest", manifest.path});
+      if (readBack != PROGRAM_MEDIA_DONE) {
+        *message = "written, not confirmed: the versions could not be read back";
+        context.result["confirmed"] = false;
+        console.Line(console.Paint(Style::kWarn, "Firmware written, not confirmed") +
+                     fmt::format(": the update finished, but reading the versions back failed "
+                                 "(status {}, {}). Run `{}` to see the player's state.",
+                                 readBack, StatusName(readBack), check));
+        return kExitUnconfirmed;
+      }
+      context.result["confirmed"] = AllUpToDate(now);
+      if (!AllUpToDate(now)) {
+        console.Line(console.Paint(Style::kWarn, "Firmware written, not confirmed") +
+                     ": the versions read back do not all match the files. Run `" + check + "`.");
+        return kExitUnconfirmed;
+      }
+      console.Line(console.Paint(Style::kGood, repairing ? "Repaired" : "Firmware updated") +
+                   fmt::format(": {} files written{}; the file system was not touched.",
+                               manifest.files.size(),
+                               repairing ? ", the update that was cut off is finished" : ""));
+      ThrowIfInterrupted("The update finished: the player holds the new firmware.",
+                         "Nothing more is needed.");
+      return kExitDone;
+    });
+  } catch (const ToolError& failure) {
+    PutReservationBackIfUntouched(context, *session, plan, failure);
+    throw;
+  }
 }
 
 int RunUpdate(OperationContext& context, const UpdateOptions& options) {
@@ -397,6 +419,7 @@ int RunReflash(OperationContext& context, const ReflashOptions& options) {
   try {
     return Reflash(context, options, opened, plan, kept ? &*kept : nullptr);
   } catch (ToolError& failure) {
+    PutReservationBackIfUntouched(context, *session, plan, failure);
     // Whatever happened, the files are in the backup: say where.
     if (kept)
       failure.problem().playerState += (failure.problem().playerState.empty() ? "" : " ") +

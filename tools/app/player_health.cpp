@@ -136,7 +136,7 @@ PlayerHealth AssessHealth(const HealthInputs& in) {
 
   if (setCannotStart) {
     health.firmware = startupWhole ? "present" : "incomplete";
-    problem("set-does-not-fit", SetDoesNotFit(in, startupWhole),
+    problem("startup-area-too-small", SetDoesNotFit(in, startupWhole),
             "Use the firmware set made for this player's flash: no command of this tool makes "
             "this one fit.");
   } else if (!systemPresent && in.startup.state == StartupCopy::State::kAbsent) {
