@@ -222,6 +222,17 @@ TEST(TimeLeftTest, ExtrapolatesTheRateSoFarOnceItIsSteady) {
       EXPECT_NEAR(*left, *c.left, 1e-6) << c.percent << "% after " << c.elapsedSeconds;
     }
   }
+  // The percentage moves a block at a time: looked at again before it moves,
+  // the time since it last moved is already spent (never below zero).
+  estimate.Restart(start);
+  const auto at = [&](double seconds) {
+    return start + std::chrono::duration_cast<TimeLeftEstimate::Clock::duration>(
+                       std::chrono::duration<double>(seconds));
+  };
+  EXPECT_NEAR(*estimate.At(50, at(10)), 10.0, 1e-6);
+  EXPECT_NEAR(*estimate.At(50, at(13)), 7.0, 1e-6);
+  EXPECT_NEAR(*estimate.At(50, at(25)), 0.0, 1e-6);
+  EXPECT_NEAR(*estimate.At(80, at(26)), 6.5, 1e-6);  // moved: the rate where it moved
 }
 
 TEST(ProgressBarTest, ShowsPhaseAndClampedPercentageWithinTheTerminalsWidth) {

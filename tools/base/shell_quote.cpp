@@ -39,7 +39,12 @@ std::string ShellQuote(const std::string& word) {
 
 std::string ShellJoin(const std::vector<std::string>& words) {
   std::string line;
-  for (const std::string& word : words) line += (line.empty() ? "" : " ") + ShellQuote(word);
+  // Appended piece by piece: GCC 12 at -O3 takes `"" + std::string&&` for
+  // an overlapping copy (-Wrestrict) and the Release build stops on it.
+  for (const std::string& word : words) {
+    if (!line.empty()) line += ' ';
+    line += ShellQuote(word);
+  }
   return line;
 }
 

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "firmware_set/firmware_check.h"
@@ -152,11 +153,29 @@ int MediaRunner::ProgramUpdate(HostFileSet& files, bool assumeLaidOutReservation
   return status;
 }
 
+namespace {
+
+// Where the quick format's erase phase ends: it adds 100/(the zone's nominal
+// size) for each free block of the first zone it erases and skips the CIS,
+// system and bad blocks, so on a laid-out player it stops short of 100 %.
+double FirstZoneEraseEnd(const host::FlashType& type) {
+  const host::BlockTable table = host::ScannedBlockTable();
+  if (table.blocks.empty() || type.firstZoneBlocks == 0) return 100.0;
+  const size_t end = std::min<size_t>(type.firstZoneBlocks, table.blocks.size());
+  const auto erased = std::count_if(
+      table.blocks.begin(), table.blocks.begin() + end,
+      [](const host::TableEntry& entry) { return entry.use == host::BlockUse::kFree; });
+  return 100.0 * static_cast<double>(erased) / type.firstZoneBlocks;
+}
+
+}  // namespace
+
 void MediaRunner::QuickFormat(bool sizeFromRegistry) {
   ORVIK_ULONG types[1] = {Flash().type};
   HostFileSet unused;
   ResetProgress();
   PhaseMonitor monitor(events_, PhaseNames::kQuickFormat);
+  monitor.ExpectEnd(ORVIK_PHASE_ERASE, FirstZoneEraseEnd(FlashType()));
   int status =
       OrvikQuickFormatPelk(types, 0, sizeFromRegistry ? 1 : 0, &unused.Record(), monitor.Event());
   monitor.Stop();

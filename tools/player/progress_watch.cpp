@@ -1,5 +1,6 @@
 #include "player/progress_watch.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "orvik/orvik.h"
@@ -51,6 +52,13 @@ void PhaseMonitor::Stop() {
   if (started_) Report(trace_.lastPhase, trace_.lastPercent, true);  // as far as it got
 }
 
+void PhaseMonitor::ExpectEnd(uint32_t phase, double percent) {
+  std::lock_guard<std::mutex> lock(traceMutex_);
+  if (percent <= 0.0 || percent >= 100.0) return;
+  scaledPhase_ = phase;
+  scaledEnd_ = percent;
+}
+
 PhaseTrace PhaseMonitor::Trace() const {
   std::lock_guard<std::mutex> lock(traceMutex_);
   return trace_;
@@ -85,6 +93,7 @@ void PhaseMonitor::Poll() {
 }
 
 void PhaseMonitor::Report(uint32_t phase, double percent, bool final) {
+  if (phase == scaledPhase_) percent = std::min(100.0, percent * 100.0 / scaledEnd_);
   events_.Progress(ProgressUpdate{PhaseName(names_, phase), percent,
                                   final ? std::nullopt : timeLeft_.At(percent), final});
 }

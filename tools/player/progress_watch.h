@@ -46,6 +46,12 @@ class PhaseMonitor {
   PhaseMonitor(const PhaseMonitor&) = delete;
   PhaseMonitor& operator=(const PhaseMonitor&) = delete;
 
+  // The library's percentage for `phase` stops at `percent` when its work is
+  // done (a step counted against a nominal size, such as the quick
+  // format's erase of the first zone, which skips the zone's system and bad
+  // blocks): the percentage shown and the time left follow the work instead.
+  void ExpectEnd(uint32_t phase, double percent);
+
   // The host event to pass to the operation (an OrvikPosixEvent on POSIX).
   void* Event() const { return event_; }
   // Stops polling after one last look, and reports how far the last phase
@@ -64,7 +70,9 @@ class PhaseMonitor {
   std::atomic<bool> stop_{false};
   mutable std::mutex traceMutex_;
   PhaseTrace trace_;
-  bool started_ = false;  // a phase other than 0/1 has been seen
+  bool started_ = false;      // a phase other than 0/1 has been seen
+  uint32_t scaledPhase_ = 0;  // ExpectEnd's phase (0: none)
+  double scaledEnd_ = 100.0;
   TimeLeftEstimate timeLeft_;
   std::thread thread_;
 };

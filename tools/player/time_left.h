@@ -4,6 +4,12 @@
 // far is the rate to come; the estimate is given only once a fifth of the
 // step is done and half a second has passed, when that rate is steady
 // (earlier, the step's first exchanges and the first poll dominate).
+//
+// The percentage moves in steps (a block at a time) and is looked at
+// between them, so the rate is taken where it last moved, and the time
+// since then counts as already spent on the next piece: otherwise, near a
+// step's end, the figure would stand still between moves while the time
+// really left runs out.
 #pragma once
 
 #include <chrono>
@@ -17,16 +23,23 @@ class TimeLeftEstimate {
 
   explicit TimeLeftEstimate(Clock::time_point start = Clock::now()) : start_(start) {}
   // A new step begins.
-  void Restart(Clock::time_point start = Clock::now()) { start_ = start; }
+  void Restart(Clock::time_point start = Clock::now()) {
+    start_ = start;
+    movedAt_ = start;
+    lastPercent_ = 0.0;
+  }
   // Seconds left when the step is at percent at now; nothing while the
-  // estimate is not steady yet, or the step is done.
-  std::optional<double> At(double percent, Clock::time_point now = Clock::now()) const;
+  // estimate is not steady yet, or the step is done.  Called with every
+  // look at the percentage, in time order.
+  std::optional<double> At(double percent, Clock::time_point now = Clock::now());
 
   static constexpr double kSteadyFromPercent = 20.0;
   static constexpr double kSteadyFromSeconds = 0.5;
 
  private:
   Clock::time_point start_;
+  Clock::time_point movedAt_ = start_;  // when the percentage last changed
+  double lastPercent_ = 0.0;
 };
 
 }  // namespace orvik::tool
