@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "app/examination_report.h"
 #include "app/journaling.h"
 #include "base/exit_codes.h"
 #include "base/interruption.h"
@@ -22,35 +23,6 @@ namespace orvik::tool {
 namespace {
 
 constexpr uint32_t kFirstTypeWithVersionWords = 3;
-
-const char* VerdictName(host::SystemAreaVerdict verdict) {
-  switch (verdict) {
-    case host::SystemAreaVerdict::kSound:
-      return "sound";
-    case host::SystemAreaVerdict::kInterruptedUpdate:
-      return "interrupted-update";
-    case host::SystemAreaVerdict::kReservationChanged:
-      return "reservation-changed";
-    case host::SystemAreaVerdict::kNotLaidOut:
-      return "not-laid-out";
-    case host::SystemAreaVerdict::kUndecided:
-      return "undecided";
-  }
-  return "sound";
-}
-
-nlohmann::json VolumeJson(const FatVolumeHealth& volume) {
-  nlohmann::json out = {{"state", FatVolumeKindName(volume.kind)}};
-  if (!volume.why.empty()) out["why"] = volume.why;
-  if (volume.kind == FatVolumeHealth::Kind::kConsistent)
-    out.update({{"fat", volume.fatBits},
-                {"files", volume.files},
-                {"folders", volume.folders},
-                {"fileBytes", volume.fileBytes},
-                {"partitionStart", volume.partitionStart},
-                {"partitionSectors", volume.partitionSectors}});
-  return out;
-}
 
 // A failure before the player could be looked at: check could not check.
 [[noreturn]] void CouldNotCheck(ToolError& failure) {
@@ -93,6 +65,144 @@ std::optional<FatVolumeHealth> CheckCard(Events& events) {
   return CheckFatVolume(read, card.capacityBlocks, false);
 }
 
+void OpenPlayer(OperationContext& context, std::unique_ptr<Session>& session,
+                std::optional<MediaRunner>& media) {
+  try {
+    session = context.OpenTarget();
+    media.emplace(context.events, *session, context.settings.commandLine);
+    media->Flash();
+  } catch (ToolError& failure) {
+    CouldNotCheck(failure);
+  }
+}
+
+// The reservation this run scans with when none is configured: the set's,
+// else the one the flash was laid out with; 0 when one is configured.
+uint32_t RunKiloBytes(const ReservationSetting& configured, const std::optional<Manifest>& manifest,
+                      MediaRunner& media, HostFileSet& files, const host::FlashType& type) {
+  if (configured.kiloBytes) return 0;
+  const uint32_t setKiloBytes = manifest ? manifest->totalKiloBytesReserved.value_or(0) : 0;
+  if (setKiloBytes != 0) return setKiloBytes;
+  try {
+    const ScanFacts first = media.Scan(files);
+    return static_cast<uint32_t>(uint64_t{first.systemBlockCount} * type.BlockBytes() / 1024);
+  } catch (ToolError& failure) {
+    CouldNotCheck(failure);
+  }
+}
+
+struct PlayerReading {
+  FlashSurvey survey;
+  std::optional<FatVolumeHealth> card;
+};
+
+// The flash read once and the card's file system checked: a Ctrl-C stays
+// an interruption, any other failure means the player could not be checked.
+PlayerReading ReadPlayer(MediaRunner& media, HostFileSet& files, Events& events) {
+  PlayerReading reading;
+  try {
+    reading.survey = SurveyFlash(media, files, events);
+    reading.card = CheckCard(events);
+  } catch (ToolError& failure) {
+    if (failure.problem().code == "interrupted") throw;
+    CouldNotCheck(failure);
+  }
+  return reading;
+}
+
+FatVolumeHealth CheckPlayerVolume(const FlashSurvey& survey, const host::FlashType& type) {
+  sim::inspect::LogicalVolume volume(*survey.copy);
+  return CheckFatVolume(
+      [&](uint64_t sector, uint8_t* out) {
+        return sector <= UINT32_MAX && volume.ReadSector(static_cast<uint32_t>(sector), out);
+      },
+      uint64_t{type.logicalBlockCount} * type.pagesPerBlock);
+}
+
+// What the flash shows, for the verdict.
+HealthInputs FlashInputs(const FlashSurvey& survey, const host::FlashType& type) {
+  HealthInputs in;
+  in.area = survey.area.verdict;
+  in.erasedSystemBlocks = survey.area.erasedSystemBlocks;
+  in.systemBlocks = survey.scan.systemBlockCount;
+  in.reservedBlocks = survey.area.reservedBlocks;
+  in.blockBytes = type.BlockBytes();
+  in.startup = JudgeStartupCopy(*survey.copy, survey.lowBlocks);
+  for (uint32_t block : survey.lowBlocks)
+    in.lowBlocksMarked |= survey.map.blocks[block].role == sim::inspect::BlockRole::kSystem;
+  in.volume = CheckPlayerVolume(survey, type);
+  in.retiredBlocks = survey.retiredBlocks;
+  return in;
+}
+
+// The restore the journal shows unfinished, if any: into the inputs, and
+// as the report shows it.
+nlohmann::json NotePendingRestore(const std::optional<JournalEntry>& pending, HealthInputs& in) {
+  if (!pending) return nullptr;
+  std::error_code error;
+  in.pendingRestoreImage = pending->start.image;
+  in.pendingImageExists = std::filesystem::is_regular_file(pending->start.image, error);
+  return {{"image", in.pendingRestoreImage}, {"exists", in.pendingImageExists}};
+}
+
+// The player against the firmware set: the layout the set needs, block by
+// block, and the version the player stores of each file of the set.
+void CompareWithSet(const Manifest& manifest, const host::FlashType& type, HostFileSet& files,
+                    const FlashSurvey& survey, const std::vector<StoredFile>& stored,
+                    HealthInputs& in) {
+  in.haveSet = true;
+  in.manifestPath = manifest.path;
+  std::vector<SetImage> images;
+  if (PrepareSetImages(type, files, images) != PROGRAM_MEDIA_DONE)
+    Fail("manifest", "The library could not prepare the set " + manifest.path + ".",
+         "The set's files and the library disagree.", "Check the set with `orvik versions`.");
+  const ExpectedLayout layout = ExpectLayout(type, survey.table, survey.scan.cisBlock,
+                                             survey.scan.firstReservedBlock, images);
+  in.layoutOverflows = layout.overflows;
+  in.startupCopyTooLong = layout.startupCopyTooLong;
+  in.differences = CompareWithLayout(*survey.copy, type, layout, images);
+  for (const SetImage& image : images) {
+    StoredVersion file{TagText(image.tag), image.version, false, std::nullopt};
+    if (const StoredCopy* copy = ReservedCopy(stored, image.tag, survey.scan.firstReservedBlock)) {
+      file.copyPresent = true;
+      file.stored = WholeVersion(*copy);
+    }
+    in.versions.push_back(file);
+  }
+}
+
+// The versions as the report shows them: with a set, each file of it beside
+// the player's; without, the whole versions of the player's reserved copies.
+nlohmann::json ReportedVersions(const HealthInputs& in, const std::vector<StoredFile>& stored,
+                                uint32_t firstReservedBlock) {
+  nlohmann::json versions = nlohmann::json::array();
+  if (in.haveSet) {
+    for (const StoredVersion& file : in.versions)
+      versions.push_back(
+          {{"tag", file.tag},
+           {"set", file.set.Text()},
+           {"stored", file.stored ? nlohmann::json(file.stored->Text()) : nlohmann::json()}});
+    return versions;
+  }
+  for (const StoredFile& file : stored)
+    if (const StoredCopy* copy = ReservedCopy(stored, file.tag, firstReservedBlock))
+      if (std::optional<VersionWords> words = WholeVersion(*copy))
+        versions.push_back({{"tag", TagText(file.tag)}, {"stored", words->Text()}});
+  return versions;
+}
+
+// A copy whose version words are missing or half written: the update
+// writes them last, after the file's blocks.
+std::vector<std::string> CopiesWithoutVersions(const std::vector<StoredFile>& stored,
+                                               uint32_t firstReservedBlock) {
+  std::vector<std::string> tags;
+  for (const StoredFile& file : stored)
+    if (const StoredCopy* copy = ReservedCopy(stored, file.tag, firstReservedBlock);
+        copy != nullptr && !WholeVersion(*copy))
+      tags.push_back(TagText(file.tag));
+  return tags;
+}
+
 }  // namespace
 
 Examination ExaminePlayer(OperationContext& context, const std::string& manifestPath) {
@@ -108,13 +218,7 @@ Examination ExaminePlayer(OperationContext& context, const std::string& manifest
 
   std::unique_ptr<Session> session;
   std::optional<MediaRunner> media;
-  try {
-    session = context.OpenTarget();
-    media.emplace(context.events, *session, context.settings.commandLine);
-    media->Flash();
-  } catch (ToolError& failure) {
-    CouldNotCheck(failure);
-  }
+  OpenPlayer(context, session, media);
   examination.targetWords = session->CommandWords();
   examination.journalTarget = JournalTargetOfSession(*session);
   const std::optional<JournalEntry> pending = PendingRestore(examination.journalTarget);
@@ -125,143 +229,26 @@ Examination ExaminePlayer(OperationContext& context, const std::string& manifest
   // The system area is judged against the configured reservation, else the
   // set's, else the one the flash was laid out with; nothing is written.
   const ReservationSetting configured = ReadReservation(session->ReservationFile());
-  uint32_t runKiloBytes = 0;
-  if (!configured.kiloBytes) {
-    runKiloBytes = manifest ? manifest->totalKiloBytesReserved.value_or(0) : 0;
-    if (runKiloBytes == 0) {
-      try {
-        const ScanFacts first = media->Scan(*files);
-        runKiloBytes =
-            static_cast<uint32_t>(uint64_t{first.systemBlockCount} * type.BlockBytes() / 1024);
-      } catch (ToolError& failure) {
-        CouldNotCheck(failure);
-      }
-    }
-  }
+  const uint32_t runKiloBytes = RunKiloBytes(configured, manifest, *media, *files, type);
   RunReservation scoped(runKiloBytes, session->ReservationFile());
-  FlashSurvey survey;
-  std::optional<FatVolumeHealth> card;
-  try {
-    survey = SurveyFlash(*media, *files, context.events);
-    card = CheckCard(context.events);
-  } catch (ToolError& failure) {
-    if (failure.problem().code == "interrupted") throw;
-    CouldNotCheck(failure);
-  }
+  const PlayerReading reading = ReadPlayer(*media, *files, context.events);
+  const FlashSurvey& survey = reading.survey;
   session->Close();
 
-  HealthInputs in;
+  HealthInputs in = FlashInputs(survey, type);
   in.startsNormally = session->StartedNormally();
-  in.area = survey.area.verdict;
-  in.erasedSystemBlocks = survey.area.erasedSystemBlocks;
-  in.systemBlocks = survey.scan.systemBlockCount;
-  in.reservedBlocks = survey.area.reservedBlocks;
-  in.blockBytes = type.BlockBytes();
   in.configuredKiloBytes = configured.kiloBytes;
-  in.startup = JudgeStartupCopy(*survey.copy, survey.lowBlocks);
-  for (uint32_t block : survey.lowBlocks)
-    in.lowBlocksMarked |= survey.map.blocks[block].role == sim::inspect::BlockRole::kSystem;
-  sim::inspect::LogicalVolume volume(*survey.copy);
-  in.volume = CheckFatVolume(
-      [&](uint64_t sector, uint8_t* out) {
-        return sector <= UINT32_MAX && volume.ReadSector(static_cast<uint32_t>(sector), out);
-      },
-      uint64_t{type.logicalBlockCount} * type.pagesPerBlock);
-  in.retiredBlocks = survey.retiredBlocks;
-  in.card = card;
-  nlohmann::json pendingRestore = nullptr;
-  if (pending) {
-    std::error_code error;
-    in.pendingRestoreImage = pending->start.image;
-    in.pendingImageExists = std::filesystem::is_regular_file(pending->start.image, error);
-    pendingRestore = {{"image", in.pendingRestoreImage}, {"exists", in.pendingImageExists}};
-  }
-
+  in.card = reading.card;
+  nlohmann::json pendingRestore = NotePendingRestore(pending, in);
   const std::vector<StoredFile> stored = FindSystemFiles(*survey.copy, survey.map);
-  nlohmann::json versions = nlohmann::json::array();
-  nlohmann::json differences = nlohmann::json::array();
-  if (manifest) {
-    in.haveSet = true;
-    in.manifestPath = manifest->path;
-    std::vector<SetImage> images;
-    if (PrepareSetImages(type, *files, images) != PROGRAM_MEDIA_DONE)
-      Fail("manifest", "The library could not prepare the set " + manifest->path + ".",
-           "The set's files and the library disagree.", "Check the set with `orvik versions`.");
-    const ExpectedLayout layout = ExpectLayout(type, survey.table, survey.scan.cisBlock,
-                                               survey.scan.firstReservedBlock, images);
-    in.layoutOverflows = layout.overflows;
-    in.startupCopyTooLong = layout.startupCopyTooLong;
-    in.differences = CompareWithLayout(*survey.copy, type, layout, images);
-    for (const LayoutDifference& difference : in.differences)
-      differences.push_back(
-          {{"block", difference.block},
-           {"file", difference.file ? nlohmann::json(difference.tag) : nlohmann::json()},
-           {"kind", difference.kind}});
-    for (const SetImage& image : images) {
-      StoredVersion file{TagText(image.tag), image.version, false, std::nullopt};
-      if (const StoredCopy* copy =
-              ReservedCopy(stored, image.tag, survey.scan.firstReservedBlock)) {
-        file.copyPresent = true;
-        file.stored = WholeVersion(*copy);
-      }
-      versions.push_back(
-          {{"tag", file.tag},
-           {"set", file.set.Text()},
-           {"stored", file.stored ? nlohmann::json(file.stored->Text()) : nlohmann::json()}});
-      in.versions.push_back(file);
-    }
-  } else {
-    for (const StoredFile& file : stored)
-      if (const StoredCopy* copy = ReservedCopy(stored, file.tag, survey.scan.firstReservedBlock))
-        if (std::optional<VersionWords> words = WholeVersion(*copy))
-          versions.push_back({{"tag", TagText(file.tag)}, {"stored", words->Text()}});
-  }
-  // A copy whose version words are missing or half written: the update
-  // writes them last, after the file's blocks.
+  if (manifest) CompareWithSet(*manifest, type, *files, survey, stored, in);
+  nlohmann::json versions = ReportedVersions(in, stored, survey.scan.firstReservedBlock);
   if (type.typeIndex >= kFirstTypeWithVersionWords)
-    for (const StoredFile& file : stored)
-      if (const StoredCopy* copy = ReservedCopy(stored, file.tag, survey.scan.firstReservedBlock);
-          copy != nullptr && !WholeVersion(*copy))
-        in.copiesWithoutVersions.push_back(TagText(file.tag));
+    in.copiesWithoutVersions = CopiesWithoutVersions(stored, survey.scan.firstReservedBlock);
 
   examination.health = AssessHealth(in);
-  const PlayerHealth& health = examination.health;
-  nlohmann::json problems = nlohmann::json::array();
-  for (const HealthProblem& problem : health.problems)
-    problems.push_back({{"code", problem.code}, {"text", problem.text}, {"fix", problem.fix}});
-  nlohmann::json steps = nlohmann::json::array();
-  for (FixStep step : health.steps) steps.push_back(FixStepCommand(step));
-  const std::string fix = FixCommand(examination);
-  examination.report = {
-      {"healthy", health.Healthy()},
-      {"starts", health.starts},
-      {"firmware", health.firmware},
-      {"cutOperation",
-       health.cutOperation.empty() ? nlohmann::json() : nlohmann::json(health.cutOperation)},
-      {"startupCopy",
-       {{"state", StartupCopyStateName(in.startup.state)},
-        {"blocks", in.startup.blocks},
-        {"why", in.startup.why}}},
-      {"assessment",
-       {{"verdict", VerdictName(in.area)},
-        {"systemBlocks", in.systemBlocks},
-        {"reservedBlocks", in.reservedBlocks},
-        {"erasedSystemBlocks", in.erasedSystemBlocks}}},
-      {"reservation",
-       {{"configuredKiloBytes",
-         configured.kiloBytes ? nlohmann::json(*configured.kiloBytes) : nlohmann::json()},
-        {"laidOutKiloBytes", health.laidOutKiloBytes}}},
-      {"fileSystem", VolumeJson(in.volume)},
-      {"pendingRestore", pendingRestore},
-      {"badBlocks", {{"count", survey.badBlocks}, {"retired", survey.retiredBlocks}}},
-      {"card", card ? VolumeJson(*card) : nlohmann::json()},
-      {"versions", versions},
-      {"differences", differences},
-      {"problems", problems},
-      {"notes", health.notes},
-      {"steps", steps},
-      {"fix", health.steps.empty() || fix.empty() ? nlohmann::json() : nlohmann::json(fix)}};
-  if (manifest) examination.report["manifest"] = manifest->path;
+  examination.report = ExaminationReport(examination, in, survey.badBlocks,
+                                         std::move(pendingRestore), std::move(versions));
   return examination;
 }
 

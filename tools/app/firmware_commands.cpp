@@ -246,6 +246,107 @@ void RefuseDowngrade(const std::vector<FileVersionRow>& rows, const Manifest& ma
   throw ToolError(std::move(problem));
 }
 
+namespace {
+
+// The update writes a player whose firmware is not whole even where the
+// versions match: it finishes what was cut off.
+bool NoteRepairing(OperationContext& context, const FirmwareCondition& condition) {
+  const bool repairing = !condition.Whole() && condition.laidOut;
+  context.result["repairing"] = repairing;
+  if (repairing)
+    context.events.Line("The firmware is not whole (" + condition.Trouble() +
+                        "): this update repairs it.");
+  return repairing;
+}
+
+// --repair and --force write where the versions alone would not: each asks
+// first, naming what it may cost.
+void ConfirmRepairOrForce(OperationContext& context, const Session& session,
+                          const UpdateOptions& options, const ReservationPlan& plan) {
+  if (options.repair)
+    Confirm(context, TargetText(session.Options()),
+            {"orvik update --repair",
+             fmt::format("repair the interrupted update, taking the reservation in {} ({} KB) as "
+                         "the one the player was laid out with",
+                         session.ReservationFile(), plan.kiloBytes),
+             "nothing if that is so (the files on the volume stay); if the reservation was "
+             "raised since, the blocks below the old system area",
+             ""});
+  else if (options.force)
+    Confirm(context, TargetText(session.Options()),
+            {"orvik update --force", "write the firmware again",
+             "the firmware now on the player (the files on its volume stay)", ""});
+}
+
+// A refusal the flash alone cannot place is settled by the journal: an
+// update or reflash of this player with this reservation that did not
+// finish tells that it is the laid-out one.  Read before this update's own
+// record is written; "" when the journal shows none.
+std::string LaidOutKnownFromJournal(const Session& session, uint32_t kiloBytes) {
+  const std::optional<JournalEntry> unfinished = LastUnfinishedUpdate(session);
+  if (!unfinished || unfinished->start.reservationKiloBytes != kiloBytes) return {};
+  return fmt::format(
+      "The journal shows an {} of this player with a reservation of {} KB, started {}, that "
+      "did not finish",
+      unfinished->start.operation, kiloBytes, unfinished->start.time);
+}
+
+// What the versions read back after the write confirm, in the result and in
+// words.
+int ReportWrittenUpdate(OperationContext& context, const Session& session, const Manifest& manifest,
+                        const std::vector<FileVersionRow>& now, int readBack, bool repairing,
+                        std::string* message) {
+  Events& console = context.events;
+  const std::string check = TargetCommand(session, {"check", "--manifest", manifest.path});
+  if (readBack != PROGRAM_MEDIA_DONE) {
+    *message = "written, not confirmed: the versions could not be read back";
+    context.result["confirmed"] = false;
+    console.Line(console.Paint(Style::kWarn, "Firmware written, not confirmed") +
+                 fmt::format(": the update finished, but reading the versions back failed "
+                             "(status {}, {}). Run `{}` to see the player's state.",
+                             readBack, StatusName(readBack), check));
+    return kExitUnconfirmed;
+  }
+  context.result["confirmed"] = AllUpToDate(now);
+  if (!AllUpToDate(now)) {
+    console.Line(console.Paint(Style::kWarn, "Firmware written, not confirmed") +
+                 ": the versions read back do not all match the files. Run `" + check + "`.");
+    return kExitUnconfirmed;
+  }
+  console.Line(console.Paint(Style::kGood, repairing ? "Repaired" : "Firmware updated") +
+               fmt::format(": {} files written{}; the file system was not touched.",
+                           manifest.files.size(),
+                           repairing ? ", the update that was cut off is finished" : ""));
+  ThrowIfInterrupted("The update finished: the player holds the new firmware.",
+                     "Nothing more is needed.");
+  return kExitDone;
+}
+
+// The write itself, inside the update's record in the journal; writing is
+// set once the player may be changed.
+int WriteUpdate(OperationContext& context, FirmwareSetStart& opened, const UpdateOptions& options,
+                bool repairing, const std::string& laidOutKnown, bool& writing, TagVersions* after,
+                std::string* message) {
+  auto& [manifest, files, session, media] = opened;
+  Events& console = context.events;
+  console.Line(console.Paint(Style::kBold, "Updating the firmware"));
+  InterruptGuard guard;
+  media.Scan(files);
+  writing = true;
+  media.Update(files, manifest, options.repair, laidOutKnown);
+  // The update is done; a read-back that fails only leaves the versions
+  // unconfirmed.
+  const int readBack = media.StoredVersions(files);
+  std::vector<FileVersionRow> now = VersionRows(manifest, files.Record(), readBack);
+  session->Close();
+  context.result["updated"] = true;
+  context.result["after"] = VersionRowsJson(now);
+  *after = TagVersionsOf(now);
+  return ReportWrittenUpdate(context, *session, manifest, now, readBack, repairing, message);
+}
+
+}  // namespace
+
 int UpdateFirmware(OperationContext& context, const UpdateOptions& options, bool& writing) {
   FirmwareSetStart opened(context, options.manifest, "orvik update");
   auto& [manifest, files, session, media] = opened;
@@ -260,13 +361,7 @@ int UpdateFirmware(OperationContext& context, const UpdateOptions& options, bool
   FlashPages pages(TypeOf(flash));
   CheckSetMatchesPlayer(manifest, ReadStoredLayout(pages), options.allowRemoving);
   context.result["systemArea"] = SystemAreaName(stored.area);
-  // The update writes a player whose firmware is not whole even where the
-  // versions match: it finishes what was cut off.
-  const bool repairing = !condition.Whole() && condition.laidOut;
-  context.result["repairing"] = repairing;
-  if (repairing)
-    console.Line("The firmware is not whole (" + condition.Trouble() +
-                 "): this update repairs it.");
+  const bool repairing = NoteRepairing(context, condition);
   if (AllUpToDate(rows) && !repairing && !options.force && !options.repair) {
     session->Close();
     context.result["updated"] = false;
@@ -280,71 +375,15 @@ int UpdateFirmware(OperationContext& context, const UpdateOptions& options, bool
     context.result["dryRun"] = DescribeUpdatePlan(context, manifest, plan, TypeOf(flash));
     return kExitDone;
   }
-  if (options.repair)
-    Confirm(context, TargetText(session->Options()),
-            {"orvik update --repair",
-             fmt::format("repair the interrupted update, taking the reservation in {} ({} KB) as "
-                         "the one the player was laid out with",
-                         session->ReservationFile(), plan.kiloBytes),
-             "nothing if that is so (the files on the volume stay); if the reservation was "
-             "raised since, the blocks below the old system area",
-             ""});
-  else if (options.force)
-    Confirm(context, TargetText(session->Options()),
-            {"orvik update --force", "write the firmware again",
-             "the firmware now on the player (the files on its volume stay)", ""});
+  ConfirmRepairOrForce(context, *session, options, plan);
   WriteReservationIfNeeded(context, *session, plan);
 
-  // A refusal the flash alone cannot place is settled by the journal: an
-  // update or reflash of this player with this reservation that did not
-  // finish tells that it is the laid-out one.  Read before this update's own
-  // record is written.
-  std::string laidOutKnown;
-  if (std::optional<JournalEntry> unfinished = LastUnfinishedUpdate(*session);
-      unfinished && unfinished->start.reservationKiloBytes == plan.kiloBytes)
-    laidOutKnown = fmt::format(
-        "The journal shows an {} of this player with a reservation of {} KB, started {}, that "
-        "did not finish",
-        unfinished->start.operation, plan.kiloBytes, unfinished->start.time);
+  const std::string laidOutKnown = LaidOutKnownFromJournal(*session, plan.kiloBytes);
   const JournalStart start{"update", &manifest, TagVersionsOf(rows), plan.kiloBytes, "", ""};
   try {
     return RunJournaled(context, *session, start, [&](TagVersions* after, std::string* message) {
-      console.Line(console.Paint(Style::kBold, "Updating the firmware"));
-      InterruptGuard guard;
-      media.Scan(files);
-      writing = true;
-      media.Update(files, manifest, options.repair, laidOutKnown);
-      // The update is done; a read-back that fails only leaves the versions
-      // unconfirmed.
-      const int readBack = media.StoredVersions(files);
-      std::vector<FileVersionRow> now = VersionRows(manifest, files.Record(), readBack);
-      session->Close();
-      context.result["updated"] = true;
-      context.result["after"] = VersionRowsJson(now);
-      *after = TagVersionsOf(now);
-      const std::string check = TargetCommand(*session, {"check", "--manifest", manifest.path});
-      if (readBack != PROGRAM_MEDIA_DONE) {
-        *message = "written, not confirmed: the versions could not be read back";
-        context.result["confirmed"] = false;
-        console.Line(console.Paint(Style::kWarn, "Firmware written, not confirmed") +
-                     fmt::format(": the update finished, but reading the versions back failed "
-                                 "(status {}, {}). Run `{}` to see the player's state.",
-                                 readBack, StatusName(readBack), check));
-        return kExitUnconfirmed;
-      }
-      context.result["confirmed"] = AllUpToDate(now);
-      if (!AllUpToDate(now)) {
-        console.Line(console.Paint(Style::kWarn, "Firmware written, not confirmed") +
-                     ": the versions read back do not all match the files. Run `" + check + "`.");
-        return kExitUnconfirmed;
-      }
-      console.Line(console.Paint(Style::kGood, repairing ? "Repaired" : "Firmware updated") +
-                   fmt::format(": {} files written{}; the file system was not touched.",
-                               manifest.files.size(),
-                               repairing ? ", the update that was cut off is finished" : ""));
-      ThrowIfInterrupted("The update finished: the player holds the new firmware.",
-                         "Nothing more is needed.");
-      return kExitDone;
+      return WriteUpdate(context, opened, options, repairing, laidOutKnown, writing, after,
+                         message);
     });
   } catch (const ToolError& failure) {
     PutReservationBackIfUntouched(context, *session, plan, failure);

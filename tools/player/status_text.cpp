@@ -139,6 +139,118 @@ void AdviseAfterChange(MediaOperation operation, int status, const StatusContext
   }
 }
 
+// The three sentences of a problem.
+void SetWords(Problem& problem, std::string message, std::string cause, std::string action) {
+  problem.message = std::move(message);
+  problem.cause = std::move(cause);
+  problem.action = std::move(action);
+}
+
+// "Run `COMMAND` again", in plain words when the command line is not known.
+std::string RunAgain(const StatusContext& context) {
+  return context.commandLine.empty() ? std::string("Run the command again")
+                                     : "Run `" + context.commandLine + "` again";
+}
+
+void ExplainNoDevice(MediaOperation operation, const StatusContext& context, Problem& problem) {
+  SetWords(problem,
+           operation == MediaOperation::kScan
+               ? "The block status scan failed: the player stopped answering (status 3)."
+               : "The player did not answer (status 3).",
+           "The player was unplugged or lost power, or its driver stopped responding.",
+           "Reconnect the player and " +
+               (context.commandLine.empty() ? std::string("run the command again")
+                                            : "run `" + context.commandLine + "` again") +
+               ".");
+}
+
+void ExplainFormatFailed(MediaOperation operation, const StatusContext& context, Problem& problem) {
+  if (operation == MediaOperation::kFullFormat) {
+    problem.message = "Laying out the system area failed (status 4).";
+    problem.cause = "A system block could not be written, or the player stopped answering.";
+  } else {
+    problem.message = "The format failed (status 4).";
+    problem.cause =
+        "A block of the first zone could not be erased or written and verified, "
+        "no good block was left for the file system, the player stopped "
+        "answering, or it refused the format status.";
+  }
+  problem.action = RunAgain(context) +
+                   "; if it fails at the same place again, the flash is wearing "
+                   "out (see " +
+                   SuggestCommand(context, "blocks") + " for bad blocks).";
+}
+
+void ExplainWriteFailed(MediaOperation operation, const StatusContext& context, Problem& problem) {
+  if (operation == MediaOperation::kStoredVersions)
+    SetWords(problem, "The stored version of a firmware file was not found (status 6).",
+             "The player's reserved area holds no block of one of the manifest's "
+             "files: it was never programmed with this set, or programming was cut "
+             "off.",
+             "Update the player with " +
+                 SuggestCommand(context, "update " + ManifestOption(context)) + ".");
+  else
+    SetWords(problem, "Writing the firmware to the flash failed (status 6).",
+             "A block did not take the data or did not read back the same and no "
+             "spare system block was left, or the player stopped answering.",
+             RunAgain(context) + ".");
+}
+
+void ExplainSystemMismatch(const StatusContext& context, Problem& problem) {
+  problem.message =
+      "The player's system area does not match the configured reservation "
+      "(status 9).";
+  problem.cause =
+      (context.systemBlocksFound >= 0
+           ? fmt::format("The flash has {} in its system area, ", Blocks(context.systemBlocksFound))
+           : std::string("The number of system blocks on the flash differs from ")) +
+      "the reservation is " + Reservation(context) +
+      ": the player was laid out with another reservation, or has no system area yet.";
+  const uint32_t laidOut = LaidOutKiloBytes(context);
+  if (laidOut > 0)
+    problem.action = fmt::format(
+        "Restore the reservation the player was laid out with: {}, then run the command "
+        "again; or, to lay the system area out for the new value, {}.",
+        SuggestCommand(context, fmt::format("reserve {}", laidOut)), ReflashWithBackup(context));
+  else
+    problem.action = "The player has no system area: " + ReflashWithBackup(context) +
+                     ", which lays one out and writes the firmware.";
+}
+
+void ExplainNoRoom(const StatusContext& context, Problem& problem) {
+  if (context.reservedKiloBytes == 0) {
+    SetWords(
+        problem, "No reservation is configured for the firmware (status 10).",
+        "TotalKiloBytesReserved is not set" +
+            (context.registryPath.empty() ? std::string(".") : " in " + context.registryPath + "."),
+        "Give totalKiloBytesReserved in the manifest, or set the value the player was laid "
+        "out with (orvik reserve and the kilobytes).");
+    return;
+  }
+  problem.message = "The firmware files do not fit into the reserved area (status 10).";
+  problem.cause = (context.blocksNeeded >= 0 ? "The files need " + Blocks(context.blocksNeeded)
+                                             : std::string("The files need more room")) +
+                  "; the reservation is " + Reservation(context) +
+                  " and must hold more blocks than the files need.";
+  const uint32_t wanted = KiloBytesForBlocks(context.blocksNeeded, context.blockBytes);
+  problem.action = wanted > 0
+                       ? fmt::format(
+                             "Raise totalKiloBytesReserved in the manifest to at least {} KB, "
+                             "or back the player's files up with {} and run {}, which lays the "
+                             "system area out for it (and empties the file system).",
+                             wanted, BackupCommand(context),
+                             SuggestCommand(context, "reflash " + ManifestOption(context) +
+                                                         fmt::format(" --reserve {}", wanted)))
+                       : "Raise totalKiloBytesReserved in the manifest and run the full reflash " +
+                             ReflashCommand(context, false) + ".";
+}
+
+// The operations after whose failure the player may not be as it was.
+bool ChangesFlash(MediaOperation operation) {
+  return operation == MediaOperation::kUpdate || operation == MediaOperation::kFullFormat ||
+         operation == MediaOperation::kQuickFormat || operation == MediaOperation::kEraseData;
+}
+
 }  // namespace
 
 const char* OperationExport(MediaOperation operation) {
@@ -171,143 +283,49 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
   problem.code = "status-" + std::to_string(status);
   problem.operation = OperationExport(operation);
   problem.status = status;
-  const bool changesFlash =
-      operation == MediaOperation::kUpdate || operation == MediaOperation::kFullFormat ||
-      operation == MediaOperation::kQuickFormat || operation == MediaOperation::kEraseData;
-  const std::string runAgain = context.commandLine.empty()
-                                   ? std::string("Run the command again")
-                                   : "Run `" + context.commandLine + "` again";
-
   switch (status) {
     case PROGRAM_MEDIA_NO_BUFFER:
-      problem.message = "A write buffer for a firmware file could not be allocated (status 1).";
-      problem.cause =
-          "The computer is short of memory: each file needs a buffer of whole flash "
-          "blocks, three times its size for S-record files.";
-      problem.action = "Close other programs and run the command again.";
+      SetWords(problem, "A write buffer for a firmware file could not be allocated (status 1).",
+               "The computer is short of memory: each file needs a buffer of whole flash "
+               "blocks, three times its size for S-record files.",
+               "Close other programs and run the command again.");
       break;
     case PROGRAM_MEDIA_BAD_FILE:
-      problem.message = "A firmware file is malformed (status 2).";
-      problem.cause =
-          "An S-record line has a wrong checksum or is cut short, an S9 version record "
-          "is damaged, or a prefix is not a whole number of 3-byte words.";
-      problem.action =
-          "Rebuild or download the file named in the details again, then run the "
-          "command again.";
+      SetWords(problem, "A firmware file is malformed (status 2).",
+               "An S-record line has a wrong checksum or is cut short, an S9 version record "
+               "is damaged, or a prefix is not a whole number of 3-byte words.",
+               "Rebuild or download the file named in the details again, then run the "
+               "command again.");
       break;
     case PROGRAM_MEDIA_NO_DEVICE:
-      problem.message =
-          operation == MediaOperation::kScan
-              ? "The block status scan failed: the player stopped answering (status 3)."
-              : "The player did not answer (status 3).";
-      problem.cause = "The player was unplugged or lost power, or its driver stopped responding.";
-      problem.action = "Reconnect the player and " +
-                       (context.commandLine.empty() ? std::string("run the command again")
-                                                    : "run `" + context.commandLine + "` again") +
-                       ".";
+      ExplainNoDevice(operation, context, problem);
       break;
     case PROGRAM_MEDIA_FORMAT_FAILED:
-      if (operation == MediaOperation::kFullFormat) {
-        problem.message = "Laying out the system area failed (status 4).";
-        problem.cause = "A system block could not be written, or the player stopped answering.";
-      } else {
-        problem.message = "The format failed (status 4).";
-        problem.cause =
-            "A block of the first zone could not be erased or written and verified, "
-            "no good block was left for the file system, the player stopped "
-            "answering, or it refused the format status.";
-      }
-      problem.action = runAgain +
-                       "; if it fails at the same place again, the flash is wearing "
-                       "out (see " +
-                       SuggestCommand(context, "blocks") + " for bad blocks).";
+      ExplainFormatFailed(operation, context, problem);
       break;
     case PROGRAM_MEDIA_WRITE_FAILED:
-      if (operation == MediaOperation::kStoredVersions) {
-        problem.message = "The stored version of a firmware file was not found (status 6).";
-        problem.cause =
-            "The player's reserved area holds no block of one of the manifest's "
-            "files: it was never programmed with this set, or programming was cut "
-            "off.";
-        problem.action = "Update the player with " +
-                         SuggestCommand(context, "update " + ManifestOption(context)) + ".";
-      } else {
-        problem.message = "Writing the firmware to the flash failed (status 6).";
-        problem.cause =
-            "A block did not take the data or did not read back the same and no "
-            "spare system block was left, or the player stopped answering.";
-        problem.action = runAgain + ".";
-      }
+      ExplainWriteFailed(operation, context, problem);
       break;
     case PROGRAM_MEDIA_NOT_FLASH:
-      problem.message = "The player's flash is not one the library can work on (status 8).";
-      problem.cause =
+      SetWords(
+          problem, "The player's flash is not one the library can work on (status 8).",
           "The flash identification gave no known flash type: the flash did not "
-          "answer, or the chip is not supported.";
-      problem.action =
-          "Check " + SuggestCommand(context, "info") + "; reconnect the player and try again.";
+          "answer, or the chip is not supported.",
+          "Check " + SuggestCommand(context, "info") + "; reconnect the player and try again.");
       break;
-    case PROGRAM_MEDIA_SYSTEM_MISMATCH: {
-      problem.message =
-          "The player's system area does not match the configured reservation "
-          "(status 9).";
-      problem.cause =
-          (context.systemBlocksFound >= 0
-               ? fmt::format("The flash has {} in its system area, ",
-                             Blocks(context.systemBlocksFound))
-               : std::string("The number of system blocks on the flash differs from ")) +
-          "the reservation is " + Reservation(context) +
-          ": the player was laid out with another reservation, or has no system area yet.";
-      const uint32_t laidOut = LaidOutKiloBytes(context);
-      if (laidOut > 0)
-        problem.action = fmt::format(
-            "Restore the reservation the player was laid out with: {}, then run the command "
-            "again; or, to lay the system area out for the new value, {}.",
-            SuggestCommand(context, fmt::format("reserve {}", laidOut)),
-            ReflashWithBackup(context));
-      else
-        problem.action = "The player has no system area: " + ReflashWithBackup(context) +
-                         ", which lays one out and writes the firmware.";
+    case PROGRAM_MEDIA_SYSTEM_MISMATCH:
+      ExplainSystemMismatch(context, problem);
       break;
-    }
     case PROGRAM_MEDIA_NO_ROOM:
-      if (context.reservedKiloBytes == 0) {
-        problem.message = "No reservation is configured for the firmware (status 10).";
-        problem.cause =
-            "TotalKiloBytesReserved is not set" +
-            (context.registryPath.empty() ? std::string(".") : " in " + context.registryPath + ".");
-        problem.action =
-            "Give totalKiloBytesReserved in the manifest, or set the value the player was laid "
-            "out with (orvik reserve and the kilobytes).";
-      } else {
-        problem.message = "The firmware files do not fit into the reserved area (status 10).";
-        problem.cause =
-            (context.blocksNeeded >= 0 ? "The files need " + Blocks(context.blocksNeeded)
-                                       : std::string("The files need more room")) +
-            "; the reservation is " + Reservation(context) +
-            " and must hold more blocks than the files need.";
-        uint32_t wanted = KiloBytesForBlocks(context.blocksNeeded, context.blockBytes);
-        problem.action =
-            wanted > 0 ? fmt::format(
-                             "Raise totalKiloBytesReserved in the manifest to at least {} KB, "
-                             "or back the player's files up with {} and run {}, which lays the "
-                             "system area out for it (and empties the file system).",
-                             wanted, BackupCommand(context),
-                             SuggestCommand(context, "reflash " + ManifestOption(context) +
-                                                         fmt::format(" --reserve {}", wanted)))
-                       : "Raise totalKiloBytesReserved in the manifest and run the full reflash " +
-                             ReflashCommand(context, false) + ".";
-      }
+      ExplainNoRoom(context, problem);
       break;
     default:
-      problem.message = fmt::format("{} returned an unknown status {}.", problem.operation, status);
-      problem.cause = "The library and the tool do not match.";
-      problem.action = "Rebuild the tool and the library from the same sources.";
+      SetWords(problem, fmt::format("{} returned an unknown status {}.", problem.operation, status),
+               "The library and the tool do not match.",
+               "Rebuild the tool and the library from the same sources.");
       break;
   }
-
-  if (!changesFlash) return problem;
-  AdviseAfterChange(operation, status, context, problem);
+  if (ChangesFlash(operation)) AdviseAfterChange(operation, status, context, problem);
   return problem;
 }
 
