@@ -53,7 +53,6 @@ std::optional<VersionWords> WholeVersion(const StoredCopy& copy) {
 std::optional<FatVolumeHealth> CheckCard(Events& events) {
   CardFacts card = QueryCard(events, 0, false);
   if (!card.detected) return std::nullopt;
-  std::vector<uint8_t> block(512);
   SectorReader read = [&](uint64_t sector, uint8_t* out) {
     if (sector >= card.capacityBlocks ||
         OrvikMMCReadBlock(0, static_cast<ORVIK_ULONG>(sector), out) != 1)
