@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -122,29 +123,34 @@ TEST_F(HostFilesTest, CtrlCDuringACardReadLeavesNoFile) {
   EXPECT_TRUE(Leftovers(scratch_).empty());
 }
 
-// Writes bytes into a named pipe from a thread, giving up when nobody reads
-// it within the time limit (the program under test may have failed early).
+// Writes bytes into a named pipe from a thread until they are all sent or
+// the test is done with it (the program under test may fail early).  It
+// holds the pipe open until then: a reader that comes late (a loaded
+// machine) still finds a writer, where one that found the pipe closed
+// would wait for one for ever.
 class PipeFeeder {
  public:
   PipeFeeder(const std::string& path, size_t bytes, uint8_t firstByte)
-      : thread_([path, bytes, firstByte] {
+      : thread_([this, path, bytes, firstByte] {
           const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK);
           std::vector<uint8_t> chunk(64 * 1024, 0);
           chunk[0] = firstByte;
-          const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-          for (size_t sent = 0; fd >= 0 && sent < bytes;) {
+          for (size_t sent = 0; fd >= 0 && sent < bytes && !done_;) {
             pollfd ready{fd, POLLOUT, 0};
-            if (std::chrono::steady_clock::now() > deadline) break;
             if (poll(&ready, 1, 100) <= 0) continue;
-            const ssize_t done = write(fd, chunk.data(), std::min(chunk.size(), bytes - sent));
-            if (done > 0) sent += static_cast<size_t>(done);
+            const ssize_t wrote = write(fd, chunk.data(), std::min(chunk.size(), bytes - sent));
+            if (wrote > 0) sent += static_cast<size_t>(wrote);
             chunk[0] = 0;
           }
           if (fd >= 0) close(fd);
         }) {}
-  ~PipeFeeder() { thread_.join(); }
+  ~PipeFeeder() {
+    done_ = true;
+    thread_.join();
+  }
 
  private:
+  std::atomic<bool> done_{false};
   std::thread thread_;
 };
 
