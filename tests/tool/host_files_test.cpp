@@ -124,15 +124,16 @@ TEST_F(HostFilesTest, CtrlCDuringACardReadLeavesNoFile) {
 }
 
 // Writes bytes into a named pipe from a thread until they are all sent or
-// the test is done with it (the program under test may fail early).  It
-// holds the pipe open until then: a reader that comes late (a loaded
-// machine) still finds a writer, where one that found the pipe closed
-// would wait for one for ever.
+// the test is done with it (the program under test may fail early).  The
+// pipe is opened close-on-exec: the program is forked from this process,
+// and a copy of the writing end inherited by it would keep its own input
+// from ever ending (it hung whenever this thread opened the pipe before the
+// fork, which a loaded machine made likely).
 class PipeFeeder {
  public:
   PipeFeeder(const std::string& path, size_t bytes, uint8_t firstByte)
       : thread_([this, path, bytes, firstByte] {
-          const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK);
+          const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
           std::vector<uint8_t> chunk(64 * 1024, 0);
           chunk[0] = firstByte;
           for (size_t sent = 0; fd >= 0 && sent < bytes && !done_;) {
