@@ -4,6 +4,7 @@
 
 #include "firmware_set/manifest.h"
 #include "player/flash_pages.h"
+#include "sim/byte_runs.h"
 #include "sim/spare_area.h"
 
 namespace orvik::tool {
@@ -19,18 +20,16 @@ uint32_t BlocksOf(uint64_t bytes, const host::FlashType& type) {
   return static_cast<uint32_t>((bytes + type.BlockBytes() - 1) / type.BlockBytes());
 }
 
-bool AllBytes(const uint8_t* data, size_t length, uint8_t value) {
-  return std::all_of(data, data + length, [value](uint8_t byte) { return byte == value; });
+bool PageErased(const sim::RawPage& page) {
+  return sim::AllBytesAre(page.data(), page.size(), 0xFF);
 }
-
-bool PageErased(const sim::RawPage& page) { return AllBytes(page.data(), page.size(), 0xFF); }
 
 // The first byte of a page's data that is neither expected nor (where
 // allowed) erased.
 std::optional<uint32_t> FirstDifference(const uint8_t* data, const uint8_t* want,
                                         bool mayBeErased) {
   if (want != nullptr && std::equal(data, data + sim::kPageDataBytes, want)) return std::nullopt;
-  if (mayBeErased && AllBytes(data, sim::kPageDataBytes, 0xFF)) return std::nullopt;
+  if (mayBeErased && sim::AllBytesAre(data, sim::kPageDataBytes, 0xFF)) return std::nullopt;
   for (uint32_t i = 0; i < sim::kPageDataBytes; ++i) {
     const bool fitsExpected = want != nullptr && data[i] == want[i];
     const bool fitsErased = mayBeErased && data[i] == 0xFF;

@@ -6,16 +6,13 @@
 #include "player/expected_layout.h"
 #include "player/flash_pages.h"
 #include "player/progress_watch.h"
+#include "sim/byte_runs.h"
 
 namespace orvik::tool {
 namespace {
 
 bool Erased(std::span<const uint8_t> bytes) {
-  return std::all_of(bytes.begin(), bytes.end(), [](uint8_t byte) { return byte == 0xFF; });
-}
-
-bool AllZero(const uint8_t* bytes, size_t length) {
-  return std::all_of(bytes, bytes + length, [](uint8_t byte) { return byte == 0; });
+  return sim::AllBytesAre(bytes.data(), bytes.size(), 0xFF);
 }
 
 // Page 0 and 1 of every block, and every page of a block that holds
@@ -77,7 +74,7 @@ FlashSurvey SurveyFlash(MediaRunner& media, HostFileSet& files, Events& events) 
     // The library retires a block by zero-filling its first pages, data
     // and redundant bytes; a chip's factory mark leaves the data erased.
     const sim::RawPage first = survey.copy->ReadPage(block * perBlock);
-    if (AllZero(first.data(), first.size())) ++survey.retiredBlocks;
+    if (sim::AllBytesAre(first.data(), first.size(), 0)) ++survey.retiredBlocks;
   }
   return survey;
 }

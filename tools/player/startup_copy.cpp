@@ -6,6 +6,7 @@
 
 #include "firmware_set/manifest.h"
 #include "player/flash_pages.h"
+#include "sim/byte_runs.h"
 
 namespace orvik::tool {
 namespace {
@@ -24,11 +25,10 @@ uint32_t Word(const std::vector<uint8_t>& data, uint64_t index) {
 }
 
 bool DataErased(const sim::RawPage& page) {
-  return std::all_of(page.begin(), page.begin() + sim::kPageDataBytes,
-                     [](uint8_t byte) { return byte == 0xFF; });
+  return sim::AllBytesAre(page.data(), sim::kPageDataBytes, 0xFF);
 }
 bool PageErased(const sim::RawPage& page) {
-  return std::all_of(page.begin(), page.end(), [](uint8_t byte) { return byte == 0xFF; });
+  return sim::AllBytesAre(page.data(), page.size(), 0xFF);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "player/flash_pages.h"
+#include "sim/byte_runs.h"
 #include "sim/inspect/page_check.h"
 
 namespace orvik::tool {
@@ -21,8 +22,7 @@ bool PageWrittenInSystemMode(const sim::RawPage& page) {
 }
 
 bool DataAllOnes(const sim::RawPage& page) {
-  return std::all_of(page.begin(), page.begin() + sim::kPageDataBytes,
-                     [](uint8_t byte) { return byte == 0xFF; });
+  return sim::AllBytesAre(page.data(), sim::kPageDataBytes, 0xFF);
 }
 
 struct BlockContent {
