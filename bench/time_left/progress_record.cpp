@@ -26,7 +26,9 @@ double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 // `done` report itself comes a poll later, when the next step is seen), so
 // the real time left of a report is known only to within that span: a
 // figure inside it is exact, one outside is judged against the span's
-// nearer end.
+// nearer end.  The last report before the end is not judged: its real time
+// left lies anywhere from nothing to the span, where no figure has a
+// relative error that can be told.
 PhaseJudgement JudgeStep(const std::vector<ProgressSample>& samples, size_t first, size_t end) {
   PhaseJudgement judgement;
   judgement.label = samples[first].update.label;
@@ -37,7 +39,7 @@ PhaseJudgement JudgeStep(const std::vector<ProgressSample>& samples, size_t firs
   judgement.seconds = Seconds(finishedBy - samples[first].at);
   judgement.span = Seconds(finishedBy - finishedAfter);
   std::vector<double> errors;
-  for (size_t i = first; i < reached; ++i) {
+  for (size_t i = first; i + 1 < reached; ++i) {
     const tool::ProgressUpdate& update = samples[i].update;
     if (update.percent < 20.0) continue;
     if (!update.secondsLeft) {

@@ -43,7 +43,8 @@ class ProgressRecorder : public tool::Events {
 };
 
 // How true one step's time-left figures were.  A sample is judged when the
-// step was at least a fifth done and had not ended; the figure judged is
+// step was at least a fifth done and had not ended by the next one (the
+// step's end is known only to within a poll); the figure judged is
 // the one the tool showed with it (none while the estimate is not steady:
 // those are counted apart, as `unshown`).
 struct PhaseJudgement {

@@ -212,8 +212,8 @@ TEST(TimeLeftTest, ExtrapolatesTheRateSoFarOnceItIsSteady) {
   };
   const auto start = TimeLeftEstimate::Clock::time_point{} + std::chrono::hours(1);
   TimeLeftEstimate estimate(start - std::chrono::hours(1));
-  estimate.Restart(start);  // a new step counts from its own start
   for (const Case& c : cases) {
+    estimate.Restart(start);  // each case a step of its own, counted from its start
     const auto now = start + std::chrono::duration_cast<TimeLeftEstimate::Clock::duration>(
                                  std::chrono::duration<double>(c.elapsedSeconds));
     const std::optional<double> left = estimate.At(c.percent, now);
@@ -232,7 +232,10 @@ TEST(TimeLeftTest, ExtrapolatesTheRateSoFarOnceItIsSteady) {
   EXPECT_NEAR(*estimate.At(50, at(10)), 10.0, 1e-6);
   EXPECT_NEAR(*estimate.At(50, at(13)), 7.0, 1e-6);
   EXPECT_NEAR(*estimate.At(50, at(25)), 0.0, 1e-6);
-  EXPECT_NEAR(*estimate.At(80, at(26)), 6.5, 1e-6);  // moved: the rate where it moved
+  // Moved between the looks at 25 s and 26 s: taken as half way, 25.5 s.
+  EXPECT_NEAR(*estimate.At(80, at(26)), 25.5 * 20 / 80 - 0.5, 1e-6);
+  // Moved again at the next look: moves come faster than looks, the last just now.
+  EXPECT_NEAR(*estimate.At(90, at(27)), 27.0 * 10 / 90, 1e-6);
 }
 
 TEST(ProgressBarTest, ShowsPhaseAndClampedPercentageWithinTheTerminalsWidth) {

@@ -84,10 +84,45 @@ int MediaRunner::StoredVersions(HostFileSet& files) {
   return status;
 }
 
+namespace {
+
+// Where an erase phase ends.  Each block the library erases adds
+// 100/nominal to its percentage, and it skips the blocks it keeps (bad,
+// CIS, system) without adding, so it stops short of 100 % by those.
+double EraseEnd(const host::BlockTable& table, size_t first, size_t end, size_t nominal,
+                bool erasesFileBlocks) {
+  end = std::min(end, table.blocks.size());
+  if (first >= end || nominal == 0) return 100.0;
+  const auto erased = std::count_if(
+      table.blocks.begin() + first, table.blocks.begin() + end, [&](const host::TableEntry& entry) {
+        return entry.use == host::BlockUse::kFree ||
+               (erasesFileBlocks && entry.use == host::BlockUse::kFile);
+      });
+  return 100.0 * static_cast<double>(erased) / static_cast<double>(nominal);
+}
+
+// The full format erases the free blocks and the files' blocks after the
+// CIS block, counted against every block after it.
+double FormatEraseEnd() {
+  const host::BlockTable table = host::ScannedBlockTable();
+  const size_t first = size_t{table.cisBlock} + 1;
+  const size_t count = table.blocks.size();
+  return EraseEnd(table, first, count, count > first ? count - first : 0, true);
+}
+
+// The quick format erases the free blocks of the first zone, counted
+// against the zone's nominal size.
+double FirstZoneEraseEnd(const host::FlashType& type) {
+  return EraseEnd(host::ScannedBlockTable(), 0, type.firstZoneBlocks, type.firstZoneBlocks, false);
+}
+
+}  // namespace
+
 void MediaRunner::FullFormat(HostFileSet& files, bool writeFiles, const Manifest* manifest) {
   ORVIK_ULONG types[1] = {Flash().type};
   ResetProgress();
   PhaseMonitor monitor(events_, PhaseNames::kFullFormat);
+  monitor.ExpectEnd(ORVIK_PHASE_FORMAT_ERASE, FormatEraseEnd());
   int status =
       OrvikFatFormatEx(types, 0, writeFiles ? 1 : 0, files.Data(), files.Lengths(),
                        files.PrefixData(), files.PrefixLengths(), &files.Record(), monitor.Event());
@@ -152,23 +187,6 @@ int MediaRunner::ProgramUpdate(HostFileSet& files, bool assumeLaidOutReservation
   trace = monitor.Trace();
   return status;
 }
-
-namespace {
-
-// Where the quick format's erase phase ends: it adds 100/(the zone's nominal
-// size) for each free block of the first zone it erases and skips the CIS,
-// system and bad blocks, so on a laid-out player it stops short of 100 %.
-double FirstZoneEraseEnd(const host::FlashType& type) {
-  const host::BlockTable table = host::ScannedBlockTable();
-  if (table.blocks.empty() || type.firstZoneBlocks == 0) return 100.0;
-  const size_t end = std::min<size_t>(type.firstZoneBlocks, table.blocks.size());
-  const auto erased = std::count_if(
-      table.blocks.begin(), table.blocks.begin() + end,
-      [](const host::TableEntry& entry) { return entry.use == host::BlockUse::kFree; });
-  return 100.0 * static_cast<double>(erased) / type.firstZoneBlocks;
-}
-
-}  // namespace
 
 void MediaRunner::QuickFormat(bool sizeFromRegistry) {
   ORVIK_ULONG types[1] = {Flash().type};

@@ -5,10 +5,13 @@
 namespace orvik::tool {
 
 std::optional<double> TimeLeftEstimate::At(double percent, Clock::time_point now) {
-  if (percent != lastPercent_) {
+  const bool moved = percent != lastPercent_;
+  if (moved) {
     lastPercent_ = percent;
-    movedAt_ = now;
+    movedAt_ = lastLookMoved_ ? now : lastLook_ + (now - lastLook_) / 2;
   }
+  lastLook_ = now;
+  lastLookMoved_ = moved;
   const double elapsed = std::chrono::duration<double>(now - start_).count();
   if (percent < kSteadyFromPercent || percent >= 100.0 || elapsed < kSteadyFromSeconds)
     return std::nullopt;

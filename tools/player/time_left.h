@@ -9,7 +9,12 @@
 // between them, so the rate is taken where it last moved, and the time
 // since then counts as already spent on the next piece: otherwise, near a
 // step's end, the figure would stand still between moves while the time
-// really left runs out.
+// really left runs out.  A move is seen at the first look after it, which
+// on a busy machine can come late: when moves are rarer than looks (the
+// look before saw none), the move is taken to have happened half way
+// between that look and the one before, since a late look would otherwise
+// put the move, and so the end, too late by the whole delay; when every
+// look sees one, several moves came since and the last was just now.
 #pragma once
 
 #include <chrono>
@@ -26,6 +31,8 @@ class TimeLeftEstimate {
   void Restart(Clock::time_point start = Clock::now()) {
     start_ = start;
     movedAt_ = start;
+    lastLook_ = start;
+    lastLookMoved_ = true;
     lastPercent_ = 0.0;
   }
   // Seconds left when the step is at percent at now; nothing while the
@@ -38,7 +45,9 @@ class TimeLeftEstimate {
 
  private:
   Clock::time_point start_;
-  Clock::time_point movedAt_ = start_;  // when the percentage last changed
+  Clock::time_point movedAt_ = start_;   // when the percentage last changed
+  Clock::time_point lastLook_ = start_;  // the look before
+  bool lastLookMoved_ = true;            // whether it saw a move (or none was made)
   double lastPercent_ = 0.0;
 };
 
