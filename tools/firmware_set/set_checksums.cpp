@@ -57,9 +57,7 @@ void CheckSetChecksums(Manifest& manifest) {
     ++manifest.trust.checksumsMatched;
   }
   if (manifest.trust.signedSet && !manifest.trust.withoutChecksum.empty()) {
-    std::string fields;
-    for (const std::string& field : manifest.trust.withoutChecksum)
-      fields += (fields.empty() ? "" : ", ") + field;
+    const std::string fields = fmt::format("{}", fmt::join(manifest.trust.withoutChecksum, ", "));
     Problem problem;
     problem.code = "checksum-missing";
     problem.message = fmt::format(

@@ -71,9 +71,7 @@ ManifestSigning SignManifestFile(const std::string& manifestPath, const std::str
     throw;
   }
   if (!manifest.trust.withoutChecksum.empty()) {
-    std::string fields;
-    for (const std::string& field : manifest.trust.withoutChecksum)
-      fields += (fields.empty() ? "" : ", ") + field;
+    const std::string fields = fmt::format("{}", fmt::join(manifest.trust.withoutChecksum, ", "));
     Problem problem;
     problem.code = "checksum-missing";
     problem.message = fmt::format(
