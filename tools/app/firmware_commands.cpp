@@ -49,8 +49,6 @@ std::vector<std::string> HalfWrittenTags(const std::vector<FileVersionRow>& rows
   return tags;
 }
 
-}  // namespace
-
 // The stored versions and the firmware's condition, read with the
 // configured reservation or, when none is configured, the manifest's for
 // this run only (nothing is written).
@@ -179,6 +177,8 @@ ReservationPlan PlanUpdateOrRestore(MediaRunner& media, HostFileSet& files,
   }
 }
 
+}  // namespace
+
 int RunVersions(OperationContext& context, const std::string& manifestPath) {
   FirmwareSetStart opened(context, manifestPath);
   auto& [manifest, files, session, media] = opened;
@@ -225,6 +225,8 @@ int RunVersions(OperationContext& context, const std::string& manifestPath) {
   return kExitDone;
 }
 
+namespace {
+
 // Refuses a set older than the player's firmware unless the owner asked for
 // it (--allow-downgrade).
 void RefuseDowngrade(const std::vector<FileVersionRow>& rows, const Manifest& manifest,
@@ -245,8 +247,6 @@ void RefuseDowngrade(const std::vector<FileVersionRow>& rows, const Manifest& ma
   problem.details = {{"older", older}};
   throw ToolError(std::move(problem));
 }
-
-namespace {
 
 // The update writes a player whose firmware is not whole even where the
 // versions match: it finishes what was cut off.
@@ -345,8 +345,6 @@ int WriteUpdate(OperationContext& context, FirmwareSetStart& opened, const Updat
   return ReportWrittenUpdate(context, *session, manifest, now, readBack, repairing, message);
 }
 
-}  // namespace
-
 int UpdateFirmware(OperationContext& context, const UpdateOptions& options, bool& writing) {
   FirmwareSetStart opened(context, options.manifest, "orvik update");
   auto& [manifest, files, session, media] = opened;
@@ -391,6 +389,8 @@ int UpdateFirmware(OperationContext& context, const UpdateOptions& options, bool
   }
 }
 
+}  // namespace
+
 int RunUpdate(OperationContext& context, const UpdateOptions& options) {
   bool writing = false;
   try {
@@ -406,49 +406,202 @@ int RunUpdate(OperationContext& context, const UpdateOptions& options) {
 }
 
 namespace {
-// The reflash itself, journaled, once the question is answered.
-int Reflash(OperationContext& context, const ReflashOptions& options, FirmwareSetStart& opened,
-            const ReservationPlan& plan, const KeptFiles* kept);
-}  // namespace
 
-int RunReflash(OperationContext& context, const ReflashOptions& options) {
-  FirmwareSetStart opened(context, options.manifest, "orvik reflash");
-  auto& [manifest, files, session, media] = opened;
-  Events& console = context.events;
-  const FlashFacts& flash = media.Flash();
-  context.result["flash"] = ToJson(flash);
-  const ReservationPlan plan = PlanLayoutReservation(manifest, options.reserveKiloBytes,
-                                                     ReadReservation(session->ReservationFile()),
-                                                     TypeOf(flash), session->CommandOptions());
-  media.FileVersions(files, manifest);
-  PrintHeader(console, manifest);
-  // With --keep-files every refusal comes before the question.
-  std::optional<KeptFiles> kept;
-  if (options.keepFiles)
-    kept = PlanKeptFiles(context, media, files, plan, options.sizeFromRegistry);
-  if (context.settings.dryRun) {
-    session->Close();
-    context.result["dryRun"] =
-        DescribeLayoutPlan(context, &manifest, &plan, TypeOf(flash), true, options.eraseData);
-    if (kept) {
-      context.result["dryRun"]["keepFiles"] = {{"backupFile", kept->backupFile}};
-      console.Line("  would back the files up to " + kept->backupFile +
-                   " first and write them back after the reflash");
-    }
-    return kExitDone;
-  }
+// What the reflash would do; nothing is written.
+void DescribeReflash(OperationContext& context, const ReflashOptions& options,
+                     const Manifest& manifest, const ReservationPlan& plan, const FlashFacts& flash,
+                     const std::optional<KeptFiles>& kept) {
+  context.result["dryRun"] =
+      DescribeLayoutPlan(context, &manifest, &plan, TypeOf(flash), true, options.eraseData);
+  if (!kept) return;
+  context.result["dryRun"]["keepFiles"] = {{"backupFile", kept->backupFile}};
+  context.events.Line("  would back the files up to " + kept->backupFile +
+                      " first and write them back after the reflash");
+}
+
+// The question, naming what the reflash costs with and without a backup.
+void ConfirmReflash(OperationContext& context, const Session& session,
+                    const std::optional<KeptFiles>& kept) {
   if (kept)
-    Confirm(context, TargetText(session->Options()),
+    Confirm(context, TargetText(session.Options()),
             {"orvik reflash --keep-files",
              "back the files up to " + kept->backupFile +
                  ", erase the flash, write the firmware and an empty file system, then write the "
                  "files back",
              "nothing the backup does not hold", ""});
   else
-    Confirm(context, TargetText(session->Options()),
+    Confirm(context, TargetText(session.Options()),
             {"orvik reflash", "erase the flash and write the firmware and an empty file system",
              "every file on the player's volume",
-             TargetCommand(*session, {"backup", "--output", "player-backup.img"})});
+             TargetCommand(session, {"backup", "--output", "player-backup.img"})});
+}
+
+// Whatever happened, the files are in the backup: say where.
+void NameTheBackup(Problem& problem, const std::string& backupFile) {
+  problem.playerState += (problem.playerState.empty() ? "" : " ") +
+                         std::string("The files are saved in ") + backupFile + ".";
+}
+
+// Why the versions read back do not confirm the reflash.
+std::string UnconfirmedReason(int readBack) {
+  return readBack != PROGRAM_MEDIA_DONE
+             ? fmt::format(" Reading the versions back failed (status {}, {}).", readBack,
+                           StatusName(readBack))
+             : std::string(" The versions read back do not all match the files.");
+}
+
+// The reflash itself, journaled, once the question is answered: each step
+// is added to the result as soon as it is done.
+class ReflashRun {
+ public:
+  ReflashRun(OperationContext& context, const ReflashOptions& options, FirmwareSetStart& opened,
+             const ReservationPlan& plan, const KeptFiles* kept)
+      : context_(context), options_(options), opened_(opened), plan_(plan), kept_(kept) {}
+
+  int Run();
+
+ private:
+  int Steps(const FlashFacts& flash, TagVersions* after, std::string* message);
+  void WriteFileSystem();
+  void Done(const char* step);
+  int Report(TagVersions* after, std::string* message);
+  std::string Summary(const ScanFacts& scan) const;
+
+  OperationContext& context_;
+  const ReflashOptions& options_;
+  FirmwareSetStart& opened_;
+  const ReservationPlan& plan_;
+  const KeptFiles* kept_;
+  nlohmann::json steps_ = nlohmann::json::array();
+  std::string reflashAgain_;
+};
+
+int ReflashRun::Run() {
+  const FlashFacts& flash = opened_.media.Flash();
+  const std::string backupFile = kept_ ? kept_->backupFile : std::string();
+  return RunJournaled(
+      context_, *opened_.session,
+      JournalStart{"reflash", &opened_.manifest, {}, plan_.kiloBytes, backupFile, backupFile},
+      [&](TagVersions* after, std::string* message) { return Steps(flash, after, message); });
+}
+
+int ReflashRun::Steps(const FlashFacts& flash, TagVersions* after, std::string* message) {
+  auto& [manifest, files, session, media] = opened_;
+  Events& console = context_.events;
+  console.Line(console.Paint(Style::kBold, "Full reflash") +
+               fmt::format(" of a {} flash (type {}), {} KB reserved for the firmware",
+                           MegaBytes(flash.DataBytes()), flash.type, plan_.kiloBytes));
+  InterruptGuard guard;
+  reflashAgain_ = TargetCommand(*session, {"reflash", "--manifest", manifest.path});
+  ThrowIfInterrupted("Nothing was written to the flash.", "Run `" + reflashAgain_ + "` again.");
+  media.Scan(files);
+  media.FullFormat(files, true, &manifest);
+  Done("full format with firmware");
+  WriteFileSystem();
+  if (kept_)
+    RestoreKeptFiles(context_, media, files, *kept_,
+                     TargetCommand(*session, {"restore", "--input", kept_->backupFile}));
+  return Report(after, message);
+}
+
+// The empty file system (and the data area's erase) after the firmware: a
+// failure here leaves the firmware written and no usable volume.
+void ReflashRun::WriteFileSystem() {
+  auto& [manifest, files, session, media] = opened_;
+  const std::string quick = TargetCommand(*session, {"quick-format"});
+  ThrowIfInterrupted(
+      "The flash was laid out anew and the firmware written; the player has no file system "
+      "yet.",
+      "Write the file system with `" + quick + "`.");
+  try {
+    media.Scan(files);
+    media.QuickFormat(options_.sizeFromRegistry);
+    Done("quick format");
+    if (options_.eraseData) {
+      ThrowIfInterrupted(
+          "The firmware and an empty file system are written; the data area "
+          "was not erased.",
+          "Nothing more is needed (the player works as it is).");
+      media.EraseData();
+      Done("data-area erase");
+    }
+  } catch (ToolError& failure) {
+    Problem& problem = failure.problem();
+    if (problem.code != "interrupted") {
+      problem.playerState =
+          "The firmware was written, but the file system was not: the player has no usable "
+          "volume.";
+      problem.action =
+          "Write the file system with `" + quick + "`, or run `" + reflashAgain_ + "` again.";
+    }
+    throw;
+  }
+}
+
+void ReflashRun::Done(const char* step) {
+  steps_.push_back(step);
+  context_.result["steps"] = steps_;
+}
+
+// What the versions read back confirm, in the result and in words.
+int ReflashRun::Report(TagVersions* after, std::string* message) {
+  auto& [manifest, files, session, media] = opened_;
+  Events& console = context_.events;
+  ScanFacts scan = media.LastScan();
+  const int readBack = media.StoredVersions(files);
+  std::vector<FileVersionRow> rows = VersionRows(manifest, files.Record(), readBack);
+  session->Close();
+  context_.result["after"] = VersionRowsJson(rows);
+  *after = TagVersionsOf(rows);
+  context_.result["cisBlock"] = scan.cisBlock;
+  context_.result["systemBlockCount"] = scan.systemBlockCount;
+  context_.result["firstReservedBlock"] = scan.firstReservedBlock;
+  PrintVersionTable(console, rows);
+  const std::string summary = Summary(scan);
+  if (readBack != PROGRAM_MEDIA_DONE || !AllUpToDate(rows)) {
+    *message = "done, not confirmed: the versions read back do not all match";
+    context_.result["confirmed"] = false;
+    console.Line(console.Paint(Style::kWarn, "Reflash done, not confirmed") + summary +
+                 UnconfirmedReason(readBack) + " Run `" +
+                 TargetCommand(*session, {"check", "--manifest", manifest.path}) + "`.");
+    return kExitUnconfirmed;
+  }
+  context_.result["confirmed"] = true;
+  console.Line(console.Paint(Style::kGood, "Reflash done") + summary);
+  return kExitDone;
+}
+
+std::string ReflashRun::Summary(const ScanFacts& scan) const {
+  return fmt::format(
+      ": system area laid out ({} system blocks from block {}), {} firmware files "
+      "written, empty file system written{}{}.",
+      scan.systemBlockCount, scan.firstReservedBlock, opened_.manifest.files.size(),
+      options_.eraseData ? ", data area erased" : "",
+      kept_ ? ", the files written back from " + kept_->backupFile : "");
+}
+
+}  // namespace
+
+int RunReflash(OperationContext& context, const ReflashOptions& options) {
+  FirmwareSetStart opened(context, options.manifest, "orvik reflash");
+  auto& [manifest, files, session, media] = opened;
+  const FlashFacts& flash = media.Flash();
+  context.result["flash"] = ToJson(flash);
+  const ReservationPlan plan = PlanLayoutReservation(manifest, options.reserveKiloBytes,
+                                                     ReadReservation(session->ReservationFile()),
+                                                     TypeOf(flash), session->CommandOptions());
+  media.FileVersions(files, manifest);
+  PrintHeader(context.events, manifest);
+  // With --keep-files every refusal comes before the question.
+  std::optional<KeptFiles> kept;
+  if (options.keepFiles)
+    kept = PlanKeptFiles(context, media, files, plan, options.sizeFromRegistry);
+  if (context.settings.dryRun) {
+    session->Close();
+    DescribeReflash(context, options, manifest, plan, flash, kept);
+    return kExitDone;
+  }
+  ConfirmReflash(context, *session, kept);
   if (kept) {
     context.result["backupFile"] = kept->backupFile;
     SaveKeptFiles(context, *kept);
@@ -456,111 +609,12 @@ int RunReflash(OperationContext& context, const ReflashOptions& options) {
   WriteReservationIfNeeded(context, *session, plan);
 
   try {
-    return Reflash(context, options, opened, plan, kept ? &*kept : nullptr);
+    return ReflashRun(context, options, opened, plan, kept ? &*kept : nullptr).Run();
   } catch (ToolError& failure) {
     PutReservationBackIfUntouched(context, *session, plan, failure);
-    // Whatever happened, the files are in the backup: say where.
-    if (kept)
-      failure.problem().playerState += (failure.problem().playerState.empty() ? "" : " ") +
-                                       std::string("The files are saved in ") + kept->backupFile +
-                                       ".";
+    if (kept) NameTheBackup(failure.problem(), kept->backupFile);
     throw;
   }
 }
-
-namespace {
-
-int Reflash(OperationContext& context, const ReflashOptions& options, FirmwareSetStart& opened,
-            const ReservationPlan& plan, const KeptFiles* kept) {
-  auto& [manifest, files, session, media] = opened;
-  Events& console = context.events;
-  const FlashFacts& flash = media.Flash();
-  const std::string backupFile = kept ? kept->backupFile : std::string();
-  return RunJournaled(
-      context, *session,
-      JournalStart{"reflash", &manifest, {}, plan.kiloBytes, backupFile, backupFile},
-      [&](TagVersions* after, std::string* message) {
-        console.Line(console.Paint(Style::kBold, "Full reflash") +
-                     fmt::format(" of a {} flash (type {}), {} KB reserved for the firmware",
-                                 MegaBytes(flash.DataBytes()), flash.type, plan.kiloBytes));
-        nlohmann::json steps = nlohmann::json::array();
-        InterruptGuard guard;
-        const std::string reflashAgain =
-            TargetCommand(*session, {"reflash", "--manifest", manifest.path});
-        ThrowIfInterrupted("Nothing was written to the flash.",
-                           "Run `" + reflashAgain + "` again.");
-        media.Scan(files);
-        media.FullFormat(files, true, &manifest);
-        steps.push_back("full format with firmware");
-        context.result["steps"] = steps;
-        const std::string quick = TargetCommand(*session, {"quick-format"});
-        ThrowIfInterrupted(
-            "The flash was laid out anew and the firmware written; the player has no file system "
-            "yet.",
-            "Write the file system with `" + quick + "`.");
-        try {
-          media.Scan(files);
-          media.QuickFormat(options.sizeFromRegistry);
-          steps.push_back("quick format");
-          context.result["steps"] = steps;
-          if (options.eraseData) {
-            ThrowIfInterrupted(
-                "The firmware and an empty file system are written; the data area "
-                "was not erased.",
-                "Nothing more is needed (the player works as it is).");
-            media.EraseData();
-            steps.push_back("data-area erase");
-            context.result["steps"] = steps;
-          }
-        } catch (ToolError& failure) {
-          Problem& problem = failure.problem();
-          if (problem.code != "interrupted") {
-            problem.playerState =
-                "The firmware was written, but the file system was not: the player has no usable "
-                "volume.";
-            problem.action =
-                "Write the file system with `" + quick + "`, or run `" + reflashAgain + "` again.";
-          }
-          throw;
-        }
-        if (kept)
-          RestoreKeptFiles(context, media, files, *kept,
-                           TargetCommand(*session, {"restore", "--input", kept->backupFile}));
-
-        ScanFacts scan = media.LastScan();
-        const int readBack = media.StoredVersions(files);
-        std::vector<FileVersionRow> rows = VersionRows(manifest, files.Record(), readBack);
-        session->Close();
-        context.result["after"] = VersionRowsJson(rows);
-        *after = TagVersionsOf(rows);
-        context.result["cisBlock"] = scan.cisBlock;
-        context.result["systemBlockCount"] = scan.systemBlockCount;
-        context.result["firstReservedBlock"] = scan.firstReservedBlock;
-        PrintVersionTable(console, rows);
-        const std::string summary = fmt::format(
-            ": system area laid out ({} system blocks from block {}), {} firmware files "
-            "written, empty file system written{}{}.",
-            scan.systemBlockCount, scan.firstReservedBlock, manifest.files.size(),
-            options.eraseData ? ", data area erased" : "",
-            kept ? ", the files written back from " + kept->backupFile : "");
-        if (readBack != PROGRAM_MEDIA_DONE || !AllUpToDate(rows)) {
-          *message = "done, not confirmed: the versions read back do not all match";
-          context.result["confirmed"] = false;
-          console.Line(console.Paint(Style::kWarn, "Reflash done, not confirmed") + summary +
-                       (readBack != PROGRAM_MEDIA_DONE
-                            ? fmt::format(" Reading the versions back failed (status {}, {}).",
-                                          readBack, StatusName(readBack))
-                            : std::string(" The versions read back do not all match the files.")) +
-                       " Run `" + TargetCommand(*session, {"check", "--manifest", manifest.path}) +
-                       "`.");
-          return kExitUnconfirmed;
-        }
-        context.result["confirmed"] = true;
-        console.Line(console.Paint(Style::kGood, "Reflash done") + summary);
-        return kExitDone;
-      });
-}
-
-}  // namespace
 
 }  // namespace orvik::tool
