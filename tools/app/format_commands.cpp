@@ -24,6 +24,68 @@ void ConfirmEmptying(OperationContext& context, const Session& session, const st
       {command, what, lost, TargetCommand(session, {"backup", "--output", "player-backup.img"})});
 }
 
+// What the full format would do; nothing is written.
+void DescribeFullFormat(OperationContext& context, const Manifest* manifest,
+                        const ReservationPlan* plan, const host::FlashType& type) {
+  context.result["dryRun"] = DescribeLayoutPlan(context, manifest, plan, type, false, false);
+  if (!manifest)
+    context.events.Line(
+        "  the firmware would be erased and none written: the player would not start until "
+        "firmware is written again");
+}
+
+// Without a set the format erases the firmware too and writes none: the
+// player will not start until firmware is written again.
+void ConfirmFullFormat(OperationContext& context, const Session& session, bool withFirmware) {
+  ConfirmEmptying(
+      context, session, "orvik full-format", "erase the flash and lay the system area out anew",
+      withFirmware ? "every file on the player's volume"
+                   : "the firmware (the player will not start until it is written again) "
+                     "and every file on the player's volume");
+}
+
+// The next step after the format: the file system, and the firmware when
+// the format wrote none.
+void PrintFullFormatDone(Events& console, const Session& session, const Manifest* manifest) {
+  console.Line(console.Paint(Style::kGood, "Full format done") +
+               (manifest ? ": flash erased, system area laid out, firmware written."
+                         : ": flash erased, system area laid out (no firmware written)."));
+  if (manifest)
+    console.Line("The player has no file system yet: run `" +
+                 TargetCommand(session, {"quick-format"}) + "` next (or `" +
+                 TargetCommand(session, {"fix", "--manifest", manifest->path}) + "`).");
+  else
+    console.Line(
+        "The player has neither firmware nor a file system now: `orvik fix` with the "
+        "player's "
+        "firmware set (--manifest and its manifest.json) writes both; or write the firmware "
+        "with "
+        "orvik update --manifest and the set's manifest.json, then the file system with `" +
+        TargetCommand(session, {"quick-format"}) + "`.");
+}
+
+// The format itself, inside its record in the journal.
+int JournaledFullFormat(OperationContext& context, Session& session, MediaRunner& media,
+                        HostFileSet& files, const Manifest* manifest,
+                        const std::optional<ReservationPlan>& plan) {
+  return RunJournaled(context, session,
+                      JournalStart{"full-format",
+                                   manifest,
+                                   {},
+                                   plan ? std::optional<uint32_t>(plan->kiloBytes) : std::nullopt,
+                                   "",
+                                   ""},
+                      [&](TagVersions*, std::string*) {
+                        InterruptGuard guard;
+                        media.Scan(files);
+                        media.FullFormat(files, manifest != nullptr, manifest);
+                        session.Close();
+                        context.result["firmwareWritten"] = manifest != nullptr;
+                        PrintFullFormatDone(context.events, session, manifest);
+                        return kExitDone;
+                      });
+}
+
 }  // namespace
 
 int RunQuickFormat(OperationContext& context, bool sizeFromRegistry) {
@@ -80,59 +142,18 @@ int RunFullFormat(OperationContext& context, const FullFormatOptions& options) {
     plan = PlanLayoutReservation(*manifest, options.reserveKiloBytes,
                                  ReadReservation(session->ReservationFile()), type,
                                  session->CommandOptions());
+  const Manifest* set = manifest ? &*manifest : nullptr;
   if (context.settings.dryRun) {
-    context.result["dryRun"] = DescribeLayoutPlan(context, manifest ? &*manifest : nullptr,
-                                                  plan ? &*plan : nullptr, type, false, false);
-    if (!manifest)
-      context.events.Line(
-          "  the firmware would be erased and none written: the player would not start until "
-          "firmware is written again");
+    DescribeFullFormat(context, set, plan ? &*plan : nullptr, type);
     return kExitDone;
   }
-  // Without a set the format erases the firmware too and writes none: the
-  // player will not start until firmware is written again.
-  ConfirmEmptying(context, *session, "orvik full-format",
-                  "erase the flash and lay the system area out anew",
-                  manifest ? "every file on the player's volume"
-                           : "the firmware (the player will not start until it is written again) "
-                             "and every file on the player's volume");
+  ConfirmFullFormat(context, *session, set != nullptr);
   if (plan && plan->NeedsWriting()) {
     WriteReservation(session->ReservationFile(), plan->kiloBytes);
     context.events.Line(fmt::format("Reservation set to {} KB in {}.", plan->kiloBytes,
                                     session->ReservationFile()));
   }
-  return RunJournaled(
-      context, *session,
-      JournalStart{"full-format",
-                   manifest ? &*manifest : nullptr,
-                   {},
-                   plan ? std::optional<uint32_t>(plan->kiloBytes) : std::nullopt,
-                   "",
-                   ""},
-      [&](TagVersions*, std::string*) {
-        InterruptGuard guard;
-        media.Scan(*files);
-        media.FullFormat(*files, manifest.has_value(), manifest ? &*manifest : nullptr);
-        session->Close();
-        context.result["firmwareWritten"] = manifest.has_value();
-        Events& console = context.events;
-        console.Line(console.Paint(Style::kGood, "Full format done") +
-                     (manifest ? ": flash erased, system area laid out, firmware written."
-                               : ": flash erased, system area laid out (no firmware written)."));
-        if (manifest)
-          console.Line("The player has no file system yet: run `" +
-                       TargetCommand(*session, {"quick-format"}) + "` next (or `" +
-                       TargetCommand(*session, {"fix", "--manifest", manifest->path}) + "`).");
-        else
-          console.Line(
-              "The player has neither firmware nor a file system now: `orvik fix` with the "
-              "player's "
-              "firmware set (--manifest and its manifest.json) writes both; or write the firmware "
-              "with "
-              "orvik update --manifest and the set's manifest.json, then the file system with `" +
-              TargetCommand(*session, {"quick-format"}) + "`.");
-        return kExitDone;
-      });
+  return JournaledFullFormat(context, *session, media, *files, set, plan);
 }
 
 int RunEraseData(OperationContext& context) {
