@@ -23,6 +23,16 @@ uint32_t Le32(const uint8_t* p) {
   return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
+// The fields of the boot sector the check works with.
+struct BootFields {
+  uint32_t reserved = 0;
+  uint32_t fats = 0;
+  uint32_t rootSectors = 0;
+  uint32_t fatSectors = 0;
+  uint32_t total = 0;
+  uint8_t media = 0;
+};
+
 // The failure that ends the check, with what was found so far.
 struct Verdict {
   FatVolumeHealth::Kind kind;
@@ -38,6 +48,10 @@ class Checker {
 
  private:
   bool Read(uint64_t sector, Sector& out) { return read_(sector, out.data()); }
+  void ReadPartitionTable(uint64_t totalSectors);
+  BootFields ReadBootSector();
+  void PlaceClusters(const BootFields& boot);
+  void ReadFixedPart(const BootFields& boot);
   uint32_t Next(uint32_t cluster) const;
   bool IsEnd(uint32_t entry) const { return entry >= (fatBits_ == 12 ? 0xFF8u : 0xFFF8u); }
   uint64_t SectorOf(uint32_t cluster) const {
@@ -155,7 +169,7 @@ void Checker::FolderAt(uint32_t first, const std::string& path, uint32_t depth) 
   Folder(sectors, path, depth);
 }
 
-void Checker::Run(uint64_t totalSectors) {
+void Checker::ReadPartitionTable(uint64_t totalSectors) {
   using Kind = FatVolumeHealth::Kind;
   Sector mbr;
   if (!Read(0, mbr))
@@ -170,39 +184,54 @@ void Checker::Run(uint64_t totalSectors) {
   if (uint64_t{health_.partitionStart} + health_.partitionSectors > totalSectors)
     throw Verdict{Kind::kDamaged, "the partition runs past the end of the storage"};
   volume_ = health_.partitionStart;
+}
 
+BootFields Checker::ReadBootSector() {
+  using Kind = FatVolumeHealth::Kind;
   Sector boot;
   if (!Read(volume_, boot))
     throw Verdict{Kind::kDamaged,
                   fmt::format("the boot sector (sector {}) was never written", volume_)};
+  BootFields fields;
   const uint32_t sectorBytes = Le16(boot.data() + 11);
   clusterSectors_ = boot[13];
-  const uint32_t reserved = Le16(boot.data() + 14);
-  const uint32_t fats = boot[16];
+  fields.reserved = Le16(boot.data() + 14);
+  fields.fats = boot[16];
   const uint32_t rootEntries = Le16(boot.data() + 17);
-  const uint32_t total =
-      Le16(boot.data() + 19) != 0 ? Le16(boot.data() + 19) : Le32(boot.data() + 32);
-  const uint8_t media = boot[21];
-  const uint32_t fatSectors = Le16(boot.data() + 22);
+  fields.total = Le16(boot.data() + 19) != 0 ? Le16(boot.data() + 19) : Le32(boot.data() + 32);
+  fields.media = boot[21];
+  fields.fatSectors = Le16(boot.data() + 22);
   const bool powerOfTwo = clusterSectors_ != 0 && (clusterSectors_ & (clusterSectors_ - 1)) == 0;
   if (boot[510] != 0x55 || boot[511] != 0xAA || sectorBytes != kSector || !powerOfTwo ||
-      reserved == 0 || fats == 0 || fats > 2 || rootEntries == 0 || fatSectors == 0 || total == 0)
+      fields.reserved == 0 || fields.fats == 0 || fields.fats > 2 || rootEntries == 0 ||
+      fields.fatSectors == 0 || fields.total == 0)
     throw Verdict{Kind::kDamaged, fmt::format("sector {} is no FAT boot sector", volume_)};
-  if (total > health_.partitionSectors)
+  if (fields.total > health_.partitionSectors)
     throw Verdict{Kind::kDamaged,
                   "the boot sector gives the volume more sectors than its partition"};
-  const uint32_t rootSectors = (rootEntries * kEntryBytes + kSector - 1) / kSector;
-  firstData_ = reserved + fats * fatSectors + rootSectors;
-  if (firstData_ >= total) throw Verdict{Kind::kDamaged, "the boot sector leaves no room for data"};
-  clusters_ = (total - firstData_) / clusterSectors_;
+  fields.rootSectors = (rootEntries * kEntryBytes + kSector - 1) / kSector;
+  return fields;
+}
+
+// Where the data begins, how many clusters follow and the FAT's width.
+void Checker::PlaceClusters(const BootFields& boot) {
+  using Kind = FatVolumeHealth::Kind;
+  firstData_ = boot.reserved + boot.fats * boot.fatSectors + boot.rootSectors;
+  if (firstData_ >= boot.total)
+    throw Verdict{Kind::kDamaged, "the boot sector leaves no room for data"};
+  clusters_ = (boot.total - firstData_) / clusterSectors_;
   fatBits_ = clusters_ < 4085 ? 12 : 16;
   health_.fatBits = fatBits_;
   if (clusters_ >= 65525)
     throw Verdict{Kind::kDamaged, "the volume has too many clusters for FAT12 or FAT16"};
-  if (uint64_t{fatSectors} * kSector * 8 / fatBits_ < clusters_ + 2)
+  if (uint64_t{boot.fatSectors} * kSector * 8 / fatBits_ < clusters_ + 2)
     throw Verdict{Kind::kDamaged, "the FAT is too small for the volume's clusters"};
+}
 
-  // The fixed part a format writes whole: reserved sectors, FATs, root.
+// The fixed part a format writes whole: reserved sectors, FATs, root; the
+// FAT is kept, and its copies must equal it.
+void Checker::ReadFixedPart(const BootFields& boot) {
+  using Kind = FatVolumeHealth::Kind;
   Sector sector;
   for (uint32_t at = 1; at < firstData_; ++at)
     if (!Read(volume_ + at, sector))
@@ -210,24 +239,30 @@ void Checker::Run(uint64_t totalSectors) {
                     fmt::format("sector {} of the volume's fixed part (boot sector, FATs, root "
                                 "folder) was never written",
                                 volume_ + at)};
-  fat_.assign(size_t{fatSectors} * kSector, 0);
-  for (uint32_t i = 0; i < fatSectors; ++i) {
-    Read(volume_ + reserved + i, sector);
+  fat_.assign(size_t{boot.fatSectors} * kSector, 0);
+  for (uint32_t i = 0; i < boot.fatSectors; ++i) {
+    Read(volume_ + boot.reserved + i, sector);
     std::copy(sector.begin(), sector.end(), fat_.begin() + size_t{i} * kSector);
   }
-  for (uint32_t copy = 1; copy < fats; ++copy)
-    for (uint32_t i = 0; i < fatSectors; ++i) {
-      Read(volume_ + reserved + copy * fatSectors + i, sector);
+  for (uint32_t copy = 1; copy < boot.fats; ++copy)
+    for (uint32_t i = 0; i < boot.fatSectors; ++i) {
+      Read(volume_ + boot.reserved + copy * boot.fatSectors + i, sector);
       if (!std::equal(sector.begin(), sector.end(), fat_.begin() + size_t{i} * kSector))
         throw Verdict{Kind::kDamaged, fmt::format("the two FATs differ (in FAT sector {})", i)};
     }
-  if (fat_[0] != media)
+  if (fat_[0] != boot.media)
     throw Verdict{Kind::kDamaged, "the FAT does not begin with the volume's media byte"};
+}
 
+void Checker::Run(uint64_t totalSectors) {
+  ReadPartitionTable(totalSectors);
+  const BootFields boot = ReadBootSector();
+  PlaceClusters(boot);
+  ReadFixedPart(boot);
   used_.assign(size_t{clusters_} + 2, false);
-  std::vector<Sector> root(rootSectors);
-  for (uint32_t i = 0; i < rootSectors; ++i)
-    Read(volume_ + reserved + fats * fatSectors + i, root[i]);
+  std::vector<Sector> root(boot.rootSectors);
+  for (uint32_t i = 0; i < boot.rootSectors; ++i)
+    Read(volume_ + boot.reserved + boot.fats * boot.fatSectors + i, root[i]);
   Folder(root, "/", 0);
 }
 
