@@ -93,9 +93,34 @@ sim::PlayerConfig ConfigFromOptions(const SimCreateOptions& options,
   return config;
 }
 
-}  // namespace
+// The settings, or a usage failure naming what is malformed.
+sim::PlayerConfig CheckedConfig(const SimCreateOptions& options,
+                                const std::optional<sim::FlashIdCodes>& givenCodes) {
+  try {
+    return ConfigFromOptions(options, givenCodes);
+  } catch (const std::invalid_argument& bad) {
+    Fail("usage", std::string(bad.what()) + ".", {}, "See `orvik sim create --help`.");
+  }
+}
 
-namespace {
+// The library identifies a flash by its maker and device codes; a type
+// whose codes it does not know would make a player nothing can work on.
+// Codes given on the command line are taken as meant.
+std::optional<sim::FlashIdCodes> CheckedIdCodes(const SimCreateOptions& options) {
+  if (!sim::IsValidFlashType(options.flashType))
+    Fail("usage", fmt::format("--flash-type: {} is not a flash type.", options.flashType), {},
+         fmt::format("Give a flash type from 3 to {} (7 is a 64 MB flash).",
+                     sim::kFlashTypeCount - 1));
+  const std::optional<sim::FlashIdCodes> givenCodes = GivenIdCodes(options);
+  const sim::FlashIdCodes codes = sim::DefaultIdCodes(options.flashType);
+  if (!givenCodes && host::FlashTypeForChip(codes.maker, codes.device) != options.flashType)
+    Fail("usage",
+         fmt::format("--flash-type: the library does not support flash type {} (its chip is not "
+                     "one the library identifies).",
+                     options.flashType),
+         {}, "Give a flash type from 3 to 35 (7 is a 64 MB flash).");
+  return givenCodes;
+}
 
 // --dry-run: the player that would be made, and what it would replace;
 // nothing is made, locked or written.
@@ -107,11 +132,7 @@ int DescribeCreation(OperationContext& context, const SimCreateOptions& options,
     Fail("player-exists", "A simulated player already exists in " + dir + ".",
          "Creating a player replaces its flash and card.",
          "Give --force to replace it, or another folder with --player.");
-  try {
-    (void)ConfigFromOptions(options, givenCodes);
-  } catch (const std::invalid_argument& bad) {
-    Fail("usage", std::string(bad.what()) + ".", {}, "See `orvik sim create --help`.");
-  }
+  (void)CheckedConfig(options, givenCodes);
   context.result = {
       {"player", dir}, {"flashType", options.flashType}, {"dryRun", true}, {"replaces", exists}};
   context.events.Line(
@@ -123,31 +144,10 @@ int DescribeCreation(OperationContext& context, const SimCreateOptions& options,
   return kExitDone;
 }
 
-}  // namespace
-
-int RunSimCreate(OperationContext& context, const SimCreateOptions& options) {
-  const std::string dir = context.settings.Target().playerDir;
-  context.target = {{"kind", "simulator"}, {"player", dir}};
-  context.events.Line(context.events.Paint(Style::kBold, "Target:") + " simulated player in " +
-                      dir);
-  if (!sim::IsValidFlashType(options.flashType))
-    Fail("usage", fmt::format("--flash-type: {} is not a flash type.", options.flashType), {},
-         fmt::format("Give a flash type from 3 to {} (7 is a 64 MB flash).",
-                     sim::kFlashTypeCount - 1));
-  // The library identifies a flash by its maker and device codes; a type
-  // whose codes it does not know would make a player nothing can work on.
-  // Codes given on the command line are taken as meant.
-  const std::optional<sim::FlashIdCodes> givenCodes = GivenIdCodes(options);
-  const sim::FlashIdCodes codes = sim::DefaultIdCodes(options.flashType);
-  if (!givenCodes && host::FlashTypeForChip(codes.maker, codes.device) != options.flashType)
-    Fail("usage",
-         fmt::format("--flash-type: the library does not support flash type {} (its chip is not "
-                     "one the library identifies).",
-                     options.flashType),
-         {}, "Give a flash type from 3 to 35 (7 is a 64 MB flash).");
-  CheckSizes(options);
+// The folder, made and locked for this run; an existing player in it is
+// replaced only with --force.
+void PrepareSimFolder(const SimCreateOptions& options, const std::string& dir) {
   std::error_code error;
-  if (context.settings.dryRun) return DescribeCreation(context, options, givenCodes, dir);
   fs::create_directories(dir, error);
   if (error)
     Fail("player-unwritable", fmt::format("The folder {} cannot be made: {}", dir, error.message()),
@@ -157,35 +157,22 @@ int RunSimCreate(OperationContext& context, const SimCreateOptions& options) {
     Fail("player-exists", "A simulated player already exists in " + dir + ".",
          "Creating a player replaces its flash and card.",
          "Give --force to replace it, or another folder with --player.");
-  sim::PlayerConfig config;
+}
+
+std::shared_ptr<sim::Player> MakeSimPlayer(const sim::PlayerConfig& config) {
   try {
-    config = ConfigFromOptions(options, givenCodes);
-  } catch (const std::invalid_argument& bad) {
-    Fail("usage", std::string(bad.what()) + ".", {}, "See `orvik sim create --help`.");
-  }
-  std::shared_ptr<sim::Player> player;
-  try {
-    player = sim::Player::Create(config);
+    return sim::Player::Create(config);
   } catch (const std::exception& bad) {
     Fail("usage", std::string("The player cannot be made: ") + bad.what() + ".", {},
          "Give factory bad blocks inside the flash.");
   }
-  fs::create_directories(dir, error);
-  SavePlayer(*player, dir);
-  context.result = PlayerJson(*player, dir);
-  Events& console = context.events;
-  console.Line(console.Paint(Style::kGood, "Created") +
-               fmt::format(" a simulated player in {}: flash type {} ({} blocks of {} pages), {} "
-                           "factory bad blocks, {}{}.",
-                           dir, config.flashType, player->BlockCount(), player->PagesPerBlock(),
-                           config.factoryBadBlocks.size(),
-                           config.card.present
-                               ? MegaBytes(uint64_t{config.card.capacityBlocks} * 512) + " card"
-                               : std::string("no card"),
-                           config.recoveryMode ? ", in recovery mode" : ""));
-  // The new player is not plugged in here; the next command plugs it in.
+}
+
+// How the new player comes up: it is not plugged in here; the next command
+// plugs it in.
+void PrintHowItStarts(Events& console, const sim::Player& player, const sim::PlayerConfig& config) {
   if (config.recoveryMode)
-    console.Line("It comes up as its recovery device " + player->ObjectName() +
+    console.Line("It comes up as its recovery device " + player.ObjectName() +
                  " until `orvik sim mode --normal-mode` lifts the force.");
   else if (config.factoryStart)
     console.Line(
@@ -196,7 +183,41 @@ int RunSimCreate(OperationContext& context, const SimCreateOptions& options) {
         fmt::format("It holds no startup copy: plugged in, it comes up as its recovery device "
                     "OrvikRecDevice{} until a full reflash through it (--recovery) writes one.",
                     config.instance));
+}
+
+void PrintCreated(Events& console, const sim::Player& player, const sim::PlayerConfig& config,
+                  const std::string& dir) {
+  console.Line(console.Paint(Style::kGood, "Created") +
+               fmt::format(" a simulated player in {}: flash type {} ({} blocks of {} pages), {} "
+                           "factory bad blocks, {}{}.",
+                           dir, config.flashType, player.BlockCount(), player.PagesPerBlock(),
+                           config.factoryBadBlocks.size(),
+                           config.card.present
+                               ? MegaBytes(uint64_t{config.card.capacityBlocks} * 512) + " card"
+                               : std::string("no card"),
+                           config.recoveryMode ? ", in recovery mode" : ""));
+  PrintHowItStarts(console, player, config);
   if (config.bus.enabled) console.Line("Bus timing: " + BusTimingText(config.bus) + ".");
+}
+
+}  // namespace
+
+int RunSimCreate(OperationContext& context, const SimCreateOptions& options) {
+  const std::string dir = context.settings.Target().playerDir;
+  context.target = {{"kind", "simulator"}, {"player", dir}};
+  context.events.Line(context.events.Paint(Style::kBold, "Target:") + " simulated player in " +
+                      dir);
+  const std::optional<sim::FlashIdCodes> givenCodes = CheckedIdCodes(options);
+  CheckSizes(options);
+  if (context.settings.dryRun) return DescribeCreation(context, options, givenCodes, dir);
+  PrepareSimFolder(options, dir);
+  const sim::PlayerConfig config = CheckedConfig(options, givenCodes);
+  std::shared_ptr<sim::Player> player = MakeSimPlayer(config);
+  std::error_code error;
+  fs::create_directories(dir, error);
+  SavePlayer(*player, dir);
+  context.result = PlayerJson(*player, dir);
+  PrintCreated(context.events, *player, config, dir);
   return kExitDone;
 }
 

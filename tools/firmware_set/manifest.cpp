@@ -234,12 +234,11 @@ std::vector<uint8_t> ReadManifestBytes(const std::string& path) {
   return ReadWholeFile(path, "", path);
 }
 
-Manifest ParseManifest(const std::string& path, std::string_view text) {
-  Manifest manifest;
-  manifest.path = path;
-  json document;
+namespace {
+
+json ParseManifestDocument(const std::string& path, std::string_view text) {
   try {
-    document = ParseRefusingDuplicates(path, std::string(text));
+    return ParseRefusingDuplicates(path, std::string(text));
   } catch (const json::parse_error& failure) {
     std::string what = failure.what();
     size_t detail = what.find("parse error");
@@ -255,14 +254,10 @@ Manifest ParseManifest(const std::string& path, std::string_view text) {
         fmt::format("not valid JSON ({})",
                     detail == std::string::npos ? what : what.substr(detail)));
   }
-  if (!document.is_object()) Bad(path, "", "must hold one JSON object");
-  RefuseUnknownFields(path, "", document,
-                      {"name", "lowAreaFile", "totalKiloBytesReserved", "files", "players"});
+}
 
-  if (document.contains("name")) {
-    if (!document["name"].is_string()) Bad(path, "name", "must be a text");
-    manifest.name = document["name"].get<std::string>();
-  }
+// The set's files, each with its own tag.
+std::vector<ManifestFile> ParseFiles(const std::string& path, const json& document) {
   if (!document.contains("files")) Bad(path, "files", "is missing");
   const json& files = document["files"];
   if (!files.is_array()) Bad(path, "files", "must be a list of files");
@@ -273,15 +268,21 @@ Manifest ParseManifest(const std::string& path, std::string_view text) {
 
   const fs::path folder = fs::path(path).parent_path();
   std::set<uint8_t> tags;
+  std::vector<ManifestFile> parsed;
   for (size_t i = 0; i < files.size(); ++i) {
     ManifestFile file = ParseFile(path, folder, i, files[i]);
     if (!tags.insert(file.tag).second)
       Bad(path, fmt::format("files[{}].tag", i),
           fmt::format("\"{}\" is already the tag of another file; each file needs its own tag",
                       TagText(file.tag)));
-    manifest.files.push_back(std::move(file));
+    parsed.push_back(std::move(file));
   }
+  return parsed;
+}
 
+// Where the set goes on the flash: its low-area file and its reservation.
+void ParseLayoutFields(const json& document, Manifest& manifest) {
+  const std::string& path = manifest.path;
   if (document.contains("lowAreaFile")) {
     const json& low = document["lowAreaFile"];
     if (!low.is_number_unsigned() || low.get<uint64_t>() < 1 ||
@@ -298,6 +299,24 @@ Manifest ParseManifest(const std::string& path, std::string_view text) {
           "must be a number of kilobytes above 0 (at most 4194303)");
     manifest.totalKiloBytesReserved = reserved.get<uint32_t>();
   }
+}
+
+}  // namespace
+
+Manifest ParseManifest(const std::string& path, std::string_view text) {
+  Manifest manifest;
+  manifest.path = path;
+  const json document = ParseManifestDocument(path, text);
+  if (!document.is_object()) Bad(path, "", "must hold one JSON object");
+  RefuseUnknownFields(path, "", document,
+                      {"name", "lowAreaFile", "totalKiloBytesReserved", "files", "players"});
+
+  if (document.contains("name")) {
+    if (!document["name"].is_string()) Bad(path, "name", "must be a text");
+    manifest.name = document["name"].get<std::string>();
+  }
+  manifest.files = ParseFiles(path, document);
+  ParseLayoutFields(document, manifest);
   if (document.contains("players")) {
     PlayerRequirementsRead players = ParsePlayerRequirements(document["players"]);
     if (!players.requirements)
