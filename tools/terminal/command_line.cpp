@@ -188,6 +188,55 @@ void ListCommands(const CLI::App& parent, const std::string& prefix) {
   }
 }
 
+// The parse; help, the version and a wrong command line end the run here
+// with their exit code.
+std::optional<int> ParseArguments(CLI::App& app, int argc, const char* const* argv) {
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::CallForAllHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::CallForVersion& version) {
+    return app.exit(version);
+  } catch (const CLI::ParseError& failure) {
+    return ReportUsageError(app, failure, argc, argv, ArgumentsAskForJson(argc, argv));
+  }
+  return std::nullopt;
+}
+
+// The settings of the chosen command from the parsed global options (whose
+// color is settled here).
+Settings SettingsOf(CLI::App& app, GlobalOptions& global, const std::string& color, int argc,
+                    const char* const* argv) {
+  Settings settings;
+  settings.commandLine = CommandLineText(argc, argv);
+  global.color = color == "always"  ? ColorMode::kAlways
+                 : color == "never" ? ColorMode::kNever
+                                    : ColorMode::kAuto;
+  if (global.verbosity > 0) SetProcessEnvironment("ORVIK_DEBUG", "1");
+
+  const std::string commandPath = CommandPath(app);
+  settings.target = TargetOf(global, commandPath.rfind("sim", 0) == 0);
+  settings.dryRun = global.dryRun;
+  settings.target.dryRun = global.dryRun;
+  settings.trust = ResolveTrustOptions(global.trustDir, global.requireSignature);
+  settings.ignoreModel = global.ignoreModel;
+  return settings;
+}
+
+// --json: the one document on standard output.
+void PrintJsonDocument(CLI::App& app, int exitCode, const nlohmann::json& target,
+                       const nlohmann::json& result, const std::optional<Problem>& problem) {
+  nlohmann::json document = {{"command", CommandPath(app)},
+                             {"ok", !problem.has_value()},
+                             {"exitCode", exitCode},
+                             {"target", target},
+                             {"result", result},
+                             {"error", problem ? problem->ToJson() : nlohmann::json(nullptr)}};
+  std::cout << document.dump(2) << "\n";
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, const char* const* argv) {
@@ -208,32 +257,9 @@ int RunCommandLine(int argc, const char* const* argv) {
     ListCommands(app, "");
     return kExitDone;
   }
+  if (const std::optional<int> ended = ParseArguments(app, argc, argv)) return *ended;
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& help) {
-    return app.exit(help);
-  } catch (const CLI::CallForAllHelp& help) {
-    return app.exit(help);
-  } catch (const CLI::CallForVersion& version) {
-    return app.exit(version);
-  } catch (const CLI::ParseError& failure) {
-    return ReportUsageError(app, failure, argc, argv, ArgumentsAskForJson(argc, argv));
-  }
-
-  Settings settings;
-  settings.commandLine = CommandLineText(argc, argv);
-  global.color = color == "always"  ? ColorMode::kAlways
-                 : color == "never" ? ColorMode::kNever
-                                    : ColorMode::kAuto;
-  if (global.verbosity > 0) SetProcessEnvironment("ORVIK_DEBUG", "1");
-
-  const std::string commandPath = CommandPath(app);
-  settings.target = TargetOf(global, commandPath.rfind("sim", 0) == 0);
-  settings.dryRun = global.dryRun;
-  settings.target.dryRun = global.dryRun;
-  settings.trust = ResolveTrustOptions(global.trustDir, global.requireSignature);
-  settings.ignoreModel = global.ignoreModel;
+  const Settings settings = SettingsOf(app, global, color, argc, argv);
   Console console(global.json, global.color, global.verbosity, global.yes);
   nlohmann::json result = nlohmann::json::object();
   nlohmann::json target = nullptr;
@@ -243,17 +269,10 @@ int RunCommandLine(int argc, const char* const* argv) {
   std::optional<Problem> problem;
   const int exitCode = RunChosen(*run, context, problem);
 
-  if (global.json) {
-    nlohmann::json document = {{"command", CommandPath(app)},
-                               {"ok", !problem.has_value()},
-                               {"exitCode", exitCode},
-                               {"target", target},
-                               {"result", result},
-                               {"error", problem ? problem->ToJson() : nlohmann::json(nullptr)}};
-    std::cout << document.dump(2) << "\n";
-  } else if (problem) {
+  if (global.json)
+    PrintJsonDocument(app, exitCode, target, result, problem);
+  else if (problem)
     PrintProblem(console, *problem);
-  }
   return exitCode;
 }
 
