@@ -70,6 +70,45 @@ nlohmann::json DifferencesJson(const std::vector<LayoutDifference>& differences)
   return out;
 }
 
+// Every block the layout names, read into a copy of the flash; cut off
+// between blocks, the verify stops having only read.
+std::shared_ptr<sim::Player> ReadLayoutBlocks(Events& events, const host::FlashType& type,
+                                              const ExpectedLayout& layout) {
+  std::vector<uint32_t> blocks;
+  for (const ExpectedBlock& block : layout.blocks) blocks.push_back(block.block);
+  FlashPages pages(type);
+  WorkBar bar(events, "Reading the system area");
+  std::shared_ptr<sim::Player> copy =
+      CopyListedBlocks(pages, blocks, [&](uint32_t done, uint32_t all) {
+        bar.Update(100.0 * (done + 1) / all);
+        ThrowIfInterrupted("Verify only reads; the player is as it was.", "Run the verify again.");
+      });
+  bar.Finish();
+  return copy;
+}
+
+[[noreturn]] void FailVerify(const Manifest& manifest, const Session& session,
+                             const ExpectedLayout& layout,
+                             const std::vector<LayoutDifference>& differences) {
+  Problem problem;
+  problem.code = "verify-mismatch";
+  problem.exitCode = kExitProblemsFound;
+  problem.message =
+      layout.overflows
+          ? fmt::format("The set {} needs more reserved blocks than the player has.", manifest.path)
+          : fmt::format("{} of the {} system blocks the set {} needs differ from it.",
+                        differences.size(), layout.blocks.size(), manifest.path);
+  problem.message += Describe(differences);
+  problem.cause =
+      "An operation that writes the firmware was cut off, the flash lost or changed data, or "
+      "the player holds another build of the set.";
+  std::vector<std::string> words = {"orvik", "fix", "--manifest", manifest.path};
+  for (const std::string& word : session.CommandWords()) words.push_back(word);
+  problem.action = "Repair the player with `" + ShellJoin(words) + "`, then verify again.";
+  problem.details = {{"differingBlocks", DifferencesJson(differences)}};
+  throw ToolError(std::move(problem));
+}
+
 }  // namespace
 
 int RunVerify(OperationContext& context, const std::string& manifestPath) {
@@ -87,17 +126,7 @@ int RunVerify(OperationContext& context, const std::string& manifestPath) {
   const ScanFacts scan = media.Scan(files);
   const ExpectedLayout layout = ExpectLayout(type, host::ScannedBlockTable().blocks, scan.cisBlock,
                                              scan.firstReservedBlock, images);
-
-  std::vector<uint32_t> blocks;
-  for (const ExpectedBlock& block : layout.blocks) blocks.push_back(block.block);
-  FlashPages pages(type);
-  WorkBar bar(context.events, "Reading the system area");
-  std::shared_ptr<sim::Player> copy =
-      CopyListedBlocks(pages, blocks, [&](uint32_t done, uint32_t all) {
-        bar.Update(100.0 * (done + 1) / all);
-        ThrowIfInterrupted("Verify only reads; the player is as it was.", "Run the verify again.");
-      });
-  bar.Finish();
+  std::shared_ptr<sim::Player> copy = ReadLayoutBlocks(context.events, type, layout);
   session->Close();
   const std::vector<LayoutDifference> differences = CompareWithLayout(*copy, type, layout, images);
 
@@ -107,26 +136,7 @@ int RunVerify(OperationContext& context, const std::string& manifestPath) {
                     {"blocksCompared", layout.blocks.size()},
                     {"blocksOfFiles", ofFiles},
                     {"differingBlocks", DifferencesJson(differences)}};
-  if (layout.overflows || !differences.empty()) {
-    Problem problem;
-    problem.code = "verify-mismatch";
-    problem.exitCode = kExitProblemsFound;
-    problem.message =
-        layout.overflows
-            ? fmt::format("The set {} needs more reserved blocks than the player has.",
-                          manifest.path)
-            : fmt::format("{} of the {} system blocks the set {} needs differ from it.",
-                          differences.size(), layout.blocks.size(), manifest.path);
-    problem.message += Describe(differences);
-    problem.cause =
-        "An operation that writes the firmware was cut off, the flash lost or changed data, or "
-        "the player holds another build of the set.";
-    std::vector<std::string> words = {"orvik", "fix", "--manifest", manifest.path};
-    for (const std::string& word : session->CommandWords()) words.push_back(word);
-    problem.action = "Repair the player with `" + ShellJoin(words) + "`, then verify again.";
-    problem.details = {{"differingBlocks", DifferencesJson(differences)}};
-    throw ToolError(std::move(problem));
-  }
+  if (layout.overflows || !differences.empty()) FailVerify(manifest, *session, layout, differences);
   context.events.Line(
       context.events.Paint(Style::kGood, "Verified") +
       fmt::format(": the {} system blocks the set needs read back, {} of them hold its files "

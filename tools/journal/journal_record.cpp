@@ -87,6 +87,64 @@ json EndToJson(const std::string& id, const EndRecord& record) {
           {"message", record.message}};
 }
 
+namespace {
+
+JournalSet SetFromJson(const json& set) {
+  JournalSet parsed{Text(set, "name"), Text(set, "manifest"), Text(set, "sha256"), {}};
+  if (auto files = set.find("files"); files != set.end() && files->is_array())
+    for (const json& file : *files)
+      if (file.is_object())
+        parsed.files.push_back({Text(file, "tag"), Text(file, "path"), Text(file, "sha256"),
+                                Text(file, "prefixSha256")});
+  return parsed;
+}
+
+// Fills read.start, or read.problem when the record lacks what every start
+// record holds.
+void ReadStartRecord(const json& object, RecordRead& read) {
+  StartRecord start;
+  start.time = Text(object, "time");
+  if (auto target = object.find("target"); target != object.end() && target->is_object()) {
+    start.target.kind = Text(*target, "kind");
+    start.target.player = Text(*target, "player");
+  }
+  start.operation = Text(object, "operation");
+  if (start.target.player.empty() || start.operation.empty()) {
+    read.problem = "a start record without its player or operation";
+    return;
+  }
+  if (auto set = object.find("set"); set != object.end() && set->is_object())
+    start.set = SetFromJson(*set);
+  if (auto before = object.find("versionsBefore"); before != object.end())
+    start.versionsBefore = VersionsFromJson(*before);
+  if (auto reserved = object.find("reservationKiloBytes");
+      reserved != object.end() && reserved->is_number_unsigned())
+    start.reservationKiloBytes = reserved->get<uint32_t>();
+  start.backupFile = Text(object, "backup");
+  start.image = Text(object, "image");
+  start.message = Text(object, "message");
+  read.start = start;
+}
+
+// Fills read.end, or read.problem when the outcome is not one this journal
+// writes.
+void ReadEndRecord(const json& object, RecordRead& read) {
+  EndRecord end;
+  end.time = Text(object, "time");
+  std::optional<JournalOutcome> outcome = OutcomeFrom(Text(object, "outcome"));
+  if (!outcome) {
+    read.problem = "an end record without a known outcome";
+    return;
+  }
+  end.outcome = *outcome;
+  if (auto after = object.find("versionsAfter"); after != object.end())
+    end.versionsAfter = VersionsFromJson(*after);
+  end.message = Text(object, "message");
+  read.end = end;
+}
+
+}  // namespace
+
 RecordRead RecordFromJson(const json& object) {
   RecordRead read;
   if (!object.is_object()) {
@@ -105,52 +163,12 @@ RecordRead RecordFromJson(const json& object) {
     read.problem = "a record without an id";
     return read;
   }
-  if (read.type == "start") {
-    StartRecord start;
-    start.time = Text(object, "time");
-    if (auto target = object.find("target"); target != object.end() && target->is_object()) {
-      start.target.kind = Text(*target, "kind");
-      start.target.player = Text(*target, "player");
-    }
-    start.operation = Text(object, "operation");
-    if (start.target.player.empty() || start.operation.empty()) {
-      read.problem = "a start record without its player or operation";
-      return read;
-    }
-    if (auto set = object.find("set"); set != object.end() && set->is_object()) {
-      JournalSet parsed{Text(*set, "name"), Text(*set, "manifest"), Text(*set, "sha256"), {}};
-      if (auto files = set->find("files"); files != set->end() && files->is_array())
-        for (const json& file : *files)
-          if (file.is_object())
-            parsed.files.push_back({Text(file, "tag"), Text(file, "path"), Text(file, "sha256"),
-                                    Text(file, "prefixSha256")});
-      start.set = parsed;
-    }
-    if (auto before = object.find("versionsBefore"); before != object.end())
-      start.versionsBefore = VersionsFromJson(*before);
-    if (auto reserved = object.find("reservationKiloBytes");
-        reserved != object.end() && reserved->is_number_unsigned())
-      start.reservationKiloBytes = reserved->get<uint32_t>();
-    start.backupFile = Text(object, "backup");
-    start.image = Text(object, "image");
-    start.message = Text(object, "message");
-    read.start = start;
-  } else if (read.type == "end") {
-    EndRecord end;
-    end.time = Text(object, "time");
-    std::optional<JournalOutcome> outcome = OutcomeFrom(Text(object, "outcome"));
-    if (!outcome) {
-      read.problem = "an end record without a known outcome";
-      return read;
-    }
-    end.outcome = *outcome;
-    if (auto after = object.find("versionsAfter"); after != object.end())
-      end.versionsAfter = VersionsFromJson(*after);
-    end.message = Text(object, "message");
-    read.end = end;
-  } else {
+  if (read.type == "start")
+    ReadStartRecord(object, read);
+  else if (read.type == "end")
+    ReadEndRecord(object, read);
+  else
     read.problem = "neither a start nor an end record";
-  }
   return read;
 }
 
