@@ -173,6 +173,68 @@ void Session::OpenLibrary() {
                 "is not whole). `orvik check` tells what is wrong and `orvik fix` repairs it.");
 }
 
+namespace {
+
+// A simulated player that was found but did not open: why, from its
+// settings against the options given.
+void ExplainUnopenedSimulatedPlayer(const Session& session, const std::string& range,
+                                    Problem& problem) {
+  const TargetOptions& options = session.Options();
+  const sim::PlayerConfig config = session.Player()->Config();
+  problem.message =
+      fmt::format("The simulated player in {} did not open as {}.", options.playerDir, range);
+  if (!config.recoveryMode && options.recovery) {
+    problem.cause = "The player starts normally, so it has no recovery device object.";
+    problem.action =
+        "Leave out --recovery, or put the simulated player in recovery mode with "
+        "`orvik sim mode --recovery-mode " +
+        session.CommandOptions() + "`.";
+  } else if (options.instance >= 0 && options.instance != config.instance) {
+    problem.cause = "The player's device object is " + session.Player()->ObjectName() + ".";
+    problem.action =
+        "Leave out --instance, or give --instance " + std::to_string(config.instance) + ".";
+  } else {
+    problem.cause = "The player refuses to be opened (its driver refuses opens, or it lost power).";
+    problem.action = "Check its fault settings with `orvik sim info " + session.CommandOptions() +
+                     "`, or create a new player with `orvik sim create --force " +
+                     session.CommandOptions() + "`.";
+  }
+}
+
+// No device object answered: where the tool looked, and how to attach or
+// serve a player.
+void ExplainNoPlayerFound(bool recovery, const std::string& range, Problem& problem) {
+  problem.message = "No player found: none of the device objects " + range +
+                    (recovery ? std::string() : " (nor their recovery objects)") +
+                    " could be opened.";
+#ifdef _WIN32
+  problem.cause = "No player is attached, or its driver is not installed.";
+  problem.action =
+      "Attach the player and run the command again; for a simulated player give its folder "
+      "with --player DIR (`orvik sim create --player DIR` makes one).";
+#else
+  const char* deviceDir = std::getenv("ORVIK_DEVICE_DIR");
+  if (deviceDir == nullptr || deviceDir[0] == '\0') {
+    problem.cause =
+        "No player is attached: ORVIK_DEVICE_DIR is not set, so this system has no device "
+        "object to open.";
+    problem.action =
+        "For a simulated player give its folder with --player DIR (`orvik sim create --player "
+        "DIR` makes one), or serve one with `orvik sim serve --player DIR --device-dir SOCKETS` "
+        "and set ORVIK_DEVICE_DIR=SOCKETS.";
+  } else {
+    problem.cause = std::string("No player is served in ") + deviceDir +
+                    " (no socket there answers), or it was unplugged.";
+    problem.action = std::string("Start `orvik sim serve --player DIR --device-dir ") + deviceDir +
+                     "` and run the command again, or give a simulated player's folder with "
+                     "--player DIR (`orvik sim create --player DIR` makes one).";
+    problem.details["deviceDir"] = deviceDir;
+  }
+#endif
+}
+
+}  // namespace
+
 void Session::FailToOpen() {
   const std::string objects = host::DeviceObjectPrefix(options_.recovery);
   const std::string range = options_.instance < 0 ? objects + "0 to " + objects + "99"
@@ -180,57 +242,10 @@ void Session::FailToOpen() {
   Problem problem;
   problem.code = "no-device";
   problem.details = {{"objects", range}};
-  if (player_ != nullptr) {
-    const sim::PlayerConfig config = player_->Config();
-    problem.message =
-        fmt::format("The simulated player in {} did not open as {}.", options_.playerDir, range);
-    if (!config.recoveryMode && options_.recovery) {
-      problem.cause = "The player starts normally, so it has no recovery device object.";
-      problem.action =
-          "Leave out --recovery, or put the simulated player in recovery mode with "
-          "`orvik sim mode --recovery-mode " +
-          CommandOptions() + "`.";
-    } else if (options_.instance >= 0 && options_.instance != config.instance) {
-      problem.cause = "The player's device object is " + player_->ObjectName() + ".";
-      problem.action =
-          "Leave out --instance, or give --instance " + std::to_string(config.instance) + ".";
-    } else {
-      problem.cause =
-          "The player refuses to be opened (its driver refuses opens, or it lost power).";
-      problem.action = "Check its fault settings with `orvik sim info " + CommandOptions() +
-                       "`, or create a new player with `orvik sim create --force " +
-                       CommandOptions() + "`.";
-    }
-  } else {
-    problem.message = "No player found: none of the device objects " + range +
-                      (options_.recovery ? std::string() : " (nor their recovery objects)") +
-                      " could be opened.";
-#ifdef _WIN32
-    problem.cause = "No player is attached, or its driver is not installed.";
-    problem.action =
-        "Attach the player and run the command again; for a simulated player give its folder "
-        "with --player DIR (`orvik sim create --player DIR` makes one).";
-#else
-    const char* deviceDir = std::getenv("ORVIK_DEVICE_DIR");
-    if (deviceDir == nullptr || deviceDir[0] == '\0') {
-      problem.cause =
-          "No player is attached: ORVIK_DEVICE_DIR is not set, so this system has no device "
-          "object to open.";
-      problem.action =
-          "For a simulated player give its folder with --player DIR (`orvik sim create --player "
-          "DIR` makes one), or serve one with `orvik sim serve --player DIR --device-dir SOCKETS` "
-          "and set ORVIK_DEVICE_DIR=SOCKETS.";
-    } else {
-      problem.cause = std::string("No player is served in ") + deviceDir +
-                      " (no socket there answers), or it was unplugged.";
-      problem.action = std::string("Start `orvik sim serve --player DIR --device-dir ") +
-                       deviceDir +
-                       "` and run the command again, or give a simulated player's folder with "
-                       "--player DIR (`orvik sim create --player DIR` makes one).";
-      problem.details["deviceDir"] = deviceDir;
-    }
-#endif
-  }
+  if (player_ != nullptr)
+    ExplainUnopenedSimulatedPlayer(*this, range, problem);
+  else
+    ExplainNoPlayerFound(options_.recovery, range, problem);
   throw ToolError(std::move(problem));
 }
 
