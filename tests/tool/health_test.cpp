@@ -149,6 +149,18 @@ TEST_F(FatCheckTest, EachDamageACutFormatOrRestoreLeavesIsNamed) {
        [](FatCheckTest& t) { t.unwritten_.insert(kStart); }},
       {"boot sector zeroed", FatVolumeHealth::Kind::kDamaged, "no FAT boot sector",
        [](FatCheckTest& t) { std::memset(t.Sector(kStart), 0, 512); }},
+      {"three FATs", FatVolumeHealth::Kind::kDamaged, "no FAT boot sector",
+       [](FatCheckTest& t) { t.Sector(kStart)[16] = 3; }},
+      {"clusters of three sectors", FatVolumeHealth::Kind::kDamaged, "no FAT boot sector",
+       [](FatCheckTest& t) { t.Sector(kStart)[13] = 3; }},
+      {"a volume larger than its partition", FatVolumeHealth::Kind::kDamaged,
+       "more sectors than its partition",
+       [](FatCheckTest& t) {  // one sector past the partition, in the 16-bit field
+         const uint8_t* partition = t.Sector(0) + 446;
+         const uint32_t past = (partition[12] | (partition[13] << 8)) + 1;
+         t.Sector(kStart)[19] = static_cast<uint8_t>(past);
+         t.Sector(kStart)[20] = static_cast<uint8_t>(past >> 8);
+       }},
       {"a FAT sector never written", FatVolumeHealth::Kind::kDamaged, "fixed part",
        [](FatCheckTest& t) { t.unwritten_.insert(kStart + 2); }},
       {"the FATs differ", FatVolumeHealth::Kind::kDamaged, "FATs differ",

@@ -5,6 +5,8 @@
 #include <array>
 #include <vector>
 
+#include "sim/inspect/volume_geometry.h"
+
 namespace orvik::tool {
 namespace {
 
@@ -23,13 +25,12 @@ uint32_t Le32(const uint8_t* p) {
   return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
-// The fields of the boot sector the check works with.
+// The boot sector as the check works with it: its layout fields read as
+// the simulator's inspection reads them, the root folder's size and the
+// media byte the FAT must begin with.
 struct BootFields {
-  uint32_t reserved = 0;
-  uint32_t fats = 0;
+  sim::inspect::BootSectorFields read;
   uint32_t rootSectors = 0;
-  uint32_t fatSectors = 0;
-  uint32_t total = 0;
   uint8_t media = 0;
 };
 
@@ -192,39 +193,30 @@ BootFields Checker::ReadBootSector() {
   if (!Read(volume_, boot))
     throw Verdict{Kind::kDamaged,
                   fmt::format("the boot sector (sector {}) was never written", volume_)};
-  BootFields fields;
-  const uint32_t sectorBytes = Le16(boot.data() + 11);
-  clusterSectors_ = boot[13];
-  fields.reserved = Le16(boot.data() + 14);
-  fields.fats = boot[16];
-  const uint32_t rootEntries = Le16(boot.data() + 17);
-  fields.total = Le16(boot.data() + 19) != 0 ? Le16(boot.data() + 19) : Le32(boot.data() + 32);
-  fields.media = boot[21];
-  fields.fatSectors = Le16(boot.data() + 22);
-  const bool powerOfTwo = clusterSectors_ != 0 && (clusterSectors_ & (clusterSectors_ - 1)) == 0;
-  if (boot[510] != 0x55 || boot[511] != 0xAA || sectorBytes != kSector || !powerOfTwo ||
-      fields.reserved == 0 || fields.fats == 0 || fields.fats > 2 || rootEntries == 0 ||
-      fields.fatSectors == 0 || fields.total == 0)
+  BootFields fields{sim::inspect::ReadBootSectorFields(boot.data()), 0, boot[21]};
+  clusterSectors_ = fields.read.sectorsPerCluster;
+  if (!fields.read.LooksLikeFat())
     throw Verdict{Kind::kDamaged, fmt::format("sector {} is no FAT boot sector", volume_)};
-  if (fields.total > health_.partitionSectors)
+  if (fields.read.totalSectors > health_.partitionSectors)
     throw Verdict{Kind::kDamaged,
                   "the boot sector gives the volume more sectors than its partition"};
-  fields.rootSectors = (rootEntries * kEntryBytes + kSector - 1) / kSector;
+  fields.rootSectors = (fields.read.rootEntries * kEntryBytes + kSector - 1) / kSector;
   return fields;
 }
 
 // Where the data begins, how many clusters follow and the FAT's width.
 void Checker::PlaceClusters(const BootFields& boot) {
   using Kind = FatVolumeHealth::Kind;
-  firstData_ = boot.reserved + boot.fats * boot.fatSectors + boot.rootSectors;
-  if (firstData_ >= boot.total)
+  firstData_ =
+      boot.read.reservedSectors + boot.read.fatCount * boot.read.sectorsPerFat + boot.rootSectors;
+  if (firstData_ >= boot.read.totalSectors)
     throw Verdict{Kind::kDamaged, "the boot sector leaves no room for data"};
-  clusters_ = (boot.total - firstData_) / clusterSectors_;
+  clusters_ = (boot.read.totalSectors - firstData_) / clusterSectors_;
   fatBits_ = clusters_ < 4085 ? 12 : 16;
   health_.fatBits = fatBits_;
   if (clusters_ >= 65525)
     throw Verdict{Kind::kDamaged, "the volume has too many clusters for FAT12 or FAT16"};
-  if (uint64_t{boot.fatSectors} * kSector * 8 / fatBits_ < clusters_ + 2)
+  if (uint64_t{boot.read.sectorsPerFat} * kSector * 8 / fatBits_ < clusters_ + 2)
     throw Verdict{Kind::kDamaged, "the FAT is too small for the volume's clusters"};
 }
 
@@ -239,14 +231,14 @@ void Checker::ReadFixedPart(const BootFields& boot) {
                     fmt::format("sector {} of the volume's fixed part (boot sector, FATs, root "
                                 "folder) was never written",
                                 volume_ + at)};
-  fat_.assign(size_t{boot.fatSectors} * kSector, 0);
-  for (uint32_t i = 0; i < boot.fatSectors; ++i) {
-    Read(volume_ + boot.reserved + i, sector);
+  fat_.assign(size_t{boot.read.sectorsPerFat} * kSector, 0);
+  for (uint32_t i = 0; i < boot.read.sectorsPerFat; ++i) {
+    Read(volume_ + boot.read.reservedSectors + i, sector);
     std::copy(sector.begin(), sector.end(), fat_.begin() + size_t{i} * kSector);
   }
-  for (uint32_t copy = 1; copy < boot.fats; ++copy)
-    for (uint32_t i = 0; i < boot.fatSectors; ++i) {
-      Read(volume_ + boot.reserved + copy * boot.fatSectors + i, sector);
+  for (uint32_t copy = 1; copy < boot.read.fatCount; ++copy)
+    for (uint32_t i = 0; i < boot.read.sectorsPerFat; ++i) {
+      Read(volume_ + boot.read.reservedSectors + copy * boot.read.sectorsPerFat + i, sector);
       if (!std::equal(sector.begin(), sector.end(), fat_.begin() + size_t{i} * kSector))
         throw Verdict{Kind::kDamaged, fmt::format("the two FATs differ (in FAT sector {})", i)};
     }
@@ -262,7 +254,8 @@ void Checker::Run(uint64_t totalSectors) {
   used_.assign(size_t{clusters_} + 2, false);
   std::vector<Sector> root(boot.rootSectors);
   for (uint32_t i = 0; i < boot.rootSectors; ++i)
-    Read(volume_ + boot.reserved + boot.fats * boot.fatSectors + i, root[i]);
+    Read(volume_ + boot.read.reservedSectors + boot.read.fatCount * boot.read.sectorsPerFat + i,
+         root[i]);
   Folder(root, "/", 0);
 }
 
