@@ -38,6 +38,71 @@ std::optional<uint32_t> FirstDifference(const uint8_t* data, const uint8_t* want
   return 0;
 }
 
+std::vector<sim::RawPage> ReadBlockPages(const sim::Player& flash, uint32_t block, uint32_t pages) {
+  std::vector<sim::RawPage> raw;
+  for (uint32_t page = 0; page < pages; ++page) raw.push_back(flash.ReadPage(block * pages + page));
+  return raw;
+}
+
+// "erased" for a block that holds nothing, "marks" for one not marked as
+// the set's system block; nullptr when its marks are right.
+const char* MarksFault(const std::vector<sim::RawPage>& raw, const ExpectedBlock& expected) {
+  if (std::all_of(raw.begin(), raw.end(), PageErased)) return "erased";
+  const host::SystemBlockTag marks = SystemBlockTagOf(raw[0], raw[1]);
+  const bool marked = marks.systemStatus && marks.Marked();
+  const bool rightTag = !expected.file || marks.tag == expected.tag;
+  if (!marked || !rightTag) return "marks";
+  return nullptr;
+}
+
+// The pages of the file's image in a block: written with its data, the
+// rest erased (a one-page last block is written with a second, zero page).
+class ExpectedPages {
+ public:
+  ExpectedPages(const host::FlashType& type, const ExpectedBlock& expected,
+                const std::vector<SetImage>& files) {
+    if (!expected.file) return;
+    bytes_ = &files[*expected.file].image;
+    start_ = uint64_t{expected.indexInFile} * type.BlockBytes();
+    const uint64_t inBlock = std::min<uint64_t>(type.BlockBytes(), bytes_->size() - start_);
+    writtenPages_ = (inBlock + sim::kPageDataBytes - 1) / sim::kPageDataBytes;
+  }
+
+  // The data the page must hold, valid until the next call; nullptr where
+  // it must read erased.
+  const uint8_t* Of(uint32_t page) {
+    static const uint8_t kZeros[sim::kPageDataBytes] = {};
+    if (page < writtenPages_) {
+      const uint64_t start = start_ + uint64_t{page} * sim::kPageDataBytes;
+      if (start + sim::kPageDataBytes <= bytes_->size()) return bytes_->data() + start;
+      // the last page: the image, then the writer's zero padding
+      padded_.assign(sim::kPageDataBytes, 0);
+      std::copy(bytes_->begin() + static_cast<std::ptrdiff_t>(start), bytes_->end(),
+                padded_.begin());
+      return padded_.data();
+    }
+    if (page == 1 && writtenPages_ == 1) return kZeros;
+    return nullptr;
+  }
+
+ private:
+  const std::vector<uint8_t>* bytes_ = nullptr;
+  uint64_t start_ = 0;  // the block's first byte in the image
+  uint64_t writtenPages_ = 0;
+  std::vector<uint8_t> padded_;
+};
+
+// The first page whose version word is not the expected one.
+std::optional<uint32_t> VersionFault(const std::vector<sim::RawPage>& raw, uint32_t pages,
+                                     const ExpectedBlock& expected) {
+  if (!expected.version || pages < kFirstVersionPage + kVersionPages) return std::nullopt;
+  const uint16_t want[kVersionPages] = {expected.version->a1, expected.version->a2,
+                                        expected.version->b1, expected.version->b2};
+  for (uint32_t i = 0; i < kVersionPages; ++i)
+    if (SpareWord(raw[kFirstVersionPage + i]) != want[i]) return kFirstVersionPage + i;
+  return std::nullopt;
+}
+
 std::optional<LayoutDifference> CompareBlock(const sim::Player& flash, const host::FlashType& type,
                                              const ExpectedBlock& expected,
                                              const std::vector<SetImage>& files) {
@@ -47,53 +112,16 @@ std::optional<LayoutDifference> CompareBlock(const sim::Player& flash, const hos
   difference.file = expected.file;
   if (expected.file) difference.tag = TagText(expected.tag);
   const uint32_t pages = type.pagesPerBlock;
-  std::vector<sim::RawPage> raw;
-  for (uint32_t page = 0; page < pages; ++page)
-    raw.push_back(flash.ReadPage(expected.block * pages + page));
-
-  if (std::all_of(raw.begin(), raw.end(), PageErased)) {
-    difference.kind = "erased";
+  const std::vector<sim::RawPage> raw = ReadBlockPages(flash, expected.block, pages);
+  if (const char* fault = MarksFault(raw, expected)) {
+    difference.kind = fault;
     return difference;
   }
-  const host::SystemBlockTag marks = SystemBlockTagOf(raw[0], raw[1]);
-  const bool marked = marks.systemStatus && marks.Marked();
-  const bool rightTag = !expected.file || marks.tag == expected.tag;
-  if (!marked || !rightTag) {
-    difference.kind = "marks";
-    return difference;
-  }
-
-  // The pages of the file's image in this block: written with its data, the
-  // rest erased (a one-page last block is written with a second, zero page).
-  const uint8_t* image = nullptr;
-  uint64_t writtenPages = 0;
-  if (expected.file) {
-    const std::vector<uint8_t>& bytes = files[*expected.file].image;
-    const uint64_t start = uint64_t{expected.indexInFile} * type.BlockBytes();
-    image = bytes.data() + start;
-    const uint64_t inBlock = std::min<uint64_t>(type.BlockBytes(), bytes.size() - start);
-    writtenPages = (inBlock + sim::kPageDataBytes - 1) / sim::kPageDataBytes;
-  }
-  static const uint8_t kZeros[sim::kPageDataBytes] = {};
+  ExpectedPages expectedPages(type, expected, files);
   for (uint32_t page = 0; page < pages; ++page) {
-    const uint8_t* want = nullptr;
-    std::vector<uint8_t> padded;
-    if (page < writtenPages) {
-      const uint64_t offset = uint64_t{page} * sim::kPageDataBytes;
-      const uint64_t start = uint64_t{expected.indexInFile} * type.BlockBytes() + offset;
-      const std::vector<uint8_t>& bytes = files[*expected.file].image;
-      if (start + sim::kPageDataBytes <= bytes.size()) {
-        want = image + offset;
-      } else {  // the last page: the image, then the writer's zero padding
-        padded.assign(sim::kPageDataBytes, 0);
-        std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(start), bytes.end(), padded.begin());
-        want = padded.data();
-      }
-    } else if (page == 1 && writtenPages == 1) {
-      want = kZeros;
-    }
     // Pages past the image hold erased data, as do the pages of an unused
     // block; a written page is never expected to read erased.
+    const uint8_t* want = expectedPages.Of(page);
     if (std::optional<uint32_t> at = FirstDifference(raw[page].data(), want, want == nullptr)) {
       difference.kind = "data";
       difference.page = page;
@@ -101,16 +129,10 @@ std::optional<LayoutDifference> CompareBlock(const sim::Player& flash, const hos
       return difference;
     }
   }
-
-  if (expected.version && pages >= kFirstVersionPage + kVersionPages) {
-    const uint16_t want[kVersionPages] = {expected.version->a1, expected.version->a2,
-                                          expected.version->b1, expected.version->b2};
-    for (uint32_t i = 0; i < kVersionPages; ++i)
-      if (SpareWord(raw[kFirstVersionPage + i]) != want[i]) {
-        difference.kind = "version";
-        difference.page = kFirstVersionPage + i;
-        return difference;
-      }
+  if (std::optional<uint32_t> page = VersionFault(raw, pages, expected)) {
+    difference.kind = "version";
+    difference.page = *page;
+    return difference;
   }
   return std::nullopt;
 }
