@@ -38,6 +38,80 @@ std::string KeysText(const TrustFolder& folder) {
   return text;
 }
 
+// A set without a signature file where only signed sets are accepted.
+[[noreturn]] void RefuseUnsigned(const std::string& manifestPath, const SetTrust& trust,
+                                 const TrustOptions& options) {
+  Refuse("unsigned-set",
+         fmt::format("{} is not signed (there is no {}), and only signed firmware sets are "
+                     "accepted.",
+                     manifestPath, trust.signatureFile),
+         fmt::format("Signed sets are required by {}.", options.requiredBy),
+         "Get the set signed by its maker (`orvik manifest sign`), or leave out "
+         "--require-signature" +
+             (options.requiredBy == "--require-signature"
+                  ? std::string(".")
+                  : " and remove " + options.requiredBy + " to accept unsigned sets."),
+         {{"manifest", manifestPath},
+          {"signatureFile", trust.signatureFile},
+          {"requiredBy", options.requiredBy}});
+}
+
+std::string GetTheSetAgain(const std::string& manifestPath) {
+  return "Get the firmware set again from its maker; a set maker signs it again with `orvik "
+         "manifest sign --key NAME.key --manifest " +
+         manifestPath + "`.";
+}
+
+// The signature file's contents (text, or the error reading it), parsed.
+ManifestSignature ReadSignature(const std::string& manifestPath, const SetTrust& trust,
+                                const std::optional<std::string>& text, const std::string& error) {
+  SignatureFileRead read;
+  if (text) read = ParseSignatureFile(*text);
+  if (!read.signature) {
+    const std::string problem = text ? read.problem : error;
+    Refuse(
+        "signature",
+        fmt::format("{}: cannot be read as the signature of {}: {}", trust.signatureFile,
+                    manifestPath, problem),
+        "The signature file is damaged or cut short, or is not a signature file.",
+        GetTheSetAgain(manifestPath),
+        {{"manifest", manifestPath}, {"signatureFile", trust.signatureFile}, {"problem", problem}});
+  }
+  return *read.signature;
+}
+
+// The trusted key that made the signature; a key the folder lacks is
+// refused, naming the keys it holds.
+const TrustedKey& SigningKey(const std::string& manifestPath, const ManifestSignature& signature,
+                             const TrustOptions& options, const TrustFolder& folder) {
+  const TrustedKey* key = folder.Find(signature.keyId);
+  if (key == nullptr)
+    Refuse(
+        "signature",
+        fmt::format("{} is signed by key {}, which is not in the trust folder {}.", manifestPath,
+                    signature.keyId, options.trustDir),
+        fmt::format("Only sets signed by a key the owner trusts are used: {}.", KeysText(folder)),
+        fmt::format("If you trust the set's maker, put their public key (the NAME.pub whose key "
+                    "id is {}) into {}, or name the folder with --trust-dir.",
+                    signature.keyId, options.trustDir),
+        {{"manifest", manifestPath}, {"keyId", signature.keyId}, {"trustDir", options.trustDir}});
+  return *key;
+}
+
+[[noreturn]] void RefuseChangedManifest(const std::string& manifestPath, const SetTrust& trust,
+                                        const ManifestSignature& signature, const TrustedKey& key) {
+  Refuse("signature",
+         fmt::format("The signature in {} does not match {}: the manifest was changed after "
+                     "key {} ({}) signed it.",
+                     trust.signatureFile, manifestPath, signature.keyId, key.name),
+         "The manifest was edited after signing, or the signature belongs to another manifest.",
+         GetTheSetAgain(manifestPath),
+         {{"manifest", manifestPath},
+          {"signatureFile", trust.signatureFile},
+          {"keyId", signature.keyId},
+          {"key", key.name}});
+}
+
 }  // namespace
 
 std::string SignatureFileFor(const std::string& manifestPath) {
@@ -52,64 +126,17 @@ SetTrust CheckSetSignature(const std::string& manifestPath, std::span<const uint
   std::string error;
   std::optional<std::string> text = ReadSmallFile(trust.signatureFile, kSignatureFileLimit, error);
   if (!text && error == "no such file") {
-    if (options.requireSignature)
-      Refuse("unsigned-set",
-             fmt::format("{} is not signed (there is no {}), and only signed firmware sets are "
-                         "accepted.",
-                         manifestPath, trust.signatureFile),
-             fmt::format("Signed sets are required by {}.", options.requiredBy),
-             "Get the set signed by its maker (`orvik manifest sign`), or leave out "
-             "--require-signature" +
-                 (options.requiredBy == "--require-signature"
-                      ? std::string(".")
-                      : " and remove " + options.requiredBy + " to accept unsigned sets."),
-             {{"manifest", manifestPath},
-              {"signatureFile", trust.signatureFile},
-              {"requiredBy", options.requiredBy}});
+    if (options.requireSignature) RefuseUnsigned(manifestPath, trust, options);
     return trust;
   }
-  const std::string getAgain =
-      "Get the firmware set again from its maker; a set maker signs it again with `orvik "
-      "manifest sign --key NAME.key --manifest " +
-      manifestPath + "`.";
-  SignatureFileRead read;
-  if (text) read = ParseSignatureFile(*text);
-  if (!read.signature) {
-    const std::string problem = text ? read.problem : error;
-    Refuse(
-        "signature",
-        fmt::format("{}: cannot be read as the signature of {}: {}", trust.signatureFile,
-                    manifestPath, problem),
-        "The signature file is damaged or cut short, or is not a signature file.", getAgain,
-        {{"manifest", manifestPath}, {"signatureFile", trust.signatureFile}, {"problem", problem}});
-  }
-  const ManifestSignature& signature = *read.signature;
+  const ManifestSignature signature = ReadSignature(manifestPath, trust, text, error);
   const TrustFolder folder = ReadTrustFolder(options.trustDir);
-  const TrustedKey* key = folder.Find(signature.keyId);
-  if (key == nullptr)
-    Refuse(
-        "signature",
-        fmt::format("{} is signed by key {}, which is not in the trust folder {}.", manifestPath,
-                    signature.keyId, options.trustDir),
-        fmt::format("Only sets signed by a key the owner trusts are used: {}.", KeysText(folder)),
-        fmt::format("If you trust the set's maker, put their public key (the NAME.pub whose key "
-                    "id is {}) into {}, or name the folder with --trust-dir.",
-                    signature.keyId, options.trustDir),
-        {{"manifest", manifestPath}, {"keyId", signature.keyId}, {"trustDir", options.trustDir}});
-  if (!VerifyEd25519(key->key, manifestBytes, signature.signature))
-    Refuse("signature",
-           fmt::format("The signature in {} does not match {}: the manifest was changed after "
-                       "key {} ({}) signed it.",
-                       trust.signatureFile, manifestPath, signature.keyId, key->name),
-           "The manifest was edited after signing, or the signature belongs to another manifest.",
-           getAgain,
-           {{"manifest", manifestPath},
-            {"signatureFile", trust.signatureFile},
-            {"keyId", signature.keyId},
-            {"key", key->name}});
+  const TrustedKey& key = SigningKey(manifestPath, signature, options, folder);
+  if (!VerifyEd25519(key.key, manifestBytes, signature.signature))
+    RefuseChangedManifest(manifestPath, trust, signature, key);
   trust.signedSet = true;
-  trust.keyId = key->id;
-  trust.keyName = key->name;
+  trust.keyId = key.id;
+  trust.keyName = key.name;
   return trust;
 }
 
