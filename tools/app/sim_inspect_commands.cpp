@@ -146,17 +146,28 @@ void ExtractCopies(OperationContext& context, const std::vector<StoredFile>& fil
   context.events.Line(fmt::format("Extracted {} images into {}.", written.size(), extract.path));
 }
 
-}  // namespace
+// What sim inspect reads from the player and the reservation setting,
+// once, for the result and for the words.
+struct Inspection {
+  sim::PlayerConfig config;
+  BlockMap map;
+  std::vector<StoredFile> files;
+  sim::inspect::EccReport ecc;
+  ReservationSetting reservation;
+};
 
-int RunSimInspect(OperationContext& context, uint32_t perRow) {
-  std::shared_ptr<sim::Player> player = Load(context);
-  const sim::PlayerConfig config = player->Config();
-  BlockMap map = sim::inspect::MapBlocks(*player);
-  std::vector<StoredFile> files = FindSystemFiles(*player, map);
-  sim::inspect::EccReport ecc = sim::inspect::CheckDataPages(*player, map);
-  ReservationSetting reservation = ReadReservation(ReservationFileFor(context.settings.Target()));
+Inspection Inspect(OperationContext& context, const sim::Player& player) {
+  Inspection seen;
+  seen.config = player.Config();
+  seen.map = sim::inspect::MapBlocks(player);
+  seen.files = FindSystemFiles(player, seen.map);
+  seen.ecc = sim::inspect::CheckDataPages(player, seen.map);
+  seen.reservation = ReadReservation(ReservationFileFor(context.settings.Target()));
+  return seen;
+}
 
-  const BlockView view = ViewBlocks(map, files);
+void RecordInspection(OperationContext& context, const Inspection& seen, const BlockView& view) {
+  const BlockMap& map = seen.map;
   context.result["flash"] = {{"type", map.flashType},
                              {"blockCount", map.blocks.size()},
                              {"pagesPerBlock", map.pagesPerBlock}};
@@ -164,40 +175,63 @@ int RunSimInspect(OperationContext& context, uint32_t perRow) {
   context.result["cisBlock"] = map.cisBlock ? nlohmann::json(*map.cisBlock) : nullptr;
   context.result["logicalBlocks"] = map.logical.size();
   context.result["map"] = GridString(view.cells);
-  context.result["files"] = FilesJson(files);
-  context.result["ecc"] = EccJson(ecc);
+  context.result["files"] = FilesJson(seen.files);
+  context.result["ecc"] = EccJson(seen.ecc);
   context.result["reservationKiloBytes"] =
-      reservation.kiloBytes ? nlohmann::json(*reservation.kiloBytes) : nullptr;
-  context.result["recoveryMode"] = config.recoveryMode;
+      seen.reservation.kiloBytes ? nlohmann::json(*seen.reservation.kiloBytes) : nullptr;
+  context.result["recoveryMode"] = seen.config.recoveryMode;
+}
 
+// The player's name, flash, card and reservation.
+void PrintPlayerFacts(OperationContext& context, const sim::Player& player,
+                      const Inspection& seen) {
   Events& console = context.events;
+  const sim::PlayerConfig& config = seen.config;
   console.Line(
       console.Paint(Style::kBold, "Simulated player") + " in " +
       context.settings.Target().playerDir +
-      fmt::format(" ({}{})", player->ObjectName(),
-                  player->Startup().mode == sim::StartMode::kRecovery ? ", recovery mode" : ""));
-  console.Field("flash", fmt::format("type {}: {} blocks of {} pages", map.flashType,
-                                     map.blocks.size(), map.pagesPerBlock));
+      fmt::format(" ({}{})", player.ObjectName(),
+                  player.Startup().mode == sim::StartMode::kRecovery ? ", recovery mode" : ""));
+  console.Field("flash", fmt::format("type {}: {} blocks of {} pages", seen.map.flashType,
+                                     seen.map.blocks.size(), seen.map.pagesPerBlock));
   console.Field("card", config.card.present
                             ? fmt::format("{} blocks ({})", config.card.capacityBlocks,
                                           MegaBytes(uint64_t{config.card.capacityBlocks} * 512))
                             : std::string("none"));
-  console.Field("reserved", reservation.kiloBytes ? fmt::format("{} KB", *reservation.kiloBytes)
-                                                  : std::string("none configured"));
+  console.Field("reserved", seen.reservation.kiloBytes
+                                ? fmt::format("{} KB", *seen.reservation.kiloBytes)
+                                : std::string("none configured"));
+}
+
+std::string FileSystemLine(const BlockMap& map) {
+  return map.logical.empty()
+             ? std::string("  no logical block: the flash has no file system")
+             : fmt::format(
+                   "  {} logical blocks in {} of {} zones{}; `orvik sim export-fat` "
+                   "exports the volume",
+                   map.logical.size(), ZonesInUse(map), map.Zones().ZoneCount(),
+                   map.duplicates.empty() ? std::string()
+                                          : fmt::format(", {} duplicates", map.duplicates.size()));
+}
+
+}  // namespace
+
+int RunSimInspect(OperationContext& context, uint32_t perRow) {
+  std::shared_ptr<sim::Player> player = Load(context);
+  const Inspection seen = Inspect(context, *player);
+  const BlockView view = ViewBlocks(seen.map, seen.files);
+  RecordInspection(context, seen, view);
+
+  Events& console = context.events;
+  PrintPlayerFacts(context, *player, seen);
   console.Line(console.Paint(Style::kBold, "Block map"));
   PrintGrid(console, view.cells, perRow);
   PrintLegend(console, view.legend);
   console.Line(console.Paint(Style::kBold, "System area"));
-  PrintFiles(console, files);
+  PrintFiles(console, seen.files);
   console.Line(console.Paint(Style::kBold, "File system"));
-  console.Line(map.logical.empty()
-                   ? std::string("  no logical block: the flash has no file system")
-                   : fmt::format("  {} logical blocks in {} of {} zones{}; `orvik sim export-fat` "
-                                 "exports the volume",
-                                 map.logical.size(), ZonesInUse(map), map.Zones().ZoneCount(),
-                                 map.duplicates.empty()
-                                     ? std::string()
-                                     : fmt::format(", {} duplicates", map.duplicates.size())));
+  console.Line(FileSystemLine(seen.map));
+  const sim::inspect::EccReport& ecc = seen.ecc;
   console.Line(console.Paint(Style::kBold, "ECC") +
                fmt::format(" {} data pages checked: {} corrected, {} code bits wrong, {} "
                            "uncorrectable",
