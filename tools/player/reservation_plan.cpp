@@ -58,13 +58,19 @@ uint32_t MaxReservableBlocks(const host::FlashType& type) {
   return type.blockCount > kept ? type.blockCount - kept : 0;
 }
 
-ReservationPlan PlanLayoutReservation(const Manifest& manifest,
-                                      std::optional<uint32_t> overrideKiloBytes,
-                                      const ReservationSetting& configured,
-                                      const host::FlashType& type,
-                                      const std::string& targetOptions) {
-  ReservationPlan plan;
-  plan.current = configured.kiloBytes;
+namespace {
+
+nlohmann::json DoesNotFitDetails(uint64_t needed, const ReservationPlan& plan, uint32_t wanted) {
+  return {{"blocksNeeded", needed},
+          {"reservedKiloBytes", plan.kiloBytes},
+          {"reservedBlocks", plan.blocks},
+          {"kiloBytesNeeded", wanted}};
+}
+
+// The reflash's reservation: --reserve, else the manifest's, else the
+// configured one.
+void ChooseLayoutReservation(const Manifest& manifest, std::optional<uint32_t> overrideKiloBytes,
+                             const ReservationSetting& configured, ReservationPlan& plan) {
   if (overrideKiloBytes) {
     plan.kiloBytes = *overrideKiloBytes;
     plan.source = "option";
@@ -81,18 +87,11 @@ ReservationPlan PlanLayoutReservation(const Manifest& manifest,
          "The full reflash needs to know how much flash to reserve for the firmware.",
          "Add totalKiloBytesReserved to the manifest, or pass --reserve KB.");
   }
-  plan.blocks = ReservedBlocks(plan.kiloBytes, type.BlockBytes());
-  const uint64_t needed = BlocksNeeded(manifest, type);
-  if (needed + 1 > MaxReservableBlocks(type)) LargerThanTheFlash(manifest, needed, type);
-  if (plan.blocks > MaxReservableBlocks(type))
-    Fail("usage",
-         fmt::format("A reservation of {} KB ({}) is more than a flash of type {} can hold.",
-                     plan.kiloBytes, BlocksText(plan.blocks, type), type.typeIndex),
-         {},
-         fmt::format("Give at most {} KB with --reserve (or in totalKiloBytesReserved).",
-                     KiloBytesOfBlocks(MaxReservableBlocks(type), type)));
-  if (needed < plan.blocks) return plan;
+}
 
+[[noreturn]] void LayoutDoesNotFit(const Manifest& manifest, const ReservationPlan& plan,
+                                   uint64_t needed, const ReservationSetting& configured,
+                                   const host::FlashType& type, const std::string& targetOptions) {
   const uint32_t wanted = KiloBytesToHold(needed, type);
   Problem problem;
   problem.code = "set-does-not-fit";
@@ -109,11 +108,56 @@ ReservationPlan PlanLayoutReservation(const Manifest& manifest,
       "Raise totalKiloBytesReserved in {} to at least {} KB, or run `orvik reflash --manifest {} "
       "--reserve {} {}` for this run only. Nothing was sent to the player.",
       manifest.path, wanted, ShellQuote(manifest.path), wanted, targetOptions);
-  problem.details = {{"blocksNeeded", needed},
-                     {"reservedKiloBytes", plan.kiloBytes},
-                     {"reservedBlocks", plan.blocks},
-                     {"kiloBytesNeeded", wanted}};
+  problem.details = DoesNotFitDetails(needed, plan, wanted);
   throw ToolError(std::move(problem));
+}
+
+[[noreturn]] void UpdateDoesNotFit(const Manifest& manifest, const ReservationPlan& plan,
+                                   uint64_t needed, const ReservationSetting& configured,
+                                   const host::FlashType& type, const std::string& targetOptions) {
+  const uint32_t wanted = KiloBytesToHold(needed, type);
+  Problem problem;
+  problem.code = "set-does-not-fit";
+  problem.message = fmt::format(
+      "The firmware set needs {}; the reservation of {} KB ({}) holds {}, so the player cannot "
+      "be updated with it.",
+      BlocksText(needed, type), plan.kiloBytes,
+      plan.source == "configured" ? "configured in " + configured.location
+                                  : std::string("the manifest's"),
+      BlocksText(plan.blocks, type));
+  problem.cause =
+      "The system area must hold more blocks than the files need; only the full "
+      "reflash lays it out larger, and the full reflash empties the file system.";
+  problem.action = fmt::format(
+      "Back the player's files up with `orvik backup --output player-backup.img {}`, then run "
+      "`orvik reflash --manifest {} --reserve {} {}`.",
+      targetOptions, ShellQuote(manifest.path), wanted, targetOptions);
+  problem.details = DoesNotFitDetails(needed, plan, wanted);
+  throw ToolError(std::move(problem));
+}
+
+}  // namespace
+
+ReservationPlan PlanLayoutReservation(const Manifest& manifest,
+                                      std::optional<uint32_t> overrideKiloBytes,
+                                      const ReservationSetting& configured,
+                                      const host::FlashType& type,
+                                      const std::string& targetOptions) {
+  ReservationPlan plan;
+  plan.current = configured.kiloBytes;
+  ChooseLayoutReservation(manifest, overrideKiloBytes, configured, plan);
+  plan.blocks = ReservedBlocks(plan.kiloBytes, type.BlockBytes());
+  const uint64_t needed = BlocksNeeded(manifest, type);
+  if (needed + 1 > MaxReservableBlocks(type)) LargerThanTheFlash(manifest, needed, type);
+  if (plan.blocks > MaxReservableBlocks(type))
+    Fail("usage",
+         fmt::format("A reservation of {} KB ({}) is more than a flash of type {} can hold.",
+                     plan.kiloBytes, BlocksText(plan.blocks, type), type.typeIndex),
+         {},
+         fmt::format("Give at most {} KB with --reserve (or in totalKiloBytesReserved).",
+                     KiloBytesOfBlocks(MaxReservableBlocks(type), type)));
+  if (needed < plan.blocks) return plan;
+  LayoutDoesNotFit(manifest, plan, needed, configured, type, targetOptions);
 }
 
 ReservationPlan PlanUpdateReservation(const Manifest& manifest,
@@ -140,28 +184,7 @@ ReservationPlan PlanUpdateReservation(const Manifest& manifest,
   const uint64_t needed = BlocksNeeded(manifest, type);
   if (needed + 1 > MaxReservableBlocks(type)) LargerThanTheFlash(manifest, needed, type);
   if (needed < plan.blocks) return plan;
-  const uint32_t wanted = KiloBytesToHold(needed, type);
-  Problem problem;
-  problem.code = "set-does-not-fit";
-  problem.message = fmt::format(
-      "The firmware set needs {}; the reservation of {} KB ({}) holds {}, so the player cannot "
-      "be updated with it.",
-      BlocksText(needed, type), plan.kiloBytes,
-      plan.source == "configured" ? "configured in " + configured.location
-                                  : std::string("the manifest's"),
-      BlocksText(plan.blocks, type));
-  problem.cause =
-      "The system area must hold more blocks than the files need; only the full "
-      "reflash lays it out larger, and the full reflash empties the file system.";
-  problem.action = fmt::format(
-      "Back the player's files up with `orvik backup --output player-backup.img {}`, then run "
-      "`orvik reflash --manifest {} --reserve {} {}`.",
-      targetOptions, ShellQuote(manifest.path), wanted, targetOptions);
-  problem.details = {{"blocksNeeded", needed},
-                     {"reservedKiloBytes", plan.kiloBytes},
-                     {"reservedBlocks", plan.blocks},
-                     {"kiloBytesNeeded", wanted}};
-  throw ToolError(std::move(problem));
+  UpdateDoesNotFit(manifest, plan, needed, configured, type, targetOptions);
 }
 
 #ifdef _WIN32
