@@ -80,56 +80,76 @@ std::optional<uint64_t> CheckDeviceImage(const std::vector<uint8_t>& data, std::
   return end;
 }
 
-StartupCopy JudgeStartupCopy(const sim::Player& flash, const std::vector<uint32_t>& lowBlocks) {
-  StartupCopy copy;
-  copy.blocks = lowBlocks;
-  const uint32_t pages = flash.PagesPerBlock();
+namespace {
+
+// What the low blocks gave so far: the data pages in order, how many
+// blocks were erased, and whether an erased page ended the image.
+struct LowBlocksRead {
   uint32_t erasedBlocks = 0;
   std::vector<uint8_t> data;
   bool imageEnded = false;
-  for (uint32_t block : lowBlocks) {
-    std::vector<sim::RawPage> raw;
-    for (uint32_t page = 0; page < pages; ++page)
-      raw.push_back(flash.ReadPage(block * pages + page));
-    if (std::all_of(raw.begin(), raw.end(), PageErased)) {
-      ++erasedBlocks;
-      if (copy.why.empty()) copy.why = fmt::format("low system block {} is erased", block);
+};
+
+// The data of a marked low block's written pages; a written page after an
+// erased one is the copy's first fault unless one was found before.
+void TakeImagePages(const std::vector<sim::RawPage>& raw, uint32_t block, StartupCopy& copy,
+                    LowBlocksRead& read) {
+  for (uint32_t page = 0; page < raw.size(); ++page) {
+    if (DataErased(raw[page])) {
+      read.imageEnded = true;
       continue;
     }
-    const host::SystemBlockTag marks = SystemBlockTagOf(raw[0], raw[1]);
-    if (!marks.systemStatus || !marks.Marked()) {
-      if (copy.why.empty())
-        copy.why = fmt::format("low system block {} is not marked as a system block", block);
-      continue;
-    }
-    const uint8_t tag = marks.tag;
-    if (copy.tag && *copy.tag != tag && copy.why.empty())
-      copy.why = fmt::format("low system block {} carries tag {}, the others {}", block,
-                             TagText(tag), TagText(*copy.tag));
-    copy.tag = tag;
-    for (uint32_t page = 0; page < pages; ++page) {
-      if (DataErased(raw[page])) {
-        imageEnded = true;
-        continue;
-      }
-      if (imageEnded && copy.why.empty())
-        copy.why =
-            fmt::format("page {} of low system block {} follows an erased page", page, block);
-      data.insert(data.end(), raw[page].begin(), raw[page].begin() + sim::kPageDataBytes);
-    }
+    if (read.imageEnded && copy.why.empty())
+      copy.why = fmt::format("page {} of low system block {} follows an erased page", page, block);
+    read.data.insert(read.data.end(), raw[page].begin(), raw[page].begin() + sim::kPageDataBytes);
   }
-  if (erasedBlocks == lowBlocks.size() || lowBlocks.empty()) {
+}
+
+// One low block: erased, unmarked, or marked with the copy's tag and its
+// pages taken; copy.why keeps the first fault found.
+void ReadLowBlock(const sim::Player& flash, uint32_t block, StartupCopy& copy,
+                  LowBlocksRead& read) {
+  const uint32_t pages = flash.PagesPerBlock();
+  std::vector<sim::RawPage> raw;
+  for (uint32_t page = 0; page < pages; ++page) raw.push_back(flash.ReadPage(block * pages + page));
+  if (std::all_of(raw.begin(), raw.end(), PageErased)) {
+    ++read.erasedBlocks;
+    if (copy.why.empty()) copy.why = fmt::format("low system block {} is erased", block);
+    return;
+  }
+  const host::SystemBlockTag marks = SystemBlockTagOf(raw[0], raw[1]);
+  if (!marks.systemStatus || !marks.Marked()) {
+    if (copy.why.empty())
+      copy.why = fmt::format("low system block {} is not marked as a system block", block);
+    return;
+  }
+  const uint8_t tag = marks.tag;
+  if (copy.tag && *copy.tag != tag && copy.why.empty())
+    copy.why = fmt::format("low system block {} carries tag {}, the others {}", block, TagText(tag),
+                           TagText(*copy.tag));
+  copy.tag = tag;
+  TakeImagePages(raw, block, copy, read);
+}
+
+}  // namespace
+
+StartupCopy JudgeStartupCopy(const sim::Player& flash, const std::vector<uint32_t>& lowBlocks) {
+  StartupCopy copy;
+  copy.blocks = lowBlocks;
+  LowBlocksRead read;
+  for (uint32_t block : lowBlocks) ReadLowBlock(flash, block, copy, read);
+  if (read.erasedBlocks == lowBlocks.size() || lowBlocks.empty()) {
     copy.state = StartupCopy::State::kAbsent;
     copy.why = "the low system blocks are erased";
     return copy;
   }
   copy.state = StartupCopy::State::kIncomplete;
   if (!copy.why.empty()) return copy;
-  if (data.empty()) {
+  if (read.data.empty()) {
     copy.why = "the low system blocks hold no image";
     return copy;
   }
-  std::optional<uint64_t> length = CheckDeviceImage(data, &copy.why);
+  std::optional<uint64_t> length = CheckDeviceImage(read.data, &copy.why);
   if (!length) return copy;
   copy.state = StartupCopy::State::kWhole;
   copy.imageBytes = *length;
