@@ -103,34 +103,44 @@ std::string EntryLine(const Events& console, const JournalEntry& entry, bool wit
   return line;
 }
 
+// The current target's player as the journal names it.  A real player is
+// told apart by its chip identifier, asked once; a simulated player's
+// folder is named, not opened: reading the history changes no player and
+// makes none.
+JournalTarget HistoryTarget(OperationContext& context) {
+  const TargetOptions options = context.settings.Target();
+  uint32_t chipId = 0;
+  if (options.device) {
+    std::unique_ptr<Session> session = context.OpenTarget();
+    chipId = OrvikGetChipId(0);
+    session->Close();
+  } else {
+    context.target = {{"kind", "simulator"}, {"player", options.playerDir}};
+    context.events.Line(context.events.Paint(Style::kBold, "Target:") + " " + TargetText(options));
+  }
+  return JournalTargetOf(options, chipId);
+}
+
+// The entries of the player (of every player without one), newest first.
+std::vector<const JournalEntry*> EntriesShown(const JournalRead& read,
+                                              const std::optional<JournalTarget>& player) {
+  std::vector<const JournalEntry*> shown;
+  for (auto it = read.entries.rbegin(); it != read.entries.rend(); ++it)
+    if (!player || it->start.target.player == player->player) shown.push_back(&*it);
+  return shown;
+}
+
 }  // namespace
 
 int RunHistory(OperationContext& context, bool all) {
   Events& console = context.events;
   const std::string path = DefaultJournalPath();
   std::optional<JournalTarget> player;
-  if (!all) {
-    const TargetOptions options = context.settings.Target();
-    uint32_t chipId = 0;
-    if (options.device) {
-      // A real player is told apart by its chip identifier: asked once.
-      std::unique_ptr<Session> session = context.OpenTarget();
-      chipId = OrvikGetChipId(0);
-      session->Close();
-    } else {
-      // The folder is named, not opened: reading the history changes no
-      // player and makes none.
-      context.target = {{"kind", "simulator"}, {"player", options.playerDir}};
-      console.Line(console.Paint(Style::kBold, "Target:") + " " + TargetText(options));
-    }
-    player = JournalTargetOf(options, chipId);
-  }
+  if (!all) player = HistoryTarget(context);
   const JournalRead read = ReadJournal(path);
   for (const std::string& warning : read.warnings) console.Warn("journal " + warning);
 
-  std::vector<const JournalEntry*> shown;
-  for (auto it = read.entries.rbegin(); it != read.entries.rend(); ++it)
-    if (!player || it->start.target.player == player->player) shown.push_back(&*it);
+  const std::vector<const JournalEntry*> shown = EntriesShown(read, player);
   size_t unfinished = 0;
   nlohmann::json entries = nlohmann::json::array();
   for (const JournalEntry* entry : shown) {
