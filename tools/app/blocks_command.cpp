@@ -13,7 +13,29 @@
 #include "player/progress_watch.h"
 
 namespace orvik::tool {
-namespace {}  // namespace
+namespace {
+
+// Every block's marks, read into a copy of the flash; reading changes
+// nothing, so a cut-off run only says so.
+std::shared_ptr<sim::Player> ReadBlockMarks(Events& events, const host::FlashType& type) {
+  FlashPages pages(type);
+  WorkBar bar(events, "Reading the block marks");
+  std::shared_ptr<sim::Player> copy = CopyForBlockMap(pages, [&](uint32_t block, uint32_t all) {
+    bar.Update(100.0 * (block + 1) / all);
+    ThrowIfInterrupted("Reading changes nothing on the player.", "Run the command again.");
+  });
+  bar.Finish();
+  return copy;
+}
+
+nlohmann::json BadBlocks(const sim::inspect::BlockMap& map) {
+  nlohmann::json bad = nlohmann::json::array();
+  for (uint32_t block = 0; block < map.blocks.size(); ++block)
+    if (map.blocks[block].role == sim::inspect::BlockRole::kBad) bad.push_back(block);
+  return bad;
+}
+
+}  // namespace
 
 int RunBlocks(OperationContext& context, const BlocksOptions& options) {
   // A manifest names the set whose files the map should show; its files are
@@ -27,21 +49,12 @@ int RunBlocks(OperationContext& context, const BlocksOptions& options) {
   const host::FlashType& type = media.FlashType();
   InterruptGuard guard;
   const ScanFacts scan = media.Scan();
-  FlashPages pages(type);
-  WorkBar bar(context.events, "Reading the block marks");
-  std::shared_ptr<sim::Player> copy = CopyForBlockMap(pages, [&](uint32_t block, uint32_t all) {
-    bar.Update(100.0 * (block + 1) / all);
-    ThrowIfInterrupted("Reading changes nothing on the player.", "Run the command again.");
-  });
-  bar.Finish();
+  std::shared_ptr<sim::Player> copy = ReadBlockMarks(context.events, type);
   session->Close();
 
   const sim::inspect::BlockMap map = sim::inspect::MapBlocks(*copy);
   const BlockView view = ViewBlocks(map, FindSystemFiles(*copy, map));
-  nlohmann::json bad = nlohmann::json::array();
-  for (uint32_t block = 0; block < map.blocks.size(); ++block)
-    if (map.blocks[block].role == sim::inspect::BlockRole::kBad) bad.push_back(block);
-
+  const nlohmann::json bad = BadBlocks(map);
   context.result["flash"] = ToJson(flash);
   context.result["cisBlock"] = scan.cisBlock;
   context.result["systemBlockCount"] = scan.systemBlockCount;

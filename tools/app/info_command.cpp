@@ -91,45 +91,30 @@ void ShowCondition(OperationContext& context, const Session& session,
                                   " (`orvik check` tells more, `orvik fix` repairs it)");
 }
 
-}  // namespace
+// A quick look at the firmware, worded as `orvik check` words it: a
+// player whose firmware is not whole is never described as fine.
+std::optional<FirmwareCondition> QuickLookAtFirmware(OperationContext& context, Session& session,
+                                                     const FlashFacts& flash,
+                                                     const ReservationSetting& reservation) {
+  if (!flash.Known()) return std::nullopt;
+  MediaRunner media(context.events, session, context.settings.commandLine);
+  RunReservation scoped(reservation.kiloBytes ? 0 : LaidOutKiloBytesGuess(media),
+                        session.ReservationFile());
+  media.Scan();
+  return LookAtFirmware(session, media.FlashType());
+}
 
-int RunInfo(OperationContext& context, uint8_t cardDrive) {
-  std::unique_ptr<Session> session = context.OpenTarget();
-  DeviceFacts device = QueryDevice(context.events);
-  FlashFacts flash = QueryFlash(context.events);
-  CardFacts card = QueryCard(context.events, cardDrive, true);
-  ReservationSetting reservation = ReadReservation(session->ReservationFile());
-  // A quick look at the firmware, worded as `orvik check` words it: a
-  // player whose firmware is not whole is never described as fine.
-  std::optional<FirmwareCondition> condition;
-  if (flash.Known()) {
-    MediaRunner media(context.events, *session, context.settings.commandLine);
-    RunReservation scoped(reservation.kiloBytes ? 0 : LaidOutKiloBytesGuess(media),
-                          session->ReservationFile());
-    media.Scan();
-    condition = LookAtFirmware(*session, media.FlashType());
-  }
-  session->Close();
-
-  context.result["device"] = ToJson(device);
-  context.result["flash"] = ToJson(flash);
-  context.result["card"] = ToJson(card);
-  context.result["reservation"] = {
+nlohmann::json ReservationJson(const ReservationSetting& reservation, const FlashFacts& flash) {
+  nlohmann::json out = {
       {"file", reservation.location},
       {"kiloBytes", reservation.kiloBytes ? nlohmann::json(*reservation.kiloBytes) : nullptr}};
   if (reservation.kiloBytes && flash.Known())
-    context.result["reservation"]["blocks"] =
-        ReservedBlocks(*reservation.kiloBytes, flash.BlockBytes());
+    out["blocks"] = ReservedBlocks(*reservation.kiloBytes, flash.BlockBytes());
+  return out;
+}
 
-  Events& console = context.events;
-  if (!flash.answered && !device.deviceVersion)
-    Fail("no-answer", "The player opened but does not answer.",
-         "It was unplugged or lost power while opening, or its driver stopped responding.",
-         "Reconnect the player and run the command again.");
-  ShowDevice(console, device);
-  ShowFlash(console, flash);
-  ShowCard(console, card);
-  ShowCondition(context, *session, condition);
+void ShowReservation(Events& console, const ReservationSetting& reservation,
+                     const FlashFacts& flash) {
   console.Line(console.Paint(Style::kBold, "Reservation"));
   if (reservation.kiloBytes)
     console.Field("reserved",
@@ -141,6 +126,35 @@ int RunInfo(OperationContext& context, uint8_t cardDrive) {
                               reservation.location));
   else
     console.Field("reserved", "none configured (" + reservation.location + ")");
+}
+
+}  // namespace
+
+int RunInfo(OperationContext& context, uint8_t cardDrive) {
+  std::unique_ptr<Session> session = context.OpenTarget();
+  DeviceFacts device = QueryDevice(context.events);
+  FlashFacts flash = QueryFlash(context.events);
+  CardFacts card = QueryCard(context.events, cardDrive, true);
+  ReservationSetting reservation = ReadReservation(session->ReservationFile());
+  const std::optional<FirmwareCondition> condition =
+      QuickLookAtFirmware(context, *session, flash, reservation);
+  session->Close();
+
+  context.result["device"] = ToJson(device);
+  context.result["flash"] = ToJson(flash);
+  context.result["card"] = ToJson(card);
+  context.result["reservation"] = ReservationJson(reservation, flash);
+
+  Events& console = context.events;
+  if (!flash.answered && !device.deviceVersion)
+    Fail("no-answer", "The player opened but does not answer.",
+         "It was unplugged or lost power while opening, or its driver stopped responding.",
+         "Reconnect the player and run the command again.");
+  ShowDevice(console, device);
+  ShowFlash(console, flash);
+  ShowCard(console, card);
+  ShowCondition(context, *session, condition);
+  ShowReservation(console, reservation, flash);
   return kExitDone;
 }
 
