@@ -245,6 +245,28 @@ void ExplainNoRoom(const StatusContext& context, Problem& problem) {
                              ReflashCommand(context, false) + ".";
 }
 
+void ExplainNoBuffer(Problem& problem) {
+  SetWords(problem, "A write buffer for a firmware file could not be allocated (status 1).",
+           "The computer is short of memory: each file needs a buffer of whole flash "
+           "blocks, three times its size for S-record files.",
+           "Close other programs and run the command again.");
+}
+
+void ExplainBadFile(Problem& problem) {
+  SetWords(problem, "A firmware file is malformed (status 2).",
+           "An S-record line has a wrong checksum or is cut short, an S9 version record "
+           "is damaged, or a prefix is not a whole number of 3-byte words.",
+           "Rebuild or download the file named in the details again, then run the "
+           "command again.");
+}
+
+void ExplainNotFlash(const StatusContext& context, Problem& problem) {
+  SetWords(problem, "The player's flash is not one the library can work on (status 8).",
+           "The flash identification gave no known flash type: the flash did not "
+           "answer, or the chip is not supported.",
+           "Check " + SuggestCommand(context, "info") + "; reconnect the player and try again.");
+}
+
 // The operations after whose failure the player may not be as it was.
 bool ChangesFlash(MediaOperation operation) {
   return operation == MediaOperation::kUpdate || operation == MediaOperation::kFullFormat ||
@@ -285,17 +307,10 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
   problem.status = status;
   switch (status) {
     case PROGRAM_MEDIA_NO_BUFFER:
-      SetWords(problem, "A write buffer for a firmware file could not be allocated (status 1).",
-               "The computer is short of memory: each file needs a buffer of whole flash "
-               "blocks, three times its size for S-record files.",
-               "Close other programs and run the command again.");
+      ExplainNoBuffer(problem);
       break;
     case PROGRAM_MEDIA_BAD_FILE:
-      SetWords(problem, "A firmware file is malformed (status 2).",
-               "An S-record line has a wrong checksum or is cut short, an S9 version record "
-               "is damaged, or a prefix is not a whole number of 3-byte words.",
-               "Rebuild or download the file named in the details again, then run the "
-               "command again.");
+      ExplainBadFile(problem);
       break;
     case PROGRAM_MEDIA_NO_DEVICE:
       ExplainNoDevice(operation, context, problem);
@@ -307,11 +322,7 @@ Problem ExplainStatus(MediaOperation operation, int status, const StatusContext&
       ExplainWriteFailed(operation, context, problem);
       break;
     case PROGRAM_MEDIA_NOT_FLASH:
-      SetWords(
-          problem, "The player's flash is not one the library can work on (status 8).",
-          "The flash identification gave no known flash type: the flash did not "
-          "answer, or the chip is not supported.",
-          "Check " + SuggestCommand(context, "info") + "; reconnect the player and try again.");
+      ExplainNotFlash(context, problem);
       break;
     case PROGRAM_MEDIA_SYSTEM_MISMATCH:
       ExplainSystemMismatch(context, problem);
