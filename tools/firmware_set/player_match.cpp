@@ -46,6 +46,53 @@ PlayerRequirementsRead Refused(std::string field, std::string problem) {
   return read;
 }
 
+// Each field's reader takes the field into set, or returns its refusal.
+std::optional<PlayerRequirementsRead> ReadFlashTypes(const std::string& key, const json& value,
+                                                     PlayerRequirements& set) {
+  if (!value.is_array() || value.empty())
+    return Refused(key, "must be a list of flash types, e.g. [7]");
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (!value[i].is_number_unsigned() || value[i].get<uint64_t>() >= kFlashTypeCount)
+      return Refused(fmt::format("{}[{}]", key, i),
+                     fmt::format("must be a flash type, 0 to {}", kFlashTypeCount - 1));
+    set.flashTypes.push_back(value[i].get<uint32_t>());
+  }
+  return std::nullopt;
+}
+
+std::optional<PlayerRequirementsRead> ReadDeviceVersions(const std::string& key, const json& value,
+                                                         PlayerRequirements& set) {
+  if (!value.is_object() || value.empty())
+    return Refused(key, "must be an object with min and/or max, e.g. {\"min\": \"0x0100\"}");
+  for (const auto& [bound, word] : value.items()) {
+    if (bound != "min" && bound != "max")
+      return Refused(key + "." + bound, "unknown field (the fields are: max, min)");
+    std::optional<uint32_t> version = Word(word);
+    if (!version)
+      return Refused(key + "." + bound,
+                     "must be a device version word, a number or hex such as \"0x0100\"");
+    (bound == "min" ? set.minDeviceVersion : set.maxDeviceVersion) = version;
+  }
+  if (set.minDeviceVersion && set.maxDeviceVersion && *set.minDeviceVersion > *set.maxDeviceVersion)
+    return Refused(key, fmt::format("min {} is above max {}", Hex(*set.minDeviceVersion, 4),
+                                    Hex(*set.maxDeviceVersion, 4)));
+  return std::nullopt;
+}
+
+std::optional<PlayerRequirementsRead> ReadChipIds(const std::string& key, const json& value,
+                                                  PlayerRequirements& set) {
+  if (!value.is_array() || value.empty())
+    return Refused(key, "must be a list of chip identifiers, e.g. [\"0xFFFE1002\"]");
+  for (size_t i = 0; i < value.size(); ++i) {
+    std::optional<uint32_t> chip = Word(value[i]);
+    if (!chip)
+      return Refused(fmt::format("{}[{}]", key, i),
+                     "must be a chip identifier, a number or hex such as \"0xFFFE1002\"");
+    set.chipIds.push_back(*chip);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 PlayerRequirementsRead ParsePlayerRequirements(const json& players) {
@@ -53,44 +100,16 @@ PlayerRequirementsRead ParsePlayerRequirements(const json& players) {
     return Refused("", "must be an object with flashTypes, deviceVersions and/or chipIds");
   PlayerRequirements set;
   for (const auto& [key, value] : players.items()) {
-    if (key == "flashTypes") {
-      if (!value.is_array() || value.empty())
-        return Refused(key, "must be a list of flash types, e.g. [7]");
-      for (size_t i = 0; i < value.size(); ++i) {
-        if (!value[i].is_number_unsigned() || value[i].get<uint64_t>() >= kFlashTypeCount)
-          return Refused(fmt::format("{}[{}]", key, i),
-                         fmt::format("must be a flash type, 0 to {}", kFlashTypeCount - 1));
-        set.flashTypes.push_back(value[i].get<uint32_t>());
-      }
-    } else if (key == "deviceVersions") {
-      if (!value.is_object() || value.empty())
-        return Refused(key, "must be an object with min and/or max, e.g. {\"min\": \"0x0100\"}");
-      for (const auto& [bound, word] : value.items()) {
-        if (bound != "min" && bound != "max")
-          return Refused(key + "." + bound, "unknown field (the fields are: max, min)");
-        std::optional<uint32_t> version = Word(word);
-        if (!version)
-          return Refused(key + "." + bound,
-                         "must be a device version word, a number or hex such as \"0x0100\"");
-        (bound == "min" ? set.minDeviceVersion : set.maxDeviceVersion) = version;
-      }
-      if (set.minDeviceVersion && set.maxDeviceVersion &&
-          *set.minDeviceVersion > *set.maxDeviceVersion)
-        return Refused(key, fmt::format("min {} is above max {}", Hex(*set.minDeviceVersion, 4),
-                                        Hex(*set.maxDeviceVersion, 4)));
-    } else if (key == "chipIds") {
-      if (!value.is_array() || value.empty())
-        return Refused(key, "must be a list of chip identifiers, e.g. [\"0xFFFE1002\"]");
-      for (size_t i = 0; i < value.size(); ++i) {
-        std::optional<uint32_t> chip = Word(value[i]);
-        if (!chip)
-          return Refused(fmt::format("{}[{}]", key, i),
-                         "must be a chip identifier, a number or hex such as \"0xFFFE1002\"");
-        set.chipIds.push_back(*chip);
-      }
-    } else {
+    std::optional<PlayerRequirementsRead> refused;
+    if (key == "flashTypes")
+      refused = ReadFlashTypes(key, value, set);
+    else if (key == "deviceVersions")
+      refused = ReadDeviceVersions(key, value, set);
+    else if (key == "chipIds")
+      refused = ReadChipIds(key, value, set);
+    else
       return Refused(key, "unknown field (the fields are: chipIds, deviceVersions, flashTypes)");
-    }
+    if (refused) return *refused;
   }
   PlayerRequirementsRead read;
   read.requirements = set;
