@@ -23,6 +23,35 @@ std::string Counts(const VolumeRestore& counts) {
                      counts.blocksWritten, counts.blocksCleared, counts.blocksUnchanged);
 }
 
+// --dry-run: what the image would change on the volume; nothing is written.
+void DescribeRestore(OperationContext& context, Session& session, const InputFile& image,
+                     const RestoreTarget& target) {
+  Events& events = context.events;
+  std::ifstream in(image.path, std::ios::binary);
+  const VolumeRestore counts = PlanRestore(target.survey, target.geometry,
+                                           ImageFileReader(in, image.path, "Nothing was written."));
+  session.Close();
+  context.result = RestoreJson(image, target.geometry, counts);
+  context.result["dryRun"] = true;
+  events.Line(events.Paint(Style::kBold, "Dry run:") + " restoring " + image.path +
+              fmt::format(" would write {} logical blocks, leave {} erased and {} unchanged, "
+                          "replacing ",
+                          counts.blocksWritten, counts.blocksCleared, counts.blocksUnchanged) +
+              VolumeContents(target.volume) + ". Nothing was written.");
+}
+
+// The question names what the volume holds now; a backup is offered when
+// it holds files.
+void ConfirmRestore(OperationContext& context, const Session& session, const InputFile& image,
+                    const RestoreTarget& target) {
+  Confirm(
+      context, TargetText(session.Options()),
+      {"orvik restore", "write the image " + image.path + " onto the player's volume",
+       VolumeContents(target.volume),
+       target.volume.files > 0 ? TargetCommand(session, {"backup", "--output", "player-backup.img"})
+                               : std::string()});
+}
+
 }  // namespace
 
 int RunRestore(OperationContext& context, const RestoreOptions& options) {
@@ -36,25 +65,10 @@ int RunRestore(OperationContext& context, const RestoreOptions& options) {
   }();
   Events& events = context.events;
   if (context.settings.dryRun) {
-    std::ifstream in(image.path, std::ios::binary);
-    const VolumeRestore counts = PlanRestore(
-        target.survey, target.geometry, ImageFileReader(in, image.path, "Nothing was written."));
-    session->Close();
-    context.result = RestoreJson(image, target.geometry, counts);
-    context.result["dryRun"] = true;
-    events.Line(events.Paint(Style::kBold, "Dry run:") + " restoring " + image.path +
-                fmt::format(" would write {} logical blocks, leave {} erased and {} unchanged, "
-                            "replacing ",
-                            counts.blocksWritten, counts.blocksCleared, counts.blocksUnchanged) +
-                VolumeContents(target.volume) + ". Nothing was written.");
+    DescribeRestore(context, *session, image, target);
     return kExitDone;
   }
-  Confirm(context, TargetText(session->Options()),
-          {"orvik restore", "write the image " + image.path + " onto the player's volume",
-           VolumeContents(target.volume),
-           target.volume.files > 0
-               ? TargetCommand(*session, {"backup", "--output", "player-backup.img"})
-               : std::string()});
+  ConfirmRestore(context, *session, image, target);
   const std::string again = TargetCommand(*session, {"restore", "--input", image.path});
   JournalStart start;
   start.operation = "restore";
