@@ -20,10 +20,6 @@ uint32_t BlocksOf(uint64_t bytes, const host::FlashType& type) {
   return static_cast<uint32_t>((bytes + type.BlockBytes() - 1) / type.BlockBytes());
 }
 
-bool PageErased(const sim::RawPage& page) {
-  return sim::AllBytesAre(page.data(), page.size(), 0xFF);
-}
-
 // The first byte of a page's data that is neither expected nor (where
 // allowed) erased.
 std::optional<uint32_t> FirstDifference(const uint8_t* data, const uint8_t* want,
@@ -36,12 +32,6 @@ std::optional<uint32_t> FirstDifference(const uint8_t* data, const uint8_t* want
     if (!fitsExpected && !fitsErased) return i;
   }
   return 0;
-}
-
-std::vector<sim::RawPage> ReadBlockPages(const sim::Player& flash, uint32_t block, uint32_t pages) {
-  std::vector<sim::RawPage> raw;
-  for (uint32_t page = 0; page < pages; ++page) raw.push_back(flash.ReadPage(block * pages + page));
-  return raw;
 }
 
 // "erased" for a block that holds nothing, "marks" for one not marked as
@@ -112,7 +102,7 @@ std::optional<LayoutDifference> CompareBlock(const sim::Player& flash, const hos
   difference.file = expected.file;
   if (expected.file) difference.tag = TagText(expected.tag);
   const uint32_t pages = type.pagesPerBlock;
-  const std::vector<sim::RawPage> raw = ReadBlockPages(flash, expected.block, pages);
+  const std::vector<sim::RawPage> raw = BlockPagesOf(flash, expected.block);
   if (const char* fault = MarksFault(raw, expected)) {
     difference.kind = fault;
     return difference;

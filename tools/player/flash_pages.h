@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "host/host_internals.h"
 #include "sim/player.h"
@@ -36,5 +37,12 @@ host::SystemBlockTag SystemBlockTagOf(const sim::RawPage& first, const sim::RawP
 // The word in redundant bytes 6-7 of a page of a copy: a system page's
 // marks, or on pages 2 to 5 of a file's first block its version words.
 uint16_t SpareWord(const sim::RawPage& page);
+
+// Every page of a block of a copy of the flash, in order.
+std::vector<sim::RawPage> BlockPagesOf(const sim::Player& copy, uint32_t block);
+// A page of a copy that reads erased: its data alone, or data and
+// redundant bytes.
+bool DataErased(const sim::RawPage& page);
+bool PageErased(const sim::RawPage& page);
 
 }  // namespace orvik::tool

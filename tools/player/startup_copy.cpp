@@ -6,7 +6,6 @@
 
 #include "firmware_set/manifest.h"
 #include "player/flash_pages.h"
-#include "sim/byte_runs.h"
 
 namespace orvik::tool {
 namespace {
@@ -22,13 +21,6 @@ constexpr uint8_t kImageEnd[] = {0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x00};
 uint32_t Word(const std::vector<uint8_t>& data, uint64_t index) {
   const uint8_t* at = data.data() + index * kWordBytes;
   return uint32_t{at[0]} | (uint32_t{at[1]} << 8) | (uint32_t{at[2]} << 16);
-}
-
-bool DataErased(const sim::RawPage& page) {
-  return sim::AllBytesAre(page.data(), sim::kPageDataBytes, 0xFF);
-}
-bool PageErased(const sim::RawPage& page) {
-  return sim::AllBytesAre(page.data(), page.size(), 0xFF);
 }
 
 }  // namespace
@@ -109,9 +101,7 @@ void TakeImagePages(const std::vector<sim::RawPage>& raw, uint32_t block, Startu
 // pages taken; copy.why keeps the first fault found.
 void ReadLowBlock(const sim::Player& flash, uint32_t block, StartupCopy& copy,
                   LowBlocksRead& read) {
-  const uint32_t pages = flash.PagesPerBlock();
-  std::vector<sim::RawPage> raw;
-  for (uint32_t page = 0; page < pages; ++page) raw.push_back(flash.ReadPage(block * pages + page));
+  const std::vector<sim::RawPage> raw = BlockPagesOf(flash, block);
   if (std::all_of(raw.begin(), raw.end(), PageErased)) {
     ++read.erasedBlocks;
     if (copy.why.empty()) copy.why = fmt::format("low system block {} is erased", block);

@@ -4,7 +4,6 @@
 #include <map>
 
 #include "player/flash_pages.h"
-#include "sim/byte_runs.h"
 #include "sim/inspect/page_check.h"
 
 namespace orvik::tool {
@@ -21,10 +20,6 @@ bool PageWrittenInSystemMode(const sim::RawPage& page) {
          !sim::inspect::PageIsErased(page.data());
 }
 
-bool DataAllOnes(const sim::RawPage& page) {
-  return sim::AllBytesAre(page.data(), sim::kPageDataBytes, 0xFF);
-}
-
 struct BlockContent {
   bool holdsData = false;
   std::optional<VersionWords> version;
@@ -34,16 +29,14 @@ struct BlockContent {
 BlockContent ReadBlock(const sim::Player& player, uint32_t block) {
   BlockContent content;
   const uint32_t pages = player.PagesPerBlock();
-  std::vector<sim::RawPage> raw;
-  for (uint32_t page = 0; page < pages; ++page)
-    raw.push_back(player.ReadPage(block * pages + page));
+  const std::vector<sim::RawPage> raw = BlockPagesOf(player, block);
   uint32_t lastWritten = 0;
   bool anyWritten = false;
   for (uint32_t page = 0; page < pages; ++page) {
     if (!PageWrittenInSystemMode(raw[page])) continue;
     anyWritten = true;
     lastWritten = page;
-    if (!DataAllOnes(raw[page])) content.holdsData = true;
+    if (!DataErased(raw[page])) content.holdsData = true;
   }
   if (!content.holdsData) return content;
   for (uint32_t page = 0; anyWritten && page <= lastWritten; ++page)
