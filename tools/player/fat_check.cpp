@@ -32,6 +32,10 @@ struct BootFields {
   sim::inspect::BootSectorFields read;
   uint32_t rootSectors = 0;
   uint8_t media = 0;
+
+  // The root folder's first sector in the volume: after the reserved
+  // sectors and the FATs.
+  uint32_t RootStart() const { return read.reservedSectors + read.fatCount * read.sectorsPerFat; }
 };
 
 // The failure that ends the check, with what was found so far.
@@ -207,8 +211,7 @@ BootFields Checker::ReadBootSector() {
 // Where the data begins, how many clusters follow and the FAT's width.
 void Checker::PlaceClusters(const BootFields& boot) {
   using Kind = FatVolumeHealth::Kind;
-  firstData_ =
-      boot.read.reservedSectors + boot.read.fatCount * boot.read.sectorsPerFat + boot.rootSectors;
+  firstData_ = boot.RootStart() + boot.rootSectors;
   if (firstData_ >= boot.read.totalSectors)
     throw Verdict{Kind::kDamaged, "the boot sector leaves no room for data"};
   clusters_ = (boot.read.totalSectors - firstData_) / clusterSectors_;
@@ -253,9 +256,7 @@ void Checker::Run(uint64_t totalSectors) {
   ReadFixedPart(boot);
   used_.assign(size_t{clusters_} + 2, false);
   std::vector<Sector> root(boot.rootSectors);
-  for (uint32_t i = 0; i < boot.rootSectors; ++i)
-    Read(volume_ + boot.read.reservedSectors + boot.read.fatCount * boot.read.sectorsPerFat + i,
-         root[i]);
+  for (uint32_t i = 0; i < boot.rootSectors; ++i) Read(volume_ + boot.RootStart() + i, root[i]);
   Folder(root, "/", 0);
 }
 
