@@ -105,9 +105,7 @@ std::optional<FirmwareCondition> QuickLookAtFirmware(OperationContext& context, 
 }
 
 nlohmann::json ReservationJson(const ReservationSetting& reservation, const FlashFacts& flash) {
-  nlohmann::json out = {
-      {"file", reservation.location},
-      {"kiloBytes", reservation.kiloBytes ? nlohmann::json(*reservation.kiloBytes) : nullptr}};
+  nlohmann::json out = {{"file", reservation.location}, {"kiloBytes", KiloBytesJson(reservation)}};
   if (reservation.kiloBytes && flash.Known())
     out["blocks"] = ReservedBlocks(*reservation.kiloBytes, flash.BlockBytes());
   return out;

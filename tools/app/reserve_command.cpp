@@ -39,11 +39,6 @@ void RefuseMoreThanTheFlashHolds(OperationContext& context, uint32_t kiloBytes) 
        fmt::format("Give 1 to {} KB.", uint64_t{most} * type.BlockBytes() / 1024));
 }
 
-// The setting as the result gives it: null when none is configured.
-nlohmann::json SettingJson(const ReservationSetting& setting) {
-  return setting.kiloBytes ? nlohmann::json(*setting.kiloBytes) : nullptr;
-}
-
 // The kilobytes asked for: given, or the manifest's (whose trust is told).
 struct WantedReservation {
   std::optional<uint32_t> kiloBytes;
@@ -73,7 +68,7 @@ void PrintReservationTarget(OperationContext& context, const std::string& locati
                " for the " + TargetText(context.settings.Target()));
   if (!trustNote.empty()) console.Line(console.Paint(Style::kBold, "Trust:") + " " + trustNote);
   context.result["file"] = location;
-  context.result["before"] = SettingJson(before);
+  context.result["before"] = KiloBytesJson(before);
 }
 
 // --clear, or what it would do on a dry run.
@@ -82,7 +77,7 @@ int ClearReservationSetting(OperationContext& context, const std::string& locati
   Events& console = context.events;
   if (context.settings.dryRun) {
     context.result["dryRun"] = true;
-    context.result["kiloBytes"] = SettingJson(before);
+    context.result["kiloBytes"] = KiloBytesJson(before);
     console.Line(console.Paint(Style::kBold, "Dry run:") +
                  (before.kiloBytes ? fmt::format(" would remove the reservation of {} KB from {}.",
                                                  *before.kiloBytes, location)
@@ -100,7 +95,7 @@ int ClearReservationSetting(OperationContext& context, const std::string& locati
 // No kilobytes given: the setting as it is.
 int ShowReservationSetting(OperationContext& context, const std::string& location,
                            const ReservationSetting& before) {
-  context.result["kiloBytes"] = SettingJson(before);
+  context.result["kiloBytes"] = KiloBytesJson(before);
   if (before.kiloBytes)
     context.events.Line(fmt::format("Reserved: {} KB ({}) in {}.", *before.kiloBytes,
                                     InBlocks(*before.kiloBytes), location));
@@ -125,7 +120,7 @@ int SetReservationSetting(OperationContext& context, const std::string& location
   }
   if (context.settings.dryRun) {
     context.result["dryRun"] = true;
-    context.result["kiloBytes"] = SettingJson(before);
+    context.result["kiloBytes"] = KiloBytesJson(before);
     console.Line(console.Paint(Style::kBold, "Dry run:") +
                  fmt::format(" would set the reservation to {} KB ({}) in {} (now {}).", wanted,
                              InBlocks(wanted), location,

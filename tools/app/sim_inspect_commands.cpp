@@ -177,8 +177,7 @@ void RecordInspection(OperationContext& context, const Inspection& seen, const B
   context.result["map"] = GridString(view.cells);
   context.result["files"] = FilesJson(seen.files);
   context.result["ecc"] = EccJson(seen.ecc);
-  context.result["reservationKiloBytes"] =
-      seen.reservation.kiloBytes ? nlohmann::json(*seen.reservation.kiloBytes) : nullptr;
+  context.result["reservationKiloBytes"] = KiloBytesJson(seen.reservation);
   context.result["recoveryMode"] = seen.config.recoveryMode;
 }
 

@@ -29,6 +29,10 @@ namespace fs = std::filesystem;
 
 }  // namespace
 
+nlohmann::json KiloBytesJson(const ReservationSetting& setting) {
+  return setting.kiloBytes ? nlohmann::json(*setting.kiloBytes) : nullptr;
+}
+
 #ifdef _WIN32
 // On Windows the library reads the registry itself: the setting is the
 // value under HKEY_LOCAL_MACHINE, whatever the target.

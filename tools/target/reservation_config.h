@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
@@ -19,6 +20,9 @@ struct ReservationSetting {
   std::string location;               // the file (or the registry key on Windows)
   std::optional<uint32_t> kiloBytes;  // nullopt: not configured
 };
+
+// The kilobytes as results give them: null when none is configured.
+nlohmann::json KiloBytesJson(const ReservationSetting& setting);
 
 // The location the library reads for this target, given the player folder
 // (empty with --device).
