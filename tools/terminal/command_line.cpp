@@ -205,17 +205,10 @@ std::optional<int> ParseArguments(CLI::App& app, int argc, const char* const* ar
   return std::nullopt;
 }
 
-// The settings of the chosen command from the parsed global options (whose
-// color is settled here).
-Settings SettingsOf(CLI::App& app, GlobalOptions& global, const std::string& color, int argc,
-                    const char* const* argv) {
+// The settings of the chosen command from the parsed global options.
+Settings SettingsOf(CLI::App& app, const GlobalOptions& global, int argc, const char* const* argv) {
   Settings settings;
   settings.commandLine = CommandLineText(argc, argv);
-  global.color = color == "always"  ? ColorMode::kAlways
-                 : color == "never" ? ColorMode::kNever
-                                    : ColorMode::kAuto;
-  if (global.verbosity > 0) SetProcessEnvironment("ORVIK_DEBUG", "1");
-
   const std::string commandPath = CommandPath(app);
   settings.target = TargetOf(global, commandPath.rfind("sim", 0) == 0);
   settings.dryRun = global.dryRun;
@@ -259,7 +252,11 @@ int RunCommandLine(int argc, const char* const* argv) {
   }
   if (const std::optional<int> ended = ParseArguments(app, argc, argv)) return *ended;
 
-  const Settings settings = SettingsOf(app, global, color, argc, argv);
+  global.color = color == "always"  ? ColorMode::kAlways
+                 : color == "never" ? ColorMode::kNever
+                                    : ColorMode::kAuto;
+  if (global.verbosity > 0) SetProcessEnvironment("ORVIK_DEBUG", "1");
+  const Settings settings = SettingsOf(app, global, argc, argv);
   Console console(global.json, global.color, global.verbosity, global.yes);
   nlohmann::json result = nlohmann::json::object();
   nlohmann::json target = nullptr;
